@@ -1,0 +1,31 @@
+// Diagnostics shared by every Kovan library: the trace line writer, the assertion hook whose body
+// the program supplies, and the checks that feed it.
+#pragma once
+
+#include "foundation/Types.h"
+
+// Formats like printf and writes to standard error. No prefix, no newline, no lock, no flush:
+// each message carries its own newline.
+void trace(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+namespace Kovan {
+
+// Called on a broken precondition with the check's source text, file, line and function.
+// Supplied by the program that links the libraries; it must not return.
+[[noreturn]] void assertFunc(const char* expression, const char* file, unsigned int line,
+    const char* function);
+
+} // namespace Kovan
+
+// Checks are compiled into every build: the text of the expression is what the user sees.
+#define KOVAN_CHECK(expr)                                                                          \
+    ((expr) ? (void)0 : ::Kovan::assertFunc(#expr, __FILE__, __LINE__, __func__))
+
+// The networking library reports the full signature of the failing function.
+#define KOVAN_CHECK_SIG(expr)                                                                      \
+    ((expr) ? (void)0 : ::Kovan::assertFunc(#expr, __FILE__, __LINE__, __PRETTY_FUNCTION__))
+
+// A check whose function name is given explicitly, for constructors and helpers whose
+// reported name differs from what __func__ would give.
+#define KOVAN_CHECK_IN(expr, function)                                                             \
+    ((expr) ? (void)0 : ::Kovan::assertFunc(#expr, __FILE__, __LINE__, function))

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs whatever Debian packages of scripts/packages.txt are missing. Safe to run again.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+
+missing=()
+while read -r pkg _; do
+  [ -z "$pkg" ] && continue
+  case "$pkg" in \#*) continue ;; esac
+  if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$pkg")
+  fi
+done < "$here/packages.txt"
+
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  echo "Installing: ${missing[*]}"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+fi

@@ -1,0 +1,36 @@
+// Captures what is written to standard error (file descriptor 2) between construction and
+// take(), so tests can compare trace lines byte for byte.
+#pragma once
+
+#include <string>
+
+namespace KovanTest {
+
+class StderrCapture {
+public:
+    StderrCapture();
+    ~StderrCapture();
+    StderrCapture(const StderrCapture&) = delete;
+    StderrCapture& operator=(const StderrCapture&) = delete;
+
+    // Everything written since construction or the last take(); capture goes on.
+    std::string take();
+
+private:
+    void restore();
+
+    int _savedFd;
+    int _fileFd;
+};
+
+// An extended regular expression that matches `text` literally, for death tests.
+std::string literalRegex(const std::string& text);
+
+// The line the test assertion handler writes for a failed check, as a death-test pattern.
+std::string checkRegex(const std::string& expression, const std::string& function);
+
+} // namespace KovanTest
+
+// A precondition check fails with this expression text and function name.
+#define EXPECT_CHECK_FAILS(statement, expression, function)                                        \
+    EXPECT_DEATH(statement, ::KovanTest::checkRegex(expression, function))
