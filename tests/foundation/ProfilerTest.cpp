@@ -1,0 +1,70 @@
+#include "foundation/Profiler.h"
+#include "foundation/Thread.h"
+
+#include "support/StderrCapture.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace Kovan;
+
+namespace {
+
+std::vector<std::string> chainNames()
+{
+    std::vector<std::string> out;
+    for (Profiler* p = g_profilerChain.first(); p; p = p->next())
+        out.push_back(p->name());
+    return out;
+}
+
+} // namespace
+
+TEST(ProfilerTest, RunsAccumulateAndResetKeepsNameAndChain)
+{
+    Profiler p("stretch");
+    EXPECT_EQ(0u, p.count());
+    EXPECT_EQ(4294967295u, p.minTick());
+    EXPECT_EQ(0u, p.maxTick());
+    EXPECT_EQ(0u, p.average());
+
+    p.begin();
+    Thread::sleep(5);
+    p.end(7);
+    EXPECT_EQ(1u, p.count());
+    EXPECT_GE(p.minTick(), 4u);
+    EXPECT_EQ(p.minTick(), p.maxTick());
+    p.begin();
+    p.end(3);
+    EXPECT_EQ(2u, p.count());
+    EXPECT_EQ(10u, p.userData());
+    EXPECT_LE(p.minTick(), p.maxTick());
+    EXPECT_EQ(p.totalTick() / 2, p.average());
+
+    p.reset();
+    EXPECT_EQ(0u, p.count());
+    EXPECT_EQ(4294967295u, p.minTick());
+    EXPECT_STREQ("stretch", p.name());
+    EXPECT_EQ(std::vector<std::string> { "stretch" }, chainNames());
+}
+
+TEST(ProfilerTest, DestroyingTheMiddleKeepsTheOthersInOrder)
+{
+    Profiler a("a");
+    {
+        Profiler b("b");
+        Profiler c("c");
+        EXPECT_EQ((std::vector<std::string> { "a", "b", "c" }), chainNames());
+    }
+    Profiler* b = new Profiler("b");
+    Profiler c("c");
+    delete b;
+    EXPECT_EQ((std::vector<std::string> { "a", "c" }), chainNames());
+}
+
+TEST(ProfilerDeathTest, NameIsRequired)
+{
+    EXPECT_CHECK_FAILS(Profiler(nullptr), "0 != name", "Profiler");
+}
