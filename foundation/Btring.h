@@ -20,8 +20,7 @@ void boundedVAppendf(char* buffer, uint32 size, const char* fmt, va_list args, c
 void boundedAppend(char* buffer, uint32 size, const char* s, const char* who);
 } // namespace detail
 
-template <uint32 N>
-class Btring {
+template <uint32 N> class Btring {
     static_assert(N > 1, "a Btring needs room for at least one character and its NUL");
 
 public:

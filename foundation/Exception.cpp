@@ -19,8 +19,8 @@ Exception::Exception(const char* message, const char* className, const char* met
     init(message, className, methodName, 0, fileName, lineNumber);
 }
 
-Exception::Exception(const char* className, const char* methodName, const char* fileName,
-    int32 lineNumber)
+Exception::Exception(
+    const char* className, const char* methodName, const char* fileName, int32 lineNumber)
     : _code(0)
     , _lineNumber(0)
 {
@@ -29,8 +29,8 @@ Exception::Exception(const char* className, const char* methodName, const char* 
 
 Exception::~Exception() = default;
 
-void Exception::init(const char* message, const char* className, const char* methodName,
-    int32 code, const char* fileName, int32 lineNumber)
+void Exception::init(const char* message, const char* className, const char* methodName, int32 code,
+    const char* fileName, int32 lineNumber)
 {
     if (message)
         _message = message;

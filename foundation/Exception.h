@@ -15,8 +15,8 @@ public:
     Exception(const char* message, const char* className, const char* methodName,
         const char* fileName, int32 lineNumber);
     // Class and method, with the file name and line of the throw site; the message stays empty.
-    Exception(const char* className, const char* methodName, const char* fileName,
-        int32 lineNumber);
+    Exception(
+        const char* className, const char* methodName, const char* fileName, int32 lineNumber);
     virtual ~Exception();
 
     const char* message() const { return _message.cString(); }

@@ -9,20 +9,11 @@
 
 namespace Kovan {
 
-IpAddress::IpAddress()
-{
-    set(0, 0, 0, 0);
-}
+IpAddress::IpAddress() { set(0, 0, 0, 0); }
 
-IpAddress::IpAddress(const IpAddress& other)
-{
-    set(other);
-}
+IpAddress::IpAddress(const IpAddress& other) { set(other); }
 
-IpAddress::IpAddress(int32 f0, int32 f1, int32 f2, int32 f3)
-{
-    set(f0, f1, f2, f3);
-}
+IpAddress::IpAddress(int32 f0, int32 f1, int32 f2, int32 f3) { set(f0, f1, f2, f3); }
 
 IpAddress::IpAddress(const char* s)
 {
@@ -34,17 +25,15 @@ IpAddress::~IpAddress() = default;
 
 void IpAddress::set(int32 f0, int32 f1, int32 f2, int32 f3)
 {
-    KOVAN_CHECK(0 <= f0 && f0 <= 255 && 0 <= f1 && f1 <= 255 && 0 <= f2 && f2 <= 255 && 0 <= f3 && f3 <= 255);
+    KOVAN_CHECK(0 <= f0 && f0 <= 255 && 0 <= f1 && f1 <= 255 && 0 <= f2 && f2 <= 255 && 0 <= f3
+        && f3 <= 255);
     _u._field.f0 = static_cast<uint8>(f0);
     _u._field.f1 = static_cast<uint8>(f1);
     _u._field.f2 = static_cast<uint8>(f2);
     _u._field.f3 = static_cast<uint8>(f3);
 }
 
-void IpAddress::set(const IpAddress& other)
-{
-    _u._value = other._u._value;
-}
+void IpAddress::set(const IpAddress& other) { _u._value = other._u._value; }
 
 void IpAddress::set(const char* s)
 {
@@ -122,10 +111,7 @@ bool IpAddress::operator==(const IpAddress& other) const
         && _u._field.f2 == other._u._field.f2 && _u._field.f3 == other._u._field.f3;
 }
 
-bool IpAddress::isValid() const
-{
-    return 0 != _u._value;
-}
+bool IpAddress::isValid() const { return 0 != _u._value; }
 
 bool IpAddress::fromString(const char* s)
 {
@@ -138,8 +124,8 @@ const char* IpAddress::toString(char* buffer) const
     // Formatted apart and then assigned: the longest address fills all 15 characters, which the
     // bounded printf would report as a cut although nothing is lost.
     char text[24];
-    snprintf(text, sizeof(text), "%d.%d.%d.%d", _u._field.f0, _u._field.f1, _u._field.f2,
-        _u._field.f3);
+    snprintf(
+        text, sizeof(text), "%d.%d.%d.%d", _u._field.f0, _u._field.f1, _u._field.f2, _u._field.f3);
     Ptring(buffer, 16, text);
     return buffer;
 }

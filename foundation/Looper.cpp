@@ -32,10 +32,7 @@ void Looper::resume()
         _sync.signal();
 }
 
-void Looper::starting()
-{
-    setState(WORKING);
-}
+void Looper::starting() { setState(WORKING); }
 
 void Looper::quitRequested()
 {

@@ -16,10 +16,7 @@ Profiler::Profiler(const char* name)
     reset();
 }
 
-Profiler::~Profiler()
-{
-    g_profilerChain.remove(this);
-}
+Profiler::~Profiler() { g_profilerChain.remove(this); }
 
 void Profiler::reset()
 {
@@ -31,10 +28,7 @@ void Profiler::reset()
     _count = 0;
 }
 
-void Profiler::begin()
-{
-    _beginTick = currentTick();
-}
+void Profiler::begin() { _beginTick = currentTick(); }
 
 void Profiler::end(uint32 userData)
 {

@@ -7,8 +7,7 @@
 
 namespace Kovan {
 
-template <class T>
-class SChain {
+template <class T> class SChain {
 public:
     SChain()
         : _first(nullptr)

@@ -12,8 +12,8 @@ namespace Kovan {
 
 // Called on a broken precondition with the check's source text, file, line and function.
 // Supplied by the program that links the libraries; it must not return.
-[[noreturn]] void assertFunc(const char* expression, const char* file, unsigned int line,
-    const char* function);
+[[noreturn]] void assertFunc(
+    const char* expression, const char* file, unsigned int line, const char* function);
 
 } // namespace Kovan
 

@@ -15,15 +15,10 @@ typedef int64_t int64;
 typedef uint64_t uint64;
 
 // On a tie the second reference is returned; callers rely on that only for unsigned values.
-template <typename T>
-inline const T& _min(const T& a, const T& b)
-{
-    return (a < b) ? a : b;
-}
+template <typename T> inline const T& _min(const T& a, const T& b) { return (a < b) ? a : b; }
 
 // Distance between two values, computed without going through a negative intermediate.
-template <typename T>
-inline T _abs(const T& a, const T& b)
+template <typename T> inline T _abs(const T& a, const T& b)
 {
     return (a < b) ? T(b - a) : T(a - b);
 }

@@ -1,6 +1,5 @@
 // Directory scans over opendir/readdir.
 #include "foundation/FileUtil.h"
-
 #include "foundation/Trace.h"
 
 #include <cstring>

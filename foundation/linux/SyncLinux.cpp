@@ -9,25 +9,13 @@
 
 namespace Kovan {
 
-Mutex::Mutex()
-{
-    pthread_mutex_init(&_handle, nullptr);
-}
+Mutex::Mutex() { pthread_mutex_init(&_handle, nullptr); }
 
-Mutex::~Mutex()
-{
-    pthread_mutex_destroy(&_handle);
-}
+Mutex::~Mutex() { pthread_mutex_destroy(&_handle); }
 
-void Mutex::lock()
-{
-    pthread_mutex_lock(&_handle);
-}
+void Mutex::lock() { pthread_mutex_lock(&_handle); }
 
-void Mutex::unlock()
-{
-    pthread_mutex_unlock(&_handle);
-}
+void Mutex::unlock() { pthread_mutex_unlock(&_handle); }
 
 SyncFlag::SyncFlag()
     : _signaled(false)
@@ -42,10 +30,7 @@ SyncFlag::~SyncFlag()
     pthread_mutex_destroy(&_mutex);
 }
 
-bool SyncFlag::isSignaled() const
-{
-    return _signaled;
-}
+bool SyncFlag::isSignaled() const { return _signaled; }
 
 void SyncFlag::reset()
 {
@@ -94,8 +79,8 @@ uint32 currentTick()
 {
     struct timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<uint32>(static_cast<uint64>(ts.tv_sec) * 1000u
-        + static_cast<uint64>(ts.tv_nsec) / 1000000u);
+    return static_cast<uint32>(
+        static_cast<uint64>(ts.tv_sec) * 1000u + static_cast<uint64>(ts.tv_nsec) / 1000000u);
 }
 
 } // namespace Kovan

@@ -1,6 +1,5 @@
 // POSIX threads, the kernel thread id and scheduling.
 #include "foundation/Thread.h"
-
 #include "foundation/Trace.h"
 
 #include <sched.h>
@@ -61,15 +60,9 @@ void Thread::sleep(uint32 msec)
     nanosleep(&ts, nullptr);
 }
 
-void Thread::yield()
-{
-    sched_yield();
-}
+void Thread::yield() { sched_yield(); }
 
-pid_t Thread::currentThreadId()
-{
-    return static_cast<pid_t>(syscall(SYS_gettid));
-}
+pid_t Thread::currentThreadId() { return static_cast<pid_t>(syscall(SYS_gettid)); }
 
 void Thread::applySchedule()
 {

@@ -3,7 +3,6 @@
 #include "support/StderrCapture.h"
 
 #include <gtest/gtest.h>
-
 #include <string>
 
 using namespace Kovan;

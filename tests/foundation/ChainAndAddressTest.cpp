@@ -1,11 +1,10 @@
+#include "support/StderrCapture.h"
+
 #include "foundation/IpAddress.h"
 #include "foundation/SChain.h"
 #include "foundation/Types.h"
 
-#include "support/StderrCapture.h"
-
 #include <gtest/gtest.h>
-
 #include <vector>
 
 using namespace Kovan;
@@ -87,8 +86,8 @@ TEST(IpAddressTest, ParsesDottedTextAndRejectsWhatIsNotAnAddress)
     EXPECT_EQ(1, ip.field(3));
     EXPECT_EQ(1, ip.field(7));
 
-    for (const char* bad : { "256.1.1.1", "1.2.3.4.5", "1.2.3.4.", "1..2.3", " 1.2.3.4", "", "1.2.3.-4",
-             "1.2.3.4x", "+1.2.3.4" }) {
+    for (const char* bad : { "256.1.1.1", "1.2.3.4.5", "1.2.3.4.", "1..2.3", " 1.2.3.4", "",
+             "1.2.3.-4", "1.2.3.4x", "+1.2.3.4" }) {
         IpAddress a(9, 9, 9, 9);
         a.set(bad);
         EXPECT_EQ(IpAddress(0, 0, 0, 0), a) << "'" << bad << "'";
@@ -133,7 +132,8 @@ TEST(IpAddressDeathTest, FieldRangesAreChecked)
 {
     IpAddress ip;
     EXPECT_CHECK_FAILS(ip.set(0, 256, 0, 0),
-        "0 <= f0 && f0 <= 255 && 0 <= f1 && f1 <= 255 && 0 <= f2 && f2 <= 255 && 0 <= f3 && f3 <= 255",
+        "0 <= f0 && f0 <= 255 && 0 <= f1 && f1 <= 255 && 0 <= f2 && f2 <= 255 && 0 <= f3 && f3 <= "
+        "255",
         "set");
     EXPECT_CHECK_FAILS(ip.setField(4, 1), "0 <= field && field <= 3", "setField");
     EXPECT_CHECK_FAILS(ip.setField(0, -1), "0 <= value && value <= 255", "setField");

@@ -1,7 +1,8 @@
 #include "foundation/Exception.h"
 
-#include "foundation/Trace.h"
 #include "support/StderrCapture.h"
+
+#include "foundation/Trace.h"
 
 #include <gtest/gtest.h>
 
@@ -32,8 +33,8 @@ TEST(ExceptionTest, MessageOf31KeepsWholeAnd32IsCutWithTheAssignmentLine)
 
     Exception cut("12345678901234567890123456789012", 1, "f.cpp", 2);
     EXPECT_STREQ(m31, cut.message());
-    EXPECT_EQ("Btring::operator=() LONG TEXT: [32]\"12345678901234567890123456789012\"\n",
-        err.take());
+    EXPECT_EQ(
+        "Btring::operator=() LONG TEXT: [32]\"12345678901234567890123456789012\"\n", err.take());
 }
 
 TEST(ExceptionTest, InitKeepsFieldsForNullTextsAndClearsForEmptyOnes)

@@ -2,12 +2,11 @@
 
 #include "support/StderrCapture.h"
 
-#include <gtest/gtest.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <set>
 #include <string>
 #include <sys/stat.h>

@@ -1,10 +1,10 @@
 #include "foundation/Profiler.h"
-#include "foundation/Thread.h"
 
 #include "support/StderrCapture.h"
 
-#include <gtest/gtest.h>
+#include "foundation/Thread.h"
 
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 

@@ -1,13 +1,13 @@
-#include "foundation/Looper.h"
-#include "foundation/SyncFlag.h"
 #include "foundation/Thread.h"
-#include "foundation/Tick.h"
 
 #include "support/StderrCapture.h"
 
-#include <gtest/gtest.h>
+#include "foundation/Looper.h"
+#include "foundation/SyncFlag.h"
+#include "foundation/Tick.h"
 
 #include <atomic>
+#include <gtest/gtest.h>
 #include <sched.h>
 #include <string>
 #include <unistd.h>
@@ -144,7 +144,7 @@ TEST(ThreadTest, LongNameIsCutAndShownCut)
 {
     StderrCapture err;
     std::string name(40, 'n');
-    FuncThread t(name.c_str(), [] { });
+    FuncThread t(name.c_str(), [] {});
     std::string cut(31, 'n');
     EXPECT_STREQ(cut.c_str(), t.name());
     ASSERT_TRUE(t.run());
@@ -178,7 +178,7 @@ TEST(ThreadTest, NormalPolicyStoresThePriorityButRunsUnderSchedOther)
 
 TEST(ThreadDeathTest, PreconditionsOfRunAndSetPriority)
 {
-    FuncThread idle("idle", [] { });
+    FuncThread idle("idle", [] {});
     EXPECT_CHECK_FAILS(idle.setPriority(10, Thread::NORMAL), "isAlive()", "setPriority");
     EXPECT_CHECK_FAILS(
         {

@@ -19,10 +19,7 @@ StderrCapture::StderrCapture()
     dup2(_fileFd, 2);
 }
 
-StderrCapture::~StderrCapture()
-{
-    restore();
-}
+StderrCapture::~StderrCapture() { restore(); }
 
 void StderrCapture::restore()
 {
