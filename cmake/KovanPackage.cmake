@@ -1,0 +1,46 @@
+# What `cmake --install` adds beside the libraries, headers and program (installed where they are
+# defined): the CMake package (find_package(Kovan), targets Kovan::<library>) and a pkg-config
+# file for builds that do not use CMake.
+include(CMakePackageConfigHelpers)
+
+set(KOVAN_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Kovan)
+
+# Libraries in link order (users before the libraries they use); a folder that is not part of
+# this build is simply absent from the package.
+set(KOVAN_PACKAGE_LIBRARIES "")
+foreach(name sntp net registry foundation)
+  if(TARGET kovan_${name})
+    list(APPEND KOVAN_PACKAGE_LIBRARIES ${name})
+  endif()
+endforeach()
+
+# The libraries are built with 64-bit file offsets; on 32-bit targets a user compiled without
+# them would disagree about off_t in every call that passes one.
+if(TARGET kovan_foundation)
+  target_compile_definitions(kovan_foundation INTERFACE _FILE_OFFSET_BITS=64)
+endif()
+
+install(EXPORT KovanTargets
+  NAMESPACE Kovan::
+  FILE KovanTargets.cmake
+  DESTINATION ${KOVAN_CMAKE_DIR})
+
+configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/KovanConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/KovanConfig.cmake
+  INSTALL_DESTINATION ${KOVAN_CMAKE_DIR})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/KovanConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/KovanConfig.cmake ${PROJECT_BINARY_DIR}/KovanConfigVersion.cmake
+  DESTINATION ${KOVAN_CMAKE_DIR})
+
+set(KOVAN_PC_LIBS "")
+foreach(name ${KOVAN_PACKAGE_LIBRARIES})
+  string(APPEND KOVAN_PC_LIBS " -lkovan_${name}")
+endforeach()
+# The prefix is found from the file's own place, so the tree can be installed with --prefix or
+# DESTDIR and moved afterwards.
+file(RELATIVE_PATH KOVAN_PC_PREFIX_FROM_PCDIR
+  /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+string(REGEX REPLACE "/$" "" KOVAN_PC_PREFIX_FROM_PCDIR "${KOVAN_PC_PREFIX_FROM_PCDIR}")
+configure_file(${CMAKE_CURRENT_LIST_DIR}/kovan.pc.in ${PROJECT_BINARY_DIR}/kovan.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/kovan.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
