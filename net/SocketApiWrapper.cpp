@@ -18,6 +18,9 @@ bool SocketApiWrapper::_initialized = false;
 
 namespace {
 
+// A peer that has gone away must give EPIPE, not a SIGPIPE that ends the whole process.
+const int SEND_FLAGS = MSG_NOSIGNAL;
+
 [[noreturn]] void throwSystemError()
 {
     throw SocketException(errno);
@@ -102,7 +105,7 @@ void SocketApiWrapper::configureBlocking(SOCKET_FD sockfd, bool block)
 
 int SocketApiWrapper::send(SOCKET_FD sockfd, const void* buff, int nbytes)
 {
-    ssize_t sent = ::send(sockfd, buff, static_cast<size_t>(nbytes), 0);
+    ssize_t sent = ::send(sockfd, buff, static_cast<size_t>(nbytes), SEND_FLAGS);
     if (sent == RETURN_ERROR)
         throwSystemError();
     return static_cast<int>(sent);
@@ -125,7 +128,7 @@ int SocketApiWrapper::sendTo(SOCKET_FD sockfd, const void* buff, int nbytes,
     if (address.hostAddress() != nullptr)
         networkAddress = resolveOrThrow(address.hostAddress());
     sockaddr_in destination = makeAddress(networkAddress, address.port());
-    ssize_t sent = ::sendto(sockfd, buff, static_cast<size_t>(nbytes), 0,
+    ssize_t sent = ::sendto(sockfd, buff, static_cast<size_t>(nbytes), SEND_FLAGS,
         reinterpret_cast<const sockaddr*>(&destination), sizeof(destination));
     if (sent == RETURN_ERROR)
         throwSystemError();
