@@ -1,0 +1,656 @@
+#include "registry/Registry.h"
+
+#include "foundation/Trace.h"
+#include "registry/Adler32.h"
+
+#include <cstdarg>
+#include <cstring>
+
+namespace Kovan {
+
+static_assert(sizeof(Registry::Item) == 12, "a record is 12 bytes in the file");
+
+namespace {
+
+const uint32 ITEM_SIZE = 12;
+// A legacy file has no header: its root sits at 0 and its first child right behind it.
+const uint32 LEGACY_FIRST_CHILD = ITEM_SIZE;
+
+} // namespace
+
+Mutex Registry::_mutex;
+
+Registry::Exception::Exception(int32 code, const char* s)
+    : Kovan::Exception("Registry", code, nullptr, 0)
+    , _path(s)
+    , _id(0)
+{
+}
+
+Registry::Exception::Exception(int32 code, const uint32* path, uint32 depth, uint32 id)
+    : Kovan::Exception("Registry", code, nullptr, 0)
+    , _id(id)
+{
+    KOVAN_CHECK(0 != path);
+    if (0 == depth)
+        _path = "/";
+    for (uint32 i = 0; i < depth; ++i)
+        _path.appendf("/%d", static_cast<int32>(path[i]));
+}
+
+Registry::Scanner::Scanner()
+    : _depth(0)
+    , _buffer(nullptr)
+    , _bufferSize(0)
+{
+}
+
+Registry::Scanner::~Scanner() = default;
+
+Registry::Registry(const char* filename, bool writable)
+    : _writable(false)
+    , _version(0)
+    , _appProduct(0)
+    , _appOem(0)
+    , _appVersion {}
+    , _appBuild {}
+    , _reserved {}
+    , _checksum(0)
+    , _path {}
+    , _depth(0)
+    , _findPathItem(false)
+    , _findPrevItem(false)
+    , _pathItem {}
+    , _pathItemOffset(0)
+    , _prevItem {}
+    , _prevItemOffset(0)
+    , _locked(false)
+    , _legacy(false)
+{
+    if (filename)
+        open(filename, writable);
+}
+
+Registry::~Registry()
+{
+    close();
+}
+
+void Registry::create(const char* filename)
+{
+    KOVAN_CHECK(!_file.isOpen());
+    _mutex.lock();
+    _locked = true;
+    if (!_file.create(filename)) {
+        _locked = false;
+        _mutex.unlock();
+        throw Exception(1, filename);
+    }
+    _writable = true;
+    _version = VERSION;
+    _legacy = false;
+    _depth = 0;
+    saveHeader();
+    Item root = {};
+    if (!_file.seek(ROOT_ITEM_OFFSET, 0))
+        throw failure(4, 0);
+    saveItem(root);
+    setPath(0);
+}
+
+void Registry::open(const char* filename, bool writable)
+{
+    KOVAN_CHECK(!_file.isOpen());
+    _mutex.lock();
+    _locked = true;
+    if (!_file.open(filename, writable ? 2 : 0)) {
+        _locked = false;
+        _mutex.unlock();
+        throw Exception(2, filename);
+    }
+    _writable = writable;
+    _depth = 0;
+    loadHeader();
+    setPath(0);
+}
+
+void Registry::close()
+{
+    _file.close();
+    if (_locked) {
+        _locked = false;
+        _mutex.unlock();
+    }
+}
+
+void Registry::lock()
+{
+    _mutex.lock();
+}
+
+void Registry::unlock()
+{
+    _mutex.unlock();
+}
+
+void Registry::setAppInfo(uint32 product, uint32 oem, const char* version, const char* build)
+{
+    _appProduct = product;
+    _appOem = oem;
+    copyString(_appVersion, sizeof(_appVersion), version);
+    copyString(_appBuild, sizeof(_appBuild), build);
+}
+
+uint32 Registry::rootOffset() const
+{
+    return _legacy ? 0 : ROOT_ITEM_OFFSET;
+}
+
+uint32 Registry::fileSize()
+{
+    if (!_file.seek(0, 2))
+        throw failure(3, 0);
+    return _file.position();
+}
+
+Registry::Exception Registry::failure(int32 code, uint32 id) const
+{
+    return Exception(code, _path, _depth, id);
+}
+
+void Registry::loadHeader()
+{
+    // Sizes are checked first, so that a short file is refused rather than half read.
+    uint32 size = _file.seek(0, 2) ? _file.position() : 0;
+    uint32 magic = 0;
+    uint32 version = 0;
+    if (size < 16 || !_file.seek(0, 0) || !_file.readUint32(&magic)
+        || !_file.readUint32(&version) || !_file.readUint32(&_appProduct)
+        || !_file.readUint32(&_appOem))
+        throw Exception(3, "Header");
+
+    if (REGISTRY_MAGIC == magic) {
+        if (size < ROOT_ITEM_OFFSET || !_file.read(_appVersion, 16) || !_file.read(_appBuild, 8)
+            || !_file.read(_reserved, 4) || !_file.readUint32(&_checksum))
+            throw Exception(3, "Header");
+        _appVersion[16] = '\0';
+        _appBuild[8] = '\0';
+        _version = version;
+        _legacy = false;
+        return;
+    }
+    // Without the magic, bytes 8..11 tell a legacy file from anything else.
+    if (_appProduct < 1 || _appProduct > 4)
+        throw Exception(3, "Header");
+    _version = VERSION_1;
+    _legacy = true;
+    _file.seek(0, 0);
+}
+
+void Registry::saveHeader()
+{
+    _checksum = 0;
+    if (!_file.seek(0, 0) || !_file.writeUint32(REGISTRY_MAGIC) || !_file.writeUint32(_version)
+        || !_file.writeUint32(_appProduct) || !_file.writeUint32(_appOem)
+        || !_file.write(_appVersion, 16) || !_file.write(_appBuild, 8)
+        || !_file.write(_reserved, 4) || !_file.writeUint32(_checksum))
+        throw Exception(4, "header");
+}
+
+void Registry::loadItem(Item* item)
+{
+    if (!_file.readUint16(&item->id) || !_file.readUint16(&item->type)
+        || !_file.readUint32(&item->next) || !_file.readUint32(&item->child))
+        throw failure(3, item->id);
+}
+
+void Registry::saveItem(const Item& item)
+{
+    KOVAN_CHECK(item.id < UINT16_MAX);
+    KOVAN_CHECK(item.type < UINT16_MAX);
+    if (!_file.writeUint16(item.id) || !_file.writeUint16(item.type)
+        || !_file.writeUint32(item.next) || !_file.writeUint32(item.child))
+        throw failure(4, item.id);
+}
+
+void Registry::loadItemAt(uint32 offset, Item* item, uint32 size)
+{
+    if (static_cast<uint64>(offset) + ITEM_SIZE > size || !_file.seek(offset, 0))
+        throw failure(3, 0);
+    item->id = 0;
+    loadItem(item);
+}
+
+uint32 Registry::firstChild(const Item& item, uint32 offset, uint32 size) const
+{
+    // A legacy root's child field holds a format mark rather than an offset.
+    if (_legacy && rootOffset() == offset)
+        return (size >= LEGACY_FIRST_CHILD + ITEM_SIZE) ? LEGACY_FIRST_CHILD : 0;
+    return item.child;
+}
+
+void Registry::findPathItem()
+{
+    KOVAN_CHECK(_file.isOpen());
+    KOVAN_CHECK(_findPathItem == true);
+
+    const uint32 size = fileSize();
+    // No walk of an intact file visits a record twice, so it cannot visit more records than
+    // the file holds; anything longer is a loop.
+    uint32 budget = size / ITEM_SIZE + 1;
+
+    uint32 offset = rootOffset();
+    loadItemAt(offset, &_pathItem, size);
+    _pathItemOffset = offset;
+    _pathItem.child = firstChild(_pathItem, offset, size);
+
+    if (0 != _depth) {
+        if (0 == _pathItem.child)
+            throw failure(5, 0);
+        uint32 d = 0;
+        offset = _pathItem.child;
+        for (;;) {
+            if (0 == budget--)
+                throw failure(3, 0);
+            loadItemAt(offset, &_pathItem, size);
+            _pathItemOffset = offset;
+            if (_pathItem.id == _path[d]) {
+                if (d + 1 == _depth)
+                    break;
+                if (0 == _pathItem.child)
+                    throw failure(5, 0);
+                offset = _pathItem.child;
+                ++d;
+            } else {
+                if (0 == _pathItem.next)
+                    throw failure(5, 0);
+                offset = _pathItem.next;
+            }
+        }
+    }
+    _findPathItem = false;
+}
+
+void Registry::findPrevItem()
+{
+    KOVAN_CHECK(_file.isOpen());
+    KOVAN_CHECK(_findPrevItem == true);
+
+    if (0 == _pathItem.child) {
+        _prevItem = _pathItem;
+        _prevItemOffset = _pathItemOffset;
+    } else {
+        const uint32 size = fileSize();
+        uint32 budget = size / ITEM_SIZE + 1;
+        uint32 offset = _pathItem.child;
+        for (;;) {
+            if (0 == budget--)
+                throw failure(3, 0);
+            loadItemAt(offset, &_prevItem, size);
+            _prevItemOffset = offset;
+            if (0 == _prevItem.next)
+                break;
+            offset = _prevItem.next;
+        }
+    }
+    _findPrevItem = false;
+}
+
+void Registry::findItem(uint32 id, uint32 size, Item* item)
+{
+    KOVAN_CHECK(0 != id && 0 < size && 0 != item);
+    if (0 == _pathItem.child)
+        throw failure(6, id);
+
+    const uint32 end = fileSize();
+    uint32 budget = end / ITEM_SIZE + 1;
+    uint32 offset = _pathItem.child;
+    for (;;) {
+        if (0 == budget--)
+            throw failure(3, 0);
+        loadItemAt(offset, item, end);
+        if (item->id == id) {
+            if (item->size != size)
+                throw failure(7, id);
+            // A value cut off by the end of the file cannot be read or safely overwritten.
+            if (static_cast<uint64>(offset) + ITEM_SIZE + size > end)
+                throw failure(3, id);
+            return;
+        }
+        if (0 == item->next)
+            throw failure(6, id);
+        offset = item->next;
+    }
+}
+
+uint32 Registry::addItem(const Item& item)
+{
+    KOVAN_CHECK(KEY != item.type);
+    return appendItem(item);
+}
+
+void Registry::addKey(uint32 id)
+{
+    Item item = {};
+    item.id = static_cast<uint16>(id);
+    item.type = KEY;
+    uint32 offset = appendItem(item);
+    itemAdded(item, offset);
+}
+
+uint32 Registry::appendItem(const Item& item)
+{
+    if (_findPathItem)
+        findPathItem();
+    if (_findPrevItem)
+        findPrevItem();
+    if (!_file.seek(0, 2))
+        throw failure(4, item.id);
+    const uint32 offset = _file.position();
+    // A legacy root cannot point at its first child; that child has to land right behind it.
+    if (_legacy && rootOffset() == _pathItemOffset && 0 == _pathItem.child
+        && LEGACY_FIRST_CHILD != offset)
+        throw failure(4, item.id);
+    saveItem(item);
+    return offset;
+}
+
+void Registry::itemAdded(const Item& item, uint32 offset)
+{
+    // The predecessor is rewritten from a copy, so that a failed write leaves memory as the
+    // file is.
+    if (0 == _pathItem.child) {
+        Item linked = _pathItem;
+        linked.child = offset;
+        if (!(_legacy && rootOffset() == _pathItemOffset)) {
+            if (!_file.seek(_pathItemOffset, 0))
+                throw failure(4, linked.id);
+            saveItem(linked);
+        }
+        _pathItem = linked;
+    } else {
+        Item linked = _prevItem;
+        linked.next = offset;
+        if (!_file.seek(_prevItemOffset, 0))
+            throw failure(4, linked.id);
+        saveItem(linked);
+    }
+    _prevItem = item;
+    _prevItemOffset = offset;
+}
+
+const uint32* Registry::path(uint32* depth) const
+{
+    if (depth)
+        *depth = _depth;
+    return _path;
+}
+
+void Registry::setPath(uint32 first, ...)
+{
+    va_list args;
+    va_start(args, first);
+    uint32 depth = 0;
+    for (uint32 id = first; 0 != id; id = va_arg(args, uint32)) {
+        KOVAN_CHECK(depth < MAX_DEPTH);
+        _path[depth++] = id;
+    }
+    va_end(args);
+    _depth = depth;
+    _findPathItem = true;
+    _findPrevItem = true;
+}
+
+void Registry::pathDown(uint32 id)
+{
+    KOVAN_CHECK(_depth < MAX_DEPTH);
+    _path[_depth++] = id;
+    _findPathItem = true;
+    _findPrevItem = true;
+}
+
+void Registry::pathUp()
+{
+    KOVAN_CHECK(0 < _depth);
+    --_depth;
+    _findPathItem = true;
+    _findPrevItem = true;
+}
+
+template <typename T>
+uint16 Registry::typeCode()
+{
+    if constexpr (std::is_same<T, bool>::value)
+        return BOOL;
+    else if constexpr (std::is_same<T, int8>::value)
+        return INT8;
+    else if constexpr (std::is_same<T, uint8>::value)
+        return UINT8;
+    else if constexpr (std::is_same<T, int16>::value)
+        return INT16;
+    else if constexpr (std::is_same<T, uint16>::value)
+        return UINT16;
+    else if constexpr (std::is_same<T, int32>::value)
+        return INT32;
+    else if constexpr (std::is_same<T, uint32>::value)
+        return UINT32;
+    else if constexpr (std::is_same<T, int64>::value)
+        return INT64;
+    else if constexpr (std::is_same<T, uint64>::value)
+        return UINT64;
+    else if constexpr (std::is_same<T, float>::value)
+        return FLOAT;
+    else {
+        static_assert(std::is_same<T, double>::value, "every value type has its code");
+        return DOUBLE;
+    }
+}
+
+namespace {
+
+// The byte size a count of elements stands for; 0 when the count is negative or the size does
+// not fit the file's 32-bit field, which no stored item can match.
+template <typename T>
+bool byteSize(int32 count, uint32* size)
+{
+    const uint64 bytes = static_cast<uint64>(static_cast<int64>(count)) * sizeof(T);
+    if (count < 0 || bytes > UINT32_MAX)
+        return false;
+    *size = static_cast<uint32>(bytes);
+    return true;
+}
+
+} // namespace
+
+template <typename T>
+void Registry::addValues(uint32 id, const T* data, int32 count)
+{
+    uint32 size = 0;
+    const bool fits = byteSize<T>(count, &size);
+    KOVAN_CHECK(0 <= count && fits);
+    Item item = {};
+    item.id = static_cast<uint16>(id);
+    item.type = typeCode<T>();
+    item.size = size;
+    const uint32 offset = addItem(item);
+    if (!detail::writeValues(_file, data, count))
+        throw failure(4, id);
+    itemAdded(item, offset);
+}
+
+template <typename T>
+void Registry::setValues(uint32 id, const T* data, int32 count, int32 countToSet)
+{
+    if (_findPathItem)
+        findPathItem();
+    uint32 size = 0;
+    if (!byteSize<T>(count, &size))
+        throw failure(7, id);
+    Item item;
+    findItem(id, size, &item);
+    const int32 n = (countToSet < 1) ? count : countToSet;
+    if (n > count)
+        throw failure(8, id);
+    _file.toggleReadWrite();
+    if (!detail::writeValues(_file, data, n))
+        throw failure(4, id);
+}
+
+template <typename T>
+uint32 Registry::getValues(uint32 id, T* data, int32 count, int32 countToGet)
+{
+    try {
+        if (_findPathItem)
+            findPathItem();
+        uint32 size = 0;
+        if (!byteSize<T>(count, &size))
+            throw failure(7, id);
+        Item item;
+        findItem(id, size, &item);
+        const int32 n = (countToGet < 1) ? count : countToGet;
+        if (n > count)
+            throw failure(8, id);
+        if (!detail::readValues(_file, data, n))
+            throw failure(3, item.id);
+    } catch (const Exception& e) {
+        return static_cast<uint32>(e.code());
+    }
+    return 0;
+}
+
+#define KOVAN_REGISTRY_INSTANTIATE(N, T)                                                           \
+    template void Registry::addValues<T>(uint32, const T*, int32);                                 \
+    template void Registry::setValues<T>(uint32, const T*, int32, int32);                          \
+    template uint32 Registry::getValues<T>(uint32, T*, int32, int32);
+KOVAN_VALUE_TYPES(KOVAN_REGISTRY_INSTANTIATE)
+#undef KOVAN_REGISTRY_INSTANTIATE
+
+void Registry::addData(uint32 id, uint32 type, const void* data, uint32 size)
+{
+    Item item = {};
+    item.id = static_cast<uint16>(id);
+    item.type = static_cast<uint16>(type);
+    item.size = size;
+    const uint32 offset = addItem(item);
+    if (!_file.write(data, size))
+        throw failure(4, id);
+    itemAdded(item, offset);
+}
+
+void Registry::setData(uint32 id, const void* data, uint32 size, uint32 sizeToSet)
+{
+    if (_findPathItem)
+        findPathItem();
+    Item item;
+    findItem(id, size, &item);
+    const uint32 n = (0 == sizeToSet) ? size : sizeToSet;
+    if (n > size)
+        throw failure(8, id);
+    _file.toggleReadWrite();
+    if (!_file.write(data, n))
+        throw failure(4, id);
+}
+
+uint32 Registry::getData(uint32 id, void* buffer, uint32 size, uint32 sizeToGet)
+{
+    try {
+        if (_findPathItem)
+            findPathItem();
+        Item item;
+        findItem(id, size, &item);
+        const uint32 n = (0 == sizeToGet) ? size : sizeToGet;
+        if (n > size)
+            throw failure(8, id);
+        if (!_file.read(buffer, n))
+            throw failure(3, item.id);
+    } catch (const Exception& e) {
+        return static_cast<uint32>(e.code());
+    }
+    return 0;
+}
+
+void Registry::addString(uint32 id, const char* buffer, int32 bufferSize)
+{
+    trace("Registry::addString() is obsoleted. Use addBinary() for string\n");
+    KOVAN_CHECK(0 < bufferSize);
+    addData(id, STRING, buffer, static_cast<uint32>(bufferSize - 1));
+}
+
+void Registry::setString(uint32 id, const char* buffer, int32 bufferSize)
+{
+    trace("Registry::setString() is obsoleted. Use setBinary() for string\n");
+    KOVAN_CHECK(0 < bufferSize);
+    setData(id, buffer, static_cast<uint32>(bufferSize - 1), 0);
+}
+
+void Registry::getString(uint32 id, char* buffer, int32 bufferSize)
+{
+    trace("Registry::getString() is obsoleted. Use getBinary() for string\n");
+    KOVAN_CHECK(0 < bufferSize);
+    getData(id, buffer, static_cast<uint32>(bufferSize - 1), 0);
+    buffer[bufferSize - 1] = '\0';
+}
+
+void Registry::addBinary(uint32 id, const void* data, uint32 size)
+{
+    addData(id, BINARY, data, size);
+}
+
+void Registry::setBinary(uint32 id, const void* data, uint32 size, uint32 sizeToSet)
+{
+    setData(id, data, size, sizeToSet);
+}
+
+void Registry::getBinary(uint32 id, void* buffer, uint32 size, uint32 sizeToGet)
+{
+    getData(id, buffer, size, sizeToGet);
+}
+
+bool Registry::adler32OfFile(uint32* adler)
+{
+    uint32 size = 0;
+    if (!_file.seek(0, 2) || (size = _file.position()) < ROOT_ITEM_OFFSET
+        || !_file.seek(ROOT_ITEM_OFFSET, 0))
+        return false;
+    uint8 chunk[4096];
+    uint32 sum = 1;
+    for (uint32 left = size - ROOT_ITEM_OFFSET; left > 0;) {
+        const uint32 n = _min(left, static_cast<uint32>(sizeof(chunk)));
+        if (!_file.read(chunk, n))
+            return false;
+        sum = adler32(sum, chunk, n);
+        left -= n;
+    }
+    *adler = sum;
+    return true;
+}
+
+bool Registry::testFileChecksum()
+{
+    if (_version < 3)
+        return true;
+    const uint32 position = _file.position();
+    uint32 computed = 0;
+    if (!_file.seek(CHECKSUM_OFFSET, 0) || !_file.readUint32(&_checksum)
+        || !adler32OfFile(&computed))
+        return false;
+    _file.seek(static_cast<int32>(position), 0);
+    return computed == _checksum;
+}
+
+bool Registry::saveFileChecksum()
+{
+    if (_version < 3)
+        return true;
+    const uint32 position = _file.position();
+    uint32 computed = 0;
+    if (!adler32OfFile(&computed))
+        return false;
+    _checksum = computed;
+    if (!_file.seek(CHECKSUM_OFFSET, 0) || !_file.writeUint32(_checksum))
+        return false;
+    _file.seek(static_cast<int32>(position), 0);
+    return true;
+}
+
+} // namespace Kovan

@@ -1,0 +1,259 @@
+// The settings registry: a tree of numbered keys holding typed values, kept in one binary file
+// that only grows. Nothing is cached but the position of the current path; every lookup walks
+// the records in the file, and every write is synchronous.
+//
+// File layout (little-endian; offsets from the start of the file):
+//
+//   OFFSET  SIZE  FIELD
+//   0       4     magic 0x34299100 (absent in a legacy, version-1 file)
+//   4       4     version (3 for new files)
+//   8       4     app-product
+//   12      4     app-oem
+//   16      16    app-version text, NUL-terminated when shorter
+//   32      8     app-build text, same rule
+//   40      4     reserved
+//   44      4     Adler-32 of bytes 48..end, kept current only on request
+//   48      12    root record (at 0 in a legacy file)
+//
+// Record (Item), 12 bytes: id (2), type (2), next sibling (4), first child for a key or value
+// byte count for a value (4). A value's bytes follow its record. Offset 0 means "none".
+//
+// A file is data that may have been damaged by a power cut: every walk is bounded by what the
+// file can hold, and a record or value that lies beyond the end of the file, a link that loops
+// or nesting deeper than the API can build fails with code 3 rather than hanging or crashing.
+#pragma once
+
+#include "foundation/Btring.h"
+#include "foundation/Exception.h"
+#include "foundation/Mutex.h"
+#include "foundation/Types.h"
+#include "registry/StdFile.h"
+#include "registry/ValueTypes.h"
+
+namespace Kovan {
+
+class Registry {
+public:
+    enum Type {
+        KEY = 0,
+        BOOL = 1,
+        INT8 = 2,
+        UINT8 = 3,
+        INT16 = 4,
+        UINT16 = 5,
+        INT32 = 6,
+        UINT32 = 7,
+        INT64 = 8,
+        UINT64 = 9,
+        FLOAT = 10,
+        DOUBLE = 11,
+        STRING = 12,
+        BINARY = 13,
+    };
+
+    static constexpr uint32 REGISTRY_MAGIC = 0x34299100;
+    static constexpr uint32 CHECKSUM_OFFSET = 44;
+    static constexpr uint32 ROOT_ITEM_OFFSET = 48;
+    static constexpr uint32 VERSION_1 = 1;
+    static constexpr uint32 VERSION = 3;
+    static constexpr uint32 MAX_DEPTH = 15;
+
+    struct Item {
+        uint16 id;
+        uint16 type;
+        uint32 next;
+        union {
+            uint32 child;
+            uint32 size;
+        };
+    };
+
+    // Failure codes: 1 create, 2 open, 3 read, 4 write, 5 no such path, 6 no such id,
+    // 7 stored size differs, 8 count beyond the stored one.
+    class Exception : public Kovan::Exception {
+    public:
+        // Whole-file failures: `s` is the file name, "Header" or "header".
+        Exception(int32 code, const char* s);
+        // Failures at a path: the text reads "/" at the root, else "/1/20/3".
+        Exception(int32 code, const uint32* path, uint32 depth, uint32 id);
+
+        const char* path() const { return _path.cString(); }
+        uint32 id() const { return _id; }
+
+    private:
+        Btring<256> _path;
+        uint32 _id;
+    };
+
+    // A visitor of the whole tree in pre-order. With a buffer set, each value's first bytes
+    // (up to the buffer's size) are read into it before itemLoaded.
+    class Scanner {
+    public:
+        Scanner();
+        virtual ~Scanner();
+
+        int32 depth() const { return _depth; }
+        uint8* buffer() const { return _buffer; }
+        uint32 bufferSize() const { return _bufferSize; }
+        void setBuffer(uint8* buffer, uint32 size)
+        {
+            _buffer = buffer;
+            _bufferSize = size;
+        }
+
+        virtual void begin() { }
+        virtual void headerLoaded(const Registry& registry) { (void)registry; }
+        virtual void keyLoaded(uint16 id) = 0;
+        // `size` is the full stored size, whatever part of it reached the buffer.
+        virtual void itemLoaded(uint16 id, uint16 type, uint32 size) = 0;
+        virtual void end() { }
+
+    private:
+        friend class Registry;
+
+        // 0 for the root record, 1 for the top level, and so on. Left where it was when a scan
+        // ends in an exception.
+        int32 _depth;
+        uint8* _buffer;
+        uint32 _bufferSize;
+    };
+
+    // With a name, opens it at once.
+    explicit Registry(const char* filename = nullptr, bool writable = false);
+    // Closes the file and releases the process-wide lock if this object holds it.
+    ~Registry();
+    Registry(const Registry&) = delete;
+    Registry& operator=(const Registry&) = delete;
+
+    // Both take the process-wide lock and keep it until close: one registry is open per
+    // process at a time. A failure to reach the file releases the lock; a failure after that
+    // leaves the file open for close.
+    void create(const char* filename);
+    void open(const char* filename, bool writable);
+    void close();
+
+    // The process-wide lock, for grouping work while no registry is open in this thread.
+    void lock();
+    void unlock();
+
+    uint32 version() const { return _version; }
+    uint32 appProduct() const { return _appProduct; }
+    uint32 appOem() const { return _appOem; }
+    const char* appVersion() const { return _appVersion; }
+    const char* appBuild() const { return _appBuild; }
+    // Takes effect in a file only when called before create.
+    void setAppInfo(uint32 product, uint32 oem, const char* version, const char* build);
+
+    uint32 checksum() const { return _checksum; }
+    // Both succeed at once for files below version 3.
+    bool testFileChecksum();
+    bool saveFileChecksum();
+
+    const uint32* path(uint32* depth) const;
+    // Ids from the root downwards, ended by 0: setPath(3, 7, 0) is key 7 under key 3.
+    void setPath(uint32 first, ...);
+    void pathDown(uint32 id);
+    void pathUp();
+
+    void addKey(uint32 id);
+
+    // The typed family: for each value type an add, a set and a get of one value and of an
+    // array. Add appends (it never looks for an existing id); set overwrites in place; get
+    // returns 0 or the failure code and never throws. Lookups match id and byte size only.
+    // A count to set or get below 1 means the whole array.
+#define KOVAN_REGISTRY_TYPED(N, T)                                                                 \
+    void add##N(uint32 id, T value) { addValues(id, &value, 1); }                                  \
+    void set##N(uint32 id, T value) { setValues(id, &value, 1, 1); }                               \
+    uint32 get##N(uint32 id, T* value) { return getValues(id, value, 1, 1); }                      \
+    void add##N##Array(uint32 id, const T* dataArray, int32 count)                                 \
+    {                                                                                              \
+        addValues(id, dataArray, count);                                                           \
+    }                                                                                              \
+    void set##N##Array(uint32 id, const T* data, int32 count, int32 countToSet)                    \
+    {                                                                                              \
+        setValues(id, data, count, countToSet);                                                    \
+    }                                                                                              \
+    uint32 get##N##Array(uint32 id, T* dataArray, int32 count, int32 countToGet)                   \
+    {                                                                                              \
+        return getValues(id, dataArray, count, countToGet);                                        \
+    }
+    KOVAN_VALUE_TYPES(KOVAN_REGISTRY_TYPED)
+#undef KOVAN_REGISTRY_TYPED
+
+    // Raw bytes under any type code but KEY. A size to set or get of 0 means all of it.
+    void addData(uint32 id, uint32 type, const void* data, uint32 size);
+    void setData(uint32 id, const void* data, uint32 size, uint32 sizeToSet);
+    uint32 getData(uint32 id, void* buffer, uint32 size, uint32 sizeToGet);
+
+    // Obsolete: store bufferSize - 1 bytes of the buffer as STRING, whatever the text's length.
+    void addString(uint32 id, const char* buffer, int32 bufferSize);
+    void setString(uint32 id, const char* buffer, int32 bufferSize);
+    void getString(uint32 id, char* buffer, int32 bufferSize);
+
+    // Opaque bytes as BINARY, the way to store text now.
+    void addBinary(uint32 id, const void* data, uint32 size);
+    void setBinary(uint32 id, const void* data, uint32 size, uint32 sizeToSet);
+    void getBinary(uint32 id, void* buffer, uint32 size, uint32 sizeToGet);
+
+    // Walks the whole tree from the root; the current path is left as it was.
+    void scan(Scanner* scanner);
+    // A readable dump through trace; never throws.
+    void print(const char* label);
+
+private:
+    void loadHeader();
+    void saveHeader();
+    void loadItem(Item* item);
+    void saveItem(const Item& item);
+    void findPathItem();
+    void findPrevItem();
+    void findItem(uint32 id, uint32 size, Item* item);
+    uint32 addItem(const Item& item);
+    void itemAdded(const Item& item, uint32 offset);
+
+    // The bounded forms the walks use.
+    uint32 rootOffset() const;
+    uint32 fileSize();
+    void loadItemAt(uint32 offset, Item* item, uint32 fileSize);
+    uint32 firstChild(const Item& item, uint32 offset, uint32 fileSize) const;
+    void scanLevel(Scanner* scanner, uint32 offset, uint32 level, uint32 fileSize, uint32* budget);
+    Exception failure(int32 code, uint32 id) const;
+    uint32 appendItem(const Item& item);
+    bool adler32OfFile(uint32* adler);
+
+    template <typename T>
+    void addValues(uint32 id, const T* data, int32 count);
+    template <typename T>
+    void setValues(uint32 id, const T* data, int32 count, int32 countToSet);
+    template <typename T>
+    uint32 getValues(uint32 id, T* data, int32 count, int32 countToGet);
+    template <typename T>
+    static uint16 typeCode();
+
+    StdFile _file;
+    bool _writable;
+    uint32 _version;
+    uint32 _appProduct;
+    uint32 _appOem;
+    char _appVersion[17];
+    char _appBuild[9];
+    uint8 _reserved[4];
+    uint32 _checksum;
+    uint32 _path[16];
+    uint32 _depth;
+    bool _findPathItem;
+    bool _findPrevItem;
+    Item _pathItem;
+    uint32 _pathItemOffset;
+    Item _prevItem;
+    uint32 _prevItemOffset;
+    // Whether this object holds the process-wide lock, so that a close of a registry that never
+    // opened cannot release another one's lock.
+    bool _locked;
+    // A file without the magic: root at 0, and its first child, if any, right behind it.
+    bool _legacy;
+
+    static Mutex _mutex;
+};
+
+} // namespace Kovan

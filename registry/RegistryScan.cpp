@@ -1,0 +1,271 @@
+// The whole-tree walk and the readable dump built on it.
+#include "registry/Registry.h"
+
+#include "foundation/Btring.h"
+#include "foundation/Trace.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+
+namespace Kovan {
+
+namespace {
+
+const uint32 ITEM_SIZE = 12;
+
+const char* const TYPE_NAMES[] = { "KEY", "BOOL", "INT8", "UINT8", "INT16", "UINT16", "INT32",
+    "UINT32", "INT64", "UINT64", "FLOAT", "DOUBLE", "STRING", "BINARY" };
+
+// Writes the dump through trace, one call per line.
+class TraceScanner : public Registry::Scanner {
+public:
+    explicit TraceScanner(const char* label)
+        : _label(label)
+        , _buffer {}
+    {
+        setBuffer(_buffer, sizeof(_buffer));
+    }
+
+    void begin() override { trace("%s ===================================\n", _label.cString()); }
+
+    void headerLoaded(const Registry& registry) override
+    {
+        if (Registry::VERSION_1 == registry.version()) {
+            trace("magic: none\n");
+            trace("version: VERSION_1\n");
+            return;
+        }
+        trace("magic      : %u\n", Registry::REGISTRY_MAGIC);
+        trace("version    : VERSOIN_%u\n", registry.version());
+        trace("app-product: %u\n", registry.appProduct());
+        trace("app-oem    : %u\n", registry.appOem());
+        trace("app-version: %s\n", registry.appVersion());
+        trace("app-build  : %s\n", registry.appBuild());
+    }
+
+    void keyLoaded(uint16 id) override
+    {
+        if (0 == id) {
+            trace("ROOT\n");
+            return;
+        }
+        Line line;
+        line.indent(depth());
+        line.add("[%d]: KEY\n", id);
+        line.flush();
+    }
+
+    void itemLoaded(uint16 id, uint16 type, uint32 size) override
+    {
+        // Bytes past what this value put in the buffer would be left over from earlier values;
+        // clearing them keeps the dump a function of this value alone.
+        const uint32 got = _min(size, static_cast<uint32>(sizeof(_buffer)));
+        memset(_buffer + got, 0, sizeof(_buffer) - got);
+
+        Line line;
+        line.indent(depth() + 1);
+        if (1 <= type && type <= 13)
+            line.add("[%d]: %s ", id, TYPE_NAMES[type]);
+        else
+            line.add("[%d]: UNKNOWN-TYPE ", id);
+
+        const int32 n = static_cast<int32>(size);
+        switch (type) {
+        case Registry::BOOL:
+            line.add("[%d: %s]", n, _buffer[0] ? "true" : "false");
+            break;
+        case Registry::INT8:
+            line.add("[%d: %d]", n, static_cast<int8>(_buffer[0]));
+            break;
+        case Registry::UINT8:
+            line.add("[%d: %u]", n, _buffer[0]);
+            break;
+        case Registry::INT16:
+            line.add("[%d: %d]", n, first<int16>());
+            break;
+        case Registry::UINT16:
+            line.add("[%d: %u]", n, first<uint16>());
+            break;
+        case Registry::INT32:
+            line.add("[%d: %d]", n, first<int32>());
+            break;
+        case Registry::UINT32:
+            line.add("[%d: %u]", n, first<uint32>());
+            break;
+        case Registry::INT64:
+            line.add("[%d: %" PRId64 "]", n, first<int64>());
+            break;
+        case Registry::UINT64:
+            line.add("[%d: %" PRIu64 "]", n, first<uint64>());
+            break;
+        case Registry::FLOAT:
+            line.add("[%d: %f]", n, static_cast<double>(first<float>()));
+            break;
+        case Registry::DOUBLE:
+            line.add("[%d: %lf]", n, detail::doubleFromFile(_buffer));
+            break;
+        case Registry::STRING:
+            // Stored without a terminator: show no more than was read.
+            line.add("[%d: \"%.*s\"]", n, static_cast<int>(got), reinterpret_cast<char*>(_buffer));
+            break;
+        default:
+            line.add("[%d: %s]", n, rendering());
+            break;
+        }
+        line.add("\n");
+        line.flush();
+    }
+
+    void end() override { trace("=====================================\n"); }
+
+private:
+    // One dump line gathered before it is written, so that a line is one write.
+    class Line {
+    public:
+        Line()
+            : _length(0)
+        {
+            _text[0] = '\0';
+        }
+        void indent(int32 steps)
+        {
+            for (int32 i = 0; i < steps; ++i)
+                add("    ");
+        }
+        void add(const char* fmt, ...) __attribute__((format(printf, 2, 3)))
+        {
+            if (_length >= sizeof(_text) - 1)
+                return;
+            va_list args;
+            va_start(args, fmt);
+            int written = vsnprintf(_text + _length, sizeof(_text) - _length, fmt, args);
+            va_end(args);
+            if (written > 0)
+                _length = _min(_length + static_cast<uint32>(written),
+                    static_cast<uint32>(sizeof(_text) - 1));
+        }
+        void flush() { trace("%s", _text); }
+
+    private:
+        char _text[512];
+        uint32 _length;
+    };
+
+    template <typename T>
+    T first() const
+    {
+        T value;
+        memcpy(&value, _buffer, sizeof(T));
+        return value;
+    }
+
+    const char* rendering()
+    {
+        for (uint32 i = 0; i < sizeof(_buffer); ++i) {
+            const uint8 b = _buffer[i];
+            switch (b) {
+            case 0:
+                _rendering[i] = ' ';
+                break;
+            case 8:
+                _rendering[i] = 'b';
+                break;
+            case 9:
+                _rendering[i] = 't';
+                break;
+            case 10:
+                _rendering[i] = 'n';
+                break;
+            case 13:
+                _rendering[i] = 'r';
+                break;
+            default:
+                _rendering[i] = static_cast<char>(b);
+                break;
+            }
+        }
+        _rendering[sizeof(_buffer)] = '\0';
+        return _rendering;
+    }
+
+    Btring<32> _label;
+    uint8 _buffer[64];
+    char _rendering[65];
+};
+
+} // namespace
+
+void Registry::scan(Scanner* scanner)
+{
+    KOVAN_CHECK(_file.isOpen());
+    KOVAN_CHECK(0 == scanner->buffer() || (0 != scanner->buffer() && 0 != scanner->bufferSize()));
+    try {
+        scanner->begin();
+        scanner->headerLoaded(*this);
+
+        const uint32 size = fileSize();
+        // Shared by every level: the whole walk visits each record of an intact file once.
+        uint32 budget = size / ITEM_SIZE + 1;
+        const uint32 offset = rootOffset();
+        Item root;
+        loadItemAt(offset, &root, size);
+        scanner->keyLoaded(root.id);
+        if (0 != firstChild(root, offset, size)) {
+            ++scanner->_depth;
+            scanLevel(scanner, offset + ITEM_SIZE, 1, size, &budget);
+            --scanner->_depth;
+        }
+        scanner->end();
+    } catch (...) {
+        trace("Exception is thrown in Registry::scan()\n");
+        throw;
+    }
+}
+
+void Registry::scanLevel(Scanner* scanner, uint32 offset, uint32 level, uint32 size,
+    uint32* budget)
+{
+    for (;;) {
+        if (0 == (*budget)--)
+            throw failure(3, 0);
+        Item item;
+        loadItemAt(offset, &item, size);
+        if (KEY == item.type) {
+            scanner->keyLoaded(item.id);
+            if (0 != item.child) {
+                // Paths reach MAX_DEPTH keys below the root, and a key added there has no
+                // children: anything nested deeper was not written by a registry.
+                if (level > MAX_DEPTH)
+                    throw failure(3, item.id);
+                ++scanner->_depth;
+                scanLevel(scanner, item.child, level + 1, size, budget);
+                --scanner->_depth;
+            }
+        } else {
+            if (static_cast<uint64>(offset) + ITEM_SIZE + item.size > size)
+                throw failure(3, item.id);
+            if (scanner->_buffer) {
+                const uint32 n = _min(item.size, scanner->_bufferSize);
+                if (n > 0)
+                    (void)_file.read(scanner->_buffer, n);
+            }
+            scanner->itemLoaded(item.id, item.type, item.size);
+        }
+        if (0 == item.next)
+            return;
+        offset = item.next;
+    }
+}
+
+void Registry::print(const char* label)
+{
+    try {
+        TraceScanner scanner(label);
+        scan(&scanner);
+    } catch (...) {
+        trace("Exception is occurred in Registry::print(\"%s\")\n", label);
+    }
+}
+
+} // namespace Kovan
