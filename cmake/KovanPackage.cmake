@@ -1,6 +1,6 @@
 # What `cmake --install` adds beside the libraries, headers and program (installed where they are
-# defined): the CMake package (find_package(Kovan), targets Kovan::<library>) and a pkg-config
-# file for builds that do not use CMake.
+# defined): the CMake package (find_package(Kovan), targets Kovan::<library>), a pkg-config
+# file for builds that do not use CMake, and the tool's manual page.
 include(CMakePackageConfigHelpers)
 
 set(KOVAN_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Kovan)
@@ -18,6 +18,11 @@ endforeach()
 # them would disagree about off_t in every call that passes one.
 if(TARGET kovan_foundation)
   target_compile_definitions(kovan_foundation INTERFACE _FILE_OFFSET_BITS=64)
+endif()
+
+# The tool's manual page goes wherever the tool goes.
+if(TARGET quillo)
+  install(FILES ${PROJECT_SOURCE_DIR}/tool/quillo.8 DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
 endif()
 
 install(EXPORT KovanTargets

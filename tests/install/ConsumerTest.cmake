@@ -21,6 +21,13 @@ foreach(f ${LIBDIR}/cmake/Kovan/KovanConfig.cmake ${LIBDIR}/cmake/Kovan/KovanTar
     message(FATAL_ERROR "not installed: ${f}")
   endif()
 endforeach()
+if(WITH_TOOL)
+  foreach(f ${BINDIR}/quillo ${MANDIR}/man8/quillo.8)
+    if(NOT EXISTS ${prefix}/${f})
+      message(FATAL_ERROR "not installed: ${f}")
+    endif()
+  endforeach()
+endif()
 
 file(READ ${SOURCE_DIR}/expected.txt expected)
 
