@@ -14,10 +14,15 @@ foreach(name sntp net registry foundation)
   endif()
 endforeach()
 
-# The libraries are built with 64-bit file offsets; on 32-bit targets a user compiled without
-# them would disagree about off_t in every call that passes one.
-if(TARGET kovan_foundation)
-  target_compile_definitions(kovan_foundation INTERFACE _FILE_OFFSET_BITS=64)
+# 32-bit builds use 64-bit file offsets (see the armhf toolchain file); a user compiled without
+# them would disagree about off_t in every call that passes one. On 64-bit targets off_t is
+# 64 bits anyway, and the definition is left out so it renames nothing there.
+set(KOVAN_PC_CFLAGS "")
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  if(TARGET kovan_foundation)
+    target_compile_definitions(kovan_foundation INTERFACE _FILE_OFFSET_BITS=64)
+  endif()
+  set(KOVAN_PC_CFLAGS " -D_FILE_OFFSET_BITS=64")
 endif()
 
 # The tool's manual page goes wherever the tool goes.
