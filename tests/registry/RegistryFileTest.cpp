@@ -1,0 +1,199 @@
+// The file the registry writes, byte for byte, and the files it accepts.
+#include "registry/Adler32.h"
+#include "registry/Registry.h"
+#include "support/StderrCapture.h"
+
+#include "RegistryFiles.h"
+
+#include <gtest/gtest.h>
+#include <random>
+#include <zlib.h>
+
+using namespace Kovan;
+using namespace KovanTest;
+
+namespace {
+
+class RegistryFileTest : public ::testing::Test {
+protected:
+    ScratchDir _dir;
+    std::string _name = _dir.file("settings.reg");
+};
+
+TEST_F(RegistryFileTest, NewFileIsHeaderAndEmptyRootThenChecksumOfEmptyRoot)
+{
+    Registry reg;
+    reg.create(_name.c_str());
+    Bytes bytes = readBytes(_name);
+    Bytes expected = header(3);
+    append(expected, Bytes(12, 0));
+    EXPECT_EQ(expected, bytes);
+
+    EXPECT_TRUE(reg.saveFileChecksum());
+    EXPECT_EQ(0x000C0001u, reg.checksum());
+    EXPECT_EQ(Bytes({ 0x01, 0x00, 0x0C, 0x00 }), slice(readBytes(_name), 44, 4));
+    EXPECT_TRUE(reg.testFileChecksum());
+    reg.close();
+}
+
+TEST_F(RegistryFileTest, FirstAndSecondValueAreAppendedAndLinked)
+{
+    Registry reg;
+    reg.create(_name.c_str());
+    reg.addInt32(5, 1);
+    Bytes bytes = readBytes(_name);
+    ASSERT_EQ(76u, bytes.size());
+    EXPECT_EQ(record(0, 0, 0, 60), slice(bytes, 48, 12));
+    Bytes first = record(5, 6, 0, 4);
+    append(first, { 0x01, 0x00, 0x00, 0x00 });
+    EXPECT_EQ(first, slice(bytes, 60, 16));
+
+    reg.addInt32(6, -1);
+    bytes = readBytes(_name);
+    ASSERT_EQ(92u, bytes.size());
+    EXPECT_EQ(record(0, 0, 0, 60), slice(bytes, 48, 12));
+    EXPECT_EQ(record(5, 6, 76, 4), slice(bytes, 60, 12));
+    EXPECT_EQ(record(6, 6, 0, 4), slice(bytes, 76, 12));
+    EXPECT_EQ(Bytes(4, 0xFF), slice(bytes, 88, 4));
+
+    // The stored checksum is stale until asked for.
+    EXPECT_FALSE(reg.testFileChecksum());
+    EXPECT_TRUE(reg.saveFileChecksum());
+    EXPECT_TRUE(reg.testFileChecksum());
+    reg.close();
+}
+
+TEST_F(RegistryFileTest, DoublesLandInFpaWordOrderAndRoundTrip)
+{
+    Registry reg;
+    reg.create(_name.c_str());
+    reg.addDouble(1, 1.0);
+    const double values[3] = { -0.0, 3.141592653589793, 1e300 };
+    reg.addDoubleArray(2, values, 3);
+    EXPECT_EQ(Bytes({ 0x00, 0x00, 0xF0, 0x3F, 0x00, 0x00, 0x00, 0x00 }),
+        slice(readBytes(_name), 72, 8));
+    double d = 0;
+    double back[3] = {};
+    EXPECT_EQ(0u, reg.getDouble(1, &d));
+    EXPECT_EQ(0u, reg.getDoubleArray(2, back, 3, 0));
+    EXPECT_EQ(1.0, d);
+    EXPECT_EQ(0, memcmp(values, back, sizeof(values)));
+    reg.close();
+}
+
+TEST_F(RegistryFileTest, AppTextsKeepSixteenAndEightCharacters)
+{
+    Registry reg;
+    reg.setAppInfo(7, 9, "0123456789ABCDEF", "build-01");
+    reg.create(_name.c_str());
+    reg.close();
+    Bytes bytes = readBytes(_name);
+    EXPECT_EQ(Bytes({ 7, 0, 0, 0, 9, 0, 0, 0 }), slice(bytes, 8, 8));
+    EXPECT_EQ(std::string("0123456789ABCDEFbuild-01"),
+        std::string(bytes.begin() + 16, bytes.begin() + 40));
+
+    Registry back;
+    back.open(_name.c_str(), false);
+    EXPECT_EQ(3u, back.version());
+    EXPECT_EQ(7u, back.appProduct());
+    EXPECT_EQ(9u, back.appOem());
+    EXPECT_STREQ("0123456789ABCDEF", back.appVersion());
+    EXPECT_STREQ("build-01", back.appBuild());
+    back.close();
+
+    StderrCapture err;
+    Registry cut;
+    cut.setAppInfo(0, 0, "0123456789ABCDEFG", "short");
+    EXPECT_STREQ("0123456789ABCDEF", cut.appVersion());
+    EXPECT_NE(std::string::npos, err.take().find("LONG TEXT"));
+    cut.create(_name.c_str());
+    cut.close();
+    bytes = readBytes(_name);
+    EXPECT_EQ(Bytes({ 's', 'h', 'o', 'r', 't', 0, 0, 0 }), slice(bytes, 32, 8));
+}
+
+TEST_F(RegistryFileTest, LegacyFileOpensAsVersionOneWithRootAtZero)
+{
+    // Root at 0 (bytes 8..11 = 2 mark the legacy file), one INT16 value right behind it.
+    Bytes legacy = record(0, 0, 0, 2);
+    append(legacy, record(4, 4, 0, 2));
+    append(legacy, { 0x34, 0x12 });
+    writeBytes(_name, legacy);
+
+    Registry reg(_name.c_str(), true);
+    EXPECT_EQ(1u, reg.version());
+    int16 v = 0;
+    EXPECT_EQ(0u, reg.getInt16(4, &v));
+    EXPECT_EQ(0x1234, v);
+    EXPECT_TRUE(reg.saveFileChecksum());
+    EXPECT_TRUE(reg.testFileChecksum());
+
+    // A second value links behind the first; the root record is never rewritten.
+    reg.addUint8(9, 200);
+    uint8 u = 0;
+    EXPECT_EQ(0u, reg.getUint8(9, &u));
+    EXPECT_EQ(200, u);
+    reg.close();
+    Bytes after = readBytes(_name);
+    EXPECT_EQ(slice(legacy, 0, 12), slice(after, 0, 12));
+    EXPECT_EQ(record(4, 4, 26, 2), slice(after, 12, 12));
+
+    legacy[8] = 5;
+    writeBytes(_name, legacy);
+    try {
+        reg.open(_name.c_str(), false);
+        FAIL() << "a file that is neither headed nor legacy opened";
+    } catch (const Registry::Exception& e) {
+        EXPECT_EQ(3, e.code());
+        EXPECT_STREQ("Header", e.path());
+    }
+    reg.close();
+}
+
+TEST_F(RegistryFileTest, VersionTwoFileOpensAndChecksumsAreNoOps)
+{
+    Bytes v2 = header(2);
+    putLe32(v2, 44, 0xDEADBEEF);
+    append(v2, record(0, 0, 0, 60));
+    append(v2, record(1, 7, 0, 4));
+    append(v2, { 9, 0, 0, 0 });
+    writeBytes(_name, v2);
+
+    Registry reg(_name.c_str(), true);
+    EXPECT_EQ(2u, reg.version());
+    EXPECT_EQ(0xDEADBEEFu, reg.checksum());
+    EXPECT_TRUE(reg.testFileChecksum());
+    EXPECT_TRUE(reg.saveFileChecksum());
+    uint32 v = 0;
+    EXPECT_EQ(0u, reg.getUint32(1, &v));
+    EXPECT_EQ(9u, v);
+    reg.close();
+    EXPECT_EQ(v2, readBytes(_name));
+}
+
+TEST_F(RegistryFileTest, ChecksumAgreesWithZlibOnRandomFiles)
+{
+    std::mt19937 rng(1950);
+    for (int round = 0; round < 20; ++round) {
+        Bytes file = header(3);
+        append(file, record(0, 0, 0, 0));
+        // Long runs of 0xFF stress the deferred reduction of the sums.
+        const size_t extra = rng() % 20000;
+        const bool ones = 0 == round % 4;
+        for (size_t i = 0; i < extra; ++i)
+            file.push_back(ones ? 0xFF : static_cast<uint8_t>(rng()));
+        writeBytes(_name, file);
+
+        const uLong expected = ::adler32(::adler32(0L, Z_NULL, 0), file.data() + 48,
+            static_cast<uInt>(file.size() - 48));
+        EXPECT_EQ(expected, Kovan::adler32(1, file.data() + 48, static_cast<uint32>(file.size() - 48)));
+
+        Registry reg(_name.c_str(), true);
+        EXPECT_TRUE(reg.saveFileChecksum());
+        EXPECT_EQ(expected, reg.checksum());
+        EXPECT_TRUE(reg.testFileChecksum());
+        reg.close();
+    }
+}
+
+} // namespace

@@ -1,0 +1,84 @@
+// Scratch files for the registry tests: a private directory per test and whole-file byte access.
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace KovanTest {
+
+typedef std::vector<uint8_t> Bytes;
+
+class ScratchDir {
+public:
+    ScratchDir()
+    {
+        char name[] = "/tmp/kovan-registry-XXXXXX";
+        _path = mkdtemp(name) ? name : "";
+    }
+    ~ScratchDir()
+    {
+        std::string cmd = "rm -rf '" + _path + "'";
+        if (!_path.empty() && system(cmd.c_str()) != 0) { }
+    }
+    std::string file(const std::string& name) const { return _path + "/" + name; }
+
+private:
+    std::string _path;
+};
+
+inline Bytes readBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void writeBytes(const std::string& path, const Bytes& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline Bytes slice(const Bytes& bytes, size_t from, size_t count)
+{
+    return Bytes(bytes.begin() + static_cast<long>(from), bytes.begin() + static_cast<long>(from + count));
+}
+
+inline void putLe32(Bytes& bytes, size_t at, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        bytes[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// A 12-byte record as the file holds it.
+inline Bytes record(uint16_t id, uint16_t type, uint32_t next, uint32_t childOrSize)
+{
+    Bytes r(12);
+    r[0] = static_cast<uint8_t>(id);
+    r[1] = static_cast<uint8_t>(id >> 8);
+    r[2] = static_cast<uint8_t>(type);
+    r[3] = static_cast<uint8_t>(type >> 8);
+    putLe32(r, 4, next);
+    putLe32(r, 8, childOrSize);
+    return r;
+}
+
+inline void append(Bytes& to, const Bytes& more)
+{
+    to.insert(to.end(), more.begin(), more.end());
+}
+
+// The 48-byte header of a headed file with the given version and zero application fields.
+inline Bytes header(uint32_t version)
+{
+    Bytes h(48, 0);
+    putLe32(h, 0, 0x34299100);
+    putLe32(h, 4, version);
+    return h;
+}
+
+} // namespace KovanTest

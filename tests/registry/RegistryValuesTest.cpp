@@ -1,0 +1,395 @@
+// The typed family, the current path and every failure code.
+#include "registry/Registry.h"
+#include "support/StderrCapture.h"
+
+#include "RegistryFiles.h"
+
+#include <atomic>
+#include <gtest/gtest.h>
+#include <thread>
+#include <vector>
+
+using namespace Kovan;
+using namespace KovanTest;
+
+namespace {
+
+class RegistryTest : public ::testing::Test {
+protected:
+    void SetUp() override { _reg.create(_name.c_str()); }
+    void TearDown() override { _reg.close(); }
+
+    // Runs `op` and returns the failure it threw (code 0 and empty path when none).
+    template <typename Op>
+    static std::pair<int32, std::string> failureOf(Op op, uint32* id = nullptr)
+    {
+        try {
+            op();
+        } catch (const Registry::Exception& e) {
+            if (id)
+                *id = e.id();
+            return { e.code(), e.path() };
+        }
+        return { 0, "" };
+    }
+
+    ScratchDir _dir;
+    std::string _name = _dir.file("settings.reg");
+    Registry _reg;
+};
+
+// Records every item the walk reports.
+class ItemLog : public Registry::Scanner {
+public:
+    void keyLoaded(uint16 id) override { items.push_back({ id, 0xFFFF, 0 }); }
+    void itemLoaded(uint16 id, uint16 type, uint32 size) override
+    {
+        items.push_back({ id, type, size });
+    }
+    struct Entry {
+        uint16 id, type;
+        uint32 size;
+        bool operator==(const Entry& o) const
+        {
+            return id == o.id && type == o.type && size == o.size;
+        }
+    };
+    std::vector<Entry> items;
+};
+
+template <typename T>
+struct Ops;
+#define KOVAN_TEST_OPS(N, T)                                                                       \
+    template <>                                                                                    \
+    struct Ops<T> {                                                                                \
+        static void add(Registry& r, uint32 id, T v) { r.add##N(id, v); }                          \
+        static void set(Registry& r, uint32 id, T v) { r.set##N(id, v); }                          \
+        static uint32 get(Registry& r, uint32 id, T* v) { return r.get##N(id, v); }                \
+        static void addArray(Registry& r, uint32 id, const T* a, int32 n)                          \
+        {                                                                                          \
+            r.add##N##Array(id, a, n);                                                             \
+        }                                                                                          \
+        static void setArray(Registry& r, uint32 id, const T* a, int32 n, int32 k)                 \
+        {                                                                                          \
+            r.set##N##Array(id, a, n, k);                                                          \
+        }                                                                                          \
+        static uint32 getArray(Registry& r, uint32 id, T* a, int32 n, int32 k)                     \
+        {                                                                                          \
+            return r.get##N##Array(id, a, n, k);                                                   \
+        }                                                                                          \
+    };
+KOVAN_VALUE_TYPES(KOVAN_TEST_OPS)
+#undef KOVAN_TEST_OPS
+
+template <typename T>
+T sample(int i)
+{
+    if (std::is_same<T, bool>::value)
+        return static_cast<T>(i % 2);
+    if (std::is_floating_point<T>::value)
+        return static_cast<T>(i * 1.5 - 7);
+    return static_cast<T>(i * 37 - 100);
+}
+
+template <typename T>
+class RegistryTypedTest : public RegistryTest {
+};
+
+typedef ::testing::Types<bool, int8, uint8, int16, uint16, int32, uint32, int64, uint64, float,
+    double>
+    ValueTypes;
+TYPED_TEST_SUITE(RegistryTypedTest, ValueTypes);
+
+TYPED_TEST(RegistryTypedTest, AddSetGetOfValuesAndArrays)
+{
+    typedef Ops<TypeParam> O;
+    Registry& reg = this->_reg;
+    TypeParam array[5];
+    for (int i = 0; i < 5; ++i)
+        array[i] = sample<TypeParam>(i + 2);
+    O::add(reg, 1, sample<TypeParam>(1));
+    O::addArray(reg, 2, array, 5);
+
+    TypeParam v = sample<TypeParam>(9);
+    EXPECT_EQ(0u, O::get(reg, 1, &v));
+    EXPECT_EQ(sample<TypeParam>(1), v);
+
+    TypeParam back[5] = {};
+    EXPECT_EQ(0u, O::getArray(reg, 2, back, 5, 0));
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(array[i], back[i]);
+
+    // Set overwrites in place; a partial set leaves the tail as stored.
+    O::set(reg, 1, sample<TypeParam>(3));
+    EXPECT_EQ(0u, O::get(reg, 1, &v));
+    EXPECT_EQ(sample<TypeParam>(3), v);
+    TypeParam fresh[5];
+    for (int i = 0; i < 5; ++i)
+        fresh[i] = sample<TypeParam>(20 + i);
+    O::setArray(reg, 2, fresh, 5, 2);
+    TypeParam part[5] = {};
+    EXPECT_EQ(0u, O::getArray(reg, 2, part, 5, 3));
+    EXPECT_EQ(fresh[0], part[0]);
+    EXPECT_EQ(fresh[1], part[1]);
+    EXPECT_EQ(array[2], part[2]);
+    EXPECT_EQ(TypeParam(), part[3]);
+
+    // Counts must match the stored one; more than stored is code 8.
+    EXPECT_EQ(7u, O::getArray(reg, 2, back, 4, 0));
+    EXPECT_EQ(8u, O::getArray(reg, 2, back, 5, 6));
+    EXPECT_EQ(8, this->failureOf([&] { O::setArray(reg, 2, fresh, 5, 6); }).first);
+    EXPECT_EQ(6u, O::get(reg, 3, &v));
+
+    ItemLog log;
+    reg.scan(&log);
+    ASSERT_EQ(3u, log.items.size());
+    const uint16 type = log.items[1].type;
+    EXPECT_GE(type, Registry::BOOL);
+    EXPECT_LE(type, Registry::DOUBLE);
+    EXPECT_EQ(sizeof(TypeParam), log.items[1].size);
+    EXPECT_EQ(type, log.items[2].type);
+    EXPECT_EQ(5 * sizeof(TypeParam), log.items[2].size);
+}
+
+TEST_F(RegistryTest, EachTypeWritesItsOwnCode)
+{
+    bool b = true;
+    _reg.addBool(1, b);
+    _reg.addInt8(2, -1);
+    _reg.addUint8(3, 1);
+    _reg.addInt16(4, 1);
+    _reg.addUint16(5, 1);
+    _reg.addInt32(6, 1);
+    _reg.addUint32(7, 1);
+    _reg.addInt64(8, 1);
+    _reg.addUint64(9, 1);
+    _reg.addFloat(10, 1);
+    _reg.addDoubleArray(11, nullptr, 0);
+    _reg.addBinary(13, "xy", 2);
+    _reg.addData(20, 20, "z", 1);
+    ItemLog log;
+    _reg.scan(&log);
+    ASSERT_EQ(14u, log.items.size());
+    for (size_t i = 1; i < log.items.size(); ++i)
+        EXPECT_EQ(log.items[i].id, log.items[i].type) << "item " << i;
+}
+
+TEST_F(RegistryTest, LookupsMatchIdAndSizeNotType)
+{
+    _reg.addInt32(5, 1);
+    int32 v = 0;
+    uint32 u = 0;
+    int16 s = 0;
+    uint8 bytes[4] = {};
+    EXPECT_EQ(0u, _reg.getInt32(5, &v));
+    EXPECT_EQ(1, v);
+    EXPECT_EQ(0u, _reg.getUint32(5, &u));
+    EXPECT_EQ(1u, u);
+    EXPECT_EQ(0u, _reg.getUint8Array(5, bytes, 4, 0));
+    EXPECT_EQ(1, bytes[0]);
+    EXPECT_EQ(7u, _reg.getInt16(5, &s));
+    EXPECT_EQ(6u, _reg.getInt32(6, &v));
+
+    // A second add of the same id is never reached by lookups.
+    _reg.addInt32(5, 2);
+    EXPECT_EQ(0u, _reg.getInt32(5, &v));
+    EXPECT_EQ(1, v);
+}
+
+TEST_F(RegistryTest, StringsStoreTheWholeBufferLessOneAndTrace)
+{
+    StderrCapture err;
+    char buf[16] = "hi";
+    memset(buf + 3, 'x', 12);
+    _reg.addString(7, buf, 16);
+    char out[16];
+    memset(out, '#', sizeof(out));
+    _reg.getString(7, out, 16);
+    EXPECT_EQ(0, memcmp(buf, out, 15));
+    EXPECT_EQ('\0', out[15]);
+    _reg.setString(7, "0123456789abcdef", 16);
+    _reg.getString(7, out, 16);
+    EXPECT_STREQ("0123456789abcde", out);
+    EXPECT_EQ("Registry::addString() is obsoleted. Use addBinary() for string\n"
+              "Registry::getString() is obsoleted. Use getBinary() for string\n"
+              "Registry::setString() is obsoleted. Use setBinary() for string\n"
+              "Registry::getString() is obsoleted. Use getBinary() for string\n",
+        err.take());
+
+    ItemLog log;
+    _reg.scan(&log);
+    EXPECT_EQ((ItemLog::Entry { 7, Registry::STRING, 15 }), log.items.back());
+
+    _reg.addBinary(8, "abc", 3);
+    _reg.setBinary(8, "XY", 3, 2);
+    char bin[3] = {};
+    _reg.getBinary(8, bin, 3, 0);
+    EXPECT_EQ(0, memcmp("XYc", bin, 3));
+    EXPECT_EQ(8u, _reg.getData(8, bin, 3, 4));
+}
+
+TEST_F(RegistryTest, KeysNestAndAddsLinkBehindTheLastChild)
+{
+    _reg.addKey(1);
+    _reg.addKey(2);
+    _reg.setPath(1, 0);
+    _reg.addInt32(10, 10);
+    _reg.setPath(2, 0);
+    _reg.addKey(3);
+    _reg.pathDown(3);
+    _reg.addInt32(30, 30);
+    _reg.setPath(1, 0);
+    _reg.addInt32(11, 11);
+
+    int32 v = 0;
+    _reg.setPath(2, 3, 0);
+    EXPECT_EQ(0u, _reg.getInt32(30, &v));
+    EXPECT_EQ(30, v);
+    _reg.pathUp();
+    _reg.pathUp();
+    uint32 depth = 99;
+    _reg.path(&depth);
+    EXPECT_EQ(0u, depth);
+    EXPECT_EQ(6u, _reg.getInt32(10, &v));
+    _reg.pathDown(1);
+    EXPECT_EQ(0u, _reg.getInt32(11, &v));
+    EXPECT_EQ(11, v);
+
+    // The root's first child is the record right behind the root.
+    const Bytes bytes = readBytes(_name);
+    EXPECT_EQ(record(1, 0, 72, 84), slice(bytes, 60, 12));
+
+    ItemLog log;
+    _reg.scan(&log);
+    const std::vector<uint16> order = { 0, 1, 10, 11, 2, 3, 30 };
+    ASSERT_EQ(order.size(), log.items.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        EXPECT_EQ(order[i], log.items[i].id);
+}
+
+TEST_F(RegistryTest, EveryFailureCodeCarriesItsPathText)
+{
+    int32 v = 0;
+    uint32 id = 0;
+    _reg.addKey(1);
+    _reg.setPath(1, 0);
+    _reg.addKey(20);
+    _reg.addInt32(4, 4);
+
+    EXPECT_EQ(std::make_pair(5, std::string("/4")), failureOf([&] {
+        _reg.setPath(4, 0);
+        _reg.addInt32(1, 1);
+    }));
+    _reg.setPath(1, 20, 9, 0);
+    EXPECT_EQ(5u, _reg.getInt32(4, &v));
+    EXPECT_EQ(std::make_pair(5, std::string("/1/20/9")),
+        failureOf([&] { _reg.setInt32(4, 1); }, &id));
+    EXPECT_EQ(0u, id);
+
+    _reg.setPath(1, 0);
+    EXPECT_EQ(std::make_pair(6, std::string("/1")), failureOf([&] { _reg.setInt32(6, 1); }, &id));
+    EXPECT_EQ(6u, id);
+    EXPECT_EQ(std::make_pair(7, std::string("/1")), failureOf([&] { _reg.setInt64(4, 1); }, &id));
+    EXPECT_EQ(4u, id);
+    const int32 three[3] = {};
+    EXPECT_EQ(std::make_pair(8, std::string("/1")),
+        failureOf([&] { _reg.setInt32Array(4, three, 1, 3); }, &id));
+    _reg.setPath(1, 20, 0);
+    EXPECT_EQ(6u, _reg.getInt32(4, &v));
+    _reg.setPath(0);
+    EXPECT_EQ(std::make_pair(6, std::string("/")), failureOf([&] { _reg.setInt32(9, 1); }));
+    _reg.close();
+
+    // Read-only: every write fails at the file.
+    _reg.open(_name.c_str(), false);
+    _reg.setPath(1, 0);
+    EXPECT_EQ(std::make_pair(4, std::string("/1")), failureOf([&] { _reg.setInt32(4, 2); }));
+    EXPECT_EQ(4, failureOf([&] { _reg.addKey(5); }).first);
+    EXPECT_EQ(0u, _reg.getInt32(4, &v));
+    EXPECT_EQ(4, v);
+    _reg.close();
+
+    // Truncated inside a value: the read cannot be satisfied.
+    Bytes bytes = readBytes(_name);
+    bytes.resize(bytes.size() - 2);
+    writeBytes(_name, bytes);
+    _reg.open(_name.c_str(), false);
+    _reg.setPath(1, 0);
+    EXPECT_EQ(3u, _reg.getInt32(4, &v));
+    _reg.close();
+
+    EXPECT_EQ(std::make_pair(2, _dir.file("missing.reg")),
+        failureOf([&] { _reg.open(_dir.file("missing.reg").c_str(), false); }));
+    EXPECT_EQ(std::make_pair(1, _dir.file("no/such/dir.reg")),
+        failureOf([&] { _reg.create(_dir.file("no/such/dir.reg").c_str()); }));
+    // The failed attempts released the lock: this would wait forever otherwise.
+    EXPECT_EQ(std::make_pair(4, std::string("header")),
+        failureOf([&] { _reg.create("/dev/full"); }));
+    _reg.close();
+    writeBytes(_name, Bytes(15, 0));
+    EXPECT_EQ(std::make_pair(3, std::string("Header")),
+        failureOf([&] { _reg.open(_name.c_str(), false); }));
+    _reg.close();
+    _reg.create(_name.c_str());
+}
+
+TEST_F(RegistryTest, ExceptionCarriesRegistryMessageAndPathText)
+{
+    const uint32 path[3] = { 1, 20, 3 };
+    Registry::Exception deep(5, path, 3, 7);
+    EXPECT_STREQ("/1/20/3", deep.path());
+    EXPECT_EQ(7u, deep.id());
+    EXPECT_STREQ("Registry", deep.message());
+    EXPECT_EQ(5, deep.code());
+    EXPECT_EQ(0, deep.lineNumber());
+    EXPECT_STREQ("", deep.fileName());
+    EXPECT_STREQ("/", Registry::Exception(3, path, 0, 0).path());
+    const Kovan::Exception& base = deep;
+    EXPECT_STREQ("Registry", base.message());
+}
+
+TEST_F(RegistryTest, SecondOpenFromAnotherThreadWaitsForClose)
+{
+    std::atomic<bool> opened { false };
+    std::thread other([&] {
+        Registry second;
+        second.open(_name.c_str(), false);
+        opened = true;
+        second.close();
+    });
+    // The other thread cannot get past open while this registry is open; whether it already
+    // tried does not matter for what is checked.
+    EXPECT_FALSE(opened.load());
+    _reg.close();
+    other.join();
+    EXPECT_TRUE(opened.load());
+    _reg.open(_name.c_str(), true);
+}
+
+TEST_F(RegistryTest, BrokenPreconditionsEndInTheCheck)
+{
+    EXPECT_CHECK_FAILS(_reg.create(_name.c_str()), "!_file.isOpen()", "create");
+    EXPECT_CHECK_FAILS(_reg.open(_name.c_str(), false), "!_file.isOpen()", "open");
+    EXPECT_CHECK_FAILS(_reg.pathUp(), "0 < _depth", "pathUp");
+    for (int i = 0; i < 15; ++i)
+        _reg.pathDown(static_cast<uint32>(i + 1));
+    EXPECT_CHECK_FAILS(_reg.pathDown(16), "_depth < MAX_DEPTH", "pathDown");
+    _reg.setPath(0);
+    int32 v;
+    EXPECT_CHECK_FAILS(_reg.getInt32(0, &v), "0 != id && 0 < size && 0 != item", "findItem");
+    EXPECT_CHECK_FAILS(_reg.setInt32Array(1, &v, 0, 0), "0 != id && 0 < size && 0 != item",
+        "findItem");
+    EXPECT_CHECK_FAILS(_reg.addInt32(0xFFFF, 1), "item.id < UINT16_MAX", "saveItem");
+    EXPECT_CHECK_FAILS(_reg.addData(1, 0xFFFF, &v, 4), "item.type < UINT16_MAX", "saveItem");
+    EXPECT_CHECK_FAILS(_reg.addData(1, 0, &v, 4), "KEY != item.type", "addItem");
+    EXPECT_CHECK_FAILS(_reg.setPath(1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 0),
+        "depth < MAX_DEPTH", "setPath");
+    ItemLog log;
+    uint8 b;
+    log.setBuffer(&b, 0);
+    EXPECT_CHECK_FAILS(_reg.scan(&log),
+        "0 == scanner->buffer() || (0 != scanner->buffer() && 0 != scanner->bufferSize())",
+        "scan");
+}
+
+} // namespace

@@ -1,0 +1,165 @@
+#include "registry/Stream.h"
+#include "registry/StdFile.h"
+#include "support/StderrCapture.h"
+
+#include "RegistryFiles.h"
+
+#include <gtest/gtest.h>
+
+using namespace Kovan;
+using namespace KovanTest;
+
+namespace {
+
+class StdFileTest : public ::testing::Test {
+protected:
+    ScratchDir _dir;
+    std::string _name = _dir.file("data.bin");
+};
+
+TEST_F(StdFileTest, OpenOfMissingFileFailsAndCreateTruncates)
+{
+    StdFile file;
+    EXPECT_FALSE(file.open(_name.c_str(), 0));
+    EXPECT_FALSE(file.isOpen());
+
+    writeBytes(_name, Bytes(10, 0xAA));
+    ASSERT_TRUE(file.create(_name.c_str()));
+    EXPECT_EQ(0u, readBytes(_name).size());
+    file.close();
+    file.close();
+    EXPECT_FALSE(file.isOpen());
+}
+
+TEST_F(StdFileTest, ValuesLandInFileLayoutWithFpaDoubleWords)
+{
+    {
+        StdFile file;
+        ASSERT_TRUE(file.create(_name.c_str()));
+        EXPECT_TRUE(file.writeDouble(1.0));
+        EXPECT_TRUE(file.writeInt16(-2));
+        EXPECT_TRUE(file.writeInt64(1));
+        const double pair[2] = { -2.5, 1.0 };
+        EXPECT_TRUE(file.writeDoubleArray(pair, 2));
+        EXPECT_TRUE(file.writeBool(true));
+        EXPECT_TRUE(file.writeFloat(1.0f));
+    }
+    const Bytes expected = {
+        0x00, 0x00, 0xF0, 0x3F, 0x00, 0x00, 0x00, 0x00, // 1.0
+        0xFE, 0xFF, // -2
+        0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, // 1
+        0x00, 0x00, 0x04, 0xC0, 0x00, 0x00, 0x00, 0x00, // -2.5
+        0x00, 0x00, 0xF0, 0x3F, 0x00, 0x00, 0x00, 0x00, // 1.0
+        0x01, // true
+        0x00, 0x00, 0x80, 0x3F, // 1.0f
+    };
+    EXPECT_EQ(expected, readBytes(_name));
+
+    StdFile file;
+    ASSERT_TRUE(file.open(_name.c_str(), 0));
+    double d = 0;
+    int16 s = 0;
+    int64 l = 0;
+    double pair[2] = {};
+    EXPECT_TRUE(file.readDouble(&d));
+    EXPECT_TRUE(file.readInt16(&s));
+    EXPECT_TRUE(file.readInt64(&l));
+    EXPECT_TRUE(file.readDoubleArray(pair, 2));
+    EXPECT_EQ(1.0, d);
+    EXPECT_EQ(-2, s);
+    EXPECT_EQ(1, l);
+    EXPECT_EQ(-2.5, pair[0]);
+    EXPECT_EQ(1.0, pair[1]);
+}
+
+TEST_F(StdFileTest, ShortReadSucceedsAndEndOfFileFails)
+{
+    writeBytes(_name, { 0x11, 0x22 });
+    StdFile file;
+    ASSERT_TRUE(file.open(_name.c_str(), 0));
+    uint32 v = 0xFFFFFFFF;
+    EXPECT_TRUE(file.readUint32(&v));
+    EXPECT_EQ(0xFFFF2211u, v);
+    EXPECT_FALSE(file.readUint32(&v));
+    // A read-only descriptor refuses writes.
+    EXPECT_FALSE(file.writeUint8(1));
+    EXPECT_TRUE(file.seek(0, 0));
+    EXPECT_EQ(0u, file.position());
+    EXPECT_TRUE(file.seek(-1, 2));
+    EXPECT_EQ(1u, file.position());
+}
+
+TEST(MemoryStreamTest, TransfersMoveTheCursorAndKeepTheTypedLayout)
+{
+    uint8 block[16] = {};
+    MemoryStream stream(block, sizeof(block));
+    EXPECT_TRUE(stream.writeDouble(1.0));
+    EXPECT_TRUE(stream.writeInt16(-2));
+    EXPECT_EQ(10u, stream.offset());
+    const uint8 expected[10] = { 0x00, 0x00, 0xF0, 0x3F, 0, 0, 0, 0, 0xFE, 0xFF };
+    EXPECT_EQ(0, memcmp(expected, block, sizeof(expected)));
+
+    EXPECT_TRUE(stream.moveTo(0));
+    double d = 0;
+    EXPECT_TRUE(stream.readDouble(&d));
+    EXPECT_EQ(1.0, d);
+    EXPECT_TRUE(stream.moveBy(-8));
+    EXPECT_TRUE(stream.clear(8));
+    EXPECT_EQ(8u, stream.offset());
+    EXPECT_EQ(0, block[2]);
+}
+
+TEST(MemoryStreamDeathTest, TransfersOutsideTheBlockFailThePrecondition)
+{
+    const char* rule = "_offset < _bufferSize && _offset + size <= _bufferSize";
+    uint8 block[8] = {};
+    uint8 out[8];
+    MemoryStream stream(block, sizeof(block));
+    ASSERT_TRUE(stream.write(out, 8));
+    EXPECT_EQ(8u, stream.offset());
+    EXPECT_CHECK_FAILS(stream.read(out, 0), rule, "read");
+    EXPECT_CHECK_FAILS(stream.write(out, 0), rule, "write");
+    EXPECT_CHECK_FAILS(stream.clear(0), rule, "clear");
+
+    MemoryStream far(block, sizeof(block));
+    EXPECT_TRUE(far.moveTo(100));
+    EXPECT_CHECK_FAILS(far.read(out, 1), rule, "read");
+
+    // A size that would wrap the sum around is still refused.
+    MemoryStream wrap(block, sizeof(block));
+    wrap.moveTo(4);
+    EXPECT_CHECK_FAILS(wrap.write(out, 0xFFFFFFFE), rule, "write");
+}
+
+// Fails every write after the first `good` ones.
+class FailingStream : public Stream {
+public:
+    explicit FailingStream(int good)
+        : _good(good)
+    {
+    }
+    bool moveTo(int32) override { return true; }
+    bool moveBy(int32) override { return true; }
+    bool read(void*, uint32) override { return false; }
+    bool write(const void* data, uint32 size) override
+    {
+        if (_good-- <= 0)
+            return false;
+        written.append(static_cast<const char*>(data), size);
+        return true;
+    }
+    std::string written;
+
+private:
+    int _good;
+};
+
+TEST(StreamTest, ClearStopsAtTheFirstFailedWrite)
+{
+    FailingStream stream(1);
+    EXPECT_FALSE(stream.clear(3));
+    EXPECT_EQ(std::string(1, '\0'), stream.written);
+    EXPECT_TRUE(stream.clear(0));
+}
+
+} // namespace
