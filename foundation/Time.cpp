@@ -205,8 +205,15 @@ time_t Time::mkTime(tm* tm)
 time_t Time::utcMkTime(const tm* in)
 {
     tm target = *in;
-    const int seconds = target.tm_sec;
-    target.tm_sec = 0;
+    // Search for a second the calendar can name and add the rest (a leap second, or any other
+    // overflow of the field) afterwards: searching from :00 would lose the last seconds at the
+    // ends of a 32-bit time_t.
+    int extra = 0;
+    if (target.tm_sec < 0)
+        extra = target.tm_sec;
+    else if (target.tm_sec > 59)
+        extra = target.tm_sec - 59;
+    target.tm_sec -= extra;
 
     // Binary search over the whole signed range of time_t, whatever its width: the first step
     // is half the positive range, the last one a single second.
@@ -232,7 +239,10 @@ time_t Time::utcMkTime(const tm* in)
         else
             t += static_cast<time_t>(1) << bits;
     }
-    return t + seconds;
+    if ((extra > 0 && t > std::numeric_limits<time_t>::max() - extra)
+        || (extra < 0 && t < std::numeric_limits<time_t>::min() - extra))
+        return -1;
+    return t + extra;
 }
 
 Time Time::currentTime()
