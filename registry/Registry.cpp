@@ -255,6 +255,10 @@ void Registry::findPathItem()
             loadItemAt(offset, &_pathItem, size);
             _pathItemOffset = offset;
             if (_pathItem.id == _path[d]) {
+                // Keys and values share ids; a value can hold no path, and following its
+                // size as if it were a child would read records that are not there.
+                if (KEY != _pathItem.type)
+                    throw failure(5, 0);
                 if (d + 1 == _depth)
                     break;
                 if (0 == _pathItem.child)
