@@ -7,12 +7,25 @@
 
 #include <gtest/gtest.h>
 #include <random>
+#ifdef KOVAN_TEST_HAVE_ZLIB
 #include <zlib.h>
+#endif
 
 using namespace Kovan;
 using namespace KovanTest;
 
 namespace {
+
+// Adler-32 by its definition, one byte and one reduction at a time.
+uint32 plainAdler32(const uint8_t* data, size_t size)
+{
+    uint32 a = 1, b = 0;
+    for (size_t i = 0; i < size; ++i) {
+        a = (a + data[i]) % 65521;
+        b = (b + a) % 65521;
+    }
+    return (b << 16) | a;
+}
 
 class RegistryFileTest : public ::testing::Test {
 protected:
@@ -171,7 +184,7 @@ TEST_F(RegistryFileTest, VersionTwoFileOpensAndChecksumsAreNoOps)
     EXPECT_EQ(v2, readBytes(_name));
 }
 
-TEST_F(RegistryFileTest, ChecksumAgreesWithZlibOnRandomFiles)
+TEST_F(RegistryFileTest, ChecksumAgreesWithZlibAndTheDefinitionOnRandomFiles)
 {
     std::mt19937 rng(1950);
     for (int round = 0; round < 20; ++round) {
@@ -184,8 +197,12 @@ TEST_F(RegistryFileTest, ChecksumAgreesWithZlibOnRandomFiles)
             file.push_back(ones ? 0xFF : static_cast<uint8_t>(rng()));
         writeBytes(_name, file);
 
-        const uLong expected = ::adler32(::adler32(0L, Z_NULL, 0), file.data() + 48,
-            static_cast<uInt>(file.size() - 48));
+        const uint32 expected = plainAdler32(file.data() + 48, file.size() - 48);
+#ifdef KOVAN_TEST_HAVE_ZLIB
+        EXPECT_EQ(expected,
+            ::adler32(::adler32(0L, Z_NULL, 0), file.data() + 48,
+                static_cast<uInt>(file.size() - 48)));
+#endif
         EXPECT_EQ(expected, Kovan::adler32(1, file.data() + 48, static_cast<uint32>(file.size() - 48)));
 
         Registry reg(_name.c_str(), true);
