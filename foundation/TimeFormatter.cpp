@@ -94,13 +94,14 @@ char* TimeFormatter::print(char* result, int32 sizeOfResult, const Time& t) cons
         format = working;
     }
     if (sizeOfResult > 0) {
-        // strftime leaves the buffer undefined when the text does not fit; start it empty.
-        result[0] = '\0';
         // The format is data here (the caller's or a built-in one), never a literal.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
-        strftime(result, static_cast<size_t>(sizeOfResult), format, &fields);
+        const size_t length = strftime(result, static_cast<size_t>(sizeOfResult), format, &fields);
 #pragma GCC diagnostic pop
+        // A text that does not fit leaves an unterminated part behind: give the empty text.
+        if (0 == length)
+            result[0] = '\0';
     }
     return result;
 }

@@ -45,7 +45,7 @@ public:
     static char* makeFormat(char* s, int32 format, char dateSeparator);
 
     // Formats the valid time `t` into `result` (at most sizeOfResult bytes, NUL included) and
-    // returns `result`; a result that does not fit is whatever strftime leaves.
+    // returns `result`; a text that does not fit gives the empty text.
     char* print(char* result, int32 sizeOfResult, const Time& t) const;
 
 private:
