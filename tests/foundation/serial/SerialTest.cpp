@@ -1,0 +1,265 @@
+// RawTty against a simulated UART. The terminal calls the library makes (tcgetattr, tcsetattr,
+// tcflush, ioctl) are linked to stand-ins: for the simulated device (here /dev/null, recognised
+// by its inode) they keep the settings exactly as given and keep modem lines, as a UART driver
+// does; for every other descriptor they pass through to the real calls.
+#include "foundation/RawTty.h"
+
+#include "support/StderrCapture.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <vector>
+
+using namespace Kovan;
+using KovanTest::StderrCapture;
+
+namespace {
+
+const char* UART_PATH = "/dev/null";
+
+struct Uart {
+    termios settings;
+    int lines = TIOCM_CTS | TIOCM_DSR | TIOCM_CD;
+    // Lines that keep their state whatever is written (a broken driver or wiring).
+    int stuck = 0;
+    std::vector<int> flushes;
+};
+
+Uart uart;
+
+bool isUart(int fd)
+{
+    struct stat device;
+    struct stat path;
+    return 0 == fstat(fd, &device) && 0 == stat(UART_PATH, &path) && device.st_ino == path.st_ino
+        && device.st_dev == path.st_dev;
+}
+
+} // namespace
+
+extern "C" {
+
+int __real_tcgetattr(int fd, termios* t);
+int __real_tcsetattr(int fd, int when, const termios* t);
+int __real_tcflush(int fd, int queue);
+int __real_ioctl(int fd, unsigned long request, ...);
+
+int __wrap_tcgetattr(int fd, termios* t)
+{
+    if (!isUart(fd))
+        return __real_tcgetattr(fd, t);
+    *t = uart.settings;
+    return 0;
+}
+
+int __wrap_tcsetattr(int fd, int when, const termios* t)
+{
+    if (!isUart(fd))
+        return __real_tcsetattr(fd, when, t);
+    uart.settings = *t;
+    return 0;
+}
+
+int __wrap_tcflush(int fd, int queue)
+{
+    if (!isUart(fd))
+        return __real_tcflush(fd, queue);
+    uart.flushes.push_back(queue);
+    return 0;
+}
+
+int __wrap_ioctl(int fd, unsigned long request, ...)
+{
+    va_list args;
+    va_start(args, request);
+    void* arg = va_arg(args, void*);
+    va_end(args);
+    if (!isUart(fd))
+        return __real_ioctl(fd, request, arg);
+    int* value = static_cast<int*>(arg);
+    switch (request) {
+    case TIOCMGET:
+        *value = uart.lines;
+        return 0;
+    case TIOCMSET: {
+        // Only the output lines can be driven; the inputs are the far end's.
+        const int writable = (TIOCM_DTR | TIOCM_RTS) & ~uart.stuck;
+        uart.lines = (uart.lines & ~writable) | (*value & writable);
+        return 0;
+    }
+    default:
+        errno = ENOTTY;
+        return -1;
+    }
+}
+
+} // extern "C"
+
+namespace {
+
+class SerialTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        uart = Uart();
+        memset(&uart.settings, 0, sizeof(uart.settings));
+        uart.settings.c_iflag = ICRNL | IXON;
+        uart.settings.c_oflag = OPOST | ONLCR;
+        uart.settings.c_cflag = B9600 | CS8 | CREAD | HUPCL;
+        uart.settings.c_lflag = ISIG | ICANON | ECHO | ECHOE | ECHOK | IEXTEN;
+        uart.settings.c_cc[VMIN] = 1;
+        uart.settings.c_cc[VSUSP] = 26;
+    }
+
+    RawTty _tty;
+};
+
+} // namespace
+
+TEST_F(SerialTest, OpenClearsExactlyTheRawModeBits)
+{
+    // Every bit set, so any bit cleared or set by mistake shows.
+    memset(&uart.settings, 0xFF, sizeof(uart.settings));
+    ASSERT_GE(_tty.open(UART_PATH), 0);
+    EXPECT_EQ((0xFFFFFFFFu & ~0x17FBu) | 0x4u, uart.settings.c_iflag);
+    EXPECT_EQ(0xFFFFFFFFu & ~0x7Fu, uart.settings.c_oflag);
+    EXPECT_EQ((0xFFFFFFFFu & 0x7FFFEE80u) | 0x8BDu, uart.settings.c_cflag);
+    EXPECT_EQ(0xFFFFFFFFu & ~0xFBu, uart.settings.c_lflag);
+    EXPECT_EQ(0, uart.settings.c_cc[VMIN]);
+    EXPECT_EQ(0, uart.settings.c_cc[VTIME]);
+    EXPECT_EQ(0, uart.settings.c_cc[VSUSP]);
+    EXPECT_EQ(0xFF, uart.settings.c_cc[VINTR]);
+}
+
+TEST_F(SerialTest, ParityAndDataBitsReadBack)
+{
+    ASSERT_GE(_tty.open(UART_PATH), 0);
+    StderrCapture err;
+    ASSERT_EQ(0, _tty.set(115200, 'e', 7, 2));
+    EXPECT_EQ("baud 115200 tbl 115200 00001002\n"
+              "termios CS7\n"
+              "termios cflag baud 4098\n"
+              "termios cflag parEnv\n"
+              "termios iflag -ISTRIP\n"
+              "termios lflag RAW\n"
+              "termios lflag -ISIG\n"
+              "termios lflag -ECHO\n",
+        err.take());
+    int32 baud;
+    char parity;
+    int32 data;
+    int32 stop;
+    ASSERT_EQ(0, _tty.get(&baud, &parity, &data, &stop));
+    EXPECT_EQ(115200, baud);
+    EXPECT_EQ('e', parity);
+    EXPECT_EQ(7, data);
+    EXPECT_EQ(2, stop);
+
+    const struct {
+        char parity;
+        int32 data;
+        char parityBack;
+        int32 dataBack;
+    } cases[] = { { 'o', 5, 'o', 5 }, { 'e', 6, 'e', 6 }, { 'n', 7, 'n', 7 }, { 'x', 8, 'n', 8 },
+        { 'o', 9, 'o', 8 }, { 'E', 4, 'n', 8 } };
+    for (const auto& c : cases) {
+        ASSERT_EQ(0, _tty.set(4800, c.parity, c.data, 1));
+        ASSERT_EQ(0, _tty.get(&baud, &parity, &data, &stop));
+        EXPECT_EQ(4800, baud);
+        EXPECT_EQ(c.parityBack, parity) << c.parity;
+        EXPECT_EQ(c.dataBack, data) << c.data;
+        EXPECT_EQ(1, stop);
+    }
+    // Five and six data bits have no size line.
+    err.take();
+    ASSERT_EQ(0, _tty.set(4800, 'o', 6, 1));
+    EXPECT_EQ("baud 4800 tbl 4800 0000000c\n"
+              "termios cflag baud 12\n"
+              "termios cflag parEnv\n"
+              "termios iflag -ISTRIP\n"
+              "termios lflag RAW\n"
+              "termios lflag -ISIG\n"
+              "termios lflag -ECHO\n",
+        err.take());
+
+    // A speed code outside the table cannot be read back.
+    uart.settings.c_cflag = (uart.settings.c_cflag & ~static_cast<tcflag_t>(CBAUD)) | B230400;
+    EXPECT_EQ(-1, _tty.get(&baud, &parity, &data, &stop));
+}
+
+TEST_F(SerialTest, StatusShowsCookedSettingsToo)
+{
+    ASSERT_GE(_tty.open(UART_PATH), 0);
+    uart.settings.c_iflag |= ISTRIP;
+    uart.settings.c_lflag |= ICANON | ISIG | ECHO;
+    StderrCapture err;
+    _tty.traceStatus();
+    EXPECT_EQ("termios CS8\n"
+              "termios cflag baud 13\n"
+              "termios cflag parDis\n"
+              "termios iflag ISTRIP\n"
+              "termios lflag -RAW\n"
+              "termios lflag ISIG\n"
+              "termios lflag ECHO\n",
+        err.take());
+}
+
+TEST_F(SerialTest, ModemLinesAreDrivenAndTraced)
+{
+    ASSERT_GE(_tty.open(UART_PATH), 0);
+    uart.lines = 0;
+    StderrCapture err;
+    EXPECT_EQ(0, _tty.setDTR(1));
+    EXPECT_EQ(0, _tty.setRTS(1));
+    EXPECT_EQ(TIOCM_DTR | TIOCM_RTS, uart.lines);
+    _tty.traceModemStatus();
+    EXPECT_EQ("Modem Control : DTR RTS \n", err.take());
+
+    EXPECT_EQ(0, _tty.setDTR(0));
+    EXPECT_EQ(TIOCM_RTS, uart.lines);
+    EXPECT_EQ(0, _tty.setRTS(0));
+    EXPECT_EQ(0, uart.lines);
+    _tty.traceModemStatus();
+    EXPECT_EQ("Modem Control : \n", err.take());
+
+    uart.lines = TIOCM_LE | TIOCM_DTR | TIOCM_RTS | TIOCM_ST | TIOCM_SR | TIOCM_CTS | TIOCM_CD
+        | TIOCM_RI | TIOCM_DSR;
+    _tty.traceModemStatus();
+    EXPECT_EQ("Modem Control : LE DTR RTS ST SR CTS CD RI DSR \n", err.take());
+}
+
+TEST_F(SerialTest, ALineThatDoesNotFollowIsAnError)
+{
+    ASSERT_GE(_tty.open(UART_PATH), 0);
+    uart.lines = TIOCM_DTR;
+    uart.stuck = TIOCM_DTR | TIOCM_RTS;
+    StderrCapture err;
+    EXPECT_EQ(-1, _tty.setDTR(0));
+    EXPECT_EQ(0, _tty.setDTR(1));
+    EXPECT_EQ(-1, _tty.setRTS(1));
+    EXPECT_EQ(0, _tty.setRTS(0));
+    EXPECT_EQ("tty_setDTR(0): error\nKxRawTTYSetRTS(1): error\n", err.take());
+    EXPECT_EQ(TIOCM_DTR, uart.lines);
+
+    // Closed: RTS refuses at once; DTR tries, and the failed requests give its error line.
+    _tty.close();
+    EXPECT_EQ(-1, _tty.setRTS(1));
+    EXPECT_EQ("", err.take());
+    EXPECT_EQ(-1, _tty.setDTR(1));
+    EXPECT_EQ("tty_setDTR(1): error\n", err.take());
+}
+
+TEST_F(SerialTest, FlushDiscardsOutputOnly)
+{
+    _tty.flush();
+    EXPECT_TRUE(uart.flushes.empty());
+    ASSERT_GE(_tty.open(UART_PATH), 0);
+    _tty.flush();
+    EXPECT_EQ(std::vector<int>({ TCOFLUSH }), uart.flushes);
+}
