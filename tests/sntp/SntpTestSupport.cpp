@@ -7,15 +7,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <linux/capability.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sched.h>
 #include <sys/ioctl.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -54,30 +51,11 @@ bool bringLoopbackUp(std::string* why)
     return ok;
 }
 
-// Second guard behind the link-time clock seam: without CAP_SYS_TIME, neither this process
-// nor anything it starts can set or slew the clock.
-void dropClockCapability()
-{
-    prctl(PR_CAPBSET_DROP, CAP_SYS_TIME, 0, 0, 0);
-    __user_cap_header_struct header;
-    __user_cap_data_struct data[2];
-    header.version = _LINUX_CAPABILITY_VERSION_3;
-    header.pid = 0;
-    if (0 != syscall(SYS_capget, &header, data))
-        return;
-    const unsigned bit = 1u << (CAP_SYS_TIME % 32);
-    data[CAP_SYS_TIME / 32].effective &= ~bit;
-    data[CAP_SYS_TIME / 32].permitted &= ~bit;
-    data[CAP_SYS_TIME / 32].inheritable &= ~bit;
-    syscall(SYS_capset, &header, data);
-}
-
 struct PrivateNetwork {
     bool ok = false;
     std::string why;
     PrivateNetwork()
     {
-        dropClockCapability();
         // Before main, so every thread and child of the program starts inside it.
         if (0 != unshare(CLONE_NEWNET)) {
             why = std::string("unshare(CLONE_NEWNET): ") + strerror(errno);

@@ -17,8 +17,8 @@
 
 namespace SntpTest {
 
-// The test program moves into a network namespace of its own (only loopback, up) before main
-// and drops CAP_SYS_TIME: nothing it sends leaves the machine and nothing can set the clock.
+// The test program moves into a network namespace of its own (only loopback, up) before main,
+// so nothing it sends leaves the machine; the clock seam it links keeps the clock untouched.
 // False, with the reason, when that failed (not root): such tests fail instead of running.
 bool inPrivateNetwork(std::string* why = nullptr);
 
