@@ -13,6 +13,9 @@ static_assert(sizeof(Registry::Item) == 12, "a record is 12 bytes in the file");
 namespace {
 
 const uint32 ITEM_SIZE = 12;
+// Where the two link fields sit in a record.
+const uint32 LINK_NEXT = 4;
+const uint32 LINK_CHILD = 8;
 // A legacy file has no header: its root sits at 0 and its first child right behind it.
 const uint32 LEGACY_FIRST_CHILD = ITEM_SIZE;
 
@@ -361,26 +364,25 @@ uint32 Registry::appendItem(const Item& item)
 
 void Registry::itemAdded(const Item& item, uint32 offset)
 {
-    // The predecessor is rewritten from a copy, so that a failed write leaves memory as the
-    // file is.
+    // Only the link field of the predecessor is written: the rest of its record is unchanged,
+    // a single four-byte write cannot leave half a link behind when power fails, and a record
+    // that came damaged from the file is linked without being judged by saveItem's checks.
     if (0 == _pathItem.child) {
-        Item linked = _pathItem;
-        linked.child = offset;
-        if (!(_legacy && rootOffset() == _pathItemOffset)) {
-            if (!_file.seek(_pathItemOffset, 0))
-                throw failure(4, linked.id);
-            saveItem(linked);
-        }
-        _pathItem = linked;
+        if (!(_legacy && rootOffset() == _pathItemOffset))
+            saveLink(_pathItemOffset + LINK_CHILD, offset, _pathItem.id);
+        _pathItem.child = offset;
     } else {
-        Item linked = _prevItem;
-        linked.next = offset;
-        if (!_file.seek(_prevItemOffset, 0))
-            throw failure(4, linked.id);
-        saveItem(linked);
+        saveLink(_prevItemOffset + LINK_NEXT, offset, _prevItem.id);
+        _prevItem.next = offset;
     }
     _prevItem = item;
     _prevItemOffset = offset;
+}
+
+void Registry::saveLink(uint32 at, uint32 offset, uint32 id)
+{
+    if (!_file.seek(static_cast<int32>(at), 0) || !_file.writeUint32(offset))
+        throw failure(4, id);
 }
 
 const uint32* Registry::path(uint32* depth) const

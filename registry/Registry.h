@@ -219,6 +219,7 @@ private:
     void scanLevel(Scanner* scanner, uint32 offset, uint32 level, uint32 fileSize, uint32* budget);
     Exception failure(int32 code, uint32 id) const;
     uint32 appendItem(const Item& item);
+    void saveLink(uint32 at, uint32 offset, uint32 id);
     bool adler32OfFile(uint32* adler);
 
     template <typename T>

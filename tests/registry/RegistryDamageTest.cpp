@@ -118,6 +118,20 @@ TEST_F(RegistryDamageTest, LoopsAndOutOfFileLinksEndInCodeThree)
     EXPECT_EQ(3, o.scan);
 }
 
+TEST_F(RegistryDamageTest, AddLinksBehindARecordNoWriterWouldStore)
+{
+    // Id and type 0xFFFF are refused when written, but may come from a damaged file.
+    Bytes odd = fileWithKeyOne(record(0xFFFF, 0xFFFF, 0, 0));
+    EXPECT_EQ(0, probe(odd, true).add);
+    Registry reg(_name.c_str(), false);
+    reg.setPath(1, 0);
+    int32 v = 0;
+    EXPECT_EQ(0u, reg.getInt32(98, &v));
+    EXPECT_EQ(1, v);
+    reg.close();
+    EXPECT_EQ(record(0xFFFF, 0xFFFF, 84, 0), slice(readBytes(_name), 72, 12));
+}
+
 TEST_F(RegistryDamageTest, NestingDeeperThanPathsReachIsRefused)
 {
     // Keys 1..20 each inside the one before: deeper than any registry writes.
