@@ -1,0 +1,144 @@
+// The SNTP service against real peers from Debian on the private loopback: the client against
+// chronyd (a local server that never touches the clock), the server against ntpdig, and the
+// example query program against both.
+#include "SntpTestSupport.h"
+
+#include "sntp/SntpClient.h"
+#include "sntp/SntpServer.h"
+#include "support/ClockSeam.h"
+#include "support/StderrCapture.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <signal.h>
+#include <sstream>
+
+using Kovan::SntpClient;
+using Kovan::SntpServerResponse;
+using SntpTest::Child;
+
+namespace {
+
+// The offset (seconds) and stratum of a one-line report "DATE TIME (ZONE) OFFSET +/- ERR HOST
+// sSTRATUM LEAP", the form ntpdig and sntp-query share.
+bool parseReport(const std::string& line, double* offset, int* stratum, std::string* leap)
+{
+    std::istringstream in(line);
+    std::string date, time, zone, offsetText, plusMinus, error, host, stratumText;
+    if (!(in >> date >> time >> zone >> offsetText >> plusMinus >> error >> host >> stratumText >> *leap))
+        return false;
+    if ("+/-" != plusMinus || stratumText.size() < 2 || 's' != stratumText[0])
+        return false;
+    *offset = std::strtod(offsetText.c_str(), nullptr);
+    *stratum = std::atoi(stratumText.c_str() + 1);
+    return true;
+}
+
+class SntpInteropTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        SNTP_REQUIRE_PRIVATE_NETWORK();
+        KovanTest::ClockSeam::reset();
+    }
+};
+
+} // namespace
+
+TEST_F(SntpInteropTest, ClientQueriesChronyd)
+{
+    SntpTest::Chronyd chronyd;
+    ASSERT_TRUE(chronyd.ready());
+    SntpClient client;
+    client.setServerAddress("127.0.0.1");
+    SntpServerResponse response;
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(client.getServerTime(&response));
+        // One clock on both sides: only the millisecond steps of our timestamps show.
+        EXPECT_LT(std::fabs(response.offset), 0.002) << response.offset;
+        EXPECT_GT(response.delay, -0.002);
+        EXPECT_LT(response.delay, 0.05);
+        EXPECT_EQ(10, response.stratum);
+        EXPECT_EQ(0, response.leapIndicator);
+        // chronyd echoes our transmit time and stamps its own in order.
+        EXPECT_LE(response.recTime.time(), response.xmtTime.time());
+        EXPECT_LE(response.oriTime.time(), response.desTime.time());
+    }
+}
+
+TEST_F(SntpInteropTest, NtpdigAcceptsTheServer)
+{
+    Kovan::SntpServer server;
+    server.setEnable(true);
+    ASSERT_TRUE(server.isEnable());
+    ASSERT_TRUE(server.run());
+
+    Child ntpdig({ "ntpdig", "-t", "2", "127.0.0.1" });
+    int status = -1;
+    ASSERT_TRUE(ntpdig.wait(20000, &status));
+    server.quit();
+    server.join();
+    server.setEnable(false);
+
+    ASSERT_EQ(0, status) << ntpdig.out() << ntpdig.err();
+    double offset = 1.0;
+    int stratum = 0;
+    std::string leap;
+    ASSERT_TRUE(parseReport(ntpdig.out(), &offset, &stratum, &leap)) << ntpdig.out();
+    EXPECT_LT(std::fabs(offset), 0.002) << ntpdig.out();
+    EXPECT_EQ(14, stratum);
+    EXPECT_EQ("no-leap", leap);
+}
+
+#ifdef SNTP_QUERY_PATH
+TEST_F(SntpInteropTest, ExampleQueryReportsLikeNtpdig)
+{
+    SntpTest::Chronyd chronyd;
+    ASSERT_TRUE(chronyd.ready());
+    Child query({ SNTP_QUERY_PATH, "127.0.0.1" });
+    int status = -1;
+    ASSERT_TRUE(query.wait(10000, &status));
+    ASSERT_EQ(0, status) << query.err();
+    double offset = 1.0;
+    int stratum = 0;
+    std::string leap;
+    ASSERT_TRUE(parseReport(query.out(), &offset, &stratum, &leap)) << query.out();
+    EXPECT_LT(std::fabs(offset), 0.002);
+    EXPECT_EQ(10, stratum);
+    EXPECT_EQ("no-leap", leap);
+    chronyd.stop();
+
+    // Nobody answers now: a short wait, a message and status 1.
+    Child silent({ SNTP_QUERY_PATH, "-t", "200", "127.0.0.1" });
+    ASSERT_TRUE(silent.wait(10000, &status));
+    EXPECT_EQ(1, status);
+    EXPECT_EQ("", silent.out());
+    EXPECT_NE(std::string::npos, silent.err().find("no usable reply from 127.0.0.1")) << silent.err();
+
+    Child bad({ SNTP_QUERY_PATH, "-p", "0", "127.0.0.1" });
+    ASSERT_TRUE(bad.wait(10000, &status));
+    EXPECT_EQ(2, status);
+}
+#endif
+
+#if defined(SNTP_QUERY_PATH) && defined(SNTP_SERVE_PATH)
+TEST_F(SntpInteropTest, ExampleServerServesUntilInterrupted)
+{
+    Child serve({ SNTP_SERVE_PATH });
+    ASSERT_TRUE(serve.waitForOutput(
+        [](const std::string& out) { return out.find("serving SNTP") != std::string::npos; }, 10000))
+        << serve.err();
+    Child query({ SNTP_QUERY_PATH, "127.0.0.1" });
+    int status = -1;
+    ASSERT_TRUE(query.wait(10000, &status));
+    EXPECT_EQ(0, status) << query.err();
+    EXPECT_NE(std::string::npos, query.out().find(" 127.0.0.1 s14 no-leap\n")) << query.out();
+
+    kill(serve.pid(), SIGINT);
+    ASSERT_TRUE(serve.wait(5000, &status));
+    EXPECT_EQ(0, status);
+    EXPECT_NE(std::string::npos, serve.err().find("SntpServer is finished...\n")) << serve.err();
+}
+#endif
