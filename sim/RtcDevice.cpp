@@ -1,0 +1,146 @@
+// "/dev/rtc", the kernel's view of the board's battery-backed clock, as far as a program that
+// reads the time needs it: RTC_RD_TIME answers with a configurable UTC calendar; every other
+// request is refused as by a driver without it.
+//
+// Settings, read at every open and every read so one process can change them as it goes:
+//   QUILLO_SIM_RTC       unset: the device is there; "absent": opening fails with ENOENT;
+//                        "denied": EACCES; "broken": it opens but every read fails with EIO.
+//   QUILLO_SIM_RTC_TIME  what RTC_RD_TIME answers. Unset: the host's clock. "+N" or "-N": the
+//                        host's clock plus or minus N seconds (an RTC ahead or behind).
+//                        "YYYY-MM-DD hh:mm:ss" (or with a T): that UTC calendar at every read (the
+//                        clock stands still, so a test knows the answer); the fields are passed
+//                        on as written, so an impossible date such as 2009-02-31 reaches the
+//                        program. Anything else is reported and makes the read fail with EIO.
+// Each read is logged as "rtc RTC_RD_TIME YYYY-MM-DD hh:mm:ss" (or "rtc RTC_RD_TIME EIO").
+#include "sim/BenchSim.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <linux/rtc.h>
+
+namespace BenchSim {
+
+namespace {
+
+const char* const RTC_PATH = "/dev/rtc";
+
+bool isSetting(const char* name, const char* value)
+{
+    const char* text = setting(name);
+    return text && 0 == strcmp(text, value);
+}
+
+// The configured calendar, or false when the setting makes no sense.
+bool configuredTime(rtc_time* out)
+{
+    memset(out, 0, sizeof(*out));
+    const char* text = setting("RTC_TIME");
+    if (!text || !*text || '+' == text[0] || '-' == text[0]) {
+        long offset = 0;
+        if (text && *text) {
+            char* end = nullptr;
+            errno = 0;
+            offset = strtol(text, &end, 10);
+            if (*end || ERANGE == errno) {
+                warn("QUILLO_SIM_RTC_TIME=\"%s\" is neither a time nor an offset", text);
+                return false;
+            }
+        }
+        const time_t now = static_cast<time_t>(std::floor(hostNow())) + offset;
+        tm broken;
+        if (!gmtime_r(&now, &broken))
+            return false;
+        out->tm_sec = broken.tm_sec;
+        out->tm_min = broken.tm_min;
+        out->tm_hour = broken.tm_hour;
+        out->tm_mday = broken.tm_mday;
+        out->tm_mon = broken.tm_mon;
+        out->tm_year = broken.tm_year;
+        out->tm_wday = broken.tm_wday;
+        out->tm_yday = broken.tm_yday;
+        return true;
+    }
+    int year, month, day, hour, minute, second;
+    char tail;
+    if (6 != sscanf(text, "%d-%d-%d%*1[ T]%d:%d:%d%c", &year, &month, &day, &hour, &minute, &second,
+            &tail)) {
+        warn("QUILLO_SIM_RTC_TIME=\"%s\" is neither a time nor an offset", text);
+        return false;
+    }
+    out->tm_year = year - 1900;
+    out->tm_mon = month - 1;
+    out->tm_mday = day;
+    out->tm_hour = hour;
+    out->tm_min = minute;
+    out->tm_sec = second;
+    // Weekday and day of the year only where the date exists, as a driver would fill them.
+    tm broken;
+    memset(&broken, 0, sizeof(broken));
+    broken.tm_year = out->tm_year;
+    broken.tm_mon = out->tm_mon;
+    broken.tm_mday = out->tm_mday;
+    const time_t midnight = timegm(&broken);
+    if (-1 != midnight && broken.tm_mday == day && broken.tm_mon == month - 1) {
+        out->tm_wday = broken.tm_wday;
+        out->tm_yday = broken.tm_yday;
+    }
+    return true;
+}
+
+class RtcFile : public OpenFile {
+public:
+    ssize_t read(void*, size_t) override
+    {
+        // Interrupt reports are not simulated: nothing would ever arrive.
+        errno = EINVAL;
+        return -1;
+    }
+    ssize_t write(const void*, size_t) override
+    {
+        errno = EINVAL;
+        return -1;
+    }
+    int ioctl(unsigned long request, void* argument) override
+    {
+        if (RTC_RD_TIME != request) {
+            errno = ENOTTY;
+            return -1;
+        }
+        rtc_time now;
+        if (isSetting("RTC", "broken") || !configuredTime(&now)) {
+            logLine("rtc RTC_RD_TIME EIO");
+            errno = EIO;
+            return -1;
+        }
+        logLine("rtc RTC_RD_TIME %04d-%02d-%02d %02d:%02d:%02d", now.tm_year + 1900, now.tm_mon + 1,
+            now.tm_mday, now.tm_hour, now.tm_min, now.tm_sec);
+        memcpy(argument, &now, sizeof(now));
+        return 0;
+    }
+};
+
+class RtcDevice : public Device {
+public:
+    OpenFile* open(int) override
+    {
+        if (isSetting("RTC", "absent")) {
+            errno = ENOENT;
+            return nullptr;
+        }
+        if (isSetting("RTC", "denied")) {
+            errno = EACCES;
+            return nullptr;
+        }
+        return new RtcFile;
+    }
+};
+
+const DeviceRegistration registration(RTC_PATH, []() -> Device* { return new RtcDevice; });
+
+} // namespace
+
+} // namespace BenchSim

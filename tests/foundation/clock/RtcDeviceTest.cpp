@@ -1,0 +1,223 @@
+// Rtc::sync end to end through the Linux device code: "/dev/rtc" is the bench simulator's, whose
+// answer to RTC_RD_TIME each test sets through QUILLO_SIM_RTC_TIME, and the clock calls land in
+// the clock seam with "now" fixed, so every traced value is exact.
+#include "foundation/Rtc.h"
+#include "foundation/Time.h"
+#include "foundation/Trace.h"
+#include "support/ClockSeam.h"
+#include "support/StderrCapture.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+
+using namespace Kovan;
+using KovanTest::ClockCall;
+using KovanTest::ClockSeam;
+using KovanTest::StderrCapture;
+
+namespace {
+
+// 2009-07-01 16:00:00 UTC, 12:00 in New York.
+const time_t NOW = 1246464000;
+
+// The Linux RTC with no data memory of its own; open and close made reachable for the test.
+class SystemRtc : public Rtc {
+public:
+    using Rtc::close;
+    using Rtc::open;
+
+    bool readData(uint32, void*, uint32) override { return false; }
+    bool writeData(uint32, const void*, uint32) override { return false; }
+    bool fillData(uint32, uint8, uint32) override { return false; }
+};
+
+class TracingListener : public Rtc::Listener {
+public:
+    void rtcSyncSucceeded(Rtc*, int32 code) override { trace("<succeeded %d>\n", code); }
+    void rtcSyncFailed(Rtc*, int32 code) override { trace("<failed %d>\n", code); }
+};
+
+std::string withTimes(const char* head, long t, long ct)
+{
+    return std::string(head) + "t=" + std::to_string(t) + ", ct=" + std::to_string(ct) + "\n";
+}
+
+class RtcDeviceTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        for (const char* name : { "QUILLO_SIM_RTC", "QUILLO_SIM_RTC_TIME", "QUILLO_SIM_LOG", "TZ" }) {
+            const char* value = getenv(name);
+            _saved.push_back({ name, value != nullptr, value ? value : "" });
+            unsetenv(name);
+        }
+        setenv("TZ", "America/New_York", 1);
+        tzset();
+        char logName[] = "/tmp/kovan-rtc-log-XXXXXX";
+        const int fd = mkstemp(logName);
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+        _log = logName;
+        setenv("QUILLO_SIM_LOG", _log.c_str(), 1);
+        ClockSeam::reset();
+        ClockSeam::setNow({ NOW, 250000 });
+        _rtc.setListener(&_listener);
+    }
+    void TearDown() override
+    {
+        _rtc.close();
+        ClockSeam::reset();
+        unlink(_log.c_str());
+        for (const Saved& s : _saved) {
+            if (s.present)
+                setenv(s.name, s.value.c_str(), 1);
+            else
+                unsetenv(s.name);
+        }
+        tzset();
+    }
+
+    std::string log()
+    {
+        std::ifstream in(_log);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    struct Saved {
+        const char* name;
+        bool present;
+        std::string value;
+    };
+    std::vector<Saved> _saved;
+    std::string _log;
+    SystemRtc _rtc;
+    TracingListener _listener;
+};
+
+} // namespace
+
+TEST_F(RtcDeviceTest, SyncSlewsOrStepsTowardTheDeviceTime)
+{
+    ASSERT_TRUE(_rtc.open());
+    const char* stepped = "Rtc : time was synchronised successfully: ";
+    const char* slewed = "Rtc(adj) : time was synchronised successfully: ";
+    const struct {
+        const char* rtcTime;
+        long offset;
+        const char* line;
+        int code;
+        ClockCall::Kind kind;
+        long seconds;
+        long microseconds;
+    } cases[] = {
+        { "2009-07-01 16:00:30", 30, slewed, 3, ClockCall::ADJTIME, 29, 750000 },
+        { "2009-07-01 15:59:30", -30, slewed, 2, ClockCall::ADJTIME, -31, 750000 },
+        { "2009-07-01 16:01:00", 60, stepped, 1, ClockCall::SETTIMEOFDAY, NOW + 60, 0 },
+        { "2009-07-01T15:59:00", -60, stepped, 0, ClockCall::SETTIMEOFDAY, NOW - 60, 0 },
+        { "2009-07-01 16:00:59", 59, slewed, 3, ClockCall::ADJTIME, 58, 750000 },
+        { "2008-12-31 23:59:60", 1230768000 - NOW, stepped, 0, ClockCall::SETTIMEOFDAY,
+            1230768000, 0 },
+    };
+    StderrCapture err;
+    for (const auto& c : cases) {
+        ClockSeam::reset();
+        ClockSeam::setNow({ NOW, 250000 });
+        setenv("QUILLO_SIM_RTC_TIME", c.rtcTime, 1);
+        EXPECT_TRUE(_rtc.sync()) << c.rtcTime;
+        EXPECT_EQ(withTimes(c.line, NOW + c.offset, NOW) + "<succeeded " + std::to_string(c.code)
+                + ">\n",
+            err.take());
+        const auto calls = ClockSeam::calls();
+        ASSERT_EQ(1u, calls.size()) << c.rtcTime;
+        EXPECT_EQ(c.kind, calls[0].kind) << c.rtcTime;
+        EXPECT_EQ(c.seconds, calls[0].tv.tv_sec) << c.rtcTime;
+        EXPECT_EQ(c.microseconds, calls[0].tv.tv_usec) << c.rtcTime;
+    }
+    // The answers really came from the simulated device.
+    EXPECT_NE(std::string::npos, log().find("rtc RTC_RD_TIME 2009-07-01 16:00:30\n"));
+    EXPECT_NE(std::string::npos, log().find("rtc RTC_RD_TIME 2009-07-01 15:59:00\n"));
+}
+
+TEST_F(RtcDeviceTest, AnImpossibleDateLeavesTheClockAlone)
+{
+    ASSERT_TRUE(_rtc.open());
+    setenv("QUILLO_SIM_RTC_TIME", "2009-02-31 12:00:00", 1);
+    StderrCapture err;
+    EXPECT_FALSE(_rtc.sync());
+    EXPECT_EQ("<failed 1>\ninvalid time: -1 (UTC)\n", err.take());
+    EXPECT_FALSE(_rtc.getTime().isValid());
+    EXPECT_EQ("", err.take());
+    EXPECT_TRUE(ClockSeam::calls().empty());
+    EXPECT_NE(std::string::npos, log().find("rtc RTC_RD_TIME 2009-02-31 12:00:00\n"));
+}
+
+TEST_F(RtcDeviceTest, AnUnreadableDeviceLeavesTheClockAlone)
+{
+    setenv("QUILLO_SIM_RTC", "broken", 1);
+    ASSERT_TRUE(_rtc.open());
+    StderrCapture err;
+    EXPECT_FALSE(_rtc.sync());
+    EXPECT_EQ("<failed 0>\nreadRtc() failed(1)!\n", err.take());
+    EXPECT_FALSE(_rtc.getTime().isValid());
+    EXPECT_EQ("readRtc() failed(2)!\n", err.take());
+    EXPECT_TRUE(ClockSeam::calls().empty());
+}
+
+TEST_F(RtcDeviceTest, AnAbsentDeviceCannotBeOpenedOrRead)
+{
+    setenv("QUILLO_SIM_RTC", "absent", 1);
+    EXPECT_FALSE(_rtc.open());
+    setenv("QUILLO_SIM_RTC", "denied", 1);
+    EXPECT_FALSE(_rtc.open());
+    StderrCapture err;
+    EXPECT_FALSE(_rtc.sync());
+    EXPECT_EQ("<failed 0>\nreadRtc() failed(1)!\n", err.take());
+    EXPECT_FALSE(_rtc.getTime().isValid());
+    EXPECT_EQ("readRtc() failed(2)!\n", err.take());
+    EXPECT_TRUE(ClockSeam::calls().empty());
+    EXPECT_EQ(std::string::npos, log().find("RTC_RD_TIME"));
+}
+
+TEST_F(RtcDeviceTest, GetTimeIsTheDeviceInstantInLocalTime)
+{
+    ASSERT_TRUE(_rtc.open());
+    setenv("QUILLO_SIM_RTC_TIME", "2009-07-01 16:00:00", 1);
+    EXPECT_EQ(Time(2009, 7, 1, 12, 0, 0), _rtc.getTime());
+    setenv("QUILLO_SIM_RTC_TIME", "2009-01-01 04:59:59", 1);
+    EXPECT_EQ(Time(2008, 12, 31, 23, 59, 59), _rtc.getTime());
+}
+
+TEST_F(RtcDeviceTest, SetOnlyTracesTheDeviceIsReadOnly)
+{
+    ASSERT_TRUE(_rtc.open());
+    StderrCapture err;
+    EXPECT_TRUE(_rtc.set(Time(2009, 7, 1, 12, 0, 0)));
+    EXPECT_EQ("Rtc::set(1246464000) Called!!!!!!!!\n", err.take());
+    EXPECT_EQ("", log());
+    EXPECT_TRUE(ClockSeam::calls().empty());
+}
+
+TEST_F(RtcDeviceTest, AnRtcAheadOfTheRealClockIsSlewed)
+{
+    // The simulator's relative form follows the host's real clock, so "now" runs free here; a
+    // second passing between the two reads still leaves the distance well inside a minute.
+    ClockSeam::clearNow();
+    setenv("QUILLO_SIM_RTC_TIME", "+20", 1);
+    ASSERT_TRUE(_rtc.open());
+    StderrCapture err;
+    EXPECT_TRUE(_rtc.sync());
+    const std::string out = err.take();
+    EXPECT_EQ(0u, out.find("Rtc(adj) : time was synchronised successfully: ")) << out;
+    EXPECT_NE(std::string::npos, out.find("<succeeded 3>\n")) << out;
+    ASSERT_EQ(1u, ClockSeam::count(ClockCall::ADJTIME));
+    const long seconds = ClockSeam::calls()[0].tv.tv_sec;
+    EXPECT_GE(seconds, 18);
+    EXPECT_LE(seconds, 20);
+}
