@@ -74,6 +74,15 @@ int64 signExtend(uint64 value, int size)
     return static_cast<int64>(value);
 }
 
+// Sixteen bytes folded into one value, so a bulk read compares as a single result.
+int64 digest(const char (&bytes)[16])
+{
+    uint64 sum = 0;
+    for (char c : bytes)
+        sum = sum * 31 + static_cast<unsigned char>(c);
+    return static_cast<int64>(sum);
+}
+
 class Runner {
 public:
     Runner(uint32 seed, bool wrapped)
@@ -349,10 +358,7 @@ Outcome Runner::stepBoth(std::string* name, Outcome* actual)
         char out[16] = {};
         *actual = attempt([&] {
             b.get(out, offset, length);
-            int64 sum = 0;
-            for (char c : out)
-                sum = sum * 31 + c;
-            return sum;
+            return digest(out);
         });
         if (offset < 0 || length < 0)
             return fail(E::INDEX_OUT_OF_BOUNDS);
@@ -361,10 +367,7 @@ Outcome Runner::stepBoth(std::string* name, Outcome* actual)
         char expected[16] = {};
         memcpy(expected + offset, &m.bytes[m.position], static_cast<size_t>(length));
         m.position += length;
-        int64 sum = 0;
-        for (char c : expected)
-            sum = sum * 31 + c;
-        return value(sum);
+        return value(digest(expected));
     }
     case 14: {
         int from = pick(0, 16);
