@@ -1,0 +1,266 @@
+// The SNTP service beside chronyd and ntpdig, on a loopback of the program's own (a private
+// network namespace made before main; run as root):
+//
+//   BM_ServerLoad/kovan|chronyd/WINDOW  a bounded burst of requests with WINDOW outstanding at a
+//                                       time: replies per second, p50/p99 latency, lost requests
+//   BM_OneShot/sntp-query|ntpdig        one complete query program run against chronyd
+//
+// Servers are separate processes started and stopped around each benchmark (the project's is
+// the sntp-serve example, its trace lines sent to /dev/null); nothing leaves the namespace.
+#include "sntp/SntpPacket.h"
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sched.h>
+#include <string>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const int REQUESTS = 20000; // per load run
+const int LOAD_LIMIT_S = 20; // and never longer than this
+const int LOST_AFTER_MS = 200;
+
+bool makePrivateNetwork()
+{
+    if (0 != unshare(CLONE_NEWNET))
+        return false;
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    ifreq request;
+    memset(&request, 0, sizeof(request));
+    strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+    bool ok = 0 == ioctl(fd, SIOCGIFFLAGS, &request);
+    request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP | IFF_RUNNING);
+    ok = ok && 0 == ioctl(fd, SIOCSIFFLAGS, &request);
+    close(fd);
+    return ok;
+}
+
+const bool privateNetwork = makePrivateNetwork();
+
+pid_t spawn(const std::vector<std::string>& argv)
+{
+    const pid_t pid = fork();
+    if (0 == pid) {
+        const int null = open("/dev/null", O_RDWR);
+        dup2(null, 1);
+        dup2(null, 2);
+        std::vector<char*> args;
+        for (const std::string& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+void stopChild(pid_t pid)
+{
+    if (pid <= 0)
+        return;
+    kill(pid, SIGTERM);
+    for (int i = 0; i < 100; ++i) {
+        if (waitpid(pid, nullptr, WNOHANG) == pid)
+            return;
+        usleep(20000);
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+}
+
+int connectedSocket()
+{
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address;
+    memset(&address, 0, sizeof(address));
+    address.sin_family = AF_INET;
+    address.sin_port = htons(123);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    return fd;
+}
+
+// A 48-byte client request whose transmit time carries a sequence number; both servers echo it
+// back in org, which is how replies are matched to requests.
+void request(Kovan::uint32 sequence, Kovan::SntpBasicInfo* packet)
+{
+    memset(packet, 0, sizeof(*packet));
+    packet->li_vn_mode = Kovan::SNTP_CLIENT_LI_VN_MODE;
+    packet->xmt.sec = htonl(0xE0000000u);
+    packet->xmt.fraction = htonl(sequence);
+}
+
+// Polls (bounded) until something answers on port 123.
+bool waitForServer()
+{
+    const int fd = connectedSocket();
+    bool answered = false;
+    for (int i = 0; i < 150 && !answered; ++i) {
+        Kovan::SntpBasicInfo packet;
+        request(0, &packet);
+        send(fd, &packet, sizeof(packet), 0);
+        pollfd p = { fd, POLLIN, 0 };
+        if (poll(&p, 1, 100) > 0) {
+            char buffer[128];
+            answered = recv(fd, buffer, sizeof(buffer), 0) >= 48;
+        }
+        if (!answered)
+            usleep(20000);
+    }
+    close(fd);
+    return answered;
+}
+
+struct ChronydConfig {
+    std::string dir;
+    std::string conf;
+    ChronydConfig()
+    {
+        char name[] = "/tmp/kovan-sntp-bench-XXXXXX";
+        dir = mkdtemp(name);
+        chmod(dir.c_str(), 0777);
+        conf = dir + "/chrony.conf";
+        FILE* f = fopen(conf.c_str(), "w");
+        fprintf(f,
+            "local stratum 10\nallow 127.0.0.1\ncmdport 0\npidfile %s/chronyd.pid\n"
+            "driftfile %s/chrony.drift\n",
+            dir.c_str(), dir.c_str());
+        fclose(f);
+    }
+    ~ChronydConfig()
+    {
+        const std::string command = "rm -rf '" + dir + "'";
+        if (0 != system(command.c_str()))
+            fprintf(stderr, "could not remove %s\n", dir.c_str());
+    }
+};
+
+pid_t startServer(bool chronyd, const ChronydConfig& config)
+{
+    if (chronyd)
+        return spawn({ "chronyd", "-x", "-d", "-f", config.conf });
+    return spawn({ SNTP_SERVE_PATH });
+}
+
+void BM_ServerLoad(benchmark::State& state, bool chronyd)
+{
+    if (!privateNetwork) {
+        state.SkipWithError("needs root for a private network namespace");
+        return;
+    }
+    ChronydConfig config;
+    const pid_t server = startServer(chronyd, config);
+    if (!waitForServer()) {
+        stopChild(server);
+        state.SkipWithError("the server did not answer");
+        return;
+    }
+    const int window = static_cast<int>(state.range(0));
+    const int fd = connectedSocket();
+    std::vector<double> latencies;
+    latencies.reserve(REQUESTS);
+    long lost = 0;
+    double seconds = 0;
+
+    for (auto _ : state) {
+        std::vector<Clock::time_point> sentAt(REQUESTS);
+        std::vector<bool> done(REQUESTS, false);
+        int next = 0, outstanding = 0, answered = 0;
+        const auto start = Clock::now();
+        const auto limit = start + std::chrono::seconds(LOAD_LIMIT_S);
+        while ((next < REQUESTS || outstanding > 0) && Clock::now() < limit) {
+            while (outstanding < window && next < REQUESTS) {
+                Kovan::SntpBasicInfo packet;
+                request(static_cast<Kovan::uint32>(next + 1), &packet);
+                sentAt[next] = Clock::now();
+                send(fd, &packet, sizeof(packet), 0);
+                ++next;
+                ++outstanding;
+            }
+            pollfd p = { fd, POLLIN, 0 };
+            if (poll(&p, 1, LOST_AFTER_MS) <= 0) {
+                // Nothing for a while: whatever is outstanding is given up as lost.
+                outstanding = 0;
+                continue;
+            }
+            Kovan::SntpFullPacket reply;
+            const ssize_t n = recv(fd, &reply, sizeof(reply), 0);
+            if (n < 48)
+                continue;
+            const Kovan::uint32 sequence = ntohl(reply.basic.org.fraction);
+            if (sequence < 1 || sequence > static_cast<Kovan::uint32>(next) || done[sequence - 1])
+                continue;
+            done[sequence - 1] = true;
+            latencies.push_back(
+                std::chrono::duration<double, std::micro>(Clock::now() - sentAt[sequence - 1]).count());
+            --outstanding;
+            ++answered;
+        }
+        lost = REQUESTS - answered; // timed out, or never sent before the limit
+        seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        state.SetIterationTime(seconds);
+    }
+    close(fd);
+    stopChild(server);
+
+    std::sort(latencies.begin(), latencies.end());
+    const auto percentile = [&](double q) {
+        return latencies.empty() ? 0.0 : latencies[static_cast<size_t>(q * (latencies.size() - 1))];
+    };
+    state.counters["replies/s"] = latencies.size() / seconds;
+    state.counters["p50_us"] = percentile(0.50);
+    state.counters["p99_us"] = percentile(0.99);
+    state.counters["lost"] = static_cast<double>(lost);
+}
+
+void BM_OneShot(benchmark::State& state, bool ntpdig)
+{
+    if (!privateNetwork) {
+        state.SkipWithError("needs root for a private network namespace");
+        return;
+    }
+    ChronydConfig config;
+    const pid_t server = startServer(true, config);
+    if (!waitForServer()) {
+        stopChild(server);
+        state.SkipWithError("chronyd did not answer");
+        return;
+    }
+    int failures = 0;
+    for (auto _ : state) {
+        const pid_t query = ntpdig ? spawn({ "ntpdig", "-t", "2", "127.0.0.1" })
+                                   : spawn({ SNTP_QUERY_PATH, "-t", "2000", "127.0.0.1" });
+        int status = 0;
+        waitpid(query, &status, 0);
+        failures += !(WIFEXITED(status) && 0 == WEXITSTATUS(status));
+    }
+    stopChild(server);
+    state.counters["failures"] = failures;
+}
+
+BENCHMARK_CAPTURE(BM_ServerLoad, kovan, false)->Arg(1)->Arg(16)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ServerLoad, chronyd, true)->Arg(1)->Arg(16)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_OneShot, sntp-query, false)->Iterations(20)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_OneShot, ntpdig, true)->Iterations(20)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+} // namespace
