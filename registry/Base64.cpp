@@ -54,29 +54,29 @@ int32 base64Decode(char* out, const char* in)
 
     for (;;) {
         // Looked at one by one, so a NUL inside a group stops the reading there.
-        const uint8 c1 = uint8(in[0]);
-        if (decode64(c1) < 0)
+        const int d1 = decode64(uint8(in[0]));
+        if (d1 < 0)
             return -1;
-        const uint8 c2 = uint8(in[1]);
-        if (decode64(c2) < 0)
+        const int d2 = decode64(uint8(in[1]));
+        if (d2 < 0)
             return -1;
-        const uint8 c3 = uint8(in[2]);
-        if ('=' != c3 && decode64(c3) < 0)
+        const char c3 = in[2];
+        const int d3 = decode64(uint8(c3));
+        if ('=' != c3 && d3 < 0)
             return -1;
-        const uint8 c4 = uint8(in[3]);
-        if ('=' != c4 && decode64(c4) < 0)
+        const char c4 = in[3];
+        const int d4 = decode64(uint8(c4));
+        if ('=' != c4 && d4 < 0)
             return -1;
         in += 4;
 
-        const int d1 = decode64(c1), d2 = decode64(c2);
         *out++ = char((d1 << 2) | (d2 >> 4));
         ++len;
         if ('=' != c3) {
-            const int d3 = decode64(c3);
             *out++ = char(((d2 << 4) & 0xF0) | (d3 >> 2));
             ++len;
             if ('=' != c4) {
-                *out++ = char(((d3 << 6) & 0xC0) | decode64(c4));
+                *out++ = char(((d3 << 6) & 0xC0) | d4);
                 ++len;
             }
         }

@@ -62,33 +62,22 @@ void Md5::process(const uint8* block)
         x[i] = loadLe32(block + 4 * i);
 
     uint32 a = _state.abcd[0], b = _state.abcd[1], c = _state.abcd[2], d = _state.abcd[3];
-    for (int i = 0; i < 64; ++i) {
-        uint32 f;
-        int k;
-        switch (i >> 4) {
-        case 0:
-            f = (b & c) | (~b & d);
-            k = i;
-            break;
-        case 1:
-            f = (b & d) | (c & ~d);
-            k = (5 * i + 1) & 15;
-            break;
-        case 2:
-            f = b ^ c ^ d;
-            k = (3 * i + 5) & 15;
-            break;
-        default:
-            f = c ^ (b | ~d);
-            k = (7 * i) & 15;
-            break;
-        }
-        uint32 sum = a + f + T[i] + x[k];
+    // One loop per round with its own function, so that each unrolls without a branch.
+    auto step = [&](uint32 f, int i, int k, int shift) {
+        const uint32 sum = a + f + T[i] + x[k];
         a = d;
         d = c;
         c = b;
-        b = b + rotateLeft(sum, SHIFT[i >> 4][i & 3]);
-    }
+        b = b + rotateLeft(sum, shift);
+    };
+    for (int i = 0; i < 16; ++i)
+        step((b & c) | (~b & d), i, i, SHIFT[0][i & 3]);
+    for (int i = 16; i < 32; ++i)
+        step((b & d) | (c & ~d), i, (5 * i + 1) & 15, SHIFT[1][i & 3]);
+    for (int i = 32; i < 48; ++i)
+        step(b ^ c ^ d, i, (3 * i + 5) & 15, SHIFT[2][i & 3]);
+    for (int i = 48; i < 64; ++i)
+        step(c ^ (b | ~d), i, (7 * i) & 15, SHIFT[3][i & 3]);
     _state.abcd[0] += a;
     _state.abcd[1] += b;
     _state.abcd[2] += c;

@@ -19,6 +19,23 @@ const uint32 LINK_CHILD = 8;
 // A legacy file has no header: its root sits at 0 and its first child right behind it.
 const uint32 LEGACY_FIRST_CHILD = ITEM_SIZE;
 
+uint32 loadLe32(const uint8* p)
+{
+    return uint32(p[0]) | (uint32(p[1]) << 8) | (uint32(p[2]) << 16) | (uint32(p[3]) << 24);
+}
+
+void storeLe16(uint8* p, uint16 v)
+{
+    p[0] = uint8(v);
+    p[1] = uint8(v >> 8);
+}
+
+void storeLe32(uint8* p, uint32 v)
+{
+    storeLe16(p, uint16(v));
+    storeLe16(p + 2, uint16(v >> 16));
+}
+
 } // namespace
 
 Mutex Registry::_mutex;
@@ -200,19 +217,29 @@ void Registry::saveHeader()
         throw Exception(4, "header");
 }
 
+// A record moves in one call each way: the same bytes as field by field, with a quarter of the
+// system calls, and a synchronous write of a record is then one trip to the device.
 void Registry::loadItem(Item* item)
 {
-    if (!_file.readUint16(&item->id) || !_file.readUint16(&item->type)
-        || !_file.readUint32(&item->next) || !_file.readUint32(&item->child))
+    uint8 bytes[ITEM_SIZE];
+    if (!_file.read(bytes, ITEM_SIZE))
         throw failure(3, item->id);
+    item->id = static_cast<uint16>(bytes[0] | (bytes[1] << 8));
+    item->type = static_cast<uint16>(bytes[2] | (bytes[3] << 8));
+    item->next = loadLe32(bytes + 4);
+    item->child = loadLe32(bytes + 8);
 }
 
 void Registry::saveItem(const Item& item)
 {
     KOVAN_CHECK(item.id < UINT16_MAX);
     KOVAN_CHECK(item.type < UINT16_MAX);
-    if (!_file.writeUint16(item.id) || !_file.writeUint16(item.type)
-        || !_file.writeUint32(item.next) || !_file.writeUint32(item.child))
+    uint8 bytes[ITEM_SIZE];
+    storeLe16(bytes, item.id);
+    storeLe16(bytes + 2, item.type);
+    storeLe32(bytes + 4, item.next);
+    storeLe32(bytes + 8, item.child);
+    if (!_file.write(bytes, ITEM_SIZE))
         throw failure(4, item.id);
 }
 
