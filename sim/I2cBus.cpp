@@ -1,0 +1,265 @@
+#include "sim/I2cBus.h"
+
+#include "sim/BenchSim.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <linux/i2c-dev.h>
+#include <linux/i2c.h>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <unistd.h>
+#include <vector>
+
+namespace BenchSim {
+
+namespace {
+
+const char* const BUS_PATH = "/dev/i2c-0";
+// i2c-dev caps one plain transfer at this many bytes.
+constexpr size_t MAX_TRANSFER = 8192;
+
+class I2cBus : public Device {
+public:
+    I2cBus();
+    OpenFile* open(int flags) override;
+
+    ssize_t read(unsigned address, void* buffer, size_t length);
+    ssize_t write(unsigned address, const void* data, size_t length);
+
+private:
+    I2cChip* chipAt(unsigned address) const;
+    void loadState();
+    void saveState() const;
+
+    std::mutex _lock;
+    std::vector<std::unique_ptr<I2cChip>> _chips;
+    std::string _statePath;
+    long _maxReads = -1;
+    long _reads = 0;
+};
+
+class I2cBusFile : public OpenFile {
+public:
+    explicit I2cBusFile(I2cBus& bus)
+        : _bus(bus)
+    {
+        logLine("open %s", BUS_PATH);
+    }
+    ~I2cBusFile() override { logLine("close %s", BUS_PATH); }
+
+    ssize_t read(void* buffer, size_t length) override { return _bus.read(_address, buffer, length); }
+    ssize_t write(const void* data, size_t length) override
+    {
+        return _bus.write(_address, data, length);
+    }
+    int ioctl(unsigned long request, void* argument) override;
+
+private:
+    I2cBus& _bus;
+    // The kernel starts every open at address 0, where nothing answers.
+    unsigned _address = 0;
+};
+
+int I2cBusFile::ioctl(unsigned long request, void* argument)
+{
+    const unsigned long value = reinterpret_cast<unsigned long>(argument);
+    switch (request) {
+    case I2C_SLAVE:
+    case I2C_SLAVE_FORCE:
+        if (value > 0x7F) {
+            logLine("slave 0x%lx EINVAL", value);
+            errno = EINVAL;
+            return -1;
+        }
+        _address = static_cast<unsigned>(value);
+        logLine("slave 0x%02x", _address);
+        return 0;
+    case I2C_TENBIT:
+        if (value) {
+            errno = EINVAL;
+            return -1;
+        }
+        return 0;
+    case I2C_FUNCS:
+        *static_cast<unsigned long*>(argument) = I2C_FUNC_I2C;
+        return 0;
+    case I2C_RETRIES:
+    case I2C_TIMEOUT:
+        return 0;
+    default:
+        errno = ENOTTY;
+        return -1;
+    }
+}
+
+I2cBus::I2cBus()
+{
+    const char* chips = setting("CHIPS");
+    std::string names = chips ? chips : "s35391a,isl1208";
+    for (char& c : names)
+        c = (',' == c) ? ' ' : static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    std::istringstream words(names);
+    std::string name;
+    while (words >> name) {
+        if ("s35391a" == name)
+            _chips.emplace_back(makeS35391A());
+        else if ("isl1208" == name)
+            _chips.emplace_back(makeIsl1208());
+        else if ("none" != name)
+            warn("QUILLO_SIM_CHIPS: no chip called \"%s\"", name.c_str());
+    }
+    const char* state = setting("STATE");
+    _statePath = state ? state : "";
+    _maxReads = static_cast<long>(numberSetting("MAX_READS", -1));
+    loadState();
+}
+
+OpenFile* I2cBus::open(int /*flags*/)
+{
+    const char* presence = setting("BUS");
+    if (presence && 0 == strcmp(presence, "absent")) {
+        errno = ENOENT;
+        return nullptr;
+    }
+    if (presence && 0 == strcmp(presence, "denied")) {
+        errno = EACCES;
+        return nullptr;
+    }
+    return new I2cBusFile(*this);
+}
+
+I2cChip* I2cBus::chipAt(unsigned address) const
+{
+    for (const auto& chip : _chips) {
+        if (chip->answers(address))
+            return chip.get();
+    }
+    return nullptr;
+}
+
+ssize_t I2cBus::read(unsigned address, void* buffer, size_t length)
+{
+    if (length > MAX_TRANSFER)
+        length = MAX_TRANSFER;
+    std::unique_lock<std::mutex> guard(_lock);
+    if (_maxReads >= 0 && _reads >= _maxReads) {
+        // The bench's way of ending a program that reads forever: exit() still flushes its output.
+        logLine("exit after %ld reads", _reads);
+        guard.unlock();
+        exit(0);
+    }
+    ++_reads;
+    I2cChip* chip = chipAt(address);
+    if (!chip) {
+        logLine("read 0x%02x %zu: ENXIO", address, length);
+        errno = ENXIO;
+        return -1;
+    }
+    uint8_t* bytes = static_cast<uint8_t*>(buffer);
+    chip->read(address, bytes, length);
+    logLine("read 0x%02x %zu: %s", address, length, hexBytes(bytes, length).c_str());
+    return static_cast<ssize_t>(length);
+}
+
+ssize_t I2cBus::write(unsigned address, const void* data, size_t length)
+{
+    if (length > MAX_TRANSFER)
+        length = MAX_TRANSFER;
+    std::lock_guard<std::mutex> guard(_lock);
+    const uint8_t* bytes = static_cast<const uint8_t*>(data);
+    I2cChip* chip = chipAt(address);
+    if (!chip) {
+        logLine("write 0x%02x %zu: %s ENXIO", address, length, hexBytes(bytes, length).c_str());
+        errno = ENXIO;
+        return -1;
+    }
+    logLine("write 0x%02x %zu: %s", address, length, hexBytes(bytes, length).c_str());
+    chip->write(address, bytes, length);
+    saveState();
+    return static_cast<ssize_t>(length);
+}
+
+void I2cBus::loadState()
+{
+    ChipState state;
+    if (!_statePath.empty()) {
+        std::ifstream in(_statePath);
+        std::string line;
+        int number = 0;
+        while (std::getline(in, line)) {
+            ++number;
+            if (line.empty() || '#' == line[0])
+                continue;
+            const size_t space = line.find(' ');
+            if (std::string::npos == space) {
+                warn("%s:%d: no value; line ignored", _statePath.c_str(), number);
+                continue;
+            }
+            state[line.substr(0, space)] = line.substr(space + 1);
+        }
+    }
+    for (const auto& chip : _chips)
+        chip->load(state);
+}
+
+void I2cBus::saveState() const
+{
+    if (_statePath.empty())
+        return;
+    std::string text = "# quillo bench simulator: what the chips' backup battery keeps\n";
+    for (const auto& chip : _chips)
+        chip->save(&text);
+    // Written aside and renamed over the old file, so a killed run never leaves half a state.
+    const std::string temporary = _statePath + ".tmp" + std::to_string(getpid());
+    const int fd = real::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    bool written = -1 != fd
+        && static_cast<ssize_t>(text.size()) == real::write(fd, text.data(), text.size());
+    if (-1 != fd)
+        written = (0 == real::close(fd)) && written;
+    if (!written || 0 != rename(temporary.c_str(), _statePath.c_str())) {
+        warn("cannot save the state file %s: %s", _statePath.c_str(), strerror(errno));
+        unlink(temporary.c_str());
+    }
+}
+
+DeviceRegistration registration(BUS_PATH, []() -> Device* { return new I2cBus; });
+
+} // namespace
+
+bool byteSetting(const char* name, uint8_t* value)
+{
+    const char* text = setting(name);
+    if (!text || !*text)
+        return false;
+    char* end = nullptr;
+    const unsigned long number = strtoul(text, &end, 0);
+    if (*end || number > 0xFF) {
+        warn("QUILLO_SIM_%s=\"%s\" is not a byte; ignored", name, text);
+        return false;
+    }
+    *value = static_cast<uint8_t>(number);
+    return true;
+}
+
+bool parseHex(const std::string& text, uint8_t* bytes, size_t length)
+{
+    std::istringstream in(text);
+    for (size_t i = 0; i < length; ++i) {
+        std::string word;
+        if (!(in >> word) || word.size() != 2 || !isxdigit(static_cast<unsigned char>(word[0]))
+            || !isxdigit(static_cast<unsigned char>(word[1])))
+            return false;
+        bytes[i] = static_cast<uint8_t>(strtoul(word.c_str(), nullptr, 16));
+    }
+    std::string rest;
+    return !(in >> rest);
+}
+
+} // namespace BenchSim

@@ -1,0 +1,167 @@
+// quillo: bench tool for the battery-backed clock chip on the board's first I2C bus. One run opens
+// the bus, picks the chip from the first argument and performs one operation.
+#include "foundation/FileUtil.h"
+#include "foundation/Trace.h"
+#include "tool/RtcChip.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+using namespace Kovan;
+
+namespace {
+
+// A public time server, used by the drift test when no IP is given.
+const char* const DEFAULT_SERVER_ADDRESS = "129.6.15.28";
+
+int _delay = 3600; // drift-test period, seconds
+int _mdelay = 100; // repeated-read period, milliseconds
+
+// SNTP: the process-wide client (`Kovan::SntpClient _client;`) is declared here.
+
+unsigned long number(const char* text) { return strtoul(text, nullptr, 0); }
+
+void usage(const char* argv0)
+{
+    puts("Quillo v1.0.0\n");
+    printf("Usage: %s SlaveAddr Option\n\n", argv0);
+    printf("SlaveAddr:\n");
+    printf("    0x5A        S35391A Rtc Device\n");
+    printf("    0x6F        ISL1208 Rtc Device\n\n");
+    printf("Option:\n");
+    printf("    -r          Read Rtc time\n");
+    printf("    -rr NUM     Read Rtc time each NUM msec.\n");
+    printf("                (default : NUM = 100 msec.)\n");
+    printf("    -ra ADDR    Read Rtc ADDR address value\n");
+    printf("    -w          Write Rtc time to Local time\n");
+    printf("    -wv VAL     Write Rtc time to VAL time\n");
+    printf("    -wa ADDR    Write Rtc ADDR address value\n");
+    printf("                (VAL : year month mday wday hour minute second)\n");
+    printf("    -s IP NUM   Sync Local & Rtc time to IP(server) time and Check NUM sec.\n");
+    printf("                (default : IP = %s, NUM = 1 hour)\n\n", DEFAULT_SERVER_ADDRESS);
+}
+
+void sleepMilliseconds(int ms)
+{
+    if (ms <= 0)
+        return;
+    timespec t = { ms / 1000, (ms % 1000) * 1000000L };
+    while (-1 == nanosleep(&t, &t) && EINTR == errno) { }
+}
+
+// The two endless loops: the drift test against a time server, and the repeated read.
+void syncTest(bool withServer)
+{
+    if (withServer) {
+        // SNTP: the drift test (set the chip from the server once, then compare every _delay
+        // seconds) arrives with the client; until then -s returns at once.
+        return;
+    }
+    for (;;) {
+        tm chip = {};
+        readRtc(&chip);
+        printf("DATE: %4d-%2d-%2d(%1d) - ", chip.tm_year + 1900, chip.tm_mon + 1, chip.tm_mday,
+            chip.tm_wday);
+        printf("TIME: %2d-%2d-%2d\n", chip.tm_hour, chip.tm_min, chip.tm_sec);
+        // Each reading is worth seeing as it happens, also through a pipe.
+        fflush(stdout);
+        sleepMilliseconds(_mdelay);
+    }
+}
+
+tm localNow()
+{
+    const time_t now = time(nullptr);
+    tm local = {};
+    localtime_r(&now, &local);
+    return local;
+}
+
+void run(int argc, char** argv)
+{
+    const char* option = argv[2];
+    if (0 == strcmp(option, "-ra")) {
+        if (argc < 4)
+            return usage(argv[0]);
+        readAddress(number(argv[3]) & 0xFF);
+    } else if (0 == strcmp(option, "-wa")) {
+        if (argc < 5)
+            return usage(argv[0]);
+        writeAddress(number(argv[3]) & 0xFF, number(argv[4]) & 0xFF);
+    } else if (0 == strcmp(option, "-wv")) {
+        if (argc < 10)
+            return usage(argv[0]);
+        tm t = {};
+        t.tm_year = static_cast<int>(number(argv[3])) - 1900;
+        t.tm_mon = static_cast<int>(number(argv[4])) - 1;
+        t.tm_mday = static_cast<int>(number(argv[5]));
+        t.tm_wday = static_cast<int>(number(argv[6]));
+        t.tm_hour = static_cast<int>(number(argv[7]));
+        t.tm_min = static_cast<int>(number(argv[8]));
+        t.tm_sec = static_cast<int>(number(argv[9]));
+        writeRtc(&t);
+    } else if (0 == strcmp(option, "-r")) {
+        // The local time only fills the record; a chip overwrites every field that is printed.
+        tm t = localNow();
+        readRtc(&t);
+        printf("<<<<< Read  Rtc >>>>>\n");
+        printRtc(&t);
+    } else if (0 == strcmp(option, "-w")) {
+        const tm t = localNow();
+        writeRtc(&t);
+        printf("<<<<< Write Rtc >>>>>\n");
+        printRtc(&t);
+    } else if (0 == strcmp(option, "-s")) {
+        if (argc > 4)
+            _delay = static_cast<int>(number(argv[4]));
+        syncTest(true);
+    } else if (0 == strcmp(option, "-rr")) {
+        if (argc > 3)
+            _mdelay = static_cast<int>(number(argv[3]));
+        syncTest(false);
+    } else {
+        usage(argv[0]);
+    }
+}
+
+} // namespace
+
+namespace Kovan {
+
+void assertFunc(const char* expression, const char* file, unsigned int line, const char* function)
+{
+    fprintf(stderr, "%s: [%s:%d] %s\n", expression, filenameOnly(file), line, function);
+    fflush(stdout);
+    abort();
+}
+
+} // namespace Kovan
+
+int main(int argc, char** argv)
+{
+    try {
+        // Even the usage text needs the bus: a missing device is the first thing to report.
+        if (!openI2c())
+            throw "can't open /dev/i2c-0";
+        if (argc < 3) {
+            usage(argv[0]);
+            closeI2c();
+            return 0;
+        }
+        _slave = static_cast<int>(number(argv[1]));
+        // SNTP: every option hands the fourth word (or the default) to the client here:
+        // _client.setServerAddress(argc > 3 ? argv[3] : DEFAULT_SERVER_ADDRESS);
+        init();
+        run(argc, argv);
+        closeI2c();
+        return 0;
+    } catch (const char* message) {
+        const int error = errno;
+        printf("Exception: %s (%d: %s)\n", message, error, strerror(error));
+        closeI2c();
+        return -1;
+    }
+}
