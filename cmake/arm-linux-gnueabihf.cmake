@@ -19,12 +19,14 @@ set(CMAKE_C_FLAGS_INIT "-D_FILE_OFFSET_BITS=64")
 set(CMAKE_CXX_FLAGS_INIT "-D_FILE_OFFSET_BITS=64")
 
 # Debian's cross packages put the target's headers and libraries where the cross compiler finds
-# them by itself; only the project's own prefixes are searched for packages.
+# them by itself. Libraries, headers and packages are looked up for the target only, so the
+# host's (GoogleTest, Google Benchmark, zlib, ...) are never mistaken for ARM ones; programs are
+# the host's. A package installed elsewhere for armhf is named with <Package>_DIR.
 set(CMAKE_FIND_ROOT_PATH ${KOVAN_ARMHF_SYSROOT})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # ctest (and anything else that runs a target program) goes through the emulator; -L points the
 # emulated dynamic loader at the armhf libraries.

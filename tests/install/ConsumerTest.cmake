@@ -39,7 +39,8 @@ function(check_output program how)
   message(STATUS "${how} consumer: ok")
 endfunction()
 
-# find_package(Kovan) against the installed tree only.
+# find_package(Kovan) against the installed tree only (a cross toolchain searches only the
+# target's own tree, so there the package is named directly).
 set(configure_args -S ${SOURCE_DIR} -B ${WORK_DIR}/cmake-build -G ${GENERATOR}
   -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF
   "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}" "-DCMAKE_EXE_LINKER_FLAGS=${LINKER_FLAGS}")
@@ -47,7 +48,8 @@ if(MAKE_PROGRAM)
   list(APPEND configure_args -DCMAKE_MAKE_PROGRAM=${MAKE_PROGRAM})
 endif()
 if(TOOLCHAIN_FILE)
-  list(APPEND configure_args -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN_FILE})
+  list(APPEND configure_args -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN_FILE}
+    -DKovan_DIR=${prefix}/${LIBDIR}/cmake/Kovan)
 endif()
 run(${CMAKE_COMMAND} ${configure_args})
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/cmake-build)
