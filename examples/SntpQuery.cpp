@@ -93,8 +93,11 @@ int main(int argc, char** argv)
     char zone[16];
     strftime(zone, sizeof(zone), "%z", &local);
 
+    // Our own timestamps move in whole milliseconds, so a loopback round trip can come out a
+    // few microseconds below zero; it is shown as zero.
+    const double delay = response.delay > 0 ? response.delay : 0.0;
     printf("%s.%06ld (%s) %+.6f +/- %.6f %s s%d %s\n", date, static_cast<long>(tv.tv_usec), zone,
-        response.offset, response.delay, argv[optind], static_cast<int>(response.stratum),
+        response.offset, delay, argv[optind], static_cast<int>(response.stratum),
         leapText(response.leapIndicator));
     return 0;
 }
