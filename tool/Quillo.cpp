@@ -2,6 +2,8 @@
 // the bus, picks the chip from the first argument and performs one operation.
 #include "foundation/FileUtil.h"
 #include "foundation/Trace.h"
+#include "net/SocketException.h"
+#include "sntp/SntpClient.h"
 #include "tool/RtcChip.h"
 
 #include <cerrno>
@@ -9,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <unistd.h>
 
 using namespace Kovan;
 
@@ -20,7 +23,9 @@ const char* const DEFAULT_SERVER_ADDRESS = "129.6.15.28";
 int _delay = 3600; // drift-test period, seconds
 int _mdelay = 100; // repeated-read period, milliseconds
 
-// SNTP: the process-wide client (`Kovan::SntpClient _client;`) is declared here.
+// The one SNTP client: only ever given a server address and asked for the time; its background
+// sync never runs here.
+SntpClient _client;
 
 unsigned long number(const char* text) { return strtoul(text, nullptr, 0); }
 
@@ -52,12 +57,96 @@ void sleepMilliseconds(int ms)
     while (-1 == nanosleep(&t, &t) && EINTR == errno) { }
 }
 
+// One query of the drift test. A SocketException that escapes it (a failed send or close) is a
+// failed query like any other: the test reports the loss and goes on, and the error itself goes
+// to standard error for whoever looks into it.
+bool queryServer(SntpServerResponse* response)
+{
+    try {
+        return _client.getServerTime(response);
+    } catch (const SocketException& e) {
+        fprintf(stderr, "quillo: socket error %d: %s\n", static_cast<int>(e.errorCode()),
+            e.message());
+        return false;
+    }
+}
+
+// The server's time now in whole seconds: the system clock plus the measured offset.
+time_t serverSeconds(const SntpServerResponse& response)
+{
+    const timeval tv = SntpTime::currentTime() + response.offset;
+    return tv.tv_sec;
+}
+
+void printDate(const tm& t)
+{
+    printf("DATE: %4d-%2d-%2d(%1d) - ", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_wday);
+}
+
+// The drift test: set the chip from the server once, then compare the two every _delay seconds.
+// The system clock is only the base the offset is added to; it is never changed.
+void serverDriftTest()
+{
+    SntpServerResponse response;
+    if (!queryServer(&response)) {
+        printf("Connection Fail!\n");
+        return;
+    }
+    printf("Connection Success!!\n");
+    time_t server = serverSeconds(response);
+    tm serverTime = {};
+    localtime_r(&server, &serverTime);
+    writeRtc(&serverTime);
+    printf("<<<<< Sync Local & Rtc to Server >>>>>\n");
+    printf("SERVER- ");
+    printDate(serverTime);
+    printf("TIME: %2d-%2d-%2d\n\n", serverTime.tm_hour, serverTime.tm_min, serverTime.tm_sec);
+    fflush(stdout);
+
+    int count = 0;
+    double elapsed = 0.0;
+    for (;;) {
+        ++count;
+        sleep(static_cast<unsigned>(_delay));
+        // The nominal sum of the periods, as a 32-bit product.
+        elapsed = static_cast<int32>(static_cast<int64>(count) * _delay) / 60.0;
+
+        if (!queryServer(&response)) {
+            printf("!!! Connect Fail !!! - Elapsed : %.2f min.\n\n", elapsed);
+            fflush(stdout);
+            continue;
+        }
+        server = serverSeconds(response);
+        tm chip = {};
+        readRtc(&chip);
+        localtime_r(&server, &serverTime);
+
+        printf("<<<<< Check Server & Local & Rtc >>>>> - Elapsed : %.2f min.\n", elapsed);
+        printf("SERVER- ");
+        printDate(serverTime);
+        printf("TIME: %2d-%2d-%2d\n", serverTime.tm_hour, serverTime.tm_min, serverTime.tm_sec);
+        printf("RTC   - ");
+        printDate(chip);
+        printf("TIME: %2d-%2d-%2d\n\n", chip.tm_hour, chip.tm_min, chip.tm_sec);
+
+        const time_t difference = server - mktime(&chip);
+        printf("DIFF  = %d sec. ", static_cast<int>(difference));
+        if (difference > 0)
+            printf("(RTC is slower than SERVER)\n\n");
+        else if (difference < 0)
+            printf("(RTC is fasterthan SERVER)\n\n");
+        else
+            printf("(RTC is equal to SERVER)\n\n");
+        // Each check is worth seeing as it happens, also through a pipe.
+        fflush(stdout);
+    }
+}
+
 // The two endless loops: the drift test against a time server, and the repeated read.
 void syncTest(bool withServer)
 {
     if (withServer) {
-        // SNTP: the drift test (set the chip from the server once, then compare every _delay
-        // seconds) arrives with the client; until then -s returns at once.
+        serverDriftTest();
         return;
     }
     for (;;) {
@@ -152,8 +241,8 @@ int main(int argc, char** argv)
             return 0;
         }
         _slave = static_cast<int>(number(argv[1]));
-        // SNTP: every option hands the fourth word (or the default) to the client here:
-        // _client.setServerAddress(argc > 3 ? argv[3] : DEFAULT_SERVER_ADDRESS);
+        // Every option hands the fourth word (or the default) to the client; only -s uses it.
+        _client.setServerAddress(argc > 3 ? argv[3] : DEFAULT_SERVER_ADDRESS);
         init();
         run(argc, argv);
         closeI2c();
