@@ -10,10 +10,7 @@ namespace Kovan {
 
 namespace {
 
-[[noreturn]] void fail(ByteBufferException::ErrorCode code)
-{
-    throw ByteBufferException(code);
-}
+[[noreturn]] void fail(ByteBufferException::ErrorCode code) { throw ByteBufferException(code); }
 
 } // namespace
 
@@ -50,10 +47,7 @@ ByteBuffer::ByteBuffer()
 {
 }
 
-ByteBuffer::~ByteBuffer()
-{
-    freeStorage();
-}
+ByteBuffer::~ByteBuffer() { freeStorage(); }
 
 void ByteBuffer::initialize(int capacity, bool wrap, char* array)
 {
@@ -166,10 +160,7 @@ char ByteBuffer::get()
     return _buffer[_position++];
 }
 
-bool ByteBuffer::getBool()
-{
-    return get() != 0;
-}
+bool ByteBuffer::getBool() { return get() != 0; }
 
 int16 ByteBuffer::getShort()
 {
@@ -206,10 +197,7 @@ ByteBuffer& ByteBuffer::get(char* dst, int offset, int length)
     return *this;
 }
 
-ByteBuffer& ByteBuffer::get(char* dst, int length)
-{
-    return get(dst, 0, length);
-}
+ByteBuffer& ByteBuffer::get(char* dst, int length) { return get(dst, 0, length); }
 
 char ByteBuffer::get(int index)
 {
@@ -314,10 +302,7 @@ ByteBuffer& ByteBuffer::putInt64(int index, int64 value)
     return *this;
 }
 
-ByteBuffer& ByteBuffer::put(const char* src, int length)
-{
-    return put(src, 0, length);
-}
+ByteBuffer& ByteBuffer::put(const char* src, int length) { return put(src, 0, length); }
 
 ByteBuffer& ByteBuffer::put(const char* src, int offset, int length)
 {
@@ -373,9 +358,6 @@ int32 ByteBuffer::swapEndian(int32 value)
     return static_cast<int32>(swapUint32(static_cast<uint32>(value)));
 }
 
-int64 ByteBuffer::swapEndian(int64 value)
-{
-    return swapInt64(value);
-}
+int64 ByteBuffer::swapEndian(int64 value) { return swapInt64(value); }
 
 } // namespace Kovan

@@ -44,9 +44,6 @@ uint64 swapUint64(uint64 value)
     return (low << 32) | high;
 }
 
-int64 swapInt64(int64 value)
-{
-    return static_cast<int64>(swapUint64(static_cast<uint64>(value)));
-}
+int64 swapInt64(int64 value) { return static_cast<int64>(swapUint64(static_cast<uint64>(value))); }
 
 } // namespace Kovan

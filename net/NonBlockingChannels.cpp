@@ -25,21 +25,16 @@ SOCKET_FD createNonBlockingStreamSocket()
 
 } // namespace
 
-SOCKET_FD NonBlockingServerSocketChannel::implOpen()
-{
-    return createNonBlockingStreamSocket();
-}
+SOCKET_FD NonBlockingServerSocketChannel::implOpen() { return createNonBlockingStreamSocket(); }
 
 NonBlockingSocketChannel::NonBlockingSocketChannel() { }
 
-SOCKET_FD NonBlockingSocketChannel::implOpen()
-{
-    return createNonBlockingStreamSocket();
-}
+SOCKET_FD NonBlockingSocketChannel::implOpen() { return createNonBlockingStreamSocket(); }
 
 bool NonBlockingSocketChannel::implConnect(SOCKET_FD sockfd, const sockaddr* addr, int addrlen)
 {
-    if (::connect(sockfd, addr, static_cast<socklen_t>(addrlen)) == SocketApiWrapper::RETURN_ERROR) {
+    if (::connect(sockfd, addr, static_cast<socklen_t>(addrlen))
+        == SocketApiWrapper::RETURN_ERROR) {
         int error = SocketApiWrapper::errorCode();
         if (error == SocketApiWrapper::CONNECT_IN_PROGRESS)
             return false;

@@ -16,10 +16,7 @@ ServerSocketChannel::ServerSocketChannel()
 
 ServerSocketChannel::~ServerSocketChannel() { }
 
-SOCKET_FD ServerSocketChannel::implOpen()
-{
-    return SocketApiWrapper::createStreamSocket();
-}
+SOCKET_FD ServerSocketChannel::implOpen() { return SocketApiWrapper::createStreamSocket(); }
 
 void ServerSocketChannel::implClose()
 {

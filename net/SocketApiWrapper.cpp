@@ -21,10 +21,7 @@ namespace {
 // A peer that has gone away must give EPIPE, not a SIGPIPE that ends the whole process.
 const int SEND_FLAGS = MSG_NOSIGNAL;
 
-[[noreturn]] void throwSystemError()
-{
-    throw SocketException(errno);
-}
+[[noreturn]] void throwSystemError() { throw SocketException(errno); }
 
 [[noreturn]] void throwLookupError(int resolverError)
 {
@@ -58,20 +55,11 @@ in_addr_t resolveOrThrow(const char* text)
 
 } // namespace
 
-void SocketApiWrapper::initialize()
-{
-    _initialized = true;
-}
+void SocketApiWrapper::initialize() { _initialized = true; }
 
-void SocketApiWrapper::cleanup()
-{
-    _initialized = false;
-}
+void SocketApiWrapper::cleanup() { _initialized = false; }
 
-int SocketApiWrapper::errorCode()
-{
-    return errno;
-}
+int SocketApiWrapper::errorCode() { return errno; }
 
 SOCKET_FD SocketApiWrapper::createStreamSocket()
 {
@@ -119,8 +107,8 @@ int SocketApiWrapper::recv(SOCKET_FD sockfd, void* buff, int nbytes)
     return static_cast<int>(received);
 }
 
-int SocketApiWrapper::sendTo(SOCKET_FD sockfd, const void* buff, int nbytes,
-    const SocketAddress& address)
+int SocketApiWrapper::sendTo(
+    SOCKET_FD sockfd, const void* buff, int nbytes, const SocketAddress& address)
 {
     // An address that holds nothing goes to everyone on the segment; the system refuses that on
     // a socket without SO_BROADCAST, and the refusal is thrown like any other.

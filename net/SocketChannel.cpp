@@ -15,10 +15,7 @@ SocketChannel::SocketChannel()
 
 SocketChannel::~SocketChannel() { }
 
-SOCKET_FD SocketChannel::implOpen()
-{
-    return SocketApiWrapper::createStreamSocket();
-}
+SOCKET_FD SocketChannel::implOpen() { return SocketApiWrapper::createStreamSocket(); }
 
 void SocketChannel::implClose()
 {
@@ -29,7 +26,8 @@ void SocketChannel::implClose()
 
 bool SocketChannel::implConnect(SOCKET_FD sockfd, const sockaddr* addr, int addrlen)
 {
-    if (::connect(sockfd, addr, static_cast<socklen_t>(addrlen)) == SocketApiWrapper::RETURN_ERROR) {
+    if (::connect(sockfd, addr, static_cast<socklen_t>(addrlen))
+        == SocketApiWrapper::RETURN_ERROR) {
         int error = SocketApiWrapper::errorCode();
         trace("Socket Error: %d\n", error);
         throw SocketException(error);
@@ -62,8 +60,8 @@ bool SocketChannel::connect(const SocketAddress* endpoint)
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = inet_addr(endpoint->hostAddress());
     address.sin_port = htons(static_cast<uint16>(endpoint->port()));
-    _connected = implConnect(_sockfd, reinterpret_cast<const sockaddr*>(&address),
-        static_cast<int>(sizeof(address)));
+    _connected = implConnect(
+        _sockfd, reinterpret_cast<const sockaddr*>(&address), static_cast<int>(sizeof(address)));
     if (_connected)
         resolveLocalAndRemoteAddresses(&address);
     return _connected;

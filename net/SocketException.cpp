@@ -8,10 +8,7 @@ namespace {
 
 // strerror_r comes in two shapes: the GNU one returns the text (which may live elsewhere), the
 // XSI one fills the buffer and returns a status. Overloads pick whichever the library declares.
-[[maybe_unused]] const char* systemText(char* result, char*)
-{
-    return result;
-}
+[[maybe_unused]] const char* systemText(char* result, char*) { return result; }
 
 [[maybe_unused]] const char* systemText(int status, char* buffer)
 {

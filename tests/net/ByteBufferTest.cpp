@@ -2,7 +2,6 @@
 
 #include "support/StderrCapture.h"
 
-#include <cstring>
 #include <gtest/gtest.h>
 
 using namespace Kovan;
@@ -23,14 +22,7 @@ namespace {
 // Opens the protected growth for tests, and counts what reaches the bulk writer.
 class TestBuffer : public ByteBuffer {
 public:
-    explicit TestBuffer(int capacity)
-        : ByteBuffer(capacity)
-    {
-    }
-    TestBuffer(int capacity, char* array)
-        : ByteBuffer(capacity, array)
-    {
-    }
+    using ByteBuffer::ByteBuffer;
     using ByteBuffer::lengthen;
     using ByteBuffer::put;
 
@@ -45,14 +37,6 @@ public:
     int bulkBytes = 0;
 };
 
-bool nativeIsLittle()
-{
-    const uint16 probe = 1;
-    unsigned char first;
-    memcpy(&first, &probe, 1);
-    return first == 1;
-}
-
 std::string bytesOf(ByteBuffer& buffer, int from, int count)
 {
     std::string out;
@@ -61,41 +45,29 @@ std::string bytesOf(ByteBuffer& buffer, int from, int count)
     return out;
 }
 
-TEST(ByteBufferTest, ANewBufferIsEmptyBigEndianAndOwned)
+TEST(ByteBufferTest, NewBuffersAndBadSizes)
 {
+    char array[8] = {};
     ByteBuffer buffer(16);
     EXPECT_EQ(0, buffer.position());
     EXPECT_EQ(16, buffer.limit());
     EXPECT_EQ(16, buffer.capacity());
-    EXPECT_EQ(16, buffer.remaining());
-    EXPECT_TRUE(buffer.hasRemaining());
     EXPECT_EQ(ByteOrder::ORDER_BIG_ENDIAN, buffer.order());
     EXPECT_FALSE(buffer.isWrapped());
     EXPECT_BUFFER_ERROR(buffer.reset(), E::INVALID_MARK);
-
-    EXPECT_EQ(nativeIsLittle() ? ByteOrder::ORDER_LITTLE_ENDIAN : ByteOrder::ORDER_BIG_ENDIAN,
+    const uint16 one = 1;
+    EXPECT_EQ(*reinterpret_cast<const char*>(&one) == 1 ? ByteOrder::ORDER_LITTLE_ENDIAN
+                                                        : ByteOrder::ORDER_BIG_ENDIAN,
         ByteOrder::nativeOrder());
-    EXPECT_NE(ByteOrder::ORDER_BIG_ENDIAN, ByteOrder::ORDER_LITTLE_ENDIAN);
-}
-
-TEST(ByteBufferTest, ConstructionAndWrapRefuseBadSizes)
-{
-    char array[8] = {};
     EXPECT_BUFFER_ERROR(ByteBuffer(-1), E::ILLEGAL_ARGUMENT);
     EXPECT_BUFFER_ERROR(ByteBuffer(-1, array), E::ILLEGAL_ARGUMENT);
     EXPECT_BUFFER_ERROR(ByteBuffer(array, -1, 8), E::INDEX_OUT_OF_BOUNDS);
     EXPECT_BUFFER_ERROR(ByteBuffer(array, 0, -1), E::INDEX_OUT_OF_BOUNDS);
 
-    ByteBuffer buffer(4);
     EXPECT_BUFFER_ERROR(buffer.wrap(array, 8, 8), E::INDEX_OUT_OF_BOUNDS);
     EXPECT_BUFFER_ERROR(buffer.wrap(array, 8, -1), E::INDEX_OUT_OF_BOUNDS);
     EXPECT_BUFFER_ERROR(buffer.wrap(array, -1, 0), E::INDEX_OUT_OF_BOUNDS);
     EXPECT_FALSE(buffer.isWrapped());
-    EXPECT_EQ(4, buffer.capacity());
-
-    ByteBuffer empty(0);
-    EXPECT_BUFFER_ERROR(empty.put('x'), E::BUFFER_OVERFLOW);
-    EXPECT_BUFFER_ERROR(empty.get(), E::BUFFER_UNDERFLOW);
 }
 
 TEST(ByteBufferTest, WrappedStorageIsTheCallersArray)
@@ -111,7 +83,6 @@ TEST(ByteBufferTest, WrappedStorageIsTheCallersArray)
     EXPECT_TRUE(buffer.isWrapped());
     EXPECT_EQ(8, buffer.capacity());
     EXPECT_EQ(0, buffer.position());
-    EXPECT_EQ(8, buffer.limit());
     EXPECT_EQ(ByteOrder::ORDER_BIG_ENDIAN, buffer.order());
     EXPECT_BUFFER_ERROR(buffer.reset(), E::INVALID_MARK);
     EXPECT_EQ('a', buffer.get());
@@ -128,8 +99,6 @@ TEST(ByteBufferTest, WrappedStorageIsTheCallersArray)
 
     // A buffer without storage until wrap.
     ByteBuffer later;
-    EXPECT_EQ(0, later.capacity());
-    EXPECT_EQ(nullptr, later.buffer());
     EXPECT_BUFFER_ERROR(later.get(), E::BUFFER_UNDERFLOW);
     later.wrap(array, 8, 0);
     EXPECT_EQ('a', later.get(0));
@@ -141,14 +110,8 @@ TEST(ByteBufferTest, MultiByteValuesFollowTheBufferOrder)
     buffer.putInt(0x01020304).putShort(static_cast<short>(0xA1B2)).putInt64(0x0102030405060708LL);
     EXPECT_EQ(std::string("\x01\x02\x03\x04\xA1\xB2\x01\x02\x03\x04\x05\x06\x07\x08", 14),
         bytesOf(buffer, 0, 14));
-    buffer.position(0);
-    EXPECT_EQ(1, buffer.get());
-    EXPECT_EQ(2, buffer.get());
     EXPECT_EQ(0x01020304, buffer.getInt(0));
-    EXPECT_EQ(2, buffer.position());
-    EXPECT_EQ(static_cast<int16>(0xA1B2), buffer.getShort(4));
     EXPECT_EQ(0x0102030405060708LL, buffer.getInt64(6));
-    EXPECT_EQ(2, buffer.position());
 
     buffer.clear();
     buffer.order(ByteOrder::ORDER_LITTLE_ENDIAN);
@@ -159,131 +122,32 @@ TEST(ByteBufferTest, MultiByteValuesFollowTheBufferOrder)
     EXPECT_EQ(0x01020304, buffer.getInt());
     EXPECT_EQ(static_cast<int16>(0xA1B2), buffer.getShort());
     EXPECT_EQ(-2, buffer.getInt64());
-    EXPECT_FALSE(buffer.hasRemaining());
-
-    // Absolute writers leave the position alone.
-    buffer.order(ByteOrder::ORDER_BIG_ENDIAN).position(3);
-    buffer.putInt(0, 0x11223344).putShort(4, 0x5566).putInt64(6, 0x778899AABBCCDDEELL);
-    EXPECT_EQ(3, buffer.position());
-    EXPECT_EQ(std::string("\x11\x22\x33\x44\x55\x66\x77\x88\x99\xAA\xBB\xCC\xDD\xEE", 14),
-        bytesOf(buffer, 0, 14));
-    buffer.put(1, 'z');
-    EXPECT_EQ('z', buffer.get(1));
-    EXPECT_TRUE(buffer.getBool());
-    buffer.put(3, '\0');
-    buffer.position(3);
-    EXPECT_FALSE(buffer.getBool());
 
     EXPECT_EQ(0x04030201u, swapUint32(0x01020304u));
     EXPECT_EQ(0x0807060504030201ull, swapUint64(0x0102030405060708ull));
     EXPECT_EQ(static_cast<int64>(0xFEFFFFFFFFFFFFFFull), swapInt64(-2));
 }
 
-TEST(ByteBufferTest, BoundsOfReadsWritesPositionAndLimit)
+// The model test covers every bound at random; these are the edges worth naming.
+TEST(ByteBufferTest, NamedEdgesOfTheBounds)
 {
     ByteBuffer buffer(8);
     buffer.put("abcdefg", 7);
-    char before = buffer.get(7);
     EXPECT_BUFFER_ERROR(buffer.putShort(1), E::BUFFER_OVERFLOW);
     EXPECT_EQ(7, buffer.position());
-    EXPECT_EQ(before, buffer.get(7));
-    EXPECT_BUFFER_ERROR(buffer.putInt(1), E::BUFFER_OVERFLOW);
-    EXPECT_BUFFER_ERROR(buffer.putInt64(1), E::BUFFER_OVERFLOW);
-    EXPECT_BUFFER_ERROR(buffer.put("xy", 2), E::BUFFER_OVERFLOW);
-    EXPECT_BUFFER_ERROR(buffer.put("xy", -1, 1), E::INDEX_OUT_OF_BOUNDS);
-    EXPECT_BUFFER_ERROR(buffer.put("xy", 0, -1), E::INDEX_OUT_OF_BOUNDS);
-
-    buffer.position(5);
-    EXPECT_BUFFER_ERROR(buffer.getInt(), E::BUFFER_UNDERFLOW);
-    EXPECT_BUFFER_ERROR(buffer.getInt64(), E::BUFFER_UNDERFLOW);
-    char out[4];
-    EXPECT_BUFFER_ERROR(buffer.get(out, 4), E::BUFFER_UNDERFLOW);
-    EXPECT_BUFFER_ERROR(buffer.get(out, -1, 1), E::INDEX_OUT_OF_BOUNDS);
-    EXPECT_EQ(5, buffer.position());
-    buffer.get(out, 1, 3);
-    EXPECT_EQ(std::string("fg"), std::string(out + 1, 2));
-    EXPECT_BUFFER_ERROR(buffer.getShort(), E::BUFFER_UNDERFLOW);
-
-    buffer.position(1).limit(6);
-    EXPECT_BUFFER_ERROR(buffer.get(6), E::INDEX_OUT_OF_BOUNDS);
-    EXPECT_BUFFER_ERROR(buffer.get(-1), E::INDEX_OUT_OF_BOUNDS);
-    EXPECT_BUFFER_ERROR(buffer.put(6, 'x'), E::INDEX_OUT_OF_BOUNDS);
+    buffer.position(5).limit(6);
     EXPECT_BUFFER_ERROR(buffer.getShort(6), E::INDEX_OUT_OF_BOUNDS);
-    EXPECT_BUFFER_ERROR(buffer.getShort(-1), E::INDEX_OUT_OF_BOUNDS);
-    EXPECT_BUFFER_ERROR(buffer.getInt(7), E::ILLEGAL_ARGUMENT);
-    EXPECT_BUFFER_ERROR(buffer.getInt(-1), E::ILLEGAL_ARGUMENT);
-    EXPECT_BUFFER_ERROR(buffer.putShort(7, 1), E::ILLEGAL_ARGUMENT);
-    EXPECT_EQ(1, buffer.position());
-    // The absolute multi-byte operations move first: when the relative one fails, the position
-    // is left at the index.
     EXPECT_BUFFER_ERROR(buffer.getInt(6), E::BUFFER_UNDERFLOW);
-    EXPECT_EQ(6, buffer.position());
-    buffer.position(1);
-    EXPECT_BUFFER_ERROR(buffer.getShort(5), E::BUFFER_UNDERFLOW);
-    EXPECT_EQ(5, buffer.position());
-    buffer.position(1);
-    EXPECT_BUFFER_ERROR(buffer.putInt64(2, 1), E::BUFFER_OVERFLOW);
-    EXPECT_EQ(2, buffer.position());
-
-    buffer.position(6);
-    EXPECT_EQ(0, buffer.remaining());
+    EXPECT_EQ(6, buffer.position()); // moved to the index before the relative read failed
+    EXPECT_BUFFER_ERROR(buffer.getInt(7), E::ILLEGAL_ARGUMENT);
     EXPECT_BUFFER_ERROR(buffer.position(7), E::ILLEGAL_ARGUMENT);
-    EXPECT_BUFFER_ERROR(buffer.position(-1), E::ILLEGAL_ARGUMENT);
     EXPECT_BUFFER_ERROR(buffer.limit(5), E::ILLEGAL_ARGUMENT);
-    EXPECT_BUFFER_ERROR(buffer.limit(9), E::ILLEGAL_ARGUMENT);
-    buffer.limit(8);
-    EXPECT_EQ(2, buffer.remaining());
-}
 
-TEST(ByteBufferTest, MarkResetFlipRewindAndClear)
-{
-    ByteBuffer buffer(8);
-    buffer.put("abcd", 4);
-    buffer.position(1).mark().position(3);
-    EXPECT_EQ(1, buffer.reset().position());
-
-    // The mark survives position() and limit(), but reset() checks it against the limit.
-    buffer.position(4).mark().limit(4).position(0).limit(2);
-    EXPECT_BUFFER_ERROR(buffer.reset(), E::ILLEGAL_ARGUMENT);
-
-    buffer.limit(8).position(3).mark().flip();
-    EXPECT_EQ(0, buffer.position());
-    EXPECT_EQ(3, buffer.limit());
-    EXPECT_BUFFER_ERROR(buffer.reset(), E::INVALID_MARK);
-
-    buffer.position(2).mark().rewind();
-    EXPECT_EQ(0, buffer.position());
-    EXPECT_EQ(3, buffer.limit());
-    EXPECT_BUFFER_ERROR(buffer.reset(), E::INVALID_MARK);
-
-    buffer.position(1).mark().clear();
-    EXPECT_EQ(0, buffer.position());
-    EXPECT_EQ(8, buffer.limit());
-    EXPECT_BUFFER_ERROR(buffer.reset(), E::INVALID_MARK);
-
+    const char* start = buffer.position(0).buffer();
     buffer.get();
     buffer.get();
     buffer.get();
-    const char* third = buffer.buffer();
-    buffer.position(0);
-    EXPECT_EQ(buffer.buffer() + 3, third);
-    EXPECT_EQ('a', *buffer.buffer());
-}
-
-TEST(ByteBufferTest, CopyingFromAnotherBuffer)
-{
-    ByteBuffer source(8);
-    source.put("12345678", 8).position(2).limit(6);
-    ByteBuffer target(4);
-    target.put(&source);
-    EXPECT_EQ(2, source.position());
-    EXPECT_EQ(4, target.position());
-    EXPECT_EQ("3456", bytesOf(target, 0, 4));
-
-    EXPECT_BUFFER_ERROR(target.put(&target), E::ILLEGAL_ARGUMENT);
-    target.position(1);
-    EXPECT_BUFFER_ERROR(target.put(&source), E::BUFFER_OVERFLOW);
-    EXPECT_EQ(1, target.position());
+    EXPECT_EQ(start + 3, buffer.buffer());
 }
 
 TEST(ByteBufferTest, WritersReachTheBulkWriterVirtually)
@@ -297,25 +161,17 @@ TEST(ByteBufferTest, WritersReachTheBulkWriterVirtually)
     EXPECT_EQ(2 + 4 + 8 + 2 + 3 + 4 + 2 + 8, buffer.bulkBytes);
 }
 
-TEST(ByteBufferTest, LengthenGrowsOwnedStorageOnly)
+TEST(ByteBufferTest, LengthenKeepsTheBytesBelowTheLimitAndTheMark)
 {
     TestBuffer buffer(4);
     buffer.put("abcd", 4).position(2).limit(3).mark();
     buffer.lengthen(5);
     EXPECT_EQ(9, buffer.capacity());
     EXPECT_EQ(9, buffer.limit());
-    EXPECT_EQ(2, buffer.position());
     EXPECT_EQ("abc", bytesOf(buffer, 0, 3));
-    buffer.position(8).reset();
-    EXPECT_EQ(2, buffer.position());
-    EXPECT_BUFFER_ERROR(buffer.lengthen(-1), E::ILLEGAL_ARGUMENT);
+    EXPECT_EQ(2, buffer.position(8).reset().position());
     EXPECT_BUFFER_ERROR(buffer.lengthen(0x7FFFFFFF), E::ILLEGAL_ARGUMENT);
     EXPECT_EQ(9, buffer.capacity());
-
-    char array[4] = {};
-    TestBuffer wrapped(4, array);
-    EXPECT_BUFFER_ERROR(wrapped.lengthen(4), E::ILLEGAL_ARGUMENT);
-    EXPECT_EQ(4, wrapped.capacity());
 }
 
 TEST(ByteBufferTest, ErrorTexts)

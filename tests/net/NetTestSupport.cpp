@@ -3,14 +3,11 @@
 #include "net/SocketException.h"
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
 #include <cerrno>
-#include <cstring>
 #include <dirent.h>
 #include <net/if.h>
 #include <sched.h>
 #include <sys/ioctl.h>
-#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
@@ -19,85 +16,61 @@ namespace KovanTest {
 int openDescriptorCount()
 {
     DIR* dir = opendir("/proc/self/fd");
-    if (dir == nullptr)
-        return -1;
     int count = 0;
-    while (dirent* entry = readdir(dir)) {
-        if (entry->d_name[0] != '.')
-            ++count;
-    }
-    closedir(dir);
+    while (dirent* entry = dir ? readdir(dir) : nullptr)
+        count += entry->d_name[0] != '.';
+    if (dir)
+        closedir(dir);
     return count;
 }
 
-void ScopedFd::reset(int fd)
+void runInPrivateNetwork(const std::function<void()>& body)
 {
-    if (_fd >= 0)
-        close(_fd);
-    _fd = fd;
+    // A namespace belongs to the thread that unshares: the test's own thread keeps the machine's
+    // network, and the namespace goes when this thread ends.
+    std::thread worker([&body] {
+        ASSERT_EQ(0, unshare(CLONE_NEWNET)) << "the tests need root: " << strerror(errno);
+        // `ip link set lo up`, without needing the command.
+        ScopedFd fd { socket(AF_INET, SOCK_DGRAM, 0) };
+        ifreq request;
+        memset(&request, 0, sizeof(request));
+        strcpy(request.ifr_name, "lo");
+        ASSERT_EQ(0, ioctl(fd, SIOCGIFFLAGS, &request)) << strerror(errno);
+        request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
+        ASSERT_EQ(0, ioctl(fd, SIOCSIFFLAGS, &request)) << strerror(errno);
+        try {
+            body();
+        } catch (const Kovan::SocketException& e) {
+            ADD_FAILURE() << "SocketException " << e.errorCode() << " " << e.message();
+        }
+    });
+    worker.join();
+}
+
+void expectSocketError(int code, const std::function<void()>& f, const char* message)
+{
+    try {
+        f();
+        ADD_FAILURE() << "no SocketException";
+    } catch (const Kovan::SocketException& e) {
+        EXPECT_EQ(code, e.errorCode());
+        EXPECT_STREQ(message ? message : strerror(code), e.message());
+    }
 }
 
 int boundPort(int fd)
 {
     sockaddr_in address;
-    memset(&address, 0, sizeof(address));
     socklen_t length = sizeof(address);
     if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
         return -1;
     return ntohs(address.sin_port);
 }
 
-namespace {
-
-// The same as `ip link set lo up`, without needing the command.
-bool bringLoopbackUp(std::string* why)
+ScopedFd::~ScopedFd()
 {
-    int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    if (fd < 0) {
-        *why = std::string("socket: ") + strerror(errno);
-        return false;
-    }
-    ifreq request;
-    memset(&request, 0, sizeof(request));
-    strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
-    bool ok = ioctl(fd, SIOCGIFFLAGS, &request) == 0;
-    if (ok) {
-        request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP | IFF_RUNNING);
-        ok = ioctl(fd, SIOCSIFFLAGS, &request) == 0;
-    }
-    if (!ok)
-        *why = std::string("bringing lo up: ") + strerror(errno);
-    close(fd);
-    return ok;
-}
-
-} // namespace
-
-void runInPrivateNetwork(const std::function<void()>& body)
-{
-    // Namespaces belong to the thread that unshares, so the test's own thread keeps the machine's
-    // network and the namespace disappears when this thread ends.
-    std::thread worker([&body] {
-        if (unshare(CLONE_NEWNET) != 0) {
-            ADD_FAILURE() << "unshare(CLONE_NEWNET) failed (the tests need root): "
-                          << strerror(errno);
-            return;
-        }
-        std::string why;
-        if (!bringLoopbackUp(&why)) {
-            ADD_FAILURE() << why;
-            return;
-        }
-        try {
-            body();
-        } catch (const Kovan::SocketException& e) {
-            ADD_FAILURE() << "SocketException " << e.errorCode() << " \"" << e.message()
-                          << "\" left the body run in the private network";
-        } catch (...) {
-            ADD_FAILURE() << "an exception left the body run in the private network";
-        }
-    });
-    worker.join();
+    if (fd >= 0)
+        close(fd);
 }
 
 } // namespace KovanTest
