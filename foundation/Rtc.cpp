@@ -17,10 +17,7 @@ Rtc::Rtc()
     _instance = this;
 }
 
-Rtc::~Rtc()
-{
-    _instance = nullptr;
-}
+Rtc::~Rtc() { _instance = nullptr; }
 
 void Rtc::setDataAddress(uint32 baseAddr, uint32 maxAddr)
 {
@@ -169,10 +166,7 @@ KOVAN_RTC_READ(readInt64, int64)
 KOVAN_RTC_READ(readUint64, uint64)
 #undef KOVAN_RTC_READ
 
-bool Rtc::writeBool(uint32 address, bool value)
-{
-    return writeUnsigned(address, value ? 1 : 0, 1);
-}
+bool Rtc::writeBool(uint32 address, bool value) { return writeUnsigned(address, value ? 1 : 0, 1); }
 
 // Signed values go through their unsigned form of the same width, so -1 is stored as all ones.
 #define KOVAN_RTC_WRITE(name, type, utype)                                                         \

@@ -13,10 +13,7 @@ namespace {
 const int32 DAYS_BEFORE_MONTH[13] = { 0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334, 365 };
 
 // Leap years from year 1 up to and including `year` (year >= 1).
-int32 leapYearsThrough(int32 year)
-{
-    return year / 4 - year / 100 + year / 400;
-}
+int32 leapYearsThrough(int32 year) { return year / 4 - year / 100 + year / 400; }
 
 // The first difference, in the order year, month, day, hour, minute, second, decides: below 0
 // when `a` is earlier than `b`.
@@ -72,10 +69,7 @@ Time::Time(time_t t)
     set(t);
 }
 
-Time::Time(const Time& other)
-{
-    _value = other._value;
-}
+Time::Time(const Time& other) { _value = other._value; }
 
 Time& Time::operator=(const Time& other)
 {
@@ -89,10 +83,7 @@ Time& Time::operator=(time_t t)
     return *this;
 }
 
-void Time::set(const Time& other)
-{
-    _value = other._value;
-}
+void Time::set(const Time& other) { _value = other._value; }
 
 void Time::set(int32 year, int32 month, int32 day, int32 hour, int32 minute, int32 second)
 {
@@ -173,10 +164,7 @@ time_t Time::utc_time_t() const
     return utcMkTime(&fields);
 }
 
-bool Time::isLeapYear(int32 year)
-{
-    return (0 == year % 4 && 0 != year % 100) || 0 == year % 400;
-}
+bool Time::isLeapYear(int32 year) { return (0 == year % 4 && 0 != year % 100) || 0 == year % 400; }
 
 int32 Time::daysInMonth(int32 year, int32 month)
 {
@@ -187,20 +175,11 @@ int32 Time::daysInMonth(int32 year, int32 month)
     return days;
 }
 
-bool Time::localTime(time_t t, tm* out)
-{
-    return nullptr != localtime_r(&t, out);
-}
+bool Time::localTime(time_t t, tm* out) { return nullptr != localtime_r(&t, out); }
 
-bool Time::gmTime(time_t t, tm* out)
-{
-    return nullptr != gmtime_r(&t, out);
-}
+bool Time::gmTime(time_t t, tm* out) { return nullptr != gmtime_r(&t, out); }
 
-time_t Time::mkTime(tm* tm)
-{
-    return mktime(tm);
-}
+time_t Time::mkTime(tm* tm) { return mktime(tm); }
 
 time_t Time::utcMkTime(const tm* in)
 {
@@ -245,20 +224,14 @@ time_t Time::utcMkTime(const tm* in)
     return t + extra;
 }
 
-Time Time::currentTime()
-{
-    return Time(time(nullptr));
-}
+Time Time::currentTime() { return Time(time(nullptr)); }
 
 bool isSameDate(const Time& a, const Time& b)
 {
     return a.year() == b.year() && a.month() == b.month() && a.day() == b.day();
 }
 
-bool isSameHour(const Time& a, const Time& b)
-{
-    return isSameDate(a, b) && a.hour() == b.hour();
-}
+bool isSameHour(const Time& a, const Time& b) { return isSameDate(a, b) && a.hour() == b.hour(); }
 
 bool isSameMinute(const Time& a, const Time& b)
 {
@@ -273,10 +246,7 @@ TimeSpan::TimeSpan()
 {
 }
 
-TimeSpan::TimeSpan(time_t seconds)
-{
-    set(seconds);
-}
+TimeSpan::TimeSpan(time_t seconds) { set(seconds); }
 
 TimeSpan::TimeSpan(int32 days, int32 hours, int32 minutes, int32 seconds)
 {
@@ -303,10 +273,7 @@ void TimeSpan::set(int32 days, int32 hours, int32 minutes, int32 seconds)
     _seconds = seconds;
 }
 
-void TimeSpan::set(const TimeSpan& other)
-{
-    *this = other;
-}
+void TimeSpan::set(const TimeSpan& other) { *this = other; }
 
 int32 TimeSpan::totalHours() const
 {
@@ -318,10 +285,7 @@ int32 TimeSpan::totalMinutes() const
     return static_cast<int32>((static_cast<int64>(_days) * 24 + _hours) * 60 + _minutes);
 }
 
-int32 TimeSpan::totalSeconds() const
-{
-    return static_cast<int32>(total64());
-}
+int32 TimeSpan::totalSeconds() const { return static_cast<int32>(total64()); }
 
 int64 TimeSpan::total64() const
 {
@@ -338,20 +302,11 @@ TimeSpan TimeSpan::operator-(const TimeSpan& s) const
     return TimeSpan(static_cast<time_t>(totalSeconds()) - s.totalSeconds());
 }
 
-TimeSpan& TimeSpan::operator+=(const TimeSpan& s)
-{
-    return *this = *this + s;
-}
+TimeSpan& TimeSpan::operator+=(const TimeSpan& s) { return *this = *this + s; }
 
-TimeSpan& TimeSpan::operator-=(const TimeSpan& s)
-{
-    return *this = *this - s;
-}
+TimeSpan& TimeSpan::operator-=(const TimeSpan& s) { return *this = *this - s; }
 
-Time TimeSpan::operator+(const Time& t) const
-{
-    return t + *this;
-}
+Time TimeSpan::operator+(const Time& t) const { return t + *this; }
 
 TimeSpan operator-(const Time& t1, const Time& t2)
 {

@@ -22,15 +22,9 @@ const char* const TimeFormatter::_formats[FORMAT_COUNT] = {
     "%p %I:%M:%S",
 };
 
-TimeFormatter::TimeFormatter(int32 format, char dateSeparator)
-{
-    setFormat(format, dateSeparator);
-}
+TimeFormatter::TimeFormatter(int32 format, char dateSeparator) { setFormat(format, dateSeparator); }
 
-TimeFormatter::TimeFormatter(const char* format)
-{
-    setFormat(format);
-}
+TimeFormatter::TimeFormatter(const char* format) { setFormat(format); }
 
 void TimeFormatter::setFormat(int32 format, char dateSeparator)
 {
@@ -38,10 +32,7 @@ void TimeFormatter::setFormat(int32 format, char dateSeparator)
     _format = makeFormat(s, format, dateSeparator);
 }
 
-void TimeFormatter::setFormat(const char* format)
-{
-    _format = format;
-}
+void TimeFormatter::setFormat(const char* format) { _format = format; }
 
 void TimeFormatter::setAmpmString(const char* am, const char* pm)
 {

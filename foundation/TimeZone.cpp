@@ -107,10 +107,7 @@ TimeZone::TimeZone()
 {
 }
 
-TimeZone::TimeZone(Id id, bool dst)
-{
-    set(id, dst);
-}
+TimeZone::TimeZone(Id id, bool dst) { set(id, dst); }
 
 void TimeZone::set(Id id, bool dst)
 {

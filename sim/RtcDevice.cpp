@@ -66,7 +66,8 @@ bool configuredTime(rtc_time* out)
     }
     int year, month, day, hour, minute, second;
     char tail;
-    if (6 != sscanf(text, "%d-%d-%d%*1[ T]%d:%d:%d%c", &year, &month, &day, &hour, &minute, &second,
+    if (6
+        != sscanf(text, "%d-%d-%d%*1[ T]%d:%d:%d%c", &year, &month, &day, &hour, &minute, &second,
             &tail)) {
         warn("QUILLO_SIM_RTC_TIME=\"%s\" is neither a time nor an offset", text);
         return false;

@@ -1,5 +1,4 @@
 #include "foundation/RawTty.h"
-
 #include "foundation/Trace.h"
 
 #include <fcntl.h>
@@ -13,8 +12,8 @@ namespace Kovan {
 namespace {
 
 // Speeds by their speed code; the two codes above 15 are 57600 and 115200.
-const int32 SPEEDS[16] = { 0, 50, 75, 110, 134, 150, 200, 300, 600, 1200, 1800, 2400, 4800, 9600,
-    19200, 38400 };
+const int32 SPEEDS[16]
+    = { 0, 50, 75, 110, 134, 150, 200, 300, 600, 1200, 1800, 2400, 4800, 9600, 19200, 38400 };
 
 // -1 for a code outside the table.
 int32 speedOfCode(tcflag_t code)
@@ -46,10 +45,7 @@ RawTty::RawTty()
 {
 }
 
-RawTty::~RawTty()
-{
-    close();
-}
+RawTty::~RawTty() { close(); }
 
 void RawTty::mycfmakeraw(termios* tio)
 {

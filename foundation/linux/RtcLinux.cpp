@@ -56,14 +56,9 @@ bool Rtc::read(tm* tm)
     return true;
 }
 
-bool Rtc::write(const tm&)
-{
-    return true;
-}
+bool Rtc::write(const tm&) { return true; }
 
-void Rtc::synchronizeToClockTick()
-{
-}
+void Rtc::synchronizeToClockTick() { }
 
 bool Rtc::setSystemClock(time_t t)
 {

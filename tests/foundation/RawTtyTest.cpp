@@ -101,8 +101,8 @@ TEST_F(RawTtyTest, SetPicksTheSpeedCodeAndTracesTheStatus)
     const struct {
         int32 requested;
         int32 expected;
-    } speeds[] = { { 2000, 2400 }, { 51, 75 }, { 1, 50 }, { 38400, 38400 }, { 0, 0 },
-        { 115200, 115200 } };
+    } speeds[]
+        = { { 2000, 2400 }, { 51, 75 }, { 1, 50 }, { 38400, 38400 }, { 0, 0 }, { 115200, 115200 } };
     int32 baud;
     char parity;
     int32 data;

@@ -20,8 +20,8 @@ std::string printed(const TimeFormatter& f, const Time& t)
 TEST(TimeFormatterTest, BuiltInFormats)
 {
     const char* expected[] = { "%Y/%m/%d", "%m/%d/%Y", "%d/%m/%Y", "%y/%m/%d", "%m/%d/%y",
-        "%d/%m/%y", "%H:%M", "%H:%M:%S", "%I:%M", "%I:%M:%S", "%I:%M %p", "%I:%M:%S %p",
-        "%p %I:%M", "%p %I:%M:%S" };
+        "%d/%m/%y", "%H:%M", "%H:%M:%S", "%I:%M", "%I:%M:%S", "%I:%M %p", "%I:%M:%S %p", "%p %I:%M",
+        "%p %I:%M:%S" };
     for (int32 i = 0; i < TimeFormatter::FORMAT_COUNT; ++i)
         EXPECT_STREQ(expected[i], TimeFormatter(i, '/').format()) << i;
     EXPECT_STREQ("%d.%m.%Y", TimeFormatter(2, '.').format());

@@ -29,7 +29,8 @@ tm fields(int year, int month, int day, int hour, int minute, int second)
 TEST(TimeTest, FieldsArePackedAndCutToTheirWidths)
 {
     const Time t(2008, 6, 15, 10, 20, 30);
-    EXPECT_EQ((38u << 26) | (6u << 22) | (15u << 17) | (10u << 12) | (20u << 6) | 30u, t.toUint32());
+    EXPECT_EQ(
+        (38u << 26) | (6u << 22) | (15u << 17) | (10u << 12) | (20u << 6) | 30u, t.toUint32());
     Time copy;
     copy.fromUint32(t.toUint32());
     EXPECT_EQ(t, copy);
@@ -215,7 +216,8 @@ TEST(TimeTest, BrokenPreconditionsAreReported)
 {
     EXPECT_CHECK_FAILS(Time::daysInMonth(2009, 13), "1 <= month && month <= 12", "daysInMonth");
     EXPECT_CHECK_FAILS((void)static_cast<time_t>(Time()), "isValid()", "operator time_t");
-    EXPECT_CHECK_FAILS((void)static_cast<tm>(Time(2007, 2, 29, 0, 0, 0)), "isValid()", "operator tm");
+    EXPECT_CHECK_FAILS(
+        (void)static_cast<tm>(Time(2007, 2, 29, 0, 0, 0)), "isValid()", "operator tm");
     EXPECT_CHECK_FAILS(TimeSpan(0, -24, 0, 0), "-23 <= hours && hours <= 23", "set");
     EXPECT_CHECK_FAILS(TimeSpan(0, 0, 60, 0), "-59 <= minutes && minutes <= 59", "set");
     EXPECT_CHECK_FAILS(TimeSpan(0, 0, 0, -60), "-59 <= seconds && seconds <= 59", "set");

@@ -1,8 +1,9 @@
 #include "foundation/TimeZone.h"
 
-#include "foundation/Time.h"
 #include "support/ScopedTz.h"
 #include "support/StderrCapture.h"
+
+#include "foundation/Time.h"
 
 #include <gtest/gtest.h>
 #include <string>

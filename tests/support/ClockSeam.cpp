@@ -102,7 +102,8 @@ bool holdsClockCapability()
     __user_cap_data_struct data[2];
     if (!readCapabilities(data))
         return true;
-    const bool effective = 0 != (data[CAP_TO_INDEX(CAP_SYS_TIME)].effective & CAP_TO_MASK(CAP_SYS_TIME));
+    const bool effective
+        = 0 != (data[CAP_TO_INDEX(CAP_SYS_TIME)].effective & CAP_TO_MASK(CAP_SYS_TIME));
     const bool bounding = 1 == prctl(PR_CAPBSET_READ, CAP_SYS_TIME, 0, 0, 0);
     return effective || bounding;
 }
@@ -148,8 +149,8 @@ time_t __real_time(time_t* t);
 
 int __wrap_settimeofday(const timeval* tv, const void*)
 {
-    return KovanTest::record(KovanTest::ClockCall::SETTIMEOFDAY, nullptr != tv ? *tv : timeval { 0, 0 },
-        CLOCK_REALTIME);
+    return KovanTest::record(
+        KovanTest::ClockCall::SETTIMEOFDAY, nullptr != tv ? *tv : timeval { 0, 0 }, CLOCK_REALTIME);
 }
 
 int __wrap_adjtime(const timeval* delta, timeval* olddelta)

@@ -1,11 +1,12 @@
 // Stepping and slewing the system clock behind the clock seam: every settimeofday and adjtime the
 // library makes is recorded instead of carried out, and "now" is fixed by the test.
-#include "foundation/Rtc.h"
-#include "foundation/Time.h"
-#include "foundation/Trace.h"
 #include "support/ClockSeam.h"
 #include "support/ScopedTz.h"
 #include "support/StderrCapture.h"
+
+#include "foundation/Rtc.h"
+#include "foundation/Time.h"
+#include "foundation/Trace.h"
 
 #include <cerrno>
 #include <gtest/gtest.h>
@@ -76,8 +77,8 @@ TEST_F(ClockTest, SetCurrentTimeAlsoWritesTheRegisteredRtc)
     EXPECT_EQ("Rtc::set(1246464000) Called!!!!!!!!\n<write 16:00:00>\n", err.take());
     ASSERT_EQ(1u, ClockSeam::count(ClockCall::SETTIMEOFDAY));
     EXPECT_EQ(NOW, ClockSeam::calls()[0].tv.tv_sec);
-    EXPECT_CHECK_FAILS(Time::setCurrentTime(Time(2009, 2, 30, 0, 0, 0)), "t.isValid()",
-        "setCurrentTime");
+    EXPECT_CHECK_FAILS(
+        Time::setCurrentTime(Time(2009, 2, 30, 0, 0, 0)), "t.isValid()", "setCurrentTime");
 }
 
 TEST_F(ClockTest, StepToTheSecondAndSlewToTheWholeSecond)

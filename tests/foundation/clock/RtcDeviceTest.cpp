@@ -1,11 +1,12 @@
 // Rtc::sync end to end through the Linux device code: "/dev/rtc" is the bench simulator's, whose
 // answer to RTC_RD_TIME each test sets through QUILLO_SIM_RTC_TIME, and the clock calls land in
 // the clock seam with "now" fixed, so every traced value is exact.
-#include "foundation/Rtc.h"
-#include "foundation/Trace.h"
 #include "support/ClockSeam.h"
 #include "support/ScopedTz.h"
 #include "support/StderrCapture.h"
+
+#include "foundation/Rtc.h"
+#include "foundation/Trace.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -112,8 +113,8 @@ TEST_F(RtcDeviceTest, SyncSlewsWithinAMinuteAndStepsBeyond)
         ClockSeam::setNow({ NOW, 250000 });
         setenv("QUILLO_SIM_RTC_TIME", c.rtcTime, 1);
         EXPECT_TRUE(_rtc.sync()) << c.rtcTime;
-        EXPECT_EQ(withTimes(c.line, NOW + c.offset, NOW) + "<succeeded " + std::to_string(c.code)
-                + ">\n",
+        EXPECT_EQ(
+            withTimes(c.line, NOW + c.offset, NOW) + "<succeeded " + std::to_string(c.code) + ">\n",
             _err.take());
         const auto calls = ClockSeam::calls();
         ASSERT_EQ(1u, calls.size()) << c.rtcTime;

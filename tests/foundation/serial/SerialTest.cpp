@@ -2,9 +2,9 @@
 // tcflush, ioctl) are linked to stand-ins: for the simulated device (here /dev/null, recognised
 // by its inode) they keep the settings exactly as given and keep modem lines, as a UART driver
 // does; for every other descriptor they pass through to the real calls.
-#include "foundation/RawTty.h"
-
 #include "support/StderrCapture.h"
+
+#include "foundation/RawTty.h"
 
 #include <cerrno>
 #include <cstdarg>
