@@ -1,0 +1,137 @@
+// Reaches the simulated bus the way programs do, and prints what came back, for the simulator's
+// tests.
+//   kovan_sim_probe entries        every C library entry that opens or reads the bus, in turn
+//   kovan_sim_probe passthrough    a real file and unknown requests, untouched by the simulator
+//   kovan_sim_probe TOKEN...       one session on the bus: "sXX" sets the slave address,
+//                                  "wXXYY.." writes those bytes, "rN" reads N bytes
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/i2c-dev.h>
+#include <string>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+extern "C" {
+int __open_2(const char* path, int flags);
+int __open64_2(const char* path, int flags);
+int __openat_2(int dirfd, const char* path, int flags);
+int __openat64_2(int dirfd, const char* path, int flags);
+ssize_t __read_chk(int fd, void* buffer, size_t length, size_t bufferSize);
+}
+
+namespace {
+
+const char* const BUS = "/dev/i2c-0";
+
+void printResult(const char* what, ssize_t result, const unsigned char* bytes)
+{
+    printf("%s:", what);
+    if (result < 0)
+        printf(" %s", strerrorname_np(errno));
+    for (ssize_t i = 0; i < result; ++i)
+        printf(" %02x", bytes[i]);
+    printf("\n");
+}
+
+// One status read from the S35391A, through the given descriptor and read entry.
+void statusRead(const char* name, int fd, bool checked)
+{
+    if (-1 == fd) {
+        printf("%s: open %s\n", name, strerrorname_np(errno));
+        return;
+    }
+    unsigned char byte = 0;
+    ioctl(fd, I2C_SLAVE, 0x58);
+    const ssize_t n = checked ? __read_chk(fd, &byte, 1, sizeof byte) : read(fd, &byte, 1);
+    printResult(name, n, &byte);
+    close(fd);
+}
+
+int entries()
+{
+    statusRead("open", open(BUS, O_RDWR), false);
+    statusRead("open64", open64(BUS, O_RDWR), false);
+    statusRead("openat", openat(AT_FDCWD, BUS, O_RDWR), false);
+    statusRead("openat64", openat64(AT_FDCWD, BUS, O_RDWR), false);
+    statusRead("__open_2", __open_2(BUS, O_RDWR), false);
+    statusRead("__open64_2", __open64_2(BUS, O_RDWR), false);
+    statusRead("__openat_2", __openat_2(AT_FDCWD, BUS, O_RDWR), false);
+    statusRead("__openat64_2", __openat64_2(AT_FDCWD, BUS, O_RDWR | O_CLOEXEC), true);
+    const int fd = open(BUS, O_RDWR | O_CLOEXEC);
+    printf("cloexec: %d\n", (fcntl(fd, F_GETFD) & FD_CLOEXEC) ? 1 : 0);
+    close(fd);
+    return 0;
+}
+
+int passthrough()
+{
+    // Only the exact path is simulated: the same device named relative to /dev is the real one.
+    const int dev = open("/dev", O_RDONLY | O_DIRECTORY);
+    const int relative = openat(dev, "i2c-0", O_RDWR);
+    printf("relative: %s\n", -1 == relative ? strerrorname_np(errno) : "opened");
+    close(dev);
+
+    char path[] = "/tmp/quillo-probe-XXXXXX";
+    const int file = mkstemp(path);
+    unlink(path);
+    const ssize_t written = write(file, "bench", 5);
+    char back[8] = {};
+    lseek(file, 0, SEEK_SET);
+    const ssize_t got = read(file, back, sizeof back);
+    printf("file: %zd %zd %s\n", written, got, back);
+    close(file);
+
+    const int bus = open(BUS, O_RDWR);
+    unsigned long funcs = 0;
+    int result = ioctl(bus, I2C_FUNCS, &funcs);
+    printf("funcs: %d %lx\n", result, funcs);
+    result = ioctl(bus, I2C_SLAVE, 0x80);
+    printf("slave 0x80: %d %s\n", result, strerrorname_np(errno));
+    result = ioctl(bus, 0x5401, nullptr);
+    printf("unknown: %d %s\n", result, strerrorname_np(errno));
+    close(bus);
+    return 0;
+}
+
+int session(int argc, char** argv)
+{
+    const int fd = open(BUS, O_RDWR);
+    if (-1 == fd) {
+        printf("open: %s\n", strerrorname_np(errno));
+        return 1;
+    }
+    for (int i = 0; i < argc; ++i) {
+        const char* token = argv[i];
+        if ('s' == token[0]) {
+            ioctl(fd, I2C_SLAVE, strtoul(token + 1, nullptr, 16));
+        } else if ('w' == token[0]) {
+            unsigned char bytes[64];
+            size_t n = 0;
+            for (const char* p = token + 1; p[0] && p[1] && n < sizeof bytes; p += 2)
+                bytes[n++] = static_cast<unsigned char>(strtoul(std::string(p, 2).c_str(), nullptr, 16));
+            const ssize_t result = write(fd, bytes, n);
+            if (result < 0)
+                printResult(token, result, bytes);
+        } else if ('r' == token[0]) {
+            unsigned char bytes[64] = {};
+            const size_t n = strtoul(token + 1, nullptr, 10);
+            printResult(token, read(fd, bytes, n < sizeof bytes ? n : sizeof bytes), bytes);
+        }
+    }
+    close(fd);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc > 1 && 0 == strcmp(argv[1], "entries"))
+        return entries();
+    if (argc > 1 && 0 == strcmp(argv[1], "passthrough"))
+        return passthrough();
+    return session(argc - 1, argv + 1);
+}
