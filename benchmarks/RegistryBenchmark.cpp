@@ -31,10 +31,7 @@ private:
     std::string _path;
 };
 
-void fail(benchmark::State& state, sqlite3* db)
-{
-    state.SkipWithError(sqlite3_errmsg(db));
-}
+void fail(benchmark::State& state, sqlite3* db) { state.SkipWithError(sqlite3_errmsg(db)); }
 
 sqlite3* openDb(const std::string& name)
 {

@@ -16,14 +16,22 @@ uint32 adler32(uint32 adler, const uint8* data, uint32 size)
         uint32 n = _min(size, NMAX);
         size -= n;
         for (; n >= 8; n -= 8, data += 8) {
-            a += data[0]; b += a;
-            a += data[1]; b += a;
-            a += data[2]; b += a;
-            a += data[3]; b += a;
-            a += data[4]; b += a;
-            a += data[5]; b += a;
-            a += data[6]; b += a;
-            a += data[7]; b += a;
+            a += data[0];
+            b += a;
+            a += data[1];
+            b += a;
+            a += data[2];
+            b += a;
+            a += data[3];
+            b += a;
+            a += data[4];
+            b += a;
+            a += data[5];
+            b += a;
+            a += data[6];
+            b += a;
+            a += data[7];
+            b += a;
         }
         for (; n > 0; --n) {
             a += *data++;

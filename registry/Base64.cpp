@@ -5,6 +5,7 @@ namespace Kovan {
 const char base64digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 #define XX -1
+// clang-format off
 const int8 base64val[128] = {
     XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX,
     XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX,
@@ -15,12 +16,10 @@ const int8 base64val[128] = {
     XX, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 38, 39, 40,
     41, 42, 43, 44, 45, 46, 47, 48, 49, 50, 51, XX, XX, XX, XX, XX,
 };
+// clang-format on
 #undef XX
 
-int8 decode64(uint8 c)
-{
-    return (c & 0x80) ? int8(-1) : base64val[c];
-}
+int8 decode64(uint8 c) { return (c & 0x80) ? int8(-1) : base64val[c]; }
 
 void base64Encode(uint8* out, const uint8* in, int32 inlen)
 {

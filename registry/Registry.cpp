@@ -91,10 +91,7 @@ Registry::Registry(const char* filename, bool writable)
         open(filename, writable);
 }
 
-Registry::~Registry()
-{
-    close();
-}
+Registry::~Registry() { close(); }
 
 void Registry::create(const char* filename)
 {
@@ -143,15 +140,9 @@ void Registry::close()
     }
 }
 
-void Registry::lock()
-{
-    _mutex.lock();
-}
+void Registry::lock() { _mutex.lock(); }
 
-void Registry::unlock()
-{
-    _mutex.unlock();
-}
+void Registry::unlock() { _mutex.unlock(); }
 
 void Registry::setAppInfo(uint32 product, uint32 oem, const char* version, const char* build)
 {
@@ -161,10 +152,7 @@ void Registry::setAppInfo(uint32 product, uint32 oem, const char* version, const
     copyString(_appBuild, sizeof(_appBuild), build);
 }
 
-uint32 Registry::rootOffset() const
-{
-    return _legacy ? 0 : ROOT_ITEM_OFFSET;
-}
+uint32 Registry::rootOffset() const { return _legacy ? 0 : ROOT_ITEM_OFFSET; }
 
 uint32 Registry::fileSize()
 {
@@ -184,9 +172,8 @@ void Registry::loadHeader()
     uint32 size = _file.seek(0, 2) ? _file.position() : 0;
     uint32 magic = 0;
     uint32 version = 0;
-    if (size < 16 || !_file.seek(0, 0) || !_file.readUint32(&magic)
-        || !_file.readUint32(&version) || !_file.readUint32(&_appProduct)
-        || !_file.readUint32(&_appOem))
+    if (size < 16 || !_file.seek(0, 0) || !_file.readUint32(&magic) || !_file.readUint32(&version)
+        || !_file.readUint32(&_appProduct) || !_file.readUint32(&_appOem))
         throw Exception(3, "Header");
 
     if (REGISTRY_MAGIC == magic) {
@@ -212,8 +199,8 @@ void Registry::saveHeader()
     _checksum = 0;
     if (!_file.seek(0, 0) || !_file.writeUint32(REGISTRY_MAGIC) || !_file.writeUint32(_version)
         || !_file.writeUint32(_appProduct) || !_file.writeUint32(_appOem)
-        || !_file.write(_appVersion, 16) || !_file.write(_appBuild, 8)
-        || !_file.write(_reserved, 4) || !_file.writeUint32(_checksum))
+        || !_file.write(_appVersion, 16) || !_file.write(_appBuild, 8) || !_file.write(_reserved, 4)
+        || !_file.writeUint32(_checksum))
         throw Exception(4, "header");
 }
 
@@ -450,8 +437,7 @@ void Registry::pathUp()
     _findPrevItem = true;
 }
 
-template <typename T>
-uint16 Registry::typeCode()
+template <typename T> uint16 Registry::typeCode()
 {
     if constexpr (std::is_same<T, bool>::value)
         return BOOL;
@@ -483,8 +469,7 @@ namespace {
 
 // The byte size a count of elements stands for; 0 when the count is negative or the size does
 // not fit the file's 32-bit field, which no stored item can match.
-template <typename T>
-bool byteSize(int32 count, uint32* size)
+template <typename T> bool byteSize(int32 count, uint32* size)
 {
     const uint64 bytes = static_cast<uint64>(static_cast<int64>(count)) * sizeof(T);
     if (count < 0 || bytes > UINT32_MAX)
@@ -495,8 +480,7 @@ bool byteSize(int32 count, uint32* size)
 
 } // namespace
 
-template <typename T>
-void Registry::addValues(uint32 id, const T* data, int32 count)
+template <typename T> void Registry::addValues(uint32 id, const T* data, int32 count)
 {
     uint32 size = 0;
     const bool fits = byteSize<T>(count, &size);
@@ -529,8 +513,7 @@ void Registry::setValues(uint32 id, const T* data, int32 count, int32 countToSet
         throw failure(4, id);
 }
 
-template <typename T>
-uint32 Registry::getValues(uint32 id, T* data, int32 count, int32 countToGet)
+template <typename T> uint32 Registry::getValues(uint32 id, T* data, int32 count, int32 countToGet)
 {
     try {
         if (_findPathItem)

@@ -222,14 +222,10 @@ private:
     void saveLink(uint32 at, uint32 offset, uint32 id);
     bool adler32OfFile(uint32* adler);
 
-    template <typename T>
-    void addValues(uint32 id, const T* data, int32 count);
-    template <typename T>
-    void setValues(uint32 id, const T* data, int32 count, int32 countToSet);
-    template <typename T>
-    uint32 getValues(uint32 id, T* data, int32 count, int32 countToGet);
-    template <typename T>
-    static uint16 typeCode();
+    template <typename T> void addValues(uint32 id, const T* data, int32 count);
+    template <typename T> void setValues(uint32 id, const T* data, int32 count, int32 countToSet);
+    template <typename T> uint32 getValues(uint32 id, T* data, int32 count, int32 countToGet);
+    template <typename T> static uint16 typeCode();
 
     StdFile _file;
     bool _writable;

@@ -1,8 +1,7 @@
 // The whole-tree walk and the readable dump built on it.
-#include "registry/Registry.h"
-
 #include "foundation/Btring.h"
 #include "foundation/Trace.h"
+#include "registry/Registry.h"
 
 #include <cinttypes>
 #include <cstdio>
@@ -142,8 +141,8 @@ private:
             int written = vsnprintf(_text + _length, sizeof(_text) - _length, fmt, args);
             va_end(args);
             if (written > 0)
-                _length = _min(_length + static_cast<uint32>(written),
-                    static_cast<uint32>(sizeof(_text) - 1));
+                _length = _min(
+                    _length + static_cast<uint32>(written), static_cast<uint32>(sizeof(_text) - 1));
         }
         void flush() { trace("%s", _text); }
 
@@ -152,8 +151,7 @@ private:
         uint32 _length;
     };
 
-    template <typename T>
-    T first() const
+    template <typename T> T first() const
     {
         T value;
         memcpy(&value, _buffer, sizeof(T));
@@ -223,8 +221,7 @@ void Registry::scan(Scanner* scanner)
     }
 }
 
-void Registry::scanLevel(Scanner* scanner, uint32 offset, uint32 level, uint32 size,
-    uint32* budget)
+void Registry::scanLevel(Scanner* scanner, uint32 offset, uint32 level, uint32 size, uint32* budget)
 {
     for (;;) {
         if (0 == (*budget)--)

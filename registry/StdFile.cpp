@@ -10,10 +10,7 @@ StdFile::StdFile()
 {
 }
 
-StdFile::~StdFile()
-{
-    close();
-}
+StdFile::~StdFile() { close(); }
 
 bool StdFile::create(const char* filename)
 {
@@ -38,30 +35,15 @@ void StdFile::close()
     _file = -1;
 }
 
-uint32 StdFile::position() const
-{
-    return static_cast<uint32>(lseek(_file, 0, SEEK_CUR));
-}
+uint32 StdFile::position() const { return static_cast<uint32>(lseek(_file, 0, SEEK_CUR)); }
 
-bool StdFile::seek(int32 pos, int32 origin)
-{
-    return -1 != lseek(_file, pos, origin);
-}
+bool StdFile::seek(int32 pos, int32 origin) { return -1 != lseek(_file, pos, origin); }
 
-bool StdFile::read(void* data, uint32 size)
-{
-    return ::read(_file, data, size) > 0;
-}
+bool StdFile::read(void* data, uint32 size) { return ::read(_file, data, size) > 0; }
 
-bool StdFile::write(const void* data, uint32 size)
-{
-    return -1 != ::write(_file, data, size);
-}
+bool StdFile::write(const void* data, uint32 size) { return -1 != ::write(_file, data, size); }
 
-void StdFile::toggleReadWrite()
-{
-    (void)position();
-}
+void StdFile::toggleReadWrite() { (void)position(); }
 
 void StdFile::flush()
 {

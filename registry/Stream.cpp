@@ -23,8 +23,8 @@ bool Stream::clear(uint32 size)
 void MemoryStream::checkBounds(uint32 size, const char* function) const
 {
     if (!(_offset < _bufferSize && static_cast<uint64>(_offset) + size <= _bufferSize))
-        assertFunc("_offset < _bufferSize && _offset + size <= _bufferSize", __FILE__, __LINE__,
-            function);
+        assertFunc(
+            "_offset < _bufferSize && _offset + size <= _bufferSize", __FILE__, __LINE__, function);
 }
 
 MemoryStream::MemoryStream(void* buffer, uint32 bufferSize)

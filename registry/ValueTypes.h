@@ -28,7 +28,7 @@ namespace detail {
 // Stored doubles keep the word order of the ARM FPA format: the word with sign and exponent
 // first, each word little-endian. A host whose doubles already lie that way moves them as they
 // are; a plain little-endian host swaps the two words of every element.
-#if defined(__FLOAT_WORD_ORDER__) && defined(__ORDER_BIG_ENDIAN__)                                \
+#if defined(__FLOAT_WORD_ORDER__) && defined(__ORDER_BIG_ENDIAN__)                                 \
     && __FLOAT_WORD_ORDER__ == __ORDER_BIG_ENDIAN__
 constexpr bool SWAP_DOUBLE_WORDS = false;
 #else
@@ -56,8 +56,7 @@ inline double doubleFromFile(const uint8* bytes)
     return d;
 }
 
-template <typename T>
-constexpr bool needsWordSwap()
+template <typename T> constexpr bool needsWordSwap()
 {
     return std::is_same<T, double>::value && SWAP_DOUBLE_WORDS;
 }
@@ -65,8 +64,7 @@ constexpr bool needsWordSwap()
 // Typed transfers over anything with bool read(void*, uint32) and bool write(const void*,
 // uint32). Arrays move in one call; only swapped doubles go out through a bounded stack copy,
 // in as many calls as that copy needs.
-template <typename Io, typename T>
-bool readValues(Io& io, T* data, int32 count)
+template <typename Io, typename T> bool readValues(Io& io, T* data, int32 count)
 {
     if (count <= 0)
         return io.read(data, 0);
@@ -78,8 +76,7 @@ bool readValues(Io& io, T* data, int32 count)
     return ok;
 }
 
-template <typename Io, typename T>
-bool writeValues(Io& io, const T* data, int32 count)
+template <typename Io, typename T> bool writeValues(Io& io, const T* data, int32 count)
 {
     if (count <= 0)
         return io.write(data, 0);

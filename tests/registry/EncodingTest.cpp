@@ -106,8 +106,8 @@ TEST(Md5Test, SavedStateResumesOnAnotherObject)
 std::string encode(const std::string& in)
 {
     std::vector<uint8> out(4 * ((in.size() + 2) / 3) + 1, 0xCC);
-    base64Encode(out.data(), reinterpret_cast<const uint8*>(in.data()),
-        static_cast<int32>(in.size()));
+    base64Encode(
+        out.data(), reinterpret_cast<const uint8*>(in.data()), static_cast<int32>(in.size()));
     EXPECT_EQ('\0', out.back());
     return reinterpret_cast<const char*>(out.data());
 }
@@ -135,7 +135,8 @@ TEST(Base64Test, Rfc4648Vectors)
     for (const auto& v : vectors) {
         EXPECT_EQ(v.second, encode(v.first));
         if (!v.first.empty()) {
-            EXPECT_EQ(std::make_pair(static_cast<int32>(v.first.size()), v.first), decode(v.second));
+            EXPECT_EQ(
+                std::make_pair(static_cast<int32>(v.first.size()), v.first), decode(v.second));
         }
     }
     uint8 out[4] = { 1, 1, 1, 1 };

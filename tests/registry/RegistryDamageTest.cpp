@@ -1,9 +1,9 @@
 // Damaged files end in failure code 3, never in a hang, a crash or a read outside the file; and a
 // writer killed in the middle of adds leaves a file that opens with every returned add in it.
-#include "registry/Registry.h"
+#include "RegistryFiles.h"
 #include "support/StderrCapture.h"
 
-#include "RegistryFiles.h"
+#include "registry/Registry.h"
 
 #include <csignal>
 #include <ctime>

@@ -1,9 +1,9 @@
 // The file the registry writes, byte for byte, and the files it accepts.
-#include "registry/Adler32.h"
-#include "registry/Registry.h"
+#include "RegistryFiles.h"
 #include "support/StderrCapture.h"
 
-#include "RegistryFiles.h"
+#include "registry/Adler32.h"
+#include "registry/Registry.h"
 
 #include <gtest/gtest.h>
 #include <random>
@@ -83,8 +83,8 @@ TEST_F(RegistryFileTest, DoublesLandInFpaWordOrderAndRoundTrip)
     reg.addDouble(1, 1.0);
     const double values[3] = { -0.0, 3.141592653589793, 1e300 };
     reg.addDoubleArray(2, values, 3);
-    EXPECT_EQ(Bytes({ 0x00, 0x00, 0xF0, 0x3F, 0x00, 0x00, 0x00, 0x00 }),
-        slice(readBytes(_name), 72, 8));
+    EXPECT_EQ(
+        Bytes({ 0x00, 0x00, 0xF0, 0x3F, 0x00, 0x00, 0x00, 0x00 }), slice(readBytes(_name), 72, 8));
     double d = 0;
     double back[3] = {};
     EXPECT_EQ(0u, reg.getDouble(1, &d));
@@ -200,10 +200,11 @@ TEST_F(RegistryFileTest, ChecksumAgreesWithZlibAndTheDefinitionOnRandomFiles)
         const uint32 expected = plainAdler32(file.data() + 48, file.size() - 48);
 #ifdef KOVAN_TEST_HAVE_ZLIB
         EXPECT_EQ(expected,
-            ::adler32(::adler32(0L, Z_NULL, 0), file.data() + 48,
-                static_cast<uInt>(file.size() - 48)));
+            ::adler32(
+                ::adler32(0L, Z_NULL, 0), file.data() + 48, static_cast<uInt>(file.size() - 48)));
 #endif
-        EXPECT_EQ(expected, Kovan::adler32(1, file.data() + 48, static_cast<uint32>(file.size() - 48)));
+        EXPECT_EQ(
+            expected, Kovan::adler32(1, file.data() + 48, static_cast<uint32>(file.size() - 48)));
 
         Registry reg(_name.c_str(), true);
         EXPECT_TRUE(reg.saveFileChecksum());

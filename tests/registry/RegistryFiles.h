@@ -40,12 +40,14 @@ inline Bytes readBytes(const std::string& path)
 inline void writeBytes(const std::string& path, const Bytes& bytes)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(
+        reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 inline Bytes slice(const Bytes& bytes, size_t from, size_t count)
 {
-    return Bytes(bytes.begin() + static_cast<long>(from), bytes.begin() + static_cast<long>(from + count));
+    return Bytes(
+        bytes.begin() + static_cast<long>(from), bytes.begin() + static_cast<long>(from + count));
 }
 
 inline void putLe32(Bytes& bytes, size_t at, uint32_t v)
@@ -67,10 +69,7 @@ inline Bytes record(uint16_t id, uint16_t type, uint32_t next, uint32_t childOrS
     return r;
 }
 
-inline void append(Bytes& to, const Bytes& more)
-{
-    to.insert(to.end(), more.begin(), more.end());
-}
+inline void append(Bytes& to, const Bytes& more) { to.insert(to.end(), more.begin(), more.end()); }
 
 // The 48-byte header of a headed file with the given version and zero application fields.
 inline Bytes header(uint32_t version)

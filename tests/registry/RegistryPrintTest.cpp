@@ -1,8 +1,8 @@
 // The dump that print writes, byte for byte, and the walk under it.
-#include "registry/Registry.h"
+#include "RegistryFiles.h"
 #include "support/StderrCapture.h"
 
-#include "RegistryFiles.h"
+#include "registry/Registry.h"
 
 #include <gtest/gtest.h>
 
@@ -58,23 +58,16 @@ TEST_F(RegistryPrintTest, DumpOfEveryTypeNestedKeysAndAnUnknownType)
               "ROOT\n"
               "        [5]: INT32 [4: 1]\n"
               "    [3]: KEY\n"
-            + twelve + "[1]: BOOL [1: true]\n"
-            + twelve + "[2]: INT8 [1: -5]\n"
-            + twelve + "[3]: UINT8 [1: 250]\n"
-            + twelve + "[4]: INT16 [2: -300]\n"
-            + twelve + "[5]: UINT16 [2: 60000]\n"
-            + twelve + "[7]: UINT32 [4: 4000000000]\n"
-            + twelve + "[8]: INT64 [8: -5000000000]\n"
-            + twelve + "[9]: UINT64 [8: 18000000000000000000]\n"
-            + twelve + "[10]: FLOAT [4: 1.500000]\n"
-            + twelve + "[11]: DOUBLE [8: -2.250000]\n"
-            + twelve + "[12]: BINARY [5: hello" + std::string(59, ' ') + "]\n"
-            + twelve + "[12]: STRING [5: \"hello\"]\n"
-            + twelve + "[13]: BINARY [9: atbn crbz" + std::string(55, ' ') + "]\n"
-            + twelve + "[14]: UNKNOWN-TYPE [3: xyz" + std::string(61, ' ') + "]\n"
-            + "        [6]: KEY\n"
-            + std::string(16, ' ') + "[1]: INT32 [8: 7]\n"
-            + std::string(16, ' ') + "[2]: BOOL [1: false]\n"
+            + twelve + "[1]: BOOL [1: true]\n" + twelve + "[2]: INT8 [1: -5]\n" + twelve
+            + "[3]: UINT8 [1: 250]\n" + twelve + "[4]: INT16 [2: -300]\n" + twelve
+            + "[5]: UINT16 [2: 60000]\n" + twelve + "[7]: UINT32 [4: 4000000000]\n" + twelve
+            + "[8]: INT64 [8: -5000000000]\n" + twelve + "[9]: UINT64 [8: 18000000000000000000]\n"
+            + twelve + "[10]: FLOAT [4: 1.500000]\n" + twelve + "[11]: DOUBLE [8: -2.250000]\n"
+            + twelve + "[12]: BINARY [5: hello" + std::string(59, ' ') + "]\n" + twelve
+            + "[12]: STRING [5: \"hello\"]\n" + twelve + "[13]: BINARY [9: atbn crbz"
+            + std::string(55, ' ') + "]\n" + twelve + "[14]: UNKNOWN-TYPE [3: xyz"
+            + std::string(61, ' ') + "]\n" + "        [6]: KEY\n" + std::string(16, ' ')
+            + "[1]: INT32 [8: 7]\n" + std::string(16, ' ') + "[2]: BOOL [1: false]\n"
             + "=====================================\n",
         err.take());
     reg.close();
@@ -153,7 +146,10 @@ TEST_F(RegistryPrintTest, LongTitleIsCutAndAFailedWalkIsReported)
 class Collector : public Registry::Scanner {
 public:
     void begin() override { log += "begin;"; }
-    void headerLoaded(const Registry& r) override { log += "header " + std::to_string(r.version()) + ";"; }
+    void headerLoaded(const Registry& r) override
+    {
+        log += "header " + std::to_string(r.version()) + ";";
+    }
     void keyLoaded(uint16 id) override
     {
         log += "key " + std::to_string(id) + "@" + std::to_string(depth()) + ";";
@@ -186,8 +182,8 @@ TEST_F(RegistryPrintTest, ScannerGetsPreOrderAndTheFirstBytesOfEachValue)
 
     Collector plain;
     reg.scan(&plain);
-    EXPECT_EQ("begin;header 3;key 0@0;item 1 2 1@1;item 2 2 1@1;key 3@1;item 4 3 20@2;end",
-        plain.log);
+    EXPECT_EQ(
+        "begin;header 3;key 0@0;item 1 2 1@1;item 2 2 1@1;key 3@1;item 4 3 20@2;end", plain.log);
     EXPECT_TRUE(plain.seen.empty());
 
     Collector buffered;

@@ -1,8 +1,8 @@
 // The typed family, the current path and every failure code.
-#include "registry/Registry.h"
+#include "RegistryFiles.h"
 #include "support/StderrCapture.h"
 
-#include "RegistryFiles.h"
+#include "registry/Registry.h"
 
 #include <gtest/gtest.h>
 #include <vector>
@@ -55,11 +55,9 @@ public:
     std::vector<Entry> items;
 };
 
-template <typename T>
-struct Ops;
+template <typename T> struct Ops;
 #define KOVAN_TEST_OPS(N, T)                                                                       \
-    template <>                                                                                    \
-    struct Ops<T> {                                                                                \
+    template <> struct Ops<T> {                                                                    \
         static void add(Registry& r, uint32 id, T v) { r.add##N(id, v); }                          \
         static void set(Registry& r, uint32 id, T v) { r.set##N(id, v); }                          \
         static uint32 get(Registry& r, uint32 id, T* v) { return r.get##N(id, v); }                \
@@ -79,8 +77,7 @@ struct Ops;
 KOVAN_VALUE_TYPES(KOVAN_TEST_OPS)
 #undef KOVAN_TEST_OPS
 
-template <typename T>
-T sample(int i)
+template <typename T> T sample(int i)
 {
     if (std::is_same<T, bool>::value)
         return static_cast<T>(i % 2);
@@ -89,8 +86,7 @@ T sample(int i)
     return static_cast<T>(i * 37 - 100);
 }
 
-template <typename T>
-class RegistryTypedTest : public RegistryTest {
+template <typename T> class RegistryTypedTest : public RegistryTest {
 };
 
 typedef ::testing::Types<bool, int8, uint8, int16, uint16, int32, uint32, int64, uint64, float,
@@ -270,8 +266,8 @@ TEST_F(RegistryTest, EveryFailureCodeCarriesItsPathText)
     }));
     _reg.setPath(1, 20, 9, 0);
     EXPECT_EQ(5u, _reg.getInt32(4, &v));
-    EXPECT_EQ(std::make_pair(5, std::string("/1/20/9")),
-        failureOf([&] { _reg.setInt32(4, 1); }, &id));
+    EXPECT_EQ(
+        std::make_pair(5, std::string("/1/20/9")), failureOf([&] { _reg.setInt32(4, 1); }, &id));
     EXPECT_EQ(0u, id);
 
     _reg.setPath(1, 0);
@@ -311,8 +307,8 @@ TEST_F(RegistryTest, EveryFailureCodeCarriesItsPathText)
     EXPECT_EQ(std::make_pair(1, _dir.file("no/such/dir.reg")),
         failureOf([&] { _reg.create(_dir.file("no/such/dir.reg").c_str()); }));
     // The failed attempts released the lock: this would wait forever otherwise.
-    EXPECT_EQ(std::make_pair(4, std::string("header")),
-        failureOf([&] { _reg.create("/dev/full"); }));
+    EXPECT_EQ(
+        std::make_pair(4, std::string("header")), failureOf([&] { _reg.create("/dev/full"); }));
     _reg.close();
     writeBytes(_name, Bytes(15, 0));
     EXPECT_EQ(std::make_pair(3, std::string("Header")),
@@ -347,8 +343,8 @@ TEST_F(RegistryTest, BrokenPreconditionsEndInTheCheck)
     _reg.setPath(0);
     int32 v;
     EXPECT_CHECK_FAILS(_reg.getInt32(0, &v), "0 != id && 0 < size && 0 != item", "findItem");
-    EXPECT_CHECK_FAILS(_reg.setInt32Array(1, &v, 0, 0), "0 != id && 0 < size && 0 != item",
-        "findItem");
+    EXPECT_CHECK_FAILS(
+        _reg.setInt32Array(1, &v, 0, 0), "0 != id && 0 < size && 0 != item", "findItem");
     EXPECT_CHECK_FAILS(_reg.addInt32(0xFFFF, 1), "item.id < UINT16_MAX", "saveItem");
     EXPECT_CHECK_FAILS(_reg.addData(1, 0xFFFF, &v, 4), "item.type < UINT16_MAX", "saveItem");
     EXPECT_CHECK_FAILS(_reg.addData(1, 0, &v, 4), "KEY != item.type", "addItem");
@@ -358,8 +354,7 @@ TEST_F(RegistryTest, BrokenPreconditionsEndInTheCheck)
     uint8 b;
     log.setBuffer(&b, 0);
     EXPECT_CHECK_FAILS(_reg.scan(&log),
-        "0 == scanner->buffer() || (0 != scanner->buffer() && 0 != scanner->bufferSize())",
-        "scan");
+        "0 == scanner->buffer() || (0 != scanner->buffer() && 0 != scanner->bufferSize())", "scan");
 }
 
 } // namespace

@@ -1,8 +1,9 @@
 #include "registry/Stream.h"
-#include "registry/StdFile.h"
-#include "support/StderrCapture.h"
 
 #include "RegistryFiles.h"
+#include "support/StderrCapture.h"
+
+#include "registry/StdFile.h"
 
 #include <gtest/gtest.h>
 
