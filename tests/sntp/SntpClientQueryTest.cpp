@@ -94,11 +94,11 @@ TEST_F(SntpClientQueryTest, OffsetFollowsServersShiftedByWholeAndFractionalSecon
             return ScriptedServer::reply(request, rec, rec + 0.0005, 3, 2);
         });
         ASSERT_TRUE(query(server.port())) << shift;
-        // Same clock on both sides: the offset is the shift, within the millisecond steps of
-        // the timestamps and the loopback's round trip.
-        EXPECT_NEAR(shift, _response.offset, 0.005) << shift;
+        // Same clock on both sides: the offset is the shift, give or take half the round trip
+        // (however the scheduler split it) and the millisecond steps of the timestamps.
+        EXPECT_NEAR(shift, _response.offset, _response.delay / 2 + 0.0015) << shift;
         EXPECT_GE(_response.delay, -0.003) << shift;
-        EXPECT_LT(_response.delay, 0.05) << shift;
+        EXPECT_LT(_response.delay, 1.0) << shift;
         EXPECT_EQ(3, _response.stratum);
         EXPECT_EQ(2, _response.leapIndicator);
     }
