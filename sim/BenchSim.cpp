@@ -84,7 +84,7 @@ struct Registry {
     std::mutex lock;
     std::map<std::string, DeviceFactory> factories;
     std::map<std::string, Device*> devices; // created on first open, kept for the process
-    std::map<int, OpenFile*> files;         // by descriptor
+    std::map<int, OpenFile*> files; // by descriptor
 };
 
 Registry& registry()

@@ -46,8 +46,8 @@ int daysInMonth(int year, int month)
 
 bool counts(const ChipCalendar::Registers& r)
 {
-    if (!isBcd(r.year) || !isBcd(r.month) || !isBcd(r.day) || !isBcd(r.hour)
-        || !isBcd(r.minute) || !isBcd(r.second))
+    if (!isBcd(r.year) || !isBcd(r.month) || !isBcd(r.day) || !isBcd(r.hour) || !isBcd(r.minute)
+        || !isBcd(r.second))
         return false;
     const int month = fromBcd(r.month);
     if (month < 1 || month > 12)
@@ -85,8 +85,8 @@ ChipCalendar::Registers ChipCalendar::at(double hostTime) const
         rate = 0.0;
     // A battery clock does not run backwards when the host's clock is set back.
     const double elapsed = hostTime > _setAt ? (hostTime - _setAt) * rate : 0.0;
-    const int64_t startDay = daysFrom2000(2000 + fromBcd(_set.year), fromBcd(_set.month),
-        fromBcd(_set.day));
+    const int64_t startDay
+        = daysFrom2000(2000 + fromBcd(_set.year), fromBcd(_set.month), fromBcd(_set.day));
     const int64_t seconds = startDay * DAY + fromBcd(_set.hour) * 3600 + fromBcd(_set.minute) * 60
         + fromBcd(_set.second) + static_cast<int64_t>(std::floor(elapsed));
     const int64_t day = seconds / DAY;
@@ -109,8 +109,8 @@ ChipCalendar::Registers ChipCalendar::at(double hostTime) const
 std::string ChipCalendar::save() const
 {
     char text[96];
-    snprintf(text, sizeof text, "%02x %02x %02x %02x %02x %02x %02x @ %.6f", _set.year,
-        _set.month, _set.day, _set.weekday, _set.hour, _set.minute, _set.second, _setAt);
+    snprintf(text, sizeof text, "%02x %02x %02x %02x %02x %02x %02x @ %.6f", _set.year, _set.month,
+        _set.day, _set.weekday, _set.hour, _set.minute, _set.second, _setAt);
     return text;
 }
 

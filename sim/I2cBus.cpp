@@ -54,7 +54,10 @@ public:
     }
     ~I2cBusFile() override { logLine("close %s", BUS_PATH); }
 
-    ssize_t read(void* buffer, size_t length) override { return _bus.read(_address, buffer, length); }
+    ssize_t read(void* buffer, size_t length) override
+    {
+        return _bus.read(_address, buffer, length);
+    }
     ssize_t write(const void* data, size_t length) override
     {
         return _bus.write(_address, data, length);

@@ -46,8 +46,8 @@ private:
 
 void toRegisters(const ChipCalendar::Registers& r, uint8_t* out)
 {
-    const uint8_t bytes[CALENDAR_SIZE] = { r.second, r.minute, r.hour, r.day, r.month, r.year,
-        r.weekday };
+    const uint8_t bytes[CALENDAR_SIZE]
+        = { r.second, r.minute, r.hour, r.day, r.month, r.year, r.weekday };
     memcpy(out, bytes, CALENDAR_SIZE);
 }
 
@@ -91,8 +91,8 @@ void Isl1208::write(unsigned /*address*/, const uint8_t* data, size_t length)
                 calendarWritten = true;
             }
         } else if (STATUS == _pointer) {
-            _registers[STATUS] = static_cast<uint8_t>(
-                (_registers[STATUS] & value & FLAGS) | (value & CONTROLS));
+            _registers[STATUS]
+                = static_cast<uint8_t>((_registers[STATUS] & value & FLAGS) | (value & CONTROLS));
         } else if (_pointer < REGISTER_COUNT) {
             _registers[_pointer] = value;
         }

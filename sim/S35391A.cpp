@@ -48,10 +48,7 @@ uint8_t reversed(uint8_t byte)
 class S35391A : public I2cChip {
 public:
     const char* name() const override { return "s35391a"; }
-    bool answers(unsigned address) const override
-    {
-        return address >= STATUS1 && address <= LAST;
-    }
+    bool answers(unsigned address) const override { return address >= STATUS1 && address <= LAST; }
     void read(unsigned address, uint8_t* buffer, size_t length) override;
     void write(unsigned address, const uint8_t* data, size_t length) override;
     void load(const ChipState& state) override;
@@ -94,8 +91,8 @@ void S35391A::read(unsigned address, uint8_t* buffer, size_t length)
         size = 1;
     } else if (CALENDAR == address || TIME == address) {
         const ChipCalendar::Registers r = _calendar.at(hostNow());
-        const uint8_t all[7] = { r.year, r.month, r.day, r.weekday, hourOut(r.hour), r.minute,
-            r.second };
+        const uint8_t all[7]
+            = { r.year, r.month, r.day, r.weekday, hourOut(r.hour), r.minute, r.second };
         size = CALENDAR == address ? 7 : 3;
         memcpy(logical, all + 7 - size, size);
     } else {
@@ -185,8 +182,8 @@ void S35391A::load(const ChipState& state)
 void S35391A::save(std::string* lines) const
 {
     const uint8_t status[2] = { _status1, _status2 };
-    const uint8_t spare[8] = { _spare[0][0], _spare[0][1], _spare[0][2], _spare[1][0],
-        _spare[1][1], _spare[1][2], _spare[2][0], _spare[3][0] };
+    const uint8_t spare[8] = { _spare[0][0], _spare[0][1], _spare[0][2], _spare[1][0], _spare[1][1],
+        _spare[1][2], _spare[2][0], _spare[3][0] };
     *lines += "s35391a.status " + hexBytes(status, 2) + "\n";
     *lines += "s35391a.calendar " + _calendar.save() + "\n";
     *lines += "s35391a.registers " + hexBytes(spare, 8) + "\n";

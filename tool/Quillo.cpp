@@ -65,8 +65,8 @@ bool queryServer(SntpServerResponse* response)
     try {
         return _client.getServerTime(response);
     } catch (const SocketException& e) {
-        fprintf(stderr, "quillo: socket error %d: %s\n", static_cast<int>(e.errorCode()),
-            e.message());
+        fprintf(
+            stderr, "quillo: socket error %d: %s\n", static_cast<int>(e.errorCode()), e.message());
         return false;
     }
 }

@@ -4,8 +4,8 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <poll.h>
 #include <sstream>
@@ -71,14 +71,8 @@ Bench::Bench()
 
 Bench::~Bench()
 {
-    if (DIR* dir = opendir(_dir.c_str())) {
-        while (dirent* entry = readdir(dir)) {
-            if (strcmp(entry->d_name, ".") && strcmp(entry->d_name, ".."))
-                unlink((_dir + "/" + entry->d_name).c_str());
-        }
-        closedir(dir);
-    }
-    rmdir(_dir.c_str());
+    std::error_code ignored;
+    std::filesystem::remove_all(_dir, ignored);
 }
 
 BenchRun Bench::run(const std::vector<std::string>& command,
@@ -86,7 +80,8 @@ BenchRun Bench::run(const std::vector<std::string>& command,
 {
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e) {
-        if (!startsWith(*e, "QUILLO_SIM_") && !startsWith(*e, "TZ=") && !startsWith(*e, "LD_PRELOAD="))
+        if (!startsWith(*e, "QUILLO_SIM_") && !startsWith(*e, "TZ=")
+            && !startsWith(*e, "LD_PRELOAD="))
             env.emplace_back(*e);
     }
     env.push_back("TZ=UTC0");
@@ -148,9 +143,6 @@ std::string readFile(const std::string& path)
     return text.str();
 }
 
-void writeFile(const std::string& path, const std::string& text)
-{
-    std::ofstream(path) << text;
-}
+void writeFile(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
 
 } // namespace KovanTest

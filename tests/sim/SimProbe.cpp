@@ -1,7 +1,6 @@
 // Reaches the simulated bus the way programs do, and prints what came back, for the simulator's
 // tests.
 //   kovan_sim_probe entries        every C library entry that opens or reads the bus, in turn
-//   kovan_sim_probe passthrough    a real file and unknown requests, untouched by the simulator
 //   kovan_sim_probe TOKEN...       one session on the bus: "sXX" sets the slave address,
 //                                  "wXXYY.." writes those bytes, "rN" reads N bytes
 #include <cerrno>
@@ -66,36 +65,6 @@ int entries()
     return 0;
 }
 
-int passthrough()
-{
-    // Only the exact path is simulated: the same device named relative to /dev is the real one.
-    const int dev = open("/dev", O_RDONLY | O_DIRECTORY);
-    const int relative = openat(dev, "i2c-0", O_RDWR);
-    printf("relative: %s\n", -1 == relative ? strerrorname_np(errno) : "opened");
-    close(dev);
-
-    char path[] = "/tmp/quillo-probe-XXXXXX";
-    const int file = mkstemp(path);
-    unlink(path);
-    const ssize_t written = write(file, "bench", 5);
-    char back[8] = {};
-    lseek(file, 0, SEEK_SET);
-    const ssize_t got = read(file, back, sizeof back);
-    printf("file: %zd %zd %s\n", written, got, back);
-    close(file);
-
-    const int bus = open(BUS, O_RDWR);
-    unsigned long funcs = 0;
-    int result = ioctl(bus, I2C_FUNCS, &funcs);
-    printf("funcs: %d %lx\n", result, funcs);
-    result = ioctl(bus, I2C_SLAVE, 0x80);
-    printf("slave 0x80: %d %s\n", result, strerrorname_np(errno));
-    result = ioctl(bus, 0x5401, nullptr);
-    printf("unknown: %d %s\n", result, strerrorname_np(errno));
-    close(bus);
-    return 0;
-}
-
 int session(int argc, char** argv)
 {
     const int fd = open(BUS, O_RDWR);
@@ -106,12 +75,14 @@ int session(int argc, char** argv)
     for (int i = 0; i < argc; ++i) {
         const char* token = argv[i];
         if ('s' == token[0]) {
-            ioctl(fd, I2C_SLAVE, strtoul(token + 1, nullptr, 16));
+            if (-1 == ioctl(fd, I2C_SLAVE, strtoul(token + 1, nullptr, 16)))
+                printf("%s: %s\n", token, strerrorname_np(errno));
         } else if ('w' == token[0]) {
             unsigned char bytes[64];
             size_t n = 0;
             for (const char* p = token + 1; p[0] && p[1] && n < sizeof bytes; p += 2)
-                bytes[n++] = static_cast<unsigned char>(strtoul(std::string(p, 2).c_str(), nullptr, 16));
+                bytes[n++]
+                    = static_cast<unsigned char>(strtoul(std::string(p, 2).c_str(), nullptr, 16));
             const ssize_t result = write(fd, bytes, n);
             if (result < 0)
                 printResult(token, result, bytes);
@@ -131,7 +102,5 @@ int main(int argc, char** argv)
 {
     if (argc > 1 && 0 == strcmp(argv[1], "entries"))
         return entries();
-    if (argc > 1 && 0 == strcmp(argv[1], "passthrough"))
-        return passthrough();
     return session(argc - 1, argv + 1);
 }

@@ -59,7 +59,10 @@ const Log ISL1208_INIT = { "slave 0x6f", "write 0x6f 2: 07 10" };
 // Status 0x02 on the bus is 0x40: already in 24-hour mode, so nothing is written.
 const Log S35391A_INIT = { "slave 0x58", "read 0x58 1: 40", "slave 0x5a" };
 
-std::string readLine(const char* date) { return std::string("<<<<< Read  Rtc >>>>>\nRTC   - ") + date; }
+std::string readLine(const char* date)
+{
+    return std::string("<<<<< Read  Rtc >>>>>\nRTC   - ") + date;
+}
 
 class QuilloBenchTest : public ::testing::Test {
 protected:
@@ -137,32 +140,34 @@ TEST_F(QuilloBenchTest, Isl1208CalendarRoundTrip)
     BenchRun r = quillo({ "0x6F", "-wv", "2031", "7", "9", "3", "21", "8", "57" });
     EXPECT_EQ("", r.out);
     EXPECT_EQ(0, r.status);
-    EXPECT_EQ(session(ISL1208_INIT + Log { "write 0x6f 8: 00 57 08 21 09 07 31 03" }),
-        bench.takeLog());
+    EXPECT_EQ(
+        session(ISL1208_INIT + Log { "write 0x6f 8: 00 57 08 21 09 07 31 03" }), bench.takeLog());
 
     r = quillo({ "0x6F", "-r" }, { STOPPED });
     EXPECT_EQ(readLine("DATE: 2031- 7- 9(3) - TIME: 21- 8-57\n"), r.out);
     EXPECT_EQ(0, r.status);
-    EXPECT_EQ(session(ISL1208_INIT
-                  + Log { "write 0x6f 1: 00", "read 0x6f 8: 57 08 21 09 07 31 03 10" }),
+    EXPECT_EQ(
+        session(ISL1208_INIT + Log { "write 0x6f 1: 00", "read 0x6f 8: 57 08 21 09 07 31 03 10" }),
         bench.takeLog());
 
     // The hour goes out as plain BCD, noon included.
     quillo({ "0x6F", "-wv", "2000", "1", "1", "6", "12", "5", "3" });
-    EXPECT_EQ(session(ISL1208_INIT + Log { "write 0x6f 8: 00 03 05 12 01 01 00 06" }),
-        bench.takeLog());
-    EXPECT_EQ(readLine("DATE: 2000- 1- 1(6) - TIME: 12- 5- 3\n"), quillo({ "0x6F", "-r" }, { STOPPED }).out);
+    EXPECT_EQ(
+        session(ISL1208_INIT + Log { "write 0x6f 8: 00 03 05 12 01 01 00 06" }), bench.takeLog());
+    EXPECT_EQ(readLine("DATE: 2000- 1- 1(6) - TIME: 12- 5- 3\n"),
+        quillo({ "0x6F", "-r" }, { STOPPED }).out);
 
     // Flag bits above the hour (here 0x80) are masked away on reading.
     quillo({ "0x6F", "-wa", "0x02", "0x93" });
-    EXPECT_EQ(readLine("DATE: 2000- 1- 1(6) - TIME: 13- 5- 3\n"), quillo({ "0x6F", "-r" }, { STOPPED }).out);
+    EXPECT_EQ(readLine("DATE: 2000- 1- 1(6) - TIME: 13- 5- 3\n"),
+        quillo({ "0x6F", "-r" }, { STOPPED }).out);
 }
 
 TEST_F(QuilloBenchTest, S35391ACalendarGoesBitReversedWithTheAfternoonFlag)
 {
     struct Case {
         std::vector<std::string> time; // -wv arguments after the date
-        std::string bus;               // the calendar block as it crosses the bus
+        std::string bus; // the calendar block as it crosses the bus
         std::string printed;
     };
     const Case cases[] = {
@@ -194,14 +199,15 @@ TEST_F(QuilloBenchTest, S35391AStartUpDependsOnTheStatusByte)
         Log writes;
     };
     const Case cases[] = {
-        { "0x80", "01", reset },                      // power-on detected
-        { "0x40", "02", reset },                      // battery low
-        { "0xc2", "43", reset },                      // both, in 24-hour mode
-        { "0x00", "00", { "write 0x58 1: 40" } },    // 12-hour mode: switched to 24
-        { "0x02", "40", {} },                         // ready
+        { "0x80", "01", reset }, // power-on detected
+        { "0x40", "02", reset }, // battery low
+        { "0xc2", "43", reset }, // both, in 24-hour mode
+        { "0x00", "00", { "write 0x58 1: 40" } }, // 12-hour mode: switched to 24
+        { "0x02", "40", {} }, // ready
     };
     for (const Case& c : cases) {
-        const BenchRun r = quillo({ "0x5A", "-x" }, { std::string("QUILLO_SIM_S35391A_STATUS=") + c.status });
+        const BenchRun r
+            = quillo({ "0x5A", "-x" }, { std::string("QUILLO_SIM_S35391A_STATUS=") + c.status });
         EXPECT_EQ(std::string(c.status) + "\n" + USAGE, r.out);
         EXPECT_EQ(session(Log { "slave 0x58", std::string("read 0x58 1: ") + c.bus } + c.writes
                       + Log { "slave 0x5a" }),
@@ -228,7 +234,8 @@ TEST_F(QuilloBenchTest, RegisterAccess)
     // Only the low byte of ADDR counts; the fourth word also becomes the unused server address.
     r = quillo({ "0x6F", "-ra", "0x112" });
     EXPECT_EQ("[Read Rtc Address] Addr 0x12 = 0xa5\n", r.out);
-    EXPECT_EQ(session(ISL1208_INIT + Log { "write 0x6f 1: 12", "read 0x6f 1: a5" }), bench.takeLog());
+    EXPECT_EQ(
+        session(ISL1208_INIT + Log { "write 0x6f 1: 12", "read 0x6f 1: a5" }), bench.takeLog());
 
     // The S35391A has no register pointer: whatever ADDR says, the calendar's first byte answers,
     // as it crossed the bus.
@@ -240,7 +247,8 @@ TEST_F(QuilloBenchTest, RegisterAccess)
 
     r = quillo({ "0x5A", "-wa", "0x12", "0x34" }, { S35391A_24H });
     EXPECT_EQ("0x02\n[Write Rtc Address] Addr 0x12 = 0x34 (0x8c)\n", r.out);
-    EXPECT_EQ(session(S35391A_INIT + Log { "write 0x5a 2: 12 34", "read 0x5a 1: 8c" }), bench.takeLog());
+    EXPECT_EQ(
+        session(S35391A_INIT + Log { "write 0x5a 2: 12 34", "read 0x5a 1: 8c" }), bench.takeLog());
 }
 
 TEST_F(QuilloBenchTest, ChipAddressIsReadInDecimalHexOrOctal)
@@ -250,7 +258,8 @@ TEST_F(QuilloBenchTest, ChipAddressIsReadInDecimalHexOrOctal)
     for (const char* address : { "90", "0x5A", "0x5a", "0132" }) {
         const BenchRun r = quillo({ address, "-r" }, { S35391A_24H, STOPPED });
         EXPECT_EQ("0x02\n" + readLine("DATE: 2031- 7- 9(3) - TIME: 21- 8-57\n"), r.out) << address;
-        EXPECT_EQ(session(S35391A_INIT + Log { "read 0x5a 7: 8c e0 90 c0 86 10 ea" }), bench.takeLog());
+        EXPECT_EQ(
+            session(S35391A_INIT + Log { "read 0x5a 7: 8c e0 90 c0 86 10 ea" }), bench.takeLog());
     }
 }
 
@@ -347,10 +356,10 @@ TEST_F(QuilloBenchTest, TheChipKeepsCountingBetweenRunsAtItsOwnRate)
     clock_gettime(CLOCK_REALTIME, &now);
     const std::string state = KovanTest::readFile(bench.statePath());
     char setAt[64];
-    snprintf(setAt, sizeof setAt, "@ %ld.%09ld", static_cast<long>(now.tv_sec - 864000),
-        now.tv_nsec);
-    const std::string aged = std::regex_replace(state, std::regex("(isl1208\\.calendar [^@]*)@ [0-9.]+"),
-        "$1" + std::string(setAt));
+    snprintf(
+        setAt, sizeof setAt, "@ %ld.%09ld", static_cast<long>(now.tv_sec - 864000), now.tv_nsec);
+    const std::string aged = std::regex_replace(
+        state, std::regex("(isl1208\\.calendar [^@]*)@ [0-9.]+"), "$1" + std::string(setAt));
     ASSERT_NE(state, aged);
     KovanTest::writeFile(bench.statePath(), aged);
 
