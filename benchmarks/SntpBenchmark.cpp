@@ -9,10 +9,9 @@
 // the sntp-serve example, its trace lines sent to /dev/null); nothing leaves the namespace.
 #include "sntp/SntpPacket.h"
 
-#include <benchmark/benchmark.h>
-
 #include <algorithm>
 #include <arpa/inet.h>
+#include <benchmark/benchmark.h>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -212,7 +211,8 @@ void BM_ServerLoad(benchmark::State& state, bool chronyd)
                 continue;
             done[sequence - 1] = true;
             latencies.push_back(
-                std::chrono::duration<double, std::micro>(Clock::now() - sentAt[sequence - 1]).count());
+                std::chrono::duration<double, std::micro>(Clock::now() - sentAt[sequence - 1])
+                    .count());
             --outstanding;
             ++answered;
         }
@@ -258,9 +258,25 @@ void BM_OneShot(benchmark::State& state, bool ntpdig)
     state.counters["failures"] = failures;
 }
 
-BENCHMARK_CAPTURE(BM_ServerLoad, kovan, false)->Arg(1)->Arg(16)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_ServerLoad, chronyd, true)->Arg(1)->Arg(16)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_OneShot, sntp-query, false)->Iterations(20)->UseRealTime()->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_OneShot, ntpdig, true)->Iterations(20)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ServerLoad, kovan, false)
+    ->Arg(1)
+    ->Arg(16)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ServerLoad, chronyd, true)
+    ->Arg(1)
+    ->Arg(16)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_OneShot, sntp - query, false)
+    ->Iterations(20)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_OneShot, ntpdig, true)
+    ->Iterations(20)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace

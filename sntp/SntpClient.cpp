@@ -180,11 +180,10 @@ bool SntpClient::getServerTime(SntpServerResponse* response)
     response->recTime = reply.basic.rec;
     response->xmtTime = reply.basic.xmt;
     // RFC 4330: delay = (T4 - T1) - (T3 - T2), offset = ((T2 - T1) + (T3 - T4)) / 2.
-    response->delay = (response->desTime - response->oriTime)
-        - (response->xmtTime - response->recTime);
-    response->offset = ((response->recTime - response->oriTime)
-                           + (response->xmtTime - response->desTime))
-        / 2;
+    response->delay
+        = (response->desTime - response->oriTime) - (response->xmtTime - response->recTime);
+    response->offset
+        = ((response->recTime - response->oriTime) + (response->xmtTime - response->desTime)) / 2;
 
     closer.disarm();
     _socket.closeSocket();
@@ -335,7 +334,8 @@ void SntpClient::looperFunc()
         } catch (const SocketException& e) {
             // Nobody above this thread could catch it: report it as a sync without a usable
             // reply and keep the background sync alive for the next interval.
-            trace("SntpClient : socket error %d: %s\n", static_cast<int>(e.errorCode()), e.message());
+            trace(
+                "SntpClient : socket error %d: %s\n", static_cast<int>(e.errorCode()), e.message());
             notifyFailed(0);
         }
         _prevCheckTick = now;

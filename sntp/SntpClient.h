@@ -3,14 +3,13 @@
 // retries and steps the clock, or slews it when the difference is under a minute.
 #pragma once
 
-#include "sntp/SntpPacket.h"
-#include "sntp/SntpSocket.h"
-
 #include "foundation/Btring.h"
 #include "foundation/IpAddress.h"
 #include "foundation/Looper.h"
 #include "foundation/Mutex.h"
 #include "foundation/Types.h"
+#include "sntp/SntpPacket.h"
+#include "sntp/SntpSocket.h"
 
 #include <atomic>
 

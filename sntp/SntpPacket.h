@@ -4,9 +4,8 @@
 // bytes.
 #pragma once
 
-#include "sntp/SntpTime.h"
-
 #include "foundation/Types.h"
+#include "sntp/SntpTime.h"
 
 #include <cstddef>
 

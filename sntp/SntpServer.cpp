@@ -211,9 +211,6 @@ void SntpServer::threadFunc()
     }
 }
 
-void SntpServer::quitRequested()
-{
-    _quitRequested = true;
-}
+void SntpServer::quitRequested() { _quitRequested = true; }
 
 } // namespace Kovan

@@ -3,12 +3,11 @@
 // request's transmit time echoed. It keeps no state between requests.
 #pragma once
 
-#include "sntp/SntpPacket.h"
-
 #include "foundation/Mutex.h"
 #include "foundation/Thread.h"
 #include "foundation/Types.h"
 #include "net/SocketApiWrapper.h"
+#include "sntp/SntpPacket.h"
 
 #include <atomic>
 #include <sys/socket.h>

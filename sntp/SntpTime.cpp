@@ -87,7 +87,8 @@ uint32 SntpTime::msToNtpFraction(uint32 ms)
 
 uint32 SntpTime::ntpFractionToMs(uint32 fraction)
 {
-    return static_cast<uint32>(truncToU64(static_cast<double>(fraction) * NTP_FRACTIONAL_TO_MS + 0.5));
+    return static_cast<uint32>(
+        truncToU64(static_cast<double>(fraction) * NTP_FRACTIONAL_TO_MS + 0.5));
 }
 
 double SntpTime::ntpFractionToSecond(uint32 fraction)

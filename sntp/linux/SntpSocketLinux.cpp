@@ -3,13 +3,8 @@
 
 namespace Kovan {
 
-bool SntpSocket::init()
-{
-    return true;
-}
+bool SntpSocket::init() { return true; }
 
-void SntpSocket::cleanup()
-{
-}
+void SntpSocket::cleanup() { }
 
 } // namespace Kovan

@@ -1,9 +1,8 @@
 // The system clock as the SNTP service reads and changes it on Linux.
-#include "sntp/SntpTime.h"
-
 #include "foundation/Rtc.h"
 #include "foundation/Time.h"
 #include "foundation/Trace.h"
+#include "sntp/SntpTime.h"
 
 #include <sys/time.h>
 

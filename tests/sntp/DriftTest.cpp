@@ -2,14 +2,13 @@
 // drifting at a known rate, against chronyd and the project's own server on the private
 // loopback; a period of one or two seconds, a few checks read, then the process is stopped.
 #include "SntpTestSupport.h"
-
-#include "sntp/SntpServer.h"
 #include "support/ClockSeam.h"
 
-#include <gtest/gtest.h>
+#include "sntp/SntpServer.h"
 
 #include <csignal>
 #include <ctime>
+#include <gtest/gtest.h>
 #include <regex>
 
 #if defined(QUILLO_PATH) && defined(QUILLO_BENCH_PATH)
@@ -34,9 +33,12 @@ std::vector<Check> checks(const std::string& out)
 {
     static const std::regex block(
         "<<<<< Check Server & Local & Rtc >>>>> - Elapsed : ([0-9.]+) min\\.\n"
-        "SERVER- DATE: ([ 0-9]{4})-([ 0-9]{2})-([ 0-9]{2})\\([0-6]\\) - TIME: ([ 0-9]{2})-([ 0-9]{2})-([ 0-9]{2})\n"
-        "RTC   - DATE: ([ 0-9]{4})-([ 0-9]{2})-([ 0-9]{2})\\([0-6]\\) - TIME: ([ 0-9]{2})-([ 0-9]{2})-([ 0-9]{2})\n\n"
-        "DIFF  = (-?[0-9]+) sec\\. \\((RTC is slower than SERVER|RTC is fasterthan SERVER|RTC is equal to SERVER)\\)\n\n");
+        "SERVER- DATE: ([ 0-9]{4})-([ 0-9]{2})-([ 0-9]{2})\\([0-6]\\) - TIME: ([ 0-9]{2})-([ "
+        "0-9]{2})-([ 0-9]{2})\n"
+        "RTC   - DATE: ([ 0-9]{4})-([ 0-9]{2})-([ 0-9]{2})\\([0-6]\\) - TIME: ([ 0-9]{2})-([ "
+        "0-9]{2})-([ 0-9]{2})\n\n"
+        "DIFF  = (-?[0-9]+) sec\\. \\((RTC is slower than SERVER|RTC is fasterthan SERVER|RTC is "
+        "equal to SERVER)\\)\n\n");
     std::vector<Check> found;
     for (std::sregex_iterator i(out.begin(), out.end(), block), end; i != end; ++i) {
         const std::smatch& m = *i;
@@ -71,8 +73,8 @@ protected:
     {
         std::vector<std::string> argv = { QUILLO_BENCH_PATH, QUILLO_PATH, "0x6F" };
         argv.insert(argv.end(), args.begin(), args.end());
-        return std::unique_ptr<Child>(new Child(argv,
-            { "QUILLO_SIM_CHIPS=isl1208", "QUILLO_SIM_DRIFT_PPM=" + std::to_string(ppm) }));
+        return std::unique_ptr<Child>(new Child(
+            argv, { "QUILLO_SIM_CHIPS=isl1208", "QUILLO_SIM_DRIFT_PPM=" + std::to_string(ppm) }));
     }
 
     // Runs the drift test until `count` checks are printed, then stops it.
@@ -152,7 +154,8 @@ TEST_F(DriftTest, NoServerAtTheStartEndsTheTest)
     // Nobody on 127.0.0.1:123, then the built-in public address, which this network cannot
     // reach: both end at once with status 0.
     for (const std::vector<std::string>& args :
-        { std::vector<std::string> { "-s", "127.0.0.1", "1" }, std::vector<std::string> { "-s" } }) {
+        { std::vector<std::string> { "-s", "127.0.0.1", "1" },
+            std::vector<std::string> { "-s" } }) {
         std::unique_ptr<Child> child = quillo(args);
         int status = -1;
         ASSERT_TRUE(child->wait(20000, &status));

@@ -1,16 +1,15 @@
 // SntpClient::getServerTime against a scripted server on loopback: the request it sends, the
 // offset and delay the four timestamps give, and every way a reply can fail to be usable.
 #include "SntpTestSupport.h"
-
-#include "sntp/SntpClient.h"
 #include "support/StderrCapture.h"
 
-#include <gtest/gtest.h>
+#include "sntp/SntpClient.h"
 
 #include <arpa/inet.h>
 #include <chrono>
 #include <cstring>
 #include <dirent.h>
+#include <gtest/gtest.h>
 
 using Kovan::SntpClient;
 using Kovan::SntpServerResponse;

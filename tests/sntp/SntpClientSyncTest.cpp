@@ -2,17 +2,16 @@
 // scripted server, with the clock seam standing in for the clock: step or slew, the invalid-time
 // rejection, setter failures, every listener code, retries and stopSync.
 #include "SntpTestSupport.h"
-
-#include "sntp/SntpClient.h"
 #include "support/ClockSeam.h"
 #include "support/StderrCapture.h"
 
-#include <gtest/gtest.h>
+#include "sntp/SntpClient.h"
 
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <gtest/gtest.h>
 #include <mutex>
 #include <thread>
 
@@ -37,14 +36,20 @@ timeval tv(time_t sec, suseconds_t usec)
 // Outcomes as "ok N" / "failed N", in order; waits are bounded.
 class RecordingListener : public SntpClient::Listener {
 public:
-    void sntpSyncSucceeded(SntpClient* client, Kovan::int32 code) override { add(client, "ok ", code); }
-    void sntpSyncFailed(SntpClient* client, Kovan::int32 code) override { add(client, "failed ", code); }
+    void sntpSyncSucceeded(SntpClient* client, Kovan::int32 code) override
+    {
+        add(client, "ok ", code);
+    }
+    void sntpSyncFailed(SntpClient* client, Kovan::int32 code) override
+    {
+        add(client, "failed ", code);
+    }
 
     bool waitFor(size_t count, int timeoutMs = 10000)
     {
         std::unique_lock<std::mutex> lock(_mutex);
-        return _changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-            [&] { return _outcomes.size() >= count; });
+        return _changed.wait_for(
+            lock, std::chrono::milliseconds(timeoutMs), [&] { return _outcomes.size() >= count; });
     }
     std::vector<std::string> outcomes()
     {
@@ -218,7 +223,8 @@ TEST_F(SntpClientSyncTest, SetterFailuresAreReported)
     _shift = 120.0;
     std::string traced = sync();
     EXPECT_EQ("failed 2", lastOutcome());
-    EXPECT_NE(std::string::npos, traced.find("SntpClient : failed to set the local time\n")) << traced;
+    EXPECT_NE(std::string::npos, traced.find("SntpClient : failed to set the local time\n"))
+        << traced;
 
     _shift = 2.0;
     traced = sync();

@@ -1,14 +1,13 @@
 // SntpTime's system-clock access through the clock seam: the step, the slew aimed at the
 // target's whole second, and the registered Rtc written first and able to veto the change.
-#include "sntp/SntpTime.h"
-
-#include "foundation/Rtc.h"
 #include "support/ClockSeam.h"
 #include "support/StderrCapture.h"
 
-#include <gtest/gtest.h>
+#include "foundation/Rtc.h"
+#include "sntp/SntpTime.h"
 
 #include <cerrno>
+#include <gtest/gtest.h>
 
 using Kovan::SntpTime;
 using KovanTest::ClockCall;

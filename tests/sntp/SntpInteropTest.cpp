@@ -2,17 +2,16 @@
 // chronyd (a local server that never touches the clock), the server against ntpdig, and the
 // example query program against both.
 #include "SntpTestSupport.h"
-
-#include "sntp/SntpClient.h"
-#include "sntp/SntpServer.h"
 #include "support/ClockSeam.h"
 #include "support/StderrCapture.h"
 
-#include <gtest/gtest.h>
+#include "sntp/SntpClient.h"
+#include "sntp/SntpServer.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sstream>
 
@@ -28,7 +27,8 @@ bool parseReport(const std::string& line, double* offset, int* stratum, std::str
 {
     std::istringstream in(line);
     std::string date, time, zone, offsetText, plusMinus, error, host, stratumText;
-    if (!(in >> date >> time >> zone >> offsetText >> plusMinus >> error >> host >> stratumText >> *leap))
+    if (!(in >> date >> time >> zone >> offsetText >> plusMinus >> error >> host >> stratumText
+            >> *leap))
         return false;
     if ("+/-" != plusMinus || stratumText.size() < 2 || 's' != stratumText[0])
         return false;
@@ -130,7 +130,8 @@ TEST_F(SntpInteropTest, ExampleQueryReportsLikeNtpdig)
     ASSERT_TRUE(silent.wait(10000, &status));
     EXPECT_EQ(1, status);
     EXPECT_EQ("", silent.out());
-    EXPECT_NE(std::string::npos, silent.err().find("no usable reply from 127.0.0.1")) << silent.err();
+    EXPECT_NE(std::string::npos, silent.err().find("no usable reply from 127.0.0.1"))
+        << silent.err();
 
     Child bad({ SNTP_QUERY_PATH, "-p", "0", "127.0.0.1" });
     ASSERT_TRUE(bad.wait(10000, &status));
@@ -143,7 +144,8 @@ TEST_F(SntpInteropTest, ExampleServerServesUntilInterrupted)
 {
     Child serve({ SNTP_SERVE_PATH });
     ASSERT_TRUE(serve.waitForOutput(
-        [](const std::string& out) { return out.find("serving SNTP") != std::string::npos; }, 10000))
+        [](const std::string& out) { return out.find("serving SNTP") != std::string::npos; },
+        10000))
         << serve.err();
     Child query({ SNTP_QUERY_PATH, "127.0.0.1" });
     int status = -1;

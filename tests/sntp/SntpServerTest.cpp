@@ -1,17 +1,16 @@
 // SntpServer on port 123 of the test's private network: the 68-byte reply to requests of every
 // length, the switch on and off with its trace lines and timing, quitting, a port already taken,
 // and switching while a client floods it.
-#include "SntpTestSupport.h"
-
 #include "sntp/SntpServer.h"
-#include "support/StderrCapture.h"
 
-#include <gtest/gtest.h>
+#include "SntpTestSupport.h"
+#include "support/StderrCapture.h"
 
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -156,7 +155,8 @@ TEST_F(SntpServerTest, SwitchingOffWhileWaitingPollsThenCloses)
     // Switch off only once the thread waits again, so the wait is what gets interrupted.
     std::string lines;
     const auto waitDeadline = Clock::now() + std::chrono::seconds(5);
-    while (count(lines, "SntpServer is waiting for request...\n") < 2 && Clock::now() < waitDeadline)
+    while (
+        count(lines, "SntpServer is waiting for request...\n") < 2 && Clock::now() < waitDeadline)
         lines += capture.take();
     ASSERT_EQ(2, count(lines, "SntpServer is waiting for request...\n")) << lines;
 

@@ -1,15 +1,14 @@
 // SntpSocket: the checks on a missing socket, closing once, the timed wait, and the receive that
 // swallows failures.
-#include "SntpTestSupport.h"
-
 #include "sntp/SntpSocket.h"
-#include "support/StderrCapture.h"
 
-#include <gtest/gtest.h>
+#include "SntpTestSupport.h"
+#include "support/StderrCapture.h"
 
 #include <arpa/inet.h>
 #include <chrono>
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -81,7 +80,8 @@ TEST(SntpSocketTest, BindTracesAndTakesThePort)
 TEST(SntpSocketTest, IsReadableWaitsItsLimitAndReportsTheState)
 {
     SNTP_REQUIRE_PRIVATE_NETWORK();
-    SntpTest::ScriptedServer server([](const std::string& request, Kovan::SntpTime) { return request; });
+    SntpTest::ScriptedServer server(
+        [](const std::string& request, Kovan::SntpTime) { return request; });
     SntpSocket socket;
     ASSERT_TRUE(socket.createSocket());
     ASSERT_TRUE(socket.connectSocket("127.0.0.1", server.port()));

@@ -26,7 +26,8 @@ using Clock = std::chrono::steady_clock;
 
 int msLeft(Clock::time_point deadline)
 {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left
+        = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     return left.count() < 0 ? 0 : static_cast<int>(left.count());
 }
 
@@ -134,7 +135,8 @@ void ScriptedServer::serve()
         char buffer[512];
         sockaddr_in from;
         socklen_t length = sizeof(from);
-        const ssize_t n = recvfrom(_fd, buffer, sizeof(buffer), 0, reinterpret_cast<sockaddr*>(&from), &length);
+        const ssize_t n
+            = recvfrom(_fd, buffer, sizeof(buffer), 0, reinterpret_cast<sockaddr*>(&from), &length);
         if (n < 0)
             continue;
         const Kovan::SntpTime arrival = Kovan::SntpTime::currentTime();
@@ -146,12 +148,13 @@ void ScriptedServer::serve()
         const std::string answer = _script(request, arrival);
         ++_requests;
         if (!answer.empty())
-            sendto(_fd, answer.data(), answer.size(), 0, reinterpret_cast<sockaddr*>(&from), length);
+            sendto(
+                _fd, answer.data(), answer.size(), 0, reinterpret_cast<sockaddr*>(&from), length);
     }
 }
 
-std::string ScriptedServer::reply(const std::string& request, Kovan::SntpTime rec,
-    Kovan::SntpTime xmt, int stratum, int leap)
+std::string ScriptedServer::reply(
+    const std::string& request, Kovan::SntpTime rec, Kovan::SntpTime xmt, int stratum, int leap)
 {
     Kovan::SntpFullPacket packet;
     memset(&packet, 0, sizeof(packet));
@@ -354,10 +357,7 @@ Chronyd::Chronyd()
     ADD_FAILURE() << "chronyd did not answer within 15 s: " << _child->err();
 }
 
-Chronyd::~Chronyd()
-{
-    stop();
-}
+Chronyd::~Chronyd() { stop(); }
 
 void Chronyd::stop()
 {

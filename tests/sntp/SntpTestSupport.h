@@ -4,10 +4,9 @@
 
 #include "sntp/SntpPacket.h"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <functional>
+#include <gtest/gtest.h>
 #include <memory>
 #include <mutex>
 #include <string>

@@ -1,13 +1,13 @@
 // SntpTime: exact edge values of the fraction arithmetic, and random round trips checked against
 // a model that works in wide integers instead of doubles.
-#include "sntp/SntpPacket.h"
 #include "sntp/SntpTime.h"
 
-#include <gtest/gtest.h>
+#include "sntp/SntpPacket.h"
 
 #include <arpa/inet.h>
 #include <cmath>
 #include <cstring>
+#include <gtest/gtest.h>
 #include <random>
 
 using Kovan::SntpFullPacket;
@@ -75,7 +75,8 @@ TEST(SntpTimeTest, EveryMillisecondMatchesTheIntegerModelAndRoundTrips)
         EXPECT_EQ(ms, SntpTime::ntpFractionToMs(f)) << "ms " << ms;
     }
     // Milliseconds beyond a second keep the low 32 bits of the scaled value.
-    EXPECT_EQ(static_cast<uint32>(1500ull * 4294967295ull / 1000ull), SntpTime::msToNtpFraction(1500));
+    EXPECT_EQ(
+        static_cast<uint32>(1500ull * 4294967295ull / 1000ull), SntpTime::msToNtpFraction(1500));
 }
 
 TEST(SntpTimeTest, TimevalConversionsAndTheirRounding)
