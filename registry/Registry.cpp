@@ -439,30 +439,13 @@ void Registry::pathUp()
 
 template <typename T> uint16 Registry::typeCode()
 {
-    if constexpr (std::is_same<T, bool>::value)
-        return BOOL;
-    else if constexpr (std::is_same<T, int8>::value)
-        return INT8;
-    else if constexpr (std::is_same<T, uint8>::value)
-        return UINT8;
-    else if constexpr (std::is_same<T, int16>::value)
-        return INT16;
-    else if constexpr (std::is_same<T, uint16>::value)
-        return UINT16;
-    else if constexpr (std::is_same<T, int32>::value)
-        return INT32;
-    else if constexpr (std::is_same<T, uint32>::value)
-        return UINT32;
-    else if constexpr (std::is_same<T, int64>::value)
-        return INT64;
-    else if constexpr (std::is_same<T, uint64>::value)
-        return UINT64;
-    else if constexpr (std::is_same<T, float>::value)
-        return FLOAT;
-    else {
-        static_assert(std::is_same<T, double>::value, "every value type has its code");
-        return DOUBLE;
-    }
+    uint16 code = KEY;
+#define KOVAN_REGISTRY_TYPE_CODE(N, U, CODE)                                                       \
+    if (std::is_same<T, U>::value)                                                                 \
+        code = CODE;
+    KOVAN_VALUE_TYPES(KOVAN_REGISTRY_TYPE_CODE)
+#undef KOVAN_REGISTRY_TYPE_CODE
+    return code;
 }
 
 namespace {
@@ -479,6 +462,22 @@ template <typename T> bool byteSize(int32 count, uint32* size)
 }
 
 } // namespace
+
+// The item that a set or get of `wanted` of its `count` values reaches (below 1: all of them),
+// and how many values move.
+template <typename T> int32 Registry::findValues(uint32 id, int32 count, int32 wanted, Item* item)
+{
+    if (_findPathItem)
+        findPathItem();
+    uint32 size = 0;
+    if (!byteSize<T>(count, &size))
+        throw failure(7, id);
+    findItem(id, size, item);
+    const int32 n = (wanted < 1) ? count : wanted;
+    if (n > count)
+        throw failure(8, id);
+    return n;
+}
 
 template <typename T> void Registry::addValues(uint32 id, const T* data, int32 count)
 {
@@ -498,16 +497,8 @@ template <typename T> void Registry::addValues(uint32 id, const T* data, int32 c
 template <typename T>
 void Registry::setValues(uint32 id, const T* data, int32 count, int32 countToSet)
 {
-    if (_findPathItem)
-        findPathItem();
-    uint32 size = 0;
-    if (!byteSize<T>(count, &size))
-        throw failure(7, id);
     Item item;
-    findItem(id, size, &item);
-    const int32 n = (countToSet < 1) ? count : countToSet;
-    if (n > count)
-        throw failure(8, id);
+    const int32 n = findValues<T>(id, count, countToSet, &item);
     _file.toggleReadWrite();
     if (!detail::writeValues(_file, data, n))
         throw failure(4, id);
@@ -516,16 +507,8 @@ void Registry::setValues(uint32 id, const T* data, int32 count, int32 countToSet
 template <typename T> uint32 Registry::getValues(uint32 id, T* data, int32 count, int32 countToGet)
 {
     try {
-        if (_findPathItem)
-            findPathItem();
-        uint32 size = 0;
-        if (!byteSize<T>(count, &size))
-            throw failure(7, id);
         Item item;
-        findItem(id, size, &item);
-        const int32 n = (countToGet < 1) ? count : countToGet;
-        if (n > count)
-            throw failure(8, id);
+        const int32 n = findValues<T>(id, count, countToGet, &item);
         if (!detail::readValues(_file, data, n))
             throw failure(3, item.id);
     } catch (const Exception& e) {
@@ -534,7 +517,7 @@ template <typename T> uint32 Registry::getValues(uint32 id, T* data, int32 count
     return 0;
 }
 
-#define KOVAN_REGISTRY_INSTANTIATE(N, T)                                                           \
+#define KOVAN_REGISTRY_INSTANTIATE(N, T, ...)                                                      \
     template void Registry::addValues<T>(uint32, const T*, int32);                                 \
     template void Registry::setValues<T>(uint32, const T*, int32, int32);                          \
     template uint32 Registry::getValues<T>(uint32, T*, int32, int32);

@@ -161,7 +161,7 @@ public:
     // array. Add appends (it never looks for an existing id); set overwrites in place; get
     // returns 0 or the failure code and never throws. Lookups match id and byte size only.
     // A count to set or get below 1 means the whole array.
-#define KOVAN_REGISTRY_TYPED(N, T)                                                                 \
+#define KOVAN_REGISTRY_TYPED(N, T, ...)                                                            \
     void add##N(uint32 id, T value) { addValues(id, &value, 1); }                                  \
     void set##N(uint32 id, T value) { setValues(id, &value, 1, 1); }                               \
     uint32 get##N(uint32 id, T* value) { return getValues(id, value, 1, 1); }                      \
@@ -225,6 +225,7 @@ private:
     template <typename T> void addValues(uint32 id, const T* data, int32 count);
     template <typename T> void setValues(uint32 id, const T* data, int32 count, int32 countToSet);
     template <typename T> uint32 getValues(uint32 id, T* data, int32 count, int32 countToGet);
+    template <typename T> int32 findValues(uint32 id, int32 count, int32 wanted, Item* item);
     template <typename T> static uint16 typeCode();
 
     StdFile _file;

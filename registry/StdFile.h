@@ -36,16 +36,7 @@ public:
     // Writes already reach the descriptor unbuffered; this forces them to the device.
     void flush();
 
-#define KOVAN_STDFILE_TYPED(N, T)                                                                  \
-    bool read##N(T* value) { return detail::readValues(*this, value, 1); }                         \
-    bool write##N(T value) { return detail::writeValues(*this, &value, 1); }                       \
-    bool read##N##Array(T* data, int32 count) { return detail::readValues(*this, data, count); }   \
-    bool write##N##Array(const T* data, int32 count)                                               \
-    {                                                                                              \
-        return detail::writeValues(*this, data, count);                                            \
-    }
-    KOVAN_VALUE_TYPES(KOVAN_STDFILE_TYPED)
-#undef KOVAN_STDFILE_TYPED
+    KOVAN_VALUE_TYPES(KOVAN_TYPED_TRANSFERS)
 
 private:
     int32 _file;

@@ -19,16 +19,7 @@ public:
     // Writes zero bytes one at a time; false at the first write that fails.
     virtual bool clear(uint32 size);
 
-#define KOVAN_STREAM_TYPED(N, T)                                                                   \
-    bool read##N(T* value) { return detail::readValues(*this, value, 1); }                         \
-    bool write##N(T value) { return detail::writeValues(*this, &value, 1); }                       \
-    bool read##N##Array(T* data, int32 count) { return detail::readValues(*this, data, count); }   \
-    bool write##N##Array(const T* data, int32 count)                                               \
-    {                                                                                              \
-        return detail::writeValues(*this, data, count);                                            \
-    }
-    KOVAN_VALUE_TYPES(KOVAN_STREAM_TYPED)
-#undef KOVAN_STREAM_TYPED
+    KOVAN_VALUE_TYPES(KOVAN_TYPED_TRANSFERS)
 };
 
 class MemoryStream : public Stream {

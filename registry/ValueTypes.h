@@ -8,19 +8,30 @@
 #include <cstring>
 #include <type_traits>
 
-// X(Name, type): Name is the word inside operation names (readInt32, addInt32Array, ...).
+// X(Name, type, CODE): Name is the word inside operation names (readInt32, addInt32Array, ...);
+// CODE is the registry's type code for the type.
 #define KOVAN_VALUE_TYPES(X)                                                                       \
-    X(Bool, bool)                                                                                  \
-    X(Int8, int8)                                                                                  \
-    X(Uint8, uint8)                                                                                \
-    X(Int16, int16)                                                                                \
-    X(Uint16, uint16)                                                                              \
-    X(Int32, int32)                                                                                \
-    X(Uint32, uint32)                                                                              \
-    X(Int64, int64)                                                                                \
-    X(Uint64, uint64)                                                                              \
-    X(Float, float)                                                                                \
-    X(Double, double)
+    X(Bool, bool, BOOL)                                                                            \
+    X(Int8, int8, INT8)                                                                            \
+    X(Uint8, uint8, UINT8)                                                                         \
+    X(Int16, int16, INT16)                                                                         \
+    X(Uint16, uint16, UINT16)                                                                      \
+    X(Int32, int32, INT32)                                                                         \
+    X(Uint32, uint32, UINT32)                                                                      \
+    X(Int64, int64, INT64)                                                                         \
+    X(Uint64, uint64, UINT64)                                                                      \
+    X(Float, float, FLOAT)                                                                         \
+    X(Double, double, DOUBLE)
+
+// The typed reads and writes of a byte store, for KOVAN_VALUE_TYPES inside its class.
+#define KOVAN_TYPED_TRANSFERS(N, T, ...)                                                           \
+    bool read##N(T* value) { return detail::readValues(*this, value, 1); }                         \
+    bool write##N(T value) { return detail::writeValues(*this, &value, 1); }                       \
+    bool read##N##Array(T* data, int32 count) { return detail::readValues(*this, data, count); }   \
+    bool write##N##Array(const T* data, int32 count)                                               \
+    {                                                                                              \
+        return detail::writeValues(*this, data, count);                                            \
+    }
 
 namespace Kovan {
 namespace detail {

@@ -56,7 +56,7 @@ public:
 };
 
 template <typename T> struct Ops;
-#define KOVAN_TEST_OPS(N, T)                                                                       \
+#define KOVAN_TEST_OPS(N, T, ...)                                                                  \
     template <> struct Ops<T> {                                                                    \
         static void add(Registry& r, uint32 id, T v) { r.add##N(id, v); }                          \
         static void set(Registry& r, uint32 id, T v) { r.set##N(id, v); }                          \
