@@ -27,7 +27,7 @@ public:
     std::set<uint16> ids;
 };
 
-class RegistryDamageTest : public ::testing::Test {
+class RegistryDamageTest : public ScratchFileTest {
 protected:
     // Opens the bytes read-only and returns the codes of a lookup, a walk and (when writable)
     // an add; 0 for success.
@@ -62,9 +62,6 @@ protected:
         reg.close();
         return out;
     }
-
-    ScratchDir _dir;
-    std::string _name = _dir.file("settings.reg");
 };
 
 // Root, then key 1 at 60 holding whatever `children` describe, laid out from offset 72.
@@ -79,43 +76,32 @@ Bytes fileWithKeyOne(const Bytes& children, uint32 firstChild = 72)
 
 TEST_F(RegistryDamageTest, LoopsAndOutOfFileLinksEndInCodeThree)
 {
-    // A sibling that points back at itself.
     Bytes selfLoop = fileWithKeyOne(record(7, 6, 72, 4));
     append(selfLoop, { 0, 0, 0, 0 });
-    Outcome o = probe(selfLoop, true);
-    EXPECT_EQ(3, o.get);
-    EXPECT_EQ(3, o.scan);
-    EXPECT_EQ(3, o.add);
-
-    // A three-record ring.
     Bytes ring = fileWithKeyOne({});
     append(ring, record(2, 0, 84, 0));
     append(ring, record(3, 0, 96, 0));
     append(ring, record(4, 0, 72, 0));
-    o = probe(ring, true);
-    EXPECT_EQ(3, o.get);
-    EXPECT_EQ(3, o.scan);
-    EXPECT_EQ(3, o.add);
-
-    // A key whose child is itself: the walk would nest without end.
-    Bytes childLoop = fileWithKeyOne({}, 60);
-    o = probe(childLoop);
-    EXPECT_EQ(3, o.scan);
-
-    // Links past the end, and a value larger than what is left of the file.
-    o = probe(fileWithKeyOne({}, 100000), true);
-    EXPECT_EQ(3, o.get);
-    EXPECT_EQ(3, o.scan);
-    EXPECT_EQ(3, o.add);
     Bytes huge = fileWithKeyOne(record(99, 6, 0, 4));
     append(huge, { 1, 0 });
-    o = probe(huge);
-    EXPECT_EQ(3, o.get);
-    EXPECT_EQ(3, o.scan);
-    Bytes giant = fileWithKeyOne(record(5, 13, 0, 0xFFFFFFF0));
-    o = probe(giant);
-    EXPECT_EQ(6, o.get);
-    EXPECT_EQ(3, o.scan);
+    const struct {
+        const char* what;
+        Bytes file;
+        Outcome expected; // add 0: not tried
+    } cases[] = {
+        { "a sibling that points back at itself", selfLoop, { 3, 3, 3 } },
+        { "a three-record ring", ring, { 3, 3, 3 } },
+        { "a key whose child is itself", fileWithKeyOne({}, 60), { 6, 3, 0 } },
+        { "a child past the end", fileWithKeyOne({}, 100000), { 3, 3, 3 } },
+        { "a value larger than the rest of the file", huge, { 3, 3, 0 } },
+        { "a size near 4 GiB", fileWithKeyOne(record(5, 13, 0, 0xFFFFFFF0)), { 6, 3, 0 } },
+    };
+    for (const auto& c : cases) {
+        const Outcome o = probe(c.file, 0 != c.expected.add);
+        EXPECT_EQ(c.expected.get, o.get) << c.what;
+        EXPECT_EQ(c.expected.scan, o.scan) << c.what;
+        EXPECT_EQ(c.expected.add, o.add) << c.what;
+    }
 }
 
 TEST_F(RegistryDamageTest, AddLinksBehindARecordNoWriterWouldStore)
@@ -154,13 +140,9 @@ TEST_F(RegistryDamageTest, TruncatedHeadersAndFilesFailCleanly)
     append(full, record(0, 0, 0, 0));
     for (size_t cut : { 0, 3, 15, 16, 47 }) {
         writeBytes(_name, slice(full, 0, cut));
-        try {
+        EXPECT_EQ(std::make_pair(3, std::string("Header")), failureOf([&] {
             reg.open(_name.c_str(), false);
-            ADD_FAILURE() << "a file of " << cut << " bytes opened";
-        } catch (const Registry::Exception& e) {
-            EXPECT_EQ(3, e.code());
-            EXPECT_STREQ("Header", e.path());
-        }
+        })) << cut;
         reg.close();
     }
     // The header is whole but the root is cut.

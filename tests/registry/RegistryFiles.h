@@ -1,12 +1,17 @@
-// Scratch files for the registry tests: a private directory per test and whole-file byte access.
+// Scratch files for the registry tests: a private directory per test, whole-file byte access,
+// records laid out as the file holds them, and the failure an operation throws.
 #pragma once
+
+#include "registry/Registry.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <iterator>
 #include <string>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace KovanTest {
@@ -31,6 +36,13 @@ private:
     std::string _path;
 };
 
+// A test with a file name of its own in a fresh directory.
+class ScratchFileTest : public ::testing::Test {
+protected:
+    ScratchDir _dir;
+    std::string _name = _dir.file("settings.reg");
+};
+
 inline Bytes readBytes(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -52,18 +64,15 @@ inline Bytes slice(const Bytes& bytes, size_t from, size_t count)
 
 inline void putLe32(Bytes& bytes, size_t at, uint32_t v)
 {
-    for (int i = 0; i < 4; ++i)
-        bytes[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
+    for (size_t i = 0; i < 4; ++i)
+        bytes[at + i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
 // A 12-byte record as the file holds it.
 inline Bytes record(uint16_t id, uint16_t type, uint32_t next, uint32_t childOrSize)
 {
     Bytes r(12);
-    r[0] = static_cast<uint8_t>(id);
-    r[1] = static_cast<uint8_t>(id >> 8);
-    r[2] = static_cast<uint8_t>(type);
-    r[3] = static_cast<uint8_t>(type >> 8);
+    putLe32(r, 0, id | static_cast<uint32_t>(type) << 16);
     putLe32(r, 4, next);
     putLe32(r, 8, childOrSize);
     return r;
@@ -78,6 +87,20 @@ inline Bytes header(uint32_t version)
     putLe32(h, 0, 0x34299100);
     putLe32(h, 4, version);
     return h;
+}
+
+// Runs `op` and returns the code and path text of the failure it threw (0 and "" when none).
+template <typename Op> std::pair<int, std::string> failureOf(Op op, uint32_t* id = nullptr)
+{
+    try {
+        op();
+    } catch (const Kovan::Registry::Exception& e) {
+        EXPECT_STREQ("Registry", e.message());
+        if (id)
+            *id = e.id();
+        return { e.code(), e.path() };
+    }
+    return { 0, "" };
 }
 
 } // namespace KovanTest

@@ -11,11 +11,22 @@ using namespace KovanTest;
 
 namespace {
 
-class RegistryPrintTest : public ::testing::Test {
-protected:
-    ScratchDir _dir;
-    std::string _name = _dir.file("settings.reg");
-};
+typedef ScratchFileTest RegistryPrintTest;
+
+// The title line and the header block of a version-3 file.
+std::string dumpHead(const std::string& title, int product = 0, int oem = 0,
+    const std::string& version = "", const std::string& build = "")
+{
+    return title
+        + " ===================================\n"
+          "magic      : 875139328\n"
+          "version    : VERSOIN_3\n"
+          "app-product: "
+        + std::to_string(product) + "\napp-oem    : " + std::to_string(oem)
+        + "\napp-version: " + version + "\napp-build  : " + build + "\nROOT\n";
+}
+
+const char* const DUMP_END = "=====================================\n";
 
 TEST_F(RegistryPrintTest, DumpOfEveryTypeNestedKeysAndAnUnknownType)
 {
@@ -48,15 +59,8 @@ TEST_F(RegistryPrintTest, DumpOfEveryTypeNestedKeysAndAnUnknownType)
     StderrCapture err;
     reg.print("Dump");
     const std::string twelve(12, ' ');
-    EXPECT_EQ("Dump ===================================\n"
-              "magic      : 875139328\n"
-              "version    : VERSOIN_3\n"
-              "app-product: 1\n"
-              "app-oem    : 2\n"
-              "app-version: 1.0.0\n"
-              "app-build  : b42\n"
-              "ROOT\n"
-              "        [5]: INT32 [4: 1]\n"
+    EXPECT_EQ(dumpHead("Dump", 1, 2, "1.0.0", "b42")
+            + "        [5]: INT32 [4: 1]\n"
               "    [3]: KEY\n"
             + twelve + "[1]: BOOL [1: true]\n" + twelve + "[2]: INT8 [1: -5]\n" + twelve
             + "[3]: UINT8 [1: 250]\n" + twelve + "[4]: INT16 [2: -300]\n" + twelve
@@ -67,8 +71,7 @@ TEST_F(RegistryPrintTest, DumpOfEveryTypeNestedKeysAndAnUnknownType)
             + "[12]: STRING [5: \"hello\"]\n" + twelve + "[13]: BINARY [9: atbn crbz"
             + std::string(55, ' ') + "]\n" + twelve + "[14]: UNKNOWN-TYPE [3: xyz"
             + std::string(61, ' ') + "]\n" + "        [6]: KEY\n" + std::string(16, ' ')
-            + "[1]: INT32 [8: 7]\n" + std::string(16, ' ') + "[2]: BOOL [1: false]\n"
-            + "=====================================\n",
+            + "[1]: INT32 [8: 7]\n" + std::string(16, ' ') + "[2]: BOOL [1: false]\n" + DUMP_END,
         err.take());
     reg.close();
 }
@@ -80,16 +83,7 @@ TEST_F(RegistryPrintTest, EmptyAndVersionOneFiles)
     {
         StderrCapture err;
         reg.print("Empty");
-        EXPECT_EQ("Empty ===================================\n"
-                  "magic      : 875139328\n"
-                  "version    : VERSOIN_3\n"
-                  "app-product: 0\n"
-                  "app-oem    : 0\n"
-                  "app-version: \n"
-                  "app-build  : \n"
-                  "ROOT\n"
-                  "=====================================\n",
-            err.take());
+        EXPECT_EQ(dumpHead("Empty") + DUMP_END, err.take());
     }
     reg.close();
 
@@ -125,16 +119,9 @@ TEST_F(RegistryPrintTest, LongTitleIsCutAndAFailedWalkIsReported)
     StderrCapture err;
     const std::string title(40, 'T');
     reg.print(title.c_str());
-    EXPECT_EQ("Btring::operator=() LONG TEXT: [40]\"" + title + "\"\n" + std::string(31, 'T')
-            + " ===================================\n"
-              "magic      : 875139328\n"
-              "version    : VERSOIN_3\n"
-              "app-product: 0\n"
-              "app-oem    : 0\n"
-              "app-version: \n"
-              "app-build  : \n"
-              "ROOT\n"
-              "        [1]: INT32 [4: 1]\n"
+    EXPECT_EQ("Btring::operator=() LONG TEXT: [40]\"" + title + "\"\n"
+            + dumpHead(std::string(31, 'T'))
+            + "        [1]: INT32 [4: 1]\n"
               "Exception is thrown in Registry::scan()\n"
               "Exception is occurred in Registry::print(\""
             + title + "\")\n",
