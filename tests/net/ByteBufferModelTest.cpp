@@ -3,10 +3,12 @@
 // deterministic.
 #include "net/ByteBuffer.h"
 
-#include <cstdio>
 #include <cstring>
+#include <functional>
 #include <gtest/gtest.h>
+#include <memory>
 #include <random>
+#include <string>
 #include <vector>
 
 using namespace Kovan;
@@ -19,9 +21,21 @@ const int NO_ERROR = -1;
 struct Result {
     int error = NO_ERROR;
     int64 value = 0;
+    bool operator==(const Result& o) const { return error == o.error && value == o.value; }
 };
 
 Result failed(int code) { return Result { code, 0 }; }
+
+Result run(const std::function<int64()>& f)
+{
+    Result r;
+    try {
+        r.value = f();
+    } catch (const ByteBufferException& e) {
+        r.error = e.errorCode();
+    }
+    return r;
+}
 
 // Growth opened for the test; what growth does not carry over is zeroed, so the model knows
 // every byte.
@@ -92,18 +106,58 @@ struct Model {
         position = absolute ? saved : position + size;
         return r;
     }
-};
 
-Result run(const std::function<int64()>& f)
-{
-    Result r;
-    try {
-        r.value = f();
-    } catch (const ByteBufferException& e) {
-        r.error = e.errorCode();
+    // position, limit, mark, reset, clear, flip, rewind, order: the buffer's controls in order.
+    Result control(int which, int index)
+    {
+        switch (which) {
+        case 0:
+            if (index < 0 || index > limit)
+                return failed(E::ILLEGAL_ARGUMENT);
+            position = index;
+            break;
+        case 1:
+            if (index < position || index > capacity())
+                return failed(E::ILLEGAL_ARGUMENT);
+            limit = index;
+            break;
+        case 2:
+            mark = position;
+            break;
+        case 3:
+            if (mark < 0 || mark > limit)
+                return failed(mark < 0 ? E::INVALID_MARK : E::ILLEGAL_ARGUMENT);
+            position = mark;
+            break;
+        case 4:
+        case 5:
+            limit = which == 4 ? capacity() : position;
+            [[fallthrough]];
+        case 6:
+            position = 0;
+            mark = -1;
+            break;
+        default:
+            big = index % 2 != 0;
+        }
+        return Result();
     }
-    return r;
-}
+
+    // A bulk put or get of `length` bytes, `offset` bytes into the caller's array.
+    Result bulk(bool put, char* array, int offset, int length)
+    {
+        if (offset < 0 || length < 0)
+            return failed(E::INDEX_OUT_OF_BOUNDS);
+        if (limit - position < length)
+            return failed(put ? E::BUFFER_OVERFLOW : E::BUFFER_UNDERFLOW);
+        if (put)
+            memcpy(&bytes[size_t(position)], array + offset, size_t(length));
+        else
+            memcpy(array + offset, &bytes[size_t(position)], size_t(length));
+        position += length;
+        return Result();
+    }
+};
 
 int64 access(ByteBuffer& b, bool write, int size, bool abs, int index, uint64 bits)
 {
@@ -125,9 +179,9 @@ int64 access(ByteBuffer& b, bool write, int size, bool abs, int index, uint64 bi
                      : (abs ? b.getInt64(index) : b.getInt64());
 }
 
-// One random operation on both; the model's verdict is `expected`.
+// One random operation on both; `what` names it for the failure message.
 void step(std::mt19937& random, GrowingBuffer& b, Model& m, bool wrapped, Result* expected,
-    Result* actual, char* what)
+    Result* actual, std::string* what)
 {
     auto pick
         = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
@@ -137,157 +191,58 @@ void step(std::mt19937& random, GrowingBuffer& b, Model& m, bool wrapped, Result
     int index = pick(-2, m.capacity() + 2);
     uint64 bits = (uint64(random()) << 32) | random();
     int arg = pick(-1, 15);
-    snprintf(what, 64, "op %d size %d index %d arg %d", op, size, index, arg);
-    Result ok;
+    *what = "op " + std::to_string(op) + " size " + std::to_string(size) + " index "
+        + std::to_string(index) + " arg " + std::to_string(arg);
 
-    switch (op) {
-    case 0:
-    case 1: {
+    if (op <= 1) {
         bool write = op == 0, abs = pick(0, 1) == 1;
         *actual = run([&] { return access(b, write, size, abs, index, bits); });
         *expected = m.access(write, size, abs, index, bits);
-        return;
-    }
-    case 2: // position, limit, mark and friends, byte order
-        *actual = run([&] {
-            switch (arg % 8) {
-            case 7:
+    } else if (op == 2) {
+        const std::function<void()> controls[] = { [&] { b.position(index); },
+            [&] { b.limit(index); }, [&] { b.mark(); }, [&] { b.reset(); }, [&] { b.clear(); },
+            [&] { b.flip(); }, [&] { b.rewind(); },
+            [&] {
                 b.order(index % 2 ? ByteOrder::ORDER_BIG_ENDIAN : ByteOrder::ORDER_LITTLE_ENDIAN);
-                break;
-            case 0:
-                b.position(index);
-                break;
-            case 1:
-                b.limit(index);
-                break;
-            case 2:
-                b.mark();
-                break;
-            case 3:
-                b.reset();
-                break;
-            case 4:
-                b.clear();
-                break;
-            case 5:
-                b.flip();
-                break;
-            case 6:
-                b.rewind();
-                break;
-            }
-            return int64(0);
-        });
-        switch (arg % 8) {
-        case 7:
-            m.big = index % 2 != 0;
-            break;
-        case 0:
-            if (index < 0 || index > m.limit)
-                ok = failed(E::ILLEGAL_ARGUMENT);
-            else
-                m.position = index;
-            break;
-        case 1:
-            if (index < m.position || index > m.capacity())
-                ok = failed(E::ILLEGAL_ARGUMENT);
-            else
-                m.limit = index;
-            break;
-        case 2:
-            m.mark = m.position;
-            break;
-        case 3:
-            if (m.mark < 0 || m.mark > m.limit)
-                ok = failed(m.mark < 0 ? E::INVALID_MARK : E::ILLEGAL_ARGUMENT);
-            else
-                m.position = m.mark;
-            break;
-        case 4:
-            m.limit = m.capacity();
-            m.position = 0;
-            m.mark = -1;
-            break;
-        case 5:
-            m.limit = m.position;
-            m.position = 0;
-            m.mark = -1;
-            break;
-        case 6:
-            m.position = 0;
-            m.mark = -1;
-            break;
-        }
-        *expected = ok;
-        return;
-    case 3:
-    case 4: { // bulk put and get, with an offset into the caller's array
+            } };
+        int which = (arg + 8) % 8;
+        *actual = run([&] { return controls[which](), int64(0); });
+        *expected = m.control(which, index);
+    } else if (op <= 4) {
         int offset = pick(-1, 3);
         arg = arg > 12 ? 12 : arg; // offset + length stay inside the 16-byte array
-        char data[16];
+        char data[16], copy[16];
         for (char& c : data)
             c = static_cast<char>(random());
-        char copy[16];
         memcpy(copy, data, sizeof(data));
         bool put = op == 3;
-        *actual = run([&] {
-            put ? b.put(data, offset, arg) : b.get(data, offset, arg);
-            return int64(0);
-        });
-        if (offset < 0 || arg < 0)
-            ok = failed(E::INDEX_OUT_OF_BOUNDS);
-        else if (m.limit - m.position < arg)
-            ok = failed(put ? E::BUFFER_OVERFLOW : E::BUFFER_UNDERFLOW);
-        else {
-            if (put)
-                memcpy(&m.bytes[m.position], copy + offset, size_t(arg));
-            else
-                memcpy(copy + offset, &m.bytes[m.position], size_t(arg));
-            m.position += arg;
-        }
+        *actual = run(
+            [&] { return (put ? b.put(data, offset, arg) : b.get(data, offset, arg)), int64(0); });
+        *expected = m.bulk(put, copy, offset, arg);
         // A failed or bulk-put call leaves the caller's array as the model says.
         if (memcmp(copy, data, sizeof(data)) != 0)
             actual->value = 1;
-        *expected = ok;
-        return;
-    }
-    case 5: { // another buffer's remaining bytes, or the buffer itself
+    } else if (op == 5) { // another buffer's remaining bytes, or the buffer itself
+        char digits[] = "0123456789ABCDEF";
+        int from = arg < 0 ? 0 : arg;
         ByteBuffer source(16);
-        source.put("0123456789ABCDEF", 16).position(arg < 0 ? 0 : arg);
+        source.put(digits, 16).position(from);
         bool self = pick(0, 9) == 0;
-        *actual = run([&] {
-            b.put(self ? &b : &source);
-            return int64(source.position());
-        });
-        int count = source.remaining();
-        if (self)
-            ok = failed(E::ILLEGAL_ARGUMENT);
-        else if (m.limit - m.position < count)
-            ok = failed(E::BUFFER_OVERFLOW);
-        else {
-            memcpy(&m.bytes[m.position], "0123456789ABCDEF" + (16 - count), size_t(count));
-            m.position += count;
-            ok.value = source.position();
-        }
-        *expected = ok;
-        return;
-    }
-    default: { // bounded growth: the capacity stays below 256
+        *actual = run([&] { return b.put(self ? &b : &source), int64(source.position()); });
+        *expected = self ? failed(E::ILLEGAL_ARGUMENT) : m.bulk(true, digits, from, 16 - from);
+        if (expected->error == NO_ERROR)
+            expected->value = from; // the source's position stays
+    } else { // bounded growth: the capacity stays below 256
         int grow = m.capacity() > 240 ? -1 : arg - 2;
-        *actual = run([&] {
-            b.grow(grow);
-            return int64(0);
-        });
+        *actual = run([&] { return b.grow(grow), int64(0); });
         if (grow < 0 || wrapped) {
-            ok = failed(E::ILLEGAL_ARGUMENT);
+            *expected = failed(E::ILLEGAL_ARGUMENT);
         } else {
             m.bytes.resize(size_t(m.capacity() + grow));
             memset(&m.bytes[size_t(m.limit)], 0, size_t(m.capacity() - m.limit));
             m.limit = m.capacity();
+            *expected = Result();
         }
-        *expected = ok;
-        return;
-    }
     }
 }
 
@@ -308,8 +263,8 @@ TEST(ByteBufferModelTest, RandomOperationsAgreeWithTheModel)
 
             for (int n = 0; n < 4000; ++n) {
                 Result expected, actual;
-                char what[64];
-                step(random, *buffer, m, wrapped, &expected, &actual, what);
+                std::string what;
+                step(random, *buffer, m, wrapped, &expected, &actual, &what);
                 ByteBuffer& b = *buffer;
                 std::vector<unsigned char> bytes;
                 int limit = b.limit();
@@ -319,8 +274,7 @@ TEST(ByteBufferModelTest, RandomOperationsAgreeWithTheModel)
                         bytes.push_back(static_cast<unsigned char>(b.get(i)));
                     b.limit(limit);
                 }
-                bool same = expected.error == actual.error && expected.value == actual.value
-                    && b.position() == m.position && limit == m.limit
+                bool same = expected == actual && b.position() == m.position && limit == m.limit
                     && b.capacity() == m.capacity()
                     && (b.order() == ByteOrder::ORDER_BIG_ENDIAN) == m.big && bytes == m.bytes
                     && (!wrapped || memcmp(storage.data(), bytes.data(), storage.size()) == 0);
