@@ -88,7 +88,7 @@ TEST(BenchSimTest, ChipsOnTheBusAreChosenAndAbsentOnesDoNotAnswer)
 TEST(BenchSimTest, BadStateAndSettingsAreReportedAndReplacedByAFreshChip)
 {
     Bench bench;
-    KovanTest::writeFile(bench.statePath(),
+    KovanTest::writeFile(bench.path("state"),
         "isl1208.calendar 99 99 zz\nisl1208.registers 10\ngarbage\ns35391a.status 02 00\n");
     BenchRun r = probe(bench, { "s6f", "w07", "r1", "s58", "r1" }, { "QUILLO_SIM_DRIFT_PPM=fast" });
     EXPECT_EQ("r1: 01\nr1: 40\n", r.out);
@@ -103,13 +103,13 @@ TEST(BenchSimTest, BadStateAndSettingsAreReportedAndReplacedByAFreshChip)
     // The next write saves a whole, clean state and leaves nothing beside it.
     r = probe(bench, { "s6f", "w0710" });
     EXPECT_EQ("", r.err);
-    const std::string state = KovanTest::readFile(bench.statePath());
+    const std::string state = KovanTest::readFile(bench.path("state"));
     EXPECT_NE(std::string::npos,
         state.find("\nisl1208.registers 10 00 00 00 00 00 00 00 00 00 00 00 00\n"))
         << state;
     const auto entries = std::distance(
         std::filesystem::directory_iterator(bench.path("")), std::filesystem::directory_iterator());
-    EXPECT_EQ(2, entries); // the state and the log
+    EXPECT_EQ(4, entries); // the state, the log and the run's output
 }
 
 } // namespace

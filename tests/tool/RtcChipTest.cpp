@@ -8,30 +8,19 @@ using namespace Kovan;
 
 namespace {
 
-unsigned char flipped(unsigned char byte)
+TEST(RtcChipTest, FlipByteOrderMovesBitIToBit7MinusI)
 {
-    flipByteOrder(&byte);
-    return byte;
-}
-
-TEST(RtcChipTest, FlipByteOrderMirrorsTheBits)
-{
-    const unsigned char cases[][2] = { { 0x01, 0x80 }, { 0x02, 0x40 }, { 0xC0, 0x03 },
-        { 0xA5, 0xA5 }, { 0x31, 0x8C }, { 0x00, 0x00 }, { 0xFF, 0xFF }, { 0x0F, 0xF0 } };
-    for (const auto& c : cases)
-        EXPECT_EQ(c[1], flipped(c[0])) << int(c[0]);
     for (int b = 0; b < 256; ++b) {
-        const unsigned char byte = static_cast<unsigned char>(b);
-        EXPECT_EQ(byte, flipped(flipped(byte)));
+        unsigned char byte = static_cast<unsigned char>(b);
+        flipByteOrder(&byte);
         for (int i = 0; i < 8; ++i)
-            EXPECT_EQ((b >> i) & 1, (flipped(byte) >> (7 - i)) & 1);
+            EXPECT_EQ((b >> i) & 1, (byte >> (7 - i)) & 1) << b;
     }
 }
 
 TEST(RtcChipTest, BcdEncodings)
 {
     EXPECT_EQ(0x59, DEC_TO_BCD(59));
-    EXPECT_EQ(59, BCD_TO_DEC(0x59));
     for (int v = 0; v < 100; ++v)
         EXPECT_EQ(v, BCD_TO_DEC(DEC_TO_BCD(v)));
     // Out of range values are cut to 8 bits without complaint.
