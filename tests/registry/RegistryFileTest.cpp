@@ -5,6 +5,7 @@
 #include "registry/Adler32.h"
 #include "registry/Registry.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <random>
 #ifdef KOVAN_TEST_HAVE_ZLIB
@@ -84,13 +85,15 @@ TEST_F(RegistryFileTest, AppTextsKeepSixteenAndEightCharacters)
     reg.setAppInfo(7, 9, "0123456789ABCDEF", "build-01");
     reg.create(_name.c_str());
     reg.close();
-    Bytes bytes = readBytes(_name);
-    EXPECT_EQ(Bytes({ 7, 0, 0, 0, 9, 0, 0, 0 }), slice(bytes, 8, 8));
-    EXPECT_EQ(std::string("0123456789ABCDEFbuild-01"),
-        std::string(bytes.begin() + 16, bytes.begin() + 40));
+    Bytes expected = header(3);
+    putLe32(expected, 8, 7);
+    putLe32(expected, 12, 9);
+    const std::string texts = "0123456789ABCDEFbuild-01";
+    std::copy(texts.begin(), texts.end(), expected.begin() + 16);
+    append(expected, Bytes(12, 0));
+    EXPECT_EQ(expected, readBytes(_name));
 
-    Registry back;
-    back.open(_name.c_str(), false);
+    Registry back(_name.c_str(), false);
     EXPECT_EQ(3u, back.version());
     EXPECT_EQ(7u, back.appProduct());
     EXPECT_EQ(9u, back.appOem());
@@ -105,8 +108,7 @@ TEST_F(RegistryFileTest, AppTextsKeepSixteenAndEightCharacters)
     EXPECT_NE(std::string::npos, err.take().find("LONG TEXT"));
     cut.create(_name.c_str());
     cut.close();
-    bytes = readBytes(_name);
-    EXPECT_EQ(Bytes({ 's', 'h', 'o', 'r', 't', 0, 0, 0 }), slice(bytes, 32, 8));
+    EXPECT_EQ(Bytes({ 's', 'h', 'o', 'r', 't', 0, 0, 0 }), slice(readBytes(_name), 32, 8));
 }
 
 TEST_F(RegistryFileTest, LegacyFileOpensAsVersionOneWithRootAtZero)
