@@ -15,14 +15,6 @@ using KovanTest::ClockSeam;
 
 namespace {
 
-timeval tv(time_t sec, suseconds_t usec)
-{
-    timeval v;
-    v.tv_sec = sec;
-    v.tv_usec = usec;
-    return v;
-}
-
 // An RTC whose write the test controls; the data area is not used here.
 class ScriptedRtc : public Kovan::Rtc {
 public:
@@ -56,59 +48,54 @@ protected:
 
 } // namespace
 
-TEST_F(SntpClockTest, CurrentTimeIsTheSystemClockToTheMillisecond)
+TEST_F(SntpClockTest, CurrentTimeAndTheStepKeepTheMillisecond)
 {
-    ClockSeam::setNow(tv(1700000000, 123456));
+    ClockSeam::setNow({ 1700000000, 123456 });
     const SntpTime now = SntpTime::currentTime();
     EXPECT_EQ(1700000000u + 2208988800u, now.seconds());
     EXPECT_EQ(SntpTime::msToNtpFraction(123), now.fraction());
-}
 
-TEST_F(SntpClockTest, StepSetsTheConvertedTime)
-{
-    EXPECT_TRUE(SntpTime::setCurrentTime(SntpTime(tv(1700000100, 250000))));
+    EXPECT_TRUE(SntpTime::setCurrentTime(SntpTime(timeval { 1700000100, 250000 })));
     ASSERT_EQ(1u, ClockSeam::count(ClockCall::SETTIMEOFDAY));
     EXPECT_EQ(1700000100, ClockSeam::calls()[0].tv.tv_sec);
     EXPECT_EQ(250000, ClockSeam::calls()[0].tv.tv_usec);
 
     ClockSeam::setError(ClockCall::SETTIMEOFDAY, EPERM);
     KovanTest::StderrCapture capture;
-    EXPECT_FALSE(SntpTime::setCurrentTime(SntpTime(tv(1700000100, 0))));
+    EXPECT_FALSE(SntpTime::setCurrentTime(SntpTime(timeval { 1700000100, 0 })));
     EXPECT_EQ("", capture.take());
 }
 
 TEST_F(SntpClockTest, SlewAimsAtTheTargetsWholeSecond)
 {
     struct Case {
-        timeval now;
-        timeval target;
-        time_t sec;
-        suseconds_t usec;
+        timeval now, target, expected;
     } cases[] = {
-        { tv(100, 250000), tv(160, 900000), 59, 750000 }, // the target's fraction is ignored
-        { tv(100, 0), tv(160, 0), 60, 0 }, // on a whole second: no microseconds
-        { tv(100, 250000), tv(98, 0), -3, 750000 }, // -2.25 s: the microseconds stay positive
+        { { 100, 250000 }, { 160, 900000 }, { 59, 750000 } }, // the target's fraction is ignored
+        { { 100, 0 }, { 160, 0 }, { 60, 0 } }, // on a whole second: no microseconds
+        { { 100, 250000 }, { 98, 0 }, { -3, 750000 } }, // -2.25 s: microseconds stay positive
     };
     for (const Case& c : cases) {
         ClockSeam::reset();
         ClockSeam::setNow(c.now);
         KovanTest::StderrCapture capture;
         EXPECT_TRUE(SntpTime::adjustCurrentTime(SntpTime(c.target)));
+        const int sec = static_cast<int>(c.expected.tv_sec);
+        const int usec = static_cast<int>(c.expected.tv_usec);
         char expected[200];
         snprintf(expected, sizeof(expected),
-            "Sntp::adjustCurrentTime Called! tv: %d, %u\n"
+            "Sntp::adjustCurrentTime Called! tv: %d, %d\n"
             "adjtime success! syncronizing time to : %d, %d\n",
-            static_cast<int>(c.sec), static_cast<unsigned>(c.usec), static_cast<int>(c.sec),
-            static_cast<int>(c.usec));
+            sec, usec, sec, usec);
         EXPECT_EQ(expected, capture.take());
         ASSERT_EQ(1u, ClockSeam::count(ClockCall::ADJTIME));
-        EXPECT_EQ(c.sec, ClockSeam::calls()[0].tv.tv_sec);
-        EXPECT_EQ(c.usec, ClockSeam::calls()[0].tv.tv_usec);
+        EXPECT_EQ(sec, ClockSeam::calls()[0].tv.tv_sec);
+        EXPECT_EQ(usec, ClockSeam::calls()[0].tv.tv_usec);
     }
 
     ClockSeam::setError(ClockCall::ADJTIME, EPERM);
     KovanTest::StderrCapture capture;
-    EXPECT_FALSE(SntpTime::adjustCurrentTime(SntpTime(tv(200, 0))));
+    EXPECT_FALSE(SntpTime::adjustCurrentTime(SntpTime(timeval { 200, 0 })));
     EXPECT_EQ("Sntp::adjustCurrentTime Called! tv: 99, 750000\n", capture.take());
 }
 
@@ -116,12 +103,10 @@ TEST_F(SntpClockTest, TheRegisteredRtcIsWrittenFirstAndCanRefuse)
 {
     ScriptedRtc rtc;
     SntpTime::setRtc(&rtc);
-    EXPECT_EQ(&rtc, SntpTime::rtc());
-    ClockSeam::setNow(tv(1700000000, 0));
+    ClockSeam::setNow({ 1700000000, 0 });
     KovanTest::StderrCapture capture;
-
-    EXPECT_TRUE(SntpTime::setCurrentTime(SntpTime(tv(1700000500, 0))));
-    EXPECT_TRUE(SntpTime::adjustCurrentTime(SntpTime(tv(1700000030, 0))));
+    EXPECT_TRUE(SntpTime::setCurrentTime(SntpTime(timeval { 1700000500, 0 })));
+    EXPECT_TRUE(SntpTime::adjustCurrentTime(SntpTime(timeval { 1700000030, 0 })));
     EXPECT_EQ(2, rtc.writes);
     EXPECT_EQ(1u, ClockSeam::count(ClockCall::SETTIMEOFDAY));
     EXPECT_EQ(1u, ClockSeam::count(ClockCall::ADJTIME));
@@ -132,9 +117,9 @@ TEST_F(SntpClockTest, TheRegisteredRtcIsWrittenFirstAndCanRefuse)
     // A refusal leaves the system clock alone, both ways.
     rtc.accept = false;
     ClockSeam::reset();
-    ClockSeam::setNow(tv(1700000000, 0));
-    EXPECT_FALSE(SntpTime::setCurrentTime(SntpTime(tv(1700000500, 0))));
-    EXPECT_FALSE(SntpTime::adjustCurrentTime(SntpTime(tv(1700000030, 0))));
+    ClockSeam::setNow({ 1700000000, 0 });
+    EXPECT_FALSE(SntpTime::setCurrentTime(SntpTime(timeval { 1700000500, 0 })));
+    EXPECT_FALSE(SntpTime::adjustCurrentTime(SntpTime(timeval { 1700000030, 0 })));
     EXPECT_EQ(4, rtc.writes);
     EXPECT_TRUE(ClockSeam::calls().empty());
 }

@@ -5,10 +5,12 @@
 #include "sntp/SntpPacket.h"
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
-#include <mutex>
+#include <netinet/in.h>
+#include <optional>
 #include <string>
 #include <sys/types.h>
 #include <thread>
@@ -19,7 +21,7 @@ namespace SntpTest {
 // The test program moves into a network namespace of its own (only loopback, up) before main,
 // so nothing it sends leaves the machine; the clock seam it links keeps the clock untouched.
 // False, with the reason, when that failed (not root): such tests fail instead of running.
-bool inPrivateNetwork(std::string* why = nullptr);
+bool inPrivateNetwork(std::string* why);
 
 #define SNTP_REQUIRE_PRIVATE_NETWORK()                                                             \
     do {                                                                                           \
@@ -28,11 +30,33 @@ bool inPrivateNetwork(std::string* why = nullptr);
             GTEST_FAIL() << "needs a private network namespace: " << why_;                         \
     } while (0)
 
-// Builds a reply from the request's bytes and the time the request arrived; an empty result
-// sends nothing back.
-using ReplyScript = std::function<std::string(const std::string& request, Kovan::SntpTime arrival)>;
+inline Kovan::SntpTime ntp(Kovan::uint32 seconds, Kovan::uint32 fraction)
+{
+    Kovan::SntpTime t;
+    t.setTime((static_cast<Kovan::uint64>(seconds) << 32) | fraction);
+    return t;
+}
 
-// A UDP server on 127.0.0.1 whose answers the test writes. Serves until destroyed.
+inline long long msSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start)
+        .count();
+}
+
+// Entries in /proc/self/fd: a test that opens and closes sockets leaves it unchanged.
+int openDescriptors();
+sockaddr_in loopback(int port);
+// The 8 bytes of an SntpTime as they stand at `offset` in a datagram.
+Kovan::SntpTime timeAt(const std::string& datagram, size_t offset);
+
+// Builds a reply from the request's bytes and the time the request arrived; no result sends
+// nothing back (an empty string sends an empty datagram).
+using ReplyScript = std::function<std::optional<std::string>(
+    const std::string& request, Kovan::SntpTime arrival)>;
+
+// A UDP server on 127.0.0.1 whose answers the test writes. Serves until destroyed; its socket
+// is not inherited by child processes, so its port is free (and refuses) once it is gone.
 class ScriptedServer {
 public:
     explicit ScriptedServer(ReplyScript script, int port = 0);
@@ -42,35 +66,24 @@ public:
 
     int port() const { return _port; }
     int requests() const { return _requests; }
-    std::vector<std::string> received();
 
-    // A well-formed server reply: first byte 0x1C, the given stratum, org echoed from the
-    // request, rec and xmt as given.
+    // A well-formed server reply: first byte 0x1C with the leap bits, the stratum, org echoed
+    // from the request, rec and xmt as given.
     static std::string reply(const std::string& request, Kovan::SntpTime rec, Kovan::SntpTime xmt,
         int stratum = 2, int leap = 0);
+    // Answers every request with the time it arrived.
+    static std::string prompt(const std::string& request, Kovan::SntpTime arrival)
+    {
+        return reply(request, arrival, arrival);
+    }
 
 private:
-    void serve();
-
     ReplyScript _script;
     int _fd;
-    int _port;
-    std::atomic<bool> _stop;
-    std::atomic<int> _requests;
-    std::mutex _mutex;
-    std::vector<std::string> _received;
+    int _port = 0;
+    std::atomic<bool> _stop { false };
+    std::atomic<int> _requests { 0 };
     std::thread _thread;
-};
-
-// A temporary folder, removed with what it holds.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    const std::string& path() const { return _path; }
-
-private:
-    std::string _path;
 };
 
 // A child process with its standard output and error collected; killed when destroyed.
@@ -78,7 +91,7 @@ class Child {
 public:
     // `env` entries ("NAME=value") are added to this process's environment.
     Child(const std::vector<std::string>& argv, const std::vector<std::string>& env = {});
-    ~Child();
+    ~Child() { stop(); }
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
 
@@ -86,7 +99,7 @@ public:
     // Reads output until `done(stdout so far)` is true or `timeoutMs` has passed; true if done.
     bool waitForOutput(const std::function<bool(const std::string&)>& done, int timeoutMs);
     // Waits up to `timeoutMs` for the exit; true, with the status, if it exited.
-    bool wait(int timeoutMs, int* exitStatus);
+    bool wait(int timeoutMs, int* exitStatus = nullptr);
     // SIGTERM, then SIGKILL if it is still there after a second; collects the output left.
     void stop();
     const std::string& out() const { return _out; }
@@ -95,16 +108,16 @@ public:
 private:
     void pump(int timeoutMs);
 
-    pid_t _pid;
-    int _outFd;
-    int _errFd;
-    bool _exited;
-    int _status;
+    pid_t _pid = -1;
+    int _fds[2] = { -1, -1 }; // standard output, standard error
+    bool _exited = false;
+    int _status = 0;
     std::string _out;
     std::string _err;
 };
 
-// chronyd as a local server on 127.0.0.1:123 that never touches the clock.
+// chronyd as a local server on 127.0.0.1:123 that never touches the clock; its files live in a
+// temporary folder removed with it.
 class Chronyd {
 public:
     Chronyd();
@@ -114,14 +127,13 @@ public:
     void stop();
 
 private:
-    TempDir _dir;
+    std::string _dir;
     std::unique_ptr<Child> _child;
-    bool _ready;
+    bool _ready = false;
 };
 
-// One raw SNTP exchange with a 48-byte request to 127.0.0.1:`port`; the reply's bytes, or an
-// empty string when nothing came within `timeoutMs`.
+// One raw exchange with 127.0.0.1:`port`; the reply's bytes, or an empty string when nothing
+// came within `timeoutMs`.
 std::string rawQuery(int port, const std::string& request, int timeoutMs);
-std::string clientRequest(Kovan::SntpTime xmt);
 
 } // namespace SntpTest
