@@ -8,7 +8,6 @@
 #include "sntp/SntpClient.h"
 
 #include <cerrno>
-#include <condition_variable>
 #include <gtest/gtest.h>
 #include <mutex>
 
@@ -22,43 +21,39 @@ namespace {
 
 const time_t NOW = 1700000000;
 
-// Outcomes as "ok N" / "failed N", in order; waits are bounded.
+// Outcomes as "ok N" / "failed N", in order.
 class RecordingListener : public SntpClient::Listener {
 public:
     void sntpSyncSucceeded(SntpClient* client, Kovan::int32 code) override
     {
-        add(client, "ok " + std::to_string(code));
+        add(client, "ok ", code);
     }
     void sntpSyncFailed(SntpClient* client, Kovan::int32 code) override
     {
-        add(client, "failed " + std::to_string(code));
+        add(client, "failed ", code);
     }
-    bool waitFor(size_t count)
+    std::vector<std::string> outcomes()
     {
-        std::unique_lock<std::mutex> lock(_mutex);
-        return _changed.wait_for(
-            lock, std::chrono::seconds(10), [&] { return outcomes.size() >= count; });
+        std::lock_guard<std::mutex> lock(_mutex);
+        return _outcomes;
     }
     std::string last()
     {
-        std::lock_guard<std::mutex> lock(_mutex);
-        return outcomes.empty() ? "none" : outcomes.back();
+        const std::vector<std::string> all = outcomes();
+        return all.empty() ? "none" : all.back();
     }
-    // Read once the client is quiet.
-    std::vector<std::string> outcomes;
-    bool sawSyncing = true;
+    std::atomic<bool> sawSyncing { true };
 
 private:
-    void add(SntpClient* client, const std::string& outcome)
+    void add(SntpClient* client, const char* what, Kovan::int32 code)
     {
-        std::lock_guard<std::mutex> lock(_mutex);
         // Told while the sync is still marked running.
         sawSyncing = sawSyncing && client->isSyncing();
-        outcomes.push_back(outcome);
-        _changed.notify_all();
+        std::lock_guard<std::mutex> lock(_mutex);
+        _outcomes.push_back(what + std::to_string(code));
     }
     std::mutex _mutex;
-    std::condition_variable _changed;
+    std::vector<std::string> _outcomes;
 };
 
 class SntpClientSyncTest : public ::testing::Test {
@@ -210,7 +205,7 @@ TEST_F(SntpClientSyncTest, RetriesUntilAReplyAndGivesUpAfterTheCount)
     // No attempts at all: fails at once without sending.
     sync(100.0, 0);
     EXPECT_EQ(6, _server.requests());
-    EXPECT_EQ(std::vector<std::string>({ "ok 1", "failed 0", "failed 0" }), _listener.outcomes);
+    EXPECT_EQ(std::vector<std::string>({ "ok 1", "failed 0", "failed 0" }), _listener.outcomes());
 }
 
 TEST_F(SntpClientSyncTest, BackgroundSyncRunsAtOnceWhenGivenAddressAndInterval)
@@ -221,24 +216,20 @@ TEST_F(SntpClientSyncTest, BackgroundSyncRunsAtOnceWhenGivenAddressAndInterval)
     // No address yet: the looper suspends itself until one comes.
     _client.setSyncInterval(1);
     _client.setServerAddress("127.0.0.1");
-    ASSERT_TRUE(_listener.waitFor(1));
-    EXPECT_EQ("ok 1", _listener.last());
+    ASSERT_TRUE(SntpTest::eventually([&] { return "ok 1" == _listener.last(); }));
     ASSERT_EQ(1u, ClockSeam::count(ClockCall::SETTIMEOFDAY));
     EXPECT_EQ(NOW + 3600, ClockSeam::calls()[0].tv.tv_sec);
 
     // The same address again changes nothing; clearing it parks the looper.
     _client.setServerAddress("127.0.0.1");
     _client.setServerAddress("");
-    const auto start = std::chrono::steady_clock::now();
-    while (!_client.isSuspend() && SntpTest::msSince(start) < 5000)
-        std::this_thread::yield();
-    EXPECT_TRUE(_client.isSuspend());
+    EXPECT_TRUE(SntpTest::eventually([&] { return _client.isSuspend(); }));
     EXPECT_NE(std::string::npos, capture.take().find("SntpClient is suspended...\n"));
     EXPECT_EQ(1, _server.requests());
 
     // A new address wakes it for an immediate sync.
     _client.setServerAddress("localhost");
-    ASSERT_TRUE(_listener.waitFor(2));
+    ASSERT_TRUE(SntpTest::eventually([&] { return 2u == _listener.outcomes().size(); }));
     EXPECT_EQ("ok 1", _listener.last());
     EXPECT_EQ(2, _server.requests());
 }
@@ -250,17 +241,14 @@ TEST_F(SntpClientSyncTest, StopSyncEndsAFailingBackgroundSyncAfterTheAttemptInPr
     _client.setServerAddress("127.0.0.1");
     ASSERT_TRUE(_client.run());
     _client.setSyncInterval(1);
-    auto start = std::chrono::steady_clock::now();
-    while (_server.requests() < 2 && SntpTest::msSince(start) < 5000)
-        std::this_thread::yield();
-    ASSERT_GE(_server.requests(), 2);
+    ASSERT_TRUE(SntpTest::eventually([&] { return _server.requests() >= 2; }));
 
-    start = std::chrono::steady_clock::now();
+    const auto start = std::chrono::steady_clock::now();
     _client.stopSync();
     EXPECT_LT(SntpTest::msSince(start), 1000) << "one 300 ms attempt and one 200 ms poll at most";
+    // The outcome was told before the sync stopped.
     EXPECT_FALSE(_client.isSyncing());
-    ASSERT_TRUE(_listener.waitFor(1));
-    EXPECT_EQ(std::vector<std::string>({ "failed 0" }), _listener.outcomes);
+    EXPECT_EQ(std::vector<std::string>({ "failed 0" }), _listener.outcomes());
     EXPECT_LT(_server.requests(), 10);
     EXPECT_TRUE(ClockSeam::calls().empty());
 }

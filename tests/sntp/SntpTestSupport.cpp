@@ -59,6 +59,14 @@ bool inPrivateNetwork(std::string* why)
     return network.why.empty();
 }
 
+bool eventually(const std::function<bool()>& condition, int timeoutMs)
+{
+    const auto start = Clock::now();
+    while (!condition() && msSince(start) < timeoutMs)
+        std::this_thread::yield();
+    return condition();
+}
+
 int openDescriptors()
 {
     DIR* dir = opendir("/proc/self/fd");

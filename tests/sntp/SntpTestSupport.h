@@ -44,6 +44,8 @@ inline long long msSince(std::chrono::steady_clock::time_point start)
         .count();
 }
 
+// Waits, yielding, until `condition` holds or `timeoutMs` has passed; the condition's value.
+bool eventually(const std::function<bool()>& condition, int timeoutMs = 5000);
 // Entries in /proc/self/fd: a test that opens and closes sockets leaves it unchanged.
 int openDescriptors();
 sockaddr_in loopback(int port);
