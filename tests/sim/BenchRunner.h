@@ -2,10 +2,29 @@
 // that holds the simulator's state file, its transfer log and the run's output.
 #pragma once
 
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
 #include <string>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
+extern char** environ;
+
 namespace KovanTest {
+
+inline std::string readFile(const std::string& path)
+{
+    std::ifstream in(path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
 
 struct BenchRun {
     std::string out;
@@ -15,23 +34,63 @@ struct BenchRun {
 
 class Bench {
 public:
-    Bench();
-    ~Bench();
+    Bench()
+    {
+        char pattern[] = "/tmp/quillo-bench-XXXXXX";
+        if (!mkdtemp(pattern))
+            throw std::runtime_error("mkdtemp failed");
+        _dir = pattern;
+    }
+    ~Bench()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(_dir, ignored);
+    }
     Bench(const Bench&) = delete;
 
-    // Runs `command` with TZ=UTC0, this bench's state and log, and no other QUILLO_SIM_ setting
-    // than `settings` ("NAME=value").
-    BenchRun run(const std::vector<std::string>& command,
-        const std::vector<std::string>& settings = {}) const;
-    // The transfer log's lines since the last call.
-    std::vector<std::string> takeLog() const;
     std::string path(const char* name) const { return _dir + "/" + name; }
+
+    // Runs `program` with the words of `args` as its arguments, TZ=UTC0, this bench's state and
+    // log, and no other QUILLO_SIM_ setting than `settings` ("NAME=value").
+    BenchRun run(const std::string& program, const std::string& args,
+        const std::vector<std::string>& settings = {}) const
+    {
+        auto quoted = [](const std::string& word) {
+            return "'" + std::regex_replace(word, std::regex("'"), "'\\''") + "'";
+        };
+        std::string line = "env -u LD_PRELOAD";
+        for (char** e = environ; *e; ++e) {
+            if (0 == strncmp(*e, "QUILLO_SIM_", 11))
+                line += " -u " + quoted(std::string(*e, strcspn(*e, "=")));
+        }
+        std::vector<std::string> words
+            = { "TZ=UTC0", "QUILLO_SIM_STATE=" + path("state"), "QUILLO_SIM_LOG=" + path("log") };
+        words.insert(words.end(), settings.begin(), settings.end());
+        words.insert(words.end(), { "timeout", "-s", "KILL", "20", QUILLO_BENCH_WRAPPER, program });
+        std::istringstream more(args);
+        for (std::string word; more >> word;)
+            words.push_back(word);
+        for (const std::string& word : words)
+            line += " " + quoted(word);
+        const int status
+            = system((line + " >" + quoted(path("out")) + " 2>" + quoted(path("err"))).c_str());
+        return { readFile(path("out")), readFile(path("err")),
+            WIFEXITED(status) ? WEXITSTATUS(status) : -1 };
+    }
+
+    // The transfer log's lines since the last call.
+    std::vector<std::string> takeLog() const
+    {
+        std::vector<std::string> lines;
+        std::istringstream in(readFile(path("log")));
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
+        unlink(path("log").c_str());
+        return lines;
+    }
 
 private:
     std::string _dir;
 };
-
-std::string readFile(const std::string& path);
-void writeFile(const std::string& path, const std::string& text);
 
 } // namespace KovanTest

@@ -3,13 +3,13 @@
 //   kovan_sim_probe entries        every C library entry that opens or reads the bus, in turn
 //   kovan_sim_probe TOKEN...       one session on the bus: "sXX" sets the slave address,
 //                                  "wXXYY.." writes those bytes, "rN" reads N bytes
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <linux/i2c-dev.h>
-#include <string>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -25,7 +25,8 @@ namespace {
 
 const char* const BUS = "/dev/i2c-0";
 
-void printResult(const char* what, ssize_t result, const unsigned char* bytes)
+// "what: 0a 1b ..." for the bytes transferred, "what: ENXIO" for a failure.
+void print(const char* what, ssize_t result, const unsigned char* bytes)
 {
     printf("%s:", what);
     if (result < 0)
@@ -36,62 +37,26 @@ void printResult(const char* what, ssize_t result, const unsigned char* bytes)
 }
 
 // One status read from the S35391A, through the given descriptor and read entry.
-void statusRead(const char* name, int fd, bool checked)
+void statusRead(const char* name, int fd, bool checked = false)
 {
-    if (-1 == fd) {
-        printf("%s: open %s\n", name, strerrorname_np(errno));
-        return;
-    }
     unsigned char byte = 0;
     ioctl(fd, I2C_SLAVE, 0x58);
-    const ssize_t n = checked ? __read_chk(fd, &byte, 1, sizeof byte) : read(fd, &byte, 1);
-    printResult(name, n, &byte);
+    print(name, checked ? __read_chk(fd, &byte, 1, 1) : read(fd, &byte, 1), &byte);
     close(fd);
 }
 
 int entries()
 {
-    statusRead("open", open(BUS, O_RDWR), false);
-    statusRead("open64", open64(BUS, O_RDWR), false);
-    statusRead("openat", openat(AT_FDCWD, BUS, O_RDWR), false);
-    statusRead("openat64", openat64(AT_FDCWD, BUS, O_RDWR), false);
-    statusRead("__open_2", __open_2(BUS, O_RDWR), false);
-    statusRead("__open64_2", __open64_2(BUS, O_RDWR), false);
-    statusRead("__openat_2", __openat_2(AT_FDCWD, BUS, O_RDWR), false);
+    statusRead("open", open(BUS, O_RDWR));
+    statusRead("open64", open64(BUS, O_RDWR));
+    statusRead("openat", openat(AT_FDCWD, BUS, O_RDWR));
+    statusRead("openat64", openat64(AT_FDCWD, BUS, O_RDWR));
+    statusRead("__open_2", __open_2(BUS, O_RDWR));
+    statusRead("__open64_2", __open64_2(BUS, O_RDWR));
+    statusRead("__openat_2", __openat_2(AT_FDCWD, BUS, O_RDWR));
     statusRead("__openat64_2", __openat64_2(AT_FDCWD, BUS, O_RDWR | O_CLOEXEC), true);
     const int fd = open(BUS, O_RDWR | O_CLOEXEC);
     printf("cloexec: %d\n", (fcntl(fd, F_GETFD) & FD_CLOEXEC) ? 1 : 0);
-    close(fd);
-    return 0;
-}
-
-int session(int argc, char** argv)
-{
-    const int fd = open(BUS, O_RDWR);
-    if (-1 == fd) {
-        printf("open: %s\n", strerrorname_np(errno));
-        return 1;
-    }
-    for (int i = 0; i < argc; ++i) {
-        const char* token = argv[i];
-        if ('s' == token[0]) {
-            if (-1 == ioctl(fd, I2C_SLAVE, strtoul(token + 1, nullptr, 16)))
-                printf("%s: %s\n", token, strerrorname_np(errno));
-        } else if ('w' == token[0]) {
-            unsigned char bytes[64];
-            size_t n = 0;
-            for (const char* p = token + 1; p[0] && p[1] && n < sizeof bytes; p += 2)
-                bytes[n++]
-                    = static_cast<unsigned char>(strtoul(std::string(p, 2).c_str(), nullptr, 16));
-            const ssize_t result = write(fd, bytes, n);
-            if (result < 0)
-                printResult(token, result, bytes);
-        } else if ('r' == token[0]) {
-            unsigned char bytes[64] = {};
-            const size_t n = strtoul(token + 1, nullptr, 10);
-            printResult(token, read(fd, bytes, n < sizeof bytes ? n : sizeof bytes), bytes);
-        }
-    }
     close(fd);
     return 0;
 }
@@ -102,5 +67,24 @@ int main(int argc, char** argv)
 {
     if (argc > 1 && 0 == strcmp(argv[1], "entries"))
         return entries();
-    return session(argc - 1, argv + 1);
+    const int fd = open(BUS, O_RDWR);
+    for (int i = 1; i < argc; ++i) {
+        const char* token = argv[i];
+        unsigned char bytes[64] = {};
+        size_t n = 0;
+        if ('s' == token[0] && -1 == ioctl(fd, I2C_SLAVE, strtoul(token + 1, nullptr, 16)))
+            printf("%s: %s\n", token, strerrorname_np(errno));
+        if ('w' == token[0]) {
+            for (unsigned byte; n < sizeof bytes && 1 == sscanf(token + 1 + 2 * n, "%2x", &byte);)
+                bytes[n++] = static_cast<unsigned char>(byte);
+            if (write(fd, bytes, n) < 0)
+                print(token, -1, bytes);
+        }
+        if ('r' == token[0]) {
+            n = std::min(strtoul(token + 1, nullptr, 10), sizeof bytes);
+            print(token, read(fd, bytes, n), bytes);
+        }
+    }
+    close(fd);
+    return 0;
 }
