@@ -2,102 +2,62 @@
 
 #include "support/StderrCapture.h"
 
+#include <cstring>
 #include <gtest/gtest.h>
 #include <string>
 
 using namespace Kovan;
-using KovanTest::StderrCapture;
 
-TEST(BtringTest, AssignKeepsCapacityMinusOneAndTracesOnlyWhenCut)
+namespace {
+
+// The text an operation left, then exactly what it traced.
+class BtringTest : public ::testing::Test {
+protected:
+    std::string seen(const char* text) { return std::string(text) + "|" + _err.take(); }
+    KovanTest::StderrCapture _err;
+};
+
+} // namespace
+
+TEST_F(BtringTest, CopyFormatAndAppendCutAtTheCapacityWithTheirLines)
 {
-    StderrCapture err;
-    Btring<8> fits("1234567");
-    EXPECT_STREQ("1234567", fits.cString());
-    EXPECT_EQ("", err.take());
+    Btring<8> s("1234567");
+    EXPECT_EQ("1234567|", seen(s.cString()));
+    EXPECT_EQ("1234567|Btring::operator=() LONG TEXT: [8]\"12345678\"\n",
+        seen((s = "12345678").cString()));
+    EXPECT_EQ("123456|", seen(s.printf("%d", 123456)));
+    // printf traces an exact fit too: the length cannot tell a fit from a cut.
+    EXPECT_EQ("1234567|Btring::printf() LONG TEXT : [7]\"1234567\"\n", seen(s.printf("1234567")));
+    EXPECT_EQ("abcd-ef|Btring::printf() LONG TEXT : [7]\"abcd-ef\"\n",
+        seen(s.printf("%s-%s", "abcd", "efgh")));
+    s = "ab";
+    EXPECT_EQ("ab12|", seen(s.appendf("%d", 12)));
+    EXPECT_EQ("ab12xyz|Btring::appendf() LONG TEXT : [7]\"ab12xyz\"\n", seen(s.appendf("xyz")));
+    EXPECT_EQ("ab12xyz|", seen(s.appendf("more")));
+    Btring<256> big;
+    const std::string q(255, 'q');
+    EXPECT_EQ(q + "|Btring::appendf() LONG TEXT : [255]\"" + q + "\"\n",
+        seen(big.appendf("%s", q.c_str())));
 
-    Btring<8> cut("12345678");
-    EXPECT_STREQ("1234567", cut.cString());
-    EXPECT_EQ(7u, cut.length());
-    EXPECT_EQ("Btring::operator=() LONG TEXT: [8]\"12345678\"\n", err.take());
-
-    // Copying another bounded string follows the same rule and never traces (it already fits).
+    s = "abc";
+    s += "de";
+    EXPECT_TRUE(s == "abcde" && s != "abcd");
+    EXPECT_EQ(
+        "abcdefg|Btring::append() LONG TEXT: [5]\"abcde\" + [3]\"fgh\"\n", seen(s.append("fgh")));
+    // Copying a bounded string never traces: it always fits.
     Btring<8> copy;
-    copy = cut;
-    EXPECT_TRUE(copy == cut);
-    EXPECT_EQ("", err.take());
+    copy = s;
+    EXPECT_TRUE(copy == s);
+    EXPECT_EQ("abcdefg|Btring::append() LONG TEXT: [7]\"abcdefg\" + [1]\"x\"\n",
+        seen((copy += Btring<8>("x")).cString()));
 }
 
-TEST(BtringTest, AssignClearsTheTailLikeStrncpy)
+TEST_F(BtringTest, AssignClearsTheTailAndMakeEmptyOnlyTheFirstByte)
 {
     Btring<8> s("abcdefg");
     s = "xy";
-    const char* raw = s.cString();
-    for (int i = 2; i < 8; ++i)
-        EXPECT_EQ('\0', raw[i]) << i;
-}
-
-TEST(BtringTest, PrintfTracesOnExactFitAndOnCut)
-{
-    StderrCapture err;
-    Btring<8> s;
-    s.printf("%d", 123456);
-    EXPECT_STREQ("123456", s.cString());
-    EXPECT_EQ("", err.take());
-
-    s.printf("%s", "1234567");
-    EXPECT_STREQ("1234567", s.cString());
-    EXPECT_EQ("Btring::printf() LONG TEXT : [7]\"1234567\"\n", err.take());
-
-    s.printf("%s-%s", "abcd", "efgh");
-    EXPECT_STREQ("abcd-ef", s.cString());
-    EXPECT_EQ("Btring::printf() LONG TEXT : [7]\"abcd-ef\"\n", err.take());
-}
-
-TEST(BtringTest, AppendfAppendsAndLeavesAFullTextAlone)
-{
-    StderrCapture err;
-    Btring<8> s("ab");
-    s.appendf("%d", 12);
-    EXPECT_STREQ("ab12", s.cString());
-    EXPECT_EQ("", err.take());
-
-    s.appendf("%s", "xyz");
-    EXPECT_STREQ("ab12xyz", s.cString());
-    EXPECT_EQ("Btring::appendf() LONG TEXT : [7]\"ab12xyz\"\n", err.take());
-
-    s.appendf("%s", "more");
-    EXPECT_STREQ("ab12xyz", s.cString());
-    EXPECT_EQ("", err.take());
-
-    // On an empty text appendf behaves as printf but for the wording of its line.
-    Btring<256> big;
-    big.appendf("%s", std::string(255, 'q').c_str());
-    EXPECT_EQ(255u, big.length());
-    EXPECT_EQ("Btring::appendf() LONG TEXT : [255]\"" + std::string(255, 'q') + "\"\n", err.take());
-}
-
-TEST(BtringTest, AppendAndComparisons)
-{
-    StderrCapture err;
-    Btring<8> s("abc");
-    s += "de";
-    EXPECT_TRUE(s == "abcde");
-    EXPECT_TRUE(s != "abcd");
-    s.append("fgh");
-    EXPECT_STREQ("abcdefg", s.cString());
-    EXPECT_EQ("Btring::append() LONG TEXT: [5]\"abcde\" + [3]\"fgh\"\n", err.take());
-
-    Btring<8> other("abcdefg");
-    EXPECT_TRUE(s == other);
-    other += Btring<8>("x");
-    EXPECT_STREQ("abcdefg", other.cString());
-    err.take();
-    EXPECT_EQ(7u, Btring<8>::maxLength());
-}
-
-TEST(BtringTest, MakeEmptyClearsOnlyTheFirstByte)
-{
-    Btring<8> s("abcdef");
+    EXPECT_EQ(0, memcmp("xy\0\0\0\0\0", s.cString(), 8));
+    s = "abcdef";
     s.makeEmpty();
     EXPECT_TRUE(s.isEmpty());
     EXPECT_EQ(0u, s.length());
@@ -105,54 +65,30 @@ TEST(BtringTest, MakeEmptyClearsOnlyTheFirstByte)
     EXPECT_EQ(8u, sizeof(s));
 }
 
-TEST(PtringTest, SameRulesOverTheCallersBuffer)
+TEST_F(BtringTest, PtringKeepsTheSameRulesOverTheCallersBuffer)
 {
-    StderrCapture err;
     char buf[8];
     Ptring p(buf, sizeof(buf), "12345678");
-    EXPECT_STREQ("1234567", buf);
-    EXPECT_EQ("Ptring::operator=() LONG TEXT: [8]\"12345678\"\n", err.take());
-
-    p.printf("%s", "abcdefg");
-    EXPECT_EQ("Ptring::printf() LONG TEXT : [7]\"abcdefg\"\n", err.take());
-
+    EXPECT_EQ("1234567|Ptring::operator=() LONG TEXT: [8]\"12345678\"\n", seen(buf));
+    EXPECT_EQ("abcdefg|Ptring::printf() LONG TEXT : [7]\"abcdefg\"\n", seen(p.printf("abcdefg")));
     p = "ab";
-    p.appendf("%s", "cdefgh");
-    EXPECT_STREQ("abcdefg", buf);
-    EXPECT_EQ("Ptring::appendf() LONG TEXT : [7]\"abcdefg\"\n", err.take());
-
+    EXPECT_EQ("abcdefg|Ptring::appendf() LONG TEXT : [7]\"abcdefg\"\n", seen(p.appendf("cdefgh")));
     p = "abc";
-    p.append("de");
-    EXPECT_STREQ("abcde", buf);
-    EXPECT_EQ("", err.take());
-    p.append("xyz");
-    EXPECT_STREQ("abcdexy", buf);
-    EXPECT_EQ("Ptring::append() LONG TEXT: [5]\"abcde\" + [3]\"xyz\"\n", err.take());
-
+    EXPECT_EQ("abcde|", seen(p.append("de")));
+    EXPECT_EQ(
+        "abcdexy|Ptring::append() LONG TEXT: [5]\"abcde\" + [3]\"xyz\"\n", seen(p.append("xyz")));
     // Onto a full text: the line is written and nothing is copied.
-    p.append("z");
-    EXPECT_STREQ("abcdexy", buf);
-    EXPECT_EQ("Ptring::append() LONG TEXT: [7]\"abcdexy\" + [1]\"z\"\n", err.take());
-    EXPECT_EQ(7u, p.maxLength());
-}
+    EXPECT_EQ(
+        "abcdexy|Ptring::append() LONG TEXT: [7]\"abcdexy\" + [1]\"z\"\n", seen(p.append("z")));
 
-TEST(PtringTest, NullTextKeepsTheBufferAndCopyStringCuts)
-{
-    StderrCapture err;
-    char buf[16] = "kept";
-    Ptring view(buf, sizeof(buf), nullptr);
-    EXPECT_STREQ("kept", view.cString());
-
+    // A null text leaves the buffer as it was.
+    char kept[16] = "kept";
+    EXPECT_STREQ("kept", Ptring(kept, sizeof(kept), nullptr).cString());
     char dst[16];
-    EXPECT_EQ(dst, copyString(dst, 16, "123456789012345"));
-    EXPECT_STREQ("123456789012345", dst);
-    EXPECT_EQ("", err.take());
-    copyString(dst, 15, "123456789012345");
-    EXPECT_STREQ("12345678901234", dst);
-    EXPECT_EQ("Ptring::operator=() LONG TEXT: [15]\"123456789012345\"\n", err.take());
-
-    copyString(dst, 16, nullptr);
-    EXPECT_STREQ("12345678901234", dst);
+    EXPECT_EQ("123456789012345|", seen(copyString(dst, 16, "123456789012345")));
+    EXPECT_EQ("12345678901234|Ptring::operator=() LONG TEXT: [15]\"123456789012345\"\n",
+        seen(copyString(dst, 15, "123456789012345")));
+    EXPECT_EQ("12345678901234|", seen(copyString(dst, 16, nullptr)));
 }
 
 TEST(PtringDeathTest, NullBufferOrZeroSizeIsABrokenPrecondition)

@@ -8,15 +8,10 @@
 #include <vector>
 
 using namespace Kovan;
-using KovanTest::StderrCapture;
 
 namespace {
 
 struct Node {
-    explicit Node(int v)
-        : value(v)
-    {
-    }
     int value;
     Node* _nextNode = nullptr;
 };
@@ -33,13 +28,11 @@ std::vector<int> values(const SChain<Node>& chain)
 
 TEST(SChainTest, AddRemoveKeepsFirstLastAndCount)
 {
-    Node a(1), b(2), c(3), d(4);
+    Node a { 1 }, b { 2 }, c { 3 }, d { 4 }, e { 5 };
     SChain<Node> chain;
     chain.addToLast(&a);
     chain.remove(&a);
-    EXPECT_EQ(nullptr, chain.first());
-    EXPECT_EQ(nullptr, chain.last());
-    EXPECT_EQ(0u, chain.count());
+    EXPECT_TRUE(nullptr == chain.first() && nullptr == chain.last() && 0u == chain.count());
 
     chain.addToLast(&a);
     chain.addToLast(&b);
@@ -47,17 +40,14 @@ TEST(SChainTest, AddRemoveKeepsFirstLastAndCount)
     chain.remove(&c);
     EXPECT_EQ(&b, chain.last());
     chain.addToLast(&d);
-    EXPECT_EQ((std::vector<int> { 1, 2, 4 }), values(chain));
     chain.remove(&b);
     EXPECT_EQ((std::vector<int> { 1, 4 }), values(chain));
-    EXPECT_TRUE(chain.contains(&d));
-    EXPECT_FALSE(chain.contains(&b));
+    EXPECT_TRUE(chain.contains(&d) && !chain.contains(&b));
 
     chain.addToFirst(&c);
     chain.insertBefore(&b, &a);
-    EXPECT_EQ((std::vector<int> { 3, 2, 1, 4 }), values(chain));
-    Node e(5);
     chain.insertAfter(&e, &d);
+    EXPECT_EQ((std::vector<int> { 3, 2, 1, 4, 5 }), values(chain));
     EXPECT_EQ(&e, chain.last());
     EXPECT_EQ(5u, chain.count());
 
@@ -66,14 +56,7 @@ TEST(SChainTest, AddRemoveKeepsFirstLastAndCount)
     EXPECT_TRUE(chain.isEmpty());
     chain.addToLast(&b);
     EXPECT_EQ((std::vector<int> { 2 }), values(chain));
-}
-
-TEST(SChainDeathTest, RemovingAnElementThatIsNotThereFails)
-{
-    Node a(1), b(2);
-    SChain<Node> chain;
-    chain.addToLast(&a);
-    EXPECT_CHECK_FAILS(chain.remove(&b), "0 != t", "remove");
+    EXPECT_CHECK_FAILS(chain.remove(&a), "0 != t", "remove");
 }
 
 TEST(IpAddressTest, ParsesDottedTextAndRejectsWhatIsNotAnAddress)
@@ -83,49 +66,34 @@ TEST(IpAddressTest, ParsesDottedTextAndRejectsWhatIsNotAnAddress)
     EXPECT_EQ(172, ip.field(0));
     EXPECT_EQ(16, ip.field(1));
     EXPECT_EQ(5, ip.field(2));
-    EXPECT_EQ(1, ip.field(3));
     EXPECT_EQ(1, ip.field(7));
 
     for (const char* bad : { "256.1.1.1", "1.2.3.4.5", "1.2.3.4.", "1..2.3", " 1.2.3.4", "",
              "1.2.3.-4", "1.2.3.4x", "+1.2.3.4" }) {
         IpAddress a(9, 9, 9, 9);
         a.set(bad);
-        EXPECT_EQ(IpAddress(0, 0, 0, 0), a) << "'" << bad << "'";
-        EXPECT_FALSE(a.isValid());
+        EXPECT_TRUE(IpAddress(0, 0, 0, 0) == a && !a.isValid()) << "'" << bad << "'";
     }
-
     IpAddress partial(1, 2, 3, 4);
     partial.set("192.168");
     EXPECT_EQ(IpAddress(192, 168, 3, 4), partial);
-
-    IpAddress zeros("010.001.000.255");
-    EXPECT_EQ(IpAddress(10, 1, 0, 255), zeros);
+    EXPECT_EQ(IpAddress(10, 1, 0, 255), IpAddress("010.001.000.255"));
+    EXPECT_FALSE(partial.fromString("8.8.4.256"));
 }
 
 TEST(IpAddressTest, WordViewIsNetworkOrderInMemoryAndTextRoundTrips)
 {
-    IpAddress ip(192, 168, 1, 2);
-    uint32 word = ip.toUint32();
+    const uint32 word = IpAddress(192, 168, 1, 2).toUint32();
     const uint8* bytes = reinterpret_cast<const uint8*>(&word);
-    EXPECT_EQ(192, bytes[0]);
-    EXPECT_EQ(2, bytes[3]);
+    EXPECT_TRUE(192 == bytes[0] && 2 == bytes[3]);
     IpAddress other;
     other.fromUint32(word);
-    EXPECT_TRUE(other == ip);
-    other.setField(3, 3);
-    EXPECT_TRUE(other != ip);
+    EXPECT_EQ(IpAddress(192, 168, 1, 2), other);
 
-    StderrCapture err;
+    KovanTest::StderrCapture err;
     char text[16];
     EXPECT_STREQ("255.255.255.255", IpAddress(255, 255, 255, 255).toString(text));
-    EXPECT_STREQ("0.0.0.0", IpAddress().toString(text));
     EXPECT_EQ("", err.take());
-
-    IpAddress parsed;
-    EXPECT_TRUE(parsed.fromString("8.8.4.4"));
-    EXPECT_FALSE(parsed.fromString("8.8.4.256"));
-    parsed = "127.0.0.1";
-    EXPECT_EQ(IpAddress(127, 0, 0, 1), parsed);
 }
 
 TEST(IpAddressDeathTest, FieldRangesAreChecked)
@@ -141,12 +109,10 @@ TEST(IpAddressDeathTest, FieldRangesAreChecked)
 
 TEST(TypesTest, MinReturnsTheSecondOnATieAndAbsIsTheDistance)
 {
-    uint32 a = 5, b = 5;
+    uint32 a = 5, b = 5, c = 3;
     EXPECT_EQ(&b, &_min(a, b));
-    uint32 c = 3;
     EXPECT_EQ(&c, &_min(c, a));
     EXPECT_EQ(4, _abs(5, 9));
     EXPECT_EQ(4, _abs(9, 5));
-    long t1 = -10, t2 = 20;
-    EXPECT_EQ(30, _abs(t1, t2));
+    EXPECT_EQ(30L, _abs(-10L, 20L));
 }

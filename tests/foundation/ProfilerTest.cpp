@@ -25,27 +25,22 @@ std::vector<std::string> chainNames()
 TEST(ProfilerTest, RunsAccumulateAndResetKeepsNameAndChain)
 {
     Profiler p("stretch");
-    EXPECT_EQ(0u, p.count());
-    EXPECT_EQ(4294967295u, p.minTick());
-    EXPECT_EQ(0u, p.maxTick());
-    EXPECT_EQ(0u, p.average());
-
-    p.begin();
-    Thread::sleep(5);
-    p.end(7);
-    EXPECT_EQ(1u, p.count());
-    EXPECT_GE(p.minTick(), 4u);
-    EXPECT_EQ(p.minTick(), p.maxTick());
-    p.begin();
-    p.end(3);
-    EXPECT_EQ(2u, p.count());
-    EXPECT_EQ(10u, p.userData());
-    EXPECT_LE(p.minTick(), p.maxTick());
-    EXPECT_EQ(p.totalTick() / 2, p.average());
-
-    p.reset();
-    EXPECT_EQ(0u, p.count());
-    EXPECT_EQ(4294967295u, p.minTick());
+    for (int pass = 0; pass < 2; ++pass) {
+        EXPECT_EQ(0u, p.count());
+        EXPECT_EQ(4294967295u, p.minTick());
+        EXPECT_EQ(0u, p.maxTick());
+        p.begin();
+        Thread::sleep(5);
+        p.end(7);
+        EXPECT_GE(p.minTick(), 4u);
+        EXPECT_EQ(p.minTick(), p.maxTick());
+        p.begin();
+        p.end(3);
+        EXPECT_EQ(2u, p.count());
+        EXPECT_EQ(10u, p.userData());
+        EXPECT_EQ(p.totalTick() / 2, p.average());
+        p.reset();
+    }
     EXPECT_STREQ("stretch", p.name());
     EXPECT_EQ(std::vector<std::string> { "stretch" }, chainNames());
 }
@@ -53,18 +48,10 @@ TEST(ProfilerTest, RunsAccumulateAndResetKeepsNameAndChain)
 TEST(ProfilerTest, DestroyingTheMiddleKeepsTheOthersInOrder)
 {
     Profiler a("a");
-    {
-        Profiler b("b");
-        Profiler c("c");
-        EXPECT_EQ((std::vector<std::string> { "a", "b", "c" }), chainNames());
-    }
     Profiler* b = new Profiler("b");
     Profiler c("c");
+    EXPECT_EQ((std::vector<std::string> { "a", "b", "c" }), chainNames());
     delete b;
     EXPECT_EQ((std::vector<std::string> { "a", "c" }), chainNames());
-}
-
-TEST(ProfilerDeathTest, NameIsRequired)
-{
     EXPECT_CHECK_FAILS(Profiler(nullptr), "0 != name", "Profiler");
 }

@@ -7,6 +7,7 @@
 #include "foundation/Tick.h"
 
 #include <atomic>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <string>
@@ -17,7 +18,6 @@ using KovanTest::StderrCapture;
 
 namespace {
 
-// Runs a function as its body and reports the policy the system actually applied.
 class FuncThread : public Thread {
 public:
     FuncThread(const char* name, std::function<void()> body)
@@ -35,102 +35,101 @@ private:
 
 } // namespace
 
-TEST(SyncFlagTest, SignalBeforeWaitIsConsumedAndTwoSignalsWakeOnce)
+TEST(SyncFlagTest, SignalsAreConsumedOnceAndTimeoutsWaitTheirTime)
 {
     SyncFlag flag;
+    flag.signal();
     flag.signal();
     EXPECT_TRUE(flag.isSignaled());
     EXPECT_EQ(SyncFlag::SIGNALED, flag.waitForSignal(0));
     EXPECT_FALSE(flag.isSignaled());
-
-    flag.signal();
-    flag.signal();
-    EXPECT_EQ(SyncFlag::SIGNALED, flag.waitForSignal(100));
-    uint32 before = currentTick();
+    const uint32 before = currentTick();
     EXPECT_EQ(SyncFlag::TIMEOUT, flag.waitForSignal(100));
     EXPECT_GE(diffTick(before, currentTick()), 90u);
-    EXPECT_FALSE(flag.isSignaled());
-
     flag.signal();
     flag.reset();
     EXPECT_EQ(SyncFlag::TIMEOUT, flag.waitForSignal(1));
+
+    EXPECT_EQ(32u, diffTick(4294967280u, 16u));
+    const uint32 t0 = currentTick();
+    Thread::sleep(20);
+    EXPECT_GE(diffTick(t0, currentTick()), 19u);
 }
 
 TEST(SyncFlagTest, SignalFromAnotherThreadIsNeverLost)
 {
     // A ping-pong: every round must be answered; a lost signal shows as a TIMEOUT.
     SyncFlag ping, pong;
-    const int rounds = 500;
     std::atomic<int> timeouts { 0 };
     FuncThread peer("pong", [&] {
-        for (int i = 0; i < rounds; ++i) {
-            if (SyncFlag::TIMEOUT == ping.waitForSignal(5000))
-                ++timeouts;
+        for (int i = 0; i < 500; ++i) {
+            timeouts += SyncFlag::TIMEOUT == ping.waitForSignal(5000);
             pong.signal();
         }
     });
     StderrCapture err;
     ASSERT_TRUE(peer.run());
-    for (int i = 0; i < rounds; ++i) {
+    for (int i = 0; i < 500; ++i) {
         ping.signal();
-        if (SyncFlag::TIMEOUT == pong.waitForSignal(5000))
-            ++timeouts;
+        timeouts += SyncFlag::TIMEOUT == pong.waitForSignal(5000);
     }
     peer.join();
     EXPECT_EQ(0, timeouts.load());
 }
 
-TEST(TickTest, DiffAcrossTheWrapAndSleepLength)
-{
-    EXPECT_EQ(32u, diffTick(4294967280u, 16u));
-    EXPECT_EQ(0u, diffTick(7u, 7u));
-    uint32 t0 = currentTick();
-    Thread::sleep(20);
-    uint32 d = diffTick(t0, currentTick());
-    EXPECT_GE(d, 19u);
-    EXPECT_LT(d, 5000u);
-}
-
-TEST(ThreadTest, LifecycleTraceLinesAndLookups)
+TEST(ThreadTest, LifecycleTraceLinesLookupsAndSchedule)
 {
     StderrCapture err;
+    const std::string name(40, 'n'), cut(31, 'n');
     SyncFlag release, entered;
-    std::atomic<pid_t> seenId { 0 };
-    FuncThread t("worker", [&] {
-        seenId = static_cast<pid_t>(gettid());
+    std::atomic<int> policy { -1 }, priority { -1 }, tid { 0 };
+    FuncThread t(name.c_str(), [&] {
+        tid = static_cast<int>(gettid());
+        // NORMAL keeps the priority asked for but runs under SCHED_OTHER at 0.
+        t.setPriority(50, Thread::NORMAL);
+        sched_param p;
+        int pol = 0;
+        pthread_getschedparam(pthread_self(), &pol, &p);
+        policy = pol;
+        priority = p.sched_priority;
         entered.signal();
         release.waitForSignal(0);
     });
-    EXPECT_FALSE(t.isAlive());
+    EXPECT_EQ(cut, t.name());
+    // Never run: quit and join do nothing and write nothing.
     t.quit();
     t.join();
-    EXPECT_EQ("", err.take());
+    EXPECT_EQ("Btring::operator=() LONG TEXT: [40]\"" + name + "\"\n", err.take());
 
     ASSERT_TRUE(t.run());
     EXPECT_TRUE(t.isAlive());
     // The body runs only after the thread has entered the chain.
     ASSERT_EQ(SyncFlag::SIGNALED, entered.waitForSignal(5000));
-    EXPECT_EQ(&t, Thread::findThread("worker"));
+    EXPECT_EQ(&t, Thread::findThread(cut.c_str()));
     EXPECT_EQ(&t, Thread::findThread(t.id()));
     EXPECT_EQ(nullptr, Thread::findThread("nobody"));
     t.quit();
     release.signal();
     t.join();
     EXPECT_FALSE(t.isAlive());
-    EXPECT_EQ(nullptr, Thread::findThread("worker"));
+    EXPECT_EQ(nullptr, Thread::findThread(cut.c_str()));
+    EXPECT_EQ(SCHED_OTHER, policy.load());
+    EXPECT_EQ(0, priority.load());
+    EXPECT_TRUE(50 == t.priority() && Thread::NORMAL == t.policy());
 
-    std::string id = std::to_string(seenId.load());
-    std::string started = "Thread[\"worker\":" + id + "] is started. (total 1 threads)\n";
-    std::string quitLine = "Thread[\"worker\"] is quit-requested\n";
-    std::string finished = "Thread[\"worker\":" + id + "] is finished. (total 0 threads)\n";
-    std::string joining = "Thread[\"worker\"] is joining...\n";
-    std::string joined = "Thread[\"worker\"] is joining...done\n";
-    std::string got = err.take();
+    const std::string id = std::to_string(tid.load());
+    const std::string started
+        = "Thread[\"" + cut + "\":" + id + "] is started. (total 1 threads)\n";
+    const std::string quit = "Thread[\"" + cut + "\"] is quit-requested\n";
+    const std::string finished
+        = "Thread[\"" + cut + "\":" + id + "] is finished. (total 0 threads)\n";
+    const std::string joining = "Thread[\"" + cut + "\"] is joining...\n";
+    const std::string joined = "Thread[\"" + cut + "\"] is joining...done\n";
     // The worker ends on its own once released: join either catches it alive (and traces) or
     // finds it already finished (and stays silent).
-    EXPECT_TRUE(got == started + quitLine + joining + finished + joined
-        || got == started + quitLine + finished + joining + joined
-        || got == started + quitLine + finished)
+    const std::string got = err.take();
+    EXPECT_TRUE(got == started + quit + joining + finished + joined
+        || got == started + quit + finished + joining + joined || got == started + quit + finished)
         << got;
 
     // A joined thread can run again.
@@ -140,58 +139,20 @@ TEST(ThreadTest, LifecycleTraceLinesAndLookups)
     EXPECT_FALSE(t.isAlive());
 }
 
-TEST(ThreadTest, LongNameIsCutAndShownCut)
-{
-    StderrCapture err;
-    std::string name(40, 'n');
-    FuncThread t(name.c_str(), [] {});
-    std::string cut(31, 'n');
-    EXPECT_STREQ(cut.c_str(), t.name());
-    ASSERT_TRUE(t.run());
-    t.join();
-    std::string out = err.take();
-    EXPECT_EQ(0u, out.find("Btring::operator=() LONG TEXT: [40]\"" + name + "\"\n"));
-    EXPECT_NE(std::string::npos, out.find("Thread[\"" + cut + "\":"));
-}
-
-TEST(ThreadTest, NormalPolicyStoresThePriorityButRunsUnderSchedOther)
-{
-    std::atomic<int> policy { -1 }, priority { -1 };
-    FuncThread* self = nullptr;
-    FuncThread t("sched", [&] {
-        self->setPriority(50, Thread::NORMAL);
-        sched_param p;
-        int pol = 0;
-        pthread_getschedparam(pthread_self(), &pol, &p);
-        policy = pol;
-        priority = p.sched_priority;
-    });
-    self = &t;
-    StderrCapture err;
-    ASSERT_TRUE(t.run());
-    t.join();
-    EXPECT_EQ(SCHED_OTHER, policy.load());
-    EXPECT_EQ(0, priority.load());
-    EXPECT_EQ(50, t.priority());
-    EXPECT_EQ(Thread::NORMAL, t.policy());
-}
-
 TEST(ThreadDeathTest, PreconditionsOfRunAndSetPriority)
 {
     FuncThread idle("idle", [] {});
     EXPECT_CHECK_FAILS(idle.setPriority(10, Thread::NORMAL), "isAlive()", "setPriority");
+    SyncFlag hold;
+    FuncThread busy("busy", [&] { hold.waitForSignal(0); });
     EXPECT_CHECK_FAILS(
         {
-            SyncFlag hold;
-            FuncThread busy("busy", [&] { hold.waitForSignal(0); });
             busy.run();
             busy.setPriority(100, Thread::NORMAL);
         },
         "0 <= priority && priority <= 99", "setPriority");
     EXPECT_CHECK_FAILS(
         {
-            SyncFlag hold;
-            FuncThread busy("busy", [&] { hold.waitForSignal(0); });
             busy.run();
             busy.run();
         },
@@ -200,7 +161,7 @@ TEST(ThreadDeathTest, PreconditionsOfRunAndSetPriority)
 
 namespace {
 
-// Counts its passes; suspends itself after each pass when asked to.
+// Each pass is counted, can be held until the test lets it go, and can park the looper.
 class CountingLooper : public Looper {
 public:
     CountingLooper()
@@ -208,14 +169,17 @@ public:
     {
     }
     std::atomic<int> passes { 0 };
-    std::atomic<bool> suspendEachPass { true };
-    SyncFlag passDone;
+    std::atomic<bool> holdPass { false }, suspendAfterPass { true };
+    SyncFlag inPass, proceed, passDone;
 
 protected:
     void looperFunc() override
     {
         ++passes;
-        if (suspendEachPass)
+        inPass.signal();
+        if (holdPass)
+            proceed.waitForSignal(5000);
+        if (suspendAfterPass)
             suspend();
         passDone.signal();
     }
@@ -223,39 +187,34 @@ protected:
 
 } // namespace
 
-TEST(LooperTest, SuspendResumeQuitAcrossManyRuns)
+TEST(LooperTest, SuspendResumeAndQuitRacesAcrossManyRuns)
 {
     StderrCapture err;
     for (int run = 0; run < 200; ++run) {
         CountingLooper looper;
+        // The looper parks itself after each pass; a resume at any moment is never lost, even
+        // between its suspend and its wait, and a quit wakes it for good.
         ASSERT_TRUE(looper.run());
         ASSERT_EQ(SyncFlag::SIGNALED, looper.passDone.waitForSignal(5000));
-        // The looper parks itself after the pass; a resume at any moment is never lost, even
-        // between its suspend and its wait.
         looper.resume();
         ASSERT_EQ(SyncFlag::SIGNALED, looper.passDone.waitForSignal(5000)) << run;
-        EXPECT_GE(looper.passes.load(), 2);
         looper.quit();
         looper.join();
+        EXPECT_EQ(2, looper.passes.load());
         EXPECT_EQ(Looper::READY, looper.state());
-        err.take();
-    }
-}
 
-TEST(LooperTest, QuitWhileWorkingEndsAfterTheCurrentPass)
-{
-    StderrCapture err;
-    for (int run = 0; run < 200; ++run) {
-        CountingLooper looper;
-        looper.suspendEachPass = false;
+        // Run again; a quit during a pass ends the loop when that pass returns.
+        looper.passes = 0;
+        looper.inPass.reset();
+        looper.holdPass = true;
+        looper.suspendAfterPass = false;
         ASSERT_TRUE(looper.run());
-        looper.passDone.waitForSignal(5000);
+        ASSERT_EQ(SyncFlag::SIGNALED, looper.inPass.waitForSignal(5000));
         looper.quit();
+        looper.proceed.signal();
         looper.join();
-        int after = looper.passes.load();
+        EXPECT_EQ(1, looper.passes.load()) << run;
         EXPECT_EQ(Looper::READY, looper.state());
-        EXPECT_FALSE(looper.isAlive());
-        EXPECT_EQ(after, looper.passes.load());
         err.take();
     }
 }
@@ -264,20 +223,17 @@ TEST(LooperTest, ResumeOnAWorkingLooperDoesNotCancelTheNextSuspend)
 {
     StderrCapture err;
     CountingLooper looper;
-    looper.suspendEachPass = false;
+    looper.holdPass = true;
     ASSERT_TRUE(looper.run());
-    looper.passDone.waitForSignal(5000);
+    ASSERT_EQ(SyncFlag::SIGNALED, looper.inPass.waitForSignal(5000));
     looper.resume(); // WORKING: no effect
-    looper.suspendEachPass = true;
-    looper.passDone.waitForSignal(5000);
-    // Wait until it is parked, then check that no stray signal wakes it.
-    while (!looper.isSuspend())
-        Thread::yield();
-    int parked = looper.passes.load();
-    looper.passDone.reset();
-    EXPECT_EQ(SyncFlag::TIMEOUT, looper.passDone.waitForSignal(50));
-    EXPECT_EQ(parked, looper.passes.load());
+    looper.proceed.signal();
+    ASSERT_EQ(SyncFlag::SIGNALED, looper.passDone.waitForSignal(5000));
+    // Parked: no stray signal starts another pass.
+    EXPECT_EQ(SyncFlag::TIMEOUT, looper.inPass.waitForSignal(50));
+    EXPECT_TRUE(looper.isSuspend());
     looper.quit();
     looper.join();
+    EXPECT_EQ(1, looper.passes.load());
     EXPECT_EQ(Looper::READY, looper.state());
 }
