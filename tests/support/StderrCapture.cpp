@@ -35,16 +35,15 @@ void StderrCapture::restore()
 std::string StderrCapture::take()
 {
     fflush(stderr);
+    // The file only grows: reading from where the last take() stopped, without moving the
+    // shared file offset or truncating, cannot lose a line another thread writes meanwhile.
     std::string out;
     char buf[4096];
-    lseek(_fileFd, 0, SEEK_SET);
     ssize_t n;
-    while ((n = read(_fileFd, buf, sizeof(buf))) > 0)
+    while ((n = pread(_fileFd, buf, sizeof(buf), static_cast<off_t>(_taken))) > 0) {
         out.append(buf, static_cast<size_t>(n));
-    // Start the next take() afresh.
-    if (ftruncate(_fileFd, 0) != 0)
-        throw std::runtime_error("StderrCapture: ftruncate failed");
-    lseek(_fileFd, 0, SEEK_SET);
+        _taken += n;
+    }
     return out;
 }
 

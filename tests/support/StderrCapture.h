@@ -13,7 +13,8 @@ public:
     StderrCapture(const StderrCapture&) = delete;
     StderrCapture& operator=(const StderrCapture&) = delete;
 
-    // Everything written since construction or the last take(); capture goes on.
+    // Everything written since construction or the last take(); capture goes on. Other threads
+    // may go on writing meanwhile: nothing they write is lost.
     std::string take();
 
 private:
@@ -21,6 +22,7 @@ private:
 
     int _savedFd;
     int _fileFd;
+    long long _taken = 0; // bytes of the file already returned by take()
 };
 
 // An extended regular expression that matches `text` literally, for death tests.
