@@ -55,6 +55,13 @@ TEST_F(ChannelTest, ANewChannelIsClosedAndOpeningAgainClosesTheFirstSocket)
     EXPECT_FALSE(channel.isOpen());
     EXPECT_EQ(SocketApiWrapper::INVALID_FD, channel.sockfd());
     EXPECT_TRUE(channel.localAddress()->isUnresolved()); // the query on -1 fails quietly
+    ByteBuffer buffer(4);
+    buffer.position(1);
+    EXPECT_EQ(-1, channel.read(&buffer));
+    EXPECT_EQ(EBADF, SocketApiWrapper::errorCode());
+    EXPECT_EQ(-1, channel.write(&buffer));
+    EXPECT_EQ(1, buffer.position());
+    expectSocketError(EBADF, [&] { channel.shutdownOutput(); });
     channel.close();
 
     int before = openDescriptorCount();
@@ -87,10 +94,11 @@ TEST_F(ChannelTest, FailedConnectsTraceTheErrorAndKeepTheChannelAsItWas)
     EXPECT_EQ("", capture.take());
 }
 
-TEST_F(ChannelTest, ConnectAcceptReadWriteAndShutdown)
+TEST_F(ChannelTest, ConnectAcceptShortWritesReadAndShutdown)
 {
     ServerSocketChannel server;
-    SocketChannel client, peer;
+    ShortWriteChannel client;
+    SocketChannel peer;
     Closer c1 { server }, c2 { client }, c3 { peer };
     SocketAddress endpoint = listen(server);
     client.open();
@@ -100,15 +108,22 @@ TEST_F(ChannelTest, ConnectAcceptReadWriteAndShutdown)
     EXPECT_STREQ("Unknown", client.remoteAddress()->hostName());
     EXPECT_EQ(endpoint.port(), client.remoteAddress()->port());
 
-    server.accept(&peer);
+    peer.open();
+    int before = openDescriptorCount();
+    server.accept(&peer); // closes the socket the channel had
+    EXPECT_EQ(before, openDescriptorCount());
     EXPECT_FALSE(peer.isConnected());
     EXPECT_STREQ("127.0.0.1", peer.remoteAddress()->hostAddress());
     EXPECT_EQ(client.localAddress()->port(), peer.remoteAddress()->port());
     EXPECT_EQ(endpoint.port(), peer.localAddress()->port());
 
+    // Each write moves the position by what the system took, four bytes at a time here.
     ByteBuffer out(16);
     out.put("hello, ", 7).putInt(0x01020304).flip();
-    EXPECT_EQ(11, client.write(&out));
+    EXPECT_EQ(4, client.write(&out));
+    EXPECT_EQ(4, out.position());
+    EXPECT_EQ(4, client.write(&out));
+    EXPECT_EQ(3, client.write(&out));
     EXPECT_EQ(11, out.position());
     ByteBuffer in(32);
     in.position(2);
@@ -128,40 +143,8 @@ TEST_F(ChannelTest, ConnectAcceptReadWriteAndShutdown)
     EXPECT_TRUE(client.remoteAddress()->isUnresolved());
 }
 
-TEST_F(ChannelTest, ShortWritesFailedCallsAndAdoptionOverAnOpenSocket)
-{
-    ServerSocketChannel server;
-    ShortWriteChannel client;
-    SocketChannel peer;
-    Closer c1 { server }, c2 { client }, c3 { peer };
-    SocketAddress endpoint = listen(server);
-    client.open();
-    client.connect(&endpoint);
-    peer.open();
-    int before = openDescriptorCount();
-    server.accept(&peer); // closes the socket the channel had
-    EXPECT_EQ(before, openDescriptorCount());
-
-    ByteBuffer out(10);
-    out.put("0123456789", 10).flip();
-    EXPECT_EQ(4, client.write(&out));
-    EXPECT_EQ(4, out.position());
-
-    SocketChannel closed;
-    ByteBuffer buffer(4);
-    buffer.position(1);
-    EXPECT_EQ(-1, closed.read(&buffer));
-    EXPECT_EQ(EBADF, SocketApiWrapper::errorCode());
-    EXPECT_EQ(-1, closed.write(&buffer));
-    EXPECT_EQ(1, buffer.position());
-    expectSocketError(EBADF, [&] { closed.shutdownOutput(); });
-}
-
 TEST_F(ChannelTest, ServerBindAcceptAndReuse)
 {
-    char hostName[256] = {};
-    gethostname(hostName, sizeof(hostName) - 1);
-    hostName[50] = '\0';
     ServerSocketChannel server, second;
     Closer c1 { server }, c2 { second };
     expectSocketError(EBADF, [&] { server.setReuseAddress(true); });
@@ -172,7 +155,7 @@ TEST_F(ChannelTest, ServerBindAcceptAndReuse)
     EXPECT_TRUE(server.isBound());
     EXPECT_EQ(boundPort(server.sockfd()), uint16(server.localAddress()->port()));
     EXPECT_STREQ("0.0.0.0", server.localAddress()->hostAddress());
-    EXPECT_STREQ(hostName, server.localAddress()->hostName());
+    EXPECT_STREQ(SocketAddress::localAddress()->hostName(), server.localAddress()->hostName());
 
     second.open();
     second.setReuseAddress(true);
