@@ -27,7 +27,6 @@ TEST(TimeFormatterTest, BuiltInFormats)
     EXPECT_STREQ("%d.%m.%Y", TimeFormatter(2, '.').format());
     // Outside the table there is no format.
     EXPECT_FALSE(TimeFormatter(14, '/').isValid());
-    EXPECT_TRUE(TimeFormatter(13, '/').isValid());
 
     const Time t(2009, 3, 7, 13, 5, 9);
     EXPECT_EQ("07.03.09", printed(TimeFormatter(5, '.'), t));
@@ -41,7 +40,6 @@ TEST(TimeFormatterTest, AmPmTextsReplaceTheMarker)
 {
     TimeFormatter f(10, ':');
     f.setAmpmString("am", "nachm");
-    EXPECT_STREQ("nachm", f.pmString());
     EXPECT_EQ("01:05 nachm", printed(f, Time(2009, 3, 7, 13, 5, 0)));
     EXPECT_EQ("11:59 am", printed(f, Time(2009, 3, 7, 11, 59, 0)));
     EXPECT_EQ("12:00 nachm", printed(f, Time(2009, 3, 7, 12, 0, 0)));
@@ -57,9 +55,9 @@ TEST(TimeFormatterTest, AmPmTextsReplaceTheMarker)
 TEST(TimeFormatterTest, OverlongTextsAreCutOrEmpty)
 {
     KovanTest::StderrCapture err;
-    TimeFormatter f("%Y-%m-%d %H:%M:%S and then more text");
-    EXPECT_EQ(31u, std::string(f.format()).size());
-    EXPECT_NE(std::string::npos, err.take().find("LONG TEXT"));
+    const std::string format = "%Y-%m-%d %H:%M:%S and then more text";
+    EXPECT_EQ(format.substr(0, 31), TimeFormatter(format.c_str()).format());
+    EXPECT_EQ("Btring::operator=() LONG TEXT: [36]\"" + format + "\"\n", err.take());
     char small[5] = { 'x', 'x', 'x', 'x', 'x' };
     TimeFormatter(0, '/').print(small, sizeof(small), Time(2009, 3, 7, 0, 0, 0));
     EXPECT_EQ('\0', small[0]);
