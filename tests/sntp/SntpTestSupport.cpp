@@ -21,11 +21,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int msLeft(Clock::time_point deadline)
-{
-    return static_cast<int>(std::max(0ll, -msSince(deadline)));
-}
-
 std::string failure(const char* what) { return std::string(what) + ": " + strerror(errno); }
 
 struct PrivateNetwork {
@@ -151,8 +146,8 @@ std::string ScriptedServer::reply(
 
 Child::Child(const std::vector<std::string>& argv, const std::vector<std::string>& env)
 {
-    int out[2], err[2];
-    if (0 != pipe2(out, O_CLOEXEC) || 0 != pipe2(err, O_CLOEXEC)) {
+    int o[2], e[2];
+    if (0 != pipe2(o, O_CLOEXEC) || 0 != pipe2(e, O_CLOEXEC)) {
         ADD_FAILURE() << failure("pipe");
         return;
     }
@@ -162,61 +157,50 @@ Child::Child(const std::vector<std::string>& argv, const std::vector<std::string
         for (const std::string& word : *words)
             args.push_back(word.c_str());
     args.push_back(nullptr);
-    _pid = fork();
-    if (0 == _pid) {
-        dup2(out[1], 1);
-        dup2(err[1], 2);
+    pid = fork();
+    if (0 == pid) {
+        dup2(o[1], 1);
+        dup2(e[1], 2);
         execvp(args[0], const_cast<char* const*>(args.data()));
         _exit(127);
     }
-    close(out[1]);
-    close(err[1]);
-    _fds[0] = out[0];
-    _fds[1] = err[0];
-    if (_pid < 0)
+    close(o[1]);
+    close(e[1]);
+    _fds[0] = o[0];
+    _fds[1] = e[0];
+    if (pid < 0)
         ADD_FAILURE() << failure("fork");
 }
 
-void Child::pump(int timeoutMs)
+bool Child::pumpUntil(const std::function<bool()>& done, int timeoutMs)
 {
-    pollfd p[2] = { { _fds[0], POLLIN, 0 }, { _fds[1], POLLIN, 0 } };
-    if (poll(p, 2, timeoutMs) <= 0)
-        return;
-    for (int i = 0; i < 2; ++i) {
-        if (p[i].fd < 0 || !(p[i].revents & (POLLIN | POLLHUP)))
-            continue;
-        char buffer[4096];
-        const ssize_t n = read(p[i].fd, buffer, sizeof(buffer));
-        if (n > 0) {
-            (i ? _err : _out).append(buffer, static_cast<size_t>(n));
-        } else if (0 == n) {
-            close(_fds[i]);
-            _fds[i] = -1;
+    const auto start = Clock::now();
+    while (!done() && msSince(start) < timeoutMs && pid > 0) {
+        pollfd p[2] = { { _fds[0], POLLIN, 0 }, { _fds[1], POLLIN, 0 } };
+        poll(p, 2, static_cast<int>(std::min(50ll, std::max(0ll, timeoutMs - msSince(start)))));
+        for (int i = 0; i < 2; ++i) {
+            char buffer[4096];
+            const ssize_t n = p[i].revents ? read(_fds[i], buffer, sizeof(buffer)) : -1;
+            if (n > 0)
+                (i ? err : out).append(buffer, static_cast<size_t>(n));
+            else if (0 == n && 0 == close(_fds[i]))
+                _fds[i] = -1;
         }
+        _exited = _exited || waitpid(pid, &_status, WNOHANG) == pid;
     }
+    return done();
 }
 
 bool Child::waitForOutput(const std::function<bool(const std::string&)>& done, int timeoutMs)
 {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done(_out) && Clock::now() < deadline && (_fds[0] >= 0 || _fds[1] >= 0))
-        pump(std::min(msLeft(deadline), 100));
-    return done(_out);
+    return pumpUntil([&] { return done(out) || (_fds[0] < 0 && _fds[1] < 0); }, timeoutMs)
+        && done(out);
 }
 
 bool Child::wait(int timeoutMs, int* exitStatus)
 {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!_exited && _pid > 0) {
-        _exited = waitpid(_pid, &_status, WNOHANG) == _pid;
-        if (!_exited && Clock::now() >= deadline)
-            return false;
-        pump(_exited ? 0 : std::min(msLeft(deadline), 50));
-    }
-    // Whatever is still in the pipes, for a bounded time (a grandchild could hold them open).
-    const auto drainDeadline = Clock::now() + std::chrono::milliseconds(500);
-    while ((_fds[0] >= 0 || _fds[1] >= 0) && Clock::now() < drainDeadline)
-        pump(50);
+    // (A grandchild holding the pipes open only makes this wait its limit.)
+    pumpUntil([&] { return _exited && _fds[0] < 0 && _fds[1] < 0; }, timeoutMs);
     if (exitStatus)
         *exitStatus = WIFEXITED(_status) ? WEXITSTATUS(_status) : 128 + WTERMSIG(_status);
     return _exited;
@@ -224,17 +208,16 @@ bool Child::wait(int timeoutMs, int* exitStatus)
 
 void Child::stop()
 {
-    if (_pid > 0 && !_exited) {
-        kill(_pid, SIGTERM);
+    if (pid > 0 && !_exited) {
+        kill(pid, SIGTERM);
         if (!wait(1000)) {
-            kill(_pid, SIGKILL);
+            kill(pid, SIGKILL);
             wait(5000);
         }
     }
     for (int& fd : _fds)
-        if (fd >= 0)
-            close(fd);
-    _fds[0] = _fds[1] = -1;
+        if (fd >= 0 && 0 == close(fd))
+            fd = -1;
 }
 
 std::string rawQuery(int port, const std::string& request, int timeoutMs)
@@ -254,10 +237,10 @@ std::string rawQuery(int port, const std::string& request, int timeoutMs)
 Chronyd::Chronyd()
 {
     char name[] = "/tmp/kovan-sntp-XXXXXX";
-    _dir = mkdtemp(name) ? name : "";
-    const std::string conf = _dir + "/chrony.conf";
+    dir = mkdtemp(name) ? name : "";
+    const std::string conf = dir + "/chrony.conf";
     // chronyd drops to its own user and still writes its files here.
-    FILE* f = _dir.empty() || 0 != chmod(name, 0777) ? nullptr : fopen(conf.c_str(), "w");
+    FILE* f = dir.empty() || 0 != chmod(name, 0777) ? nullptr : fopen(conf.c_str(), "w");
     if (!f) {
         ADD_FAILURE() << failure("cannot write chronyd's configuration");
         return;
@@ -268,31 +251,22 @@ Chronyd::Chronyd()
         "driftfile %s/chrony.drift\n",
         name, name);
     fclose(f);
-    _child.reset(new Child({ "chronyd", "-x", "-d", "-f", conf }));
-
-    // Bounded poll: chronyd answers within a second or two of starting.
+    child.reset(new Child({ "chronyd", "-x", "-d", "-f", conf }));
+    // Bounded: chronyd answers within a second or two of starting.
     std::string request(48, '\0');
     request[0] = Kovan::SNTP_CLIENT_LI_VN_MODE;
-    const auto deadline = Clock::now() + std::chrono::seconds(15);
     int status = 0;
-    while (!_ready && Clock::now() < deadline && !_child->wait(50, &status))
-        _ready = !rawQuery(123, request, 200).empty();
-    if (!_ready)
-        ADD_FAILURE() << "chronyd did not answer (exit " << status << "): " << _child->err();
+    eventually(
+        [&] { return child->wait(50, &status) || (ready = !rawQuery(123, request, 200).empty()); },
+        15000);
+    EXPECT_TRUE(ready) << "chronyd did not answer (exit " << status << "): " << child->err;
 }
 
 Chronyd::~Chronyd()
 {
-    stop();
-    if (!_dir.empty() && 0 != system(("rm -rf '" + _dir + "'").c_str()))
-        ADD_FAILURE() << "could not remove " << _dir;
-}
-
-void Chronyd::stop()
-{
-    if (_child)
-        _child->stop();
-    _ready = false;
+    child.reset();
+    if (!dir.empty() && 0 != system(("rm -rf '" + dir + "'").c_str()))
+        ADD_FAILURE() << "could not remove " << dir;
 }
 
 } // namespace SntpTest

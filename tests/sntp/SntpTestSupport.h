@@ -97,41 +97,32 @@ public:
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
 
-    pid_t pid() const { return _pid; }
-    // Reads output until `done(stdout so far)` is true or `timeoutMs` has passed; true if done.
+    // Collects output until `done(out)` holds or `timeoutMs` has passed; `done`'s value.
     bool waitForOutput(const std::function<bool(const std::string&)>& done, int timeoutMs);
-    // Waits up to `timeoutMs` for the exit; true, with the status, if it exited.
+    // Waits for the exit and the output; true, with the status, if it exited in time.
     bool wait(int timeoutMs, int* exitStatus = nullptr);
     // SIGTERM, then SIGKILL if it is still there after a second; collects the output left.
     void stop();
-    const std::string& out() const { return _out; }
-    const std::string& err() const { return _err; }
+
+    pid_t pid = -1;
+    std::string out, err;
 
 private:
-    void pump(int timeoutMs);
+    bool pumpUntil(const std::function<bool()>& done, int timeoutMs);
 
-    pid_t _pid = -1;
     int _fds[2] = { -1, -1 }; // standard output, standard error
     bool _exited = false;
     int _status = 0;
-    std::string _out;
-    std::string _err;
 };
 
 // chronyd as a local server on 127.0.0.1:123 that never touches the clock; its files live in a
-// temporary folder removed with it.
-class Chronyd {
-public:
+// temporary folder removed with it. Started and answering, or a test failure, when made.
+struct Chronyd {
     Chronyd();
     ~Chronyd();
-    // Started and answering SNTP within the bounded wait.
-    bool ready() const { return _ready; }
-    void stop();
-
-private:
-    std::string _dir;
-    std::unique_ptr<Child> _child;
-    bool _ready = false;
+    std::string dir;
+    std::unique_ptr<Child> child;
+    bool ready = false;
 };
 
 // One raw exchange with 127.0.0.1:`port`; the reply's bytes, or an empty string when nothing
