@@ -148,6 +148,15 @@ int openDevice(Device* device, int flags)
 
 bool needsMode(int flags) { return (flags & O_CREAT) || (O_TMPFILE == (flags & O_TMPFILE)); }
 
+// Every open entry: a simulated path opens its device, any other goes to the C library's own
+// entry (`real`).
+template <typename Real> int openOrPass(const char* path, int flags, Real real)
+{
+    if (Device* device = deviceFor(path))
+        return openDevice(device, flags);
+    return real();
+}
+
 } // namespace
 
 void registerDevice(const char* path, DeviceFactory factory)
@@ -253,88 +262,59 @@ extern "C" {
 
 [[noreturn]] void __chk_fail();
 
+// The mode argument is there only when the flags ask for one.
+#define KOVAN_SIM_MODE_ARGUMENT(mode, flags)                                                       \
+    mode_t mode = 0;                                                                               \
+    if (needsMode(flags)) {                                                                        \
+        va_list args;                                                                              \
+        va_start(args, flags);                                                                     \
+        mode = va_arg(args, mode_t);                                                               \
+        va_end(args);                                                                              \
+    }                                                                                              \
+    static_assert(true, "")
+
 int open(const char* path, int flags, ...)
 {
-    mode_t mode = 0;
-    if (needsMode(flags)) {
-        va_list args;
-        va_start(args, flags);
-        mode = va_arg(args, mode_t);
-        va_end(args);
-    }
-    if (Device* device = deviceFor(path))
-        return openDevice(device, flags);
-    return nextOpen()(path, flags, mode);
+    KOVAN_SIM_MODE_ARGUMENT(mode, flags);
+    return openOrPass(path, flags, [&] { return nextOpen()(path, flags, mode); });
 }
 
 int open64(const char* path, int flags, ...)
 {
-    mode_t mode = 0;
-    if (needsMode(flags)) {
-        va_list args;
-        va_start(args, flags);
-        mode = va_arg(args, mode_t);
-        va_end(args);
-    }
-    if (Device* device = deviceFor(path))
-        return openDevice(device, flags);
-    return nextOpen64()(path, flags, mode);
+    KOVAN_SIM_MODE_ARGUMENT(mode, flags);
+    return openOrPass(path, flags, [&] { return nextOpen64()(path, flags, mode); });
 }
 
 int openat(int dirfd, const char* path, int flags, ...)
 {
-    mode_t mode = 0;
-    if (needsMode(flags)) {
-        va_list args;
-        va_start(args, flags);
-        mode = va_arg(args, mode_t);
-        va_end(args);
-    }
-    if (Device* device = deviceFor(path))
-        return openDevice(device, flags);
-    return nextOpenat()(dirfd, path, flags, mode);
+    KOVAN_SIM_MODE_ARGUMENT(mode, flags);
+    return openOrPass(path, flags, [&] { return nextOpenat()(dirfd, path, flags, mode); });
 }
 
 int openat64(int dirfd, const char* path, int flags, ...)
 {
-    mode_t mode = 0;
-    if (needsMode(flags)) {
-        va_list args;
-        va_start(args, flags);
-        mode = va_arg(args, mode_t);
-        va_end(args);
-    }
-    if (Device* device = deviceFor(path))
-        return openDevice(device, flags);
-    return nextOpenat64()(dirfd, path, flags, mode);
+    KOVAN_SIM_MODE_ARGUMENT(mode, flags);
+    return openOrPass(path, flags, [&] { return nextOpenat64()(dirfd, path, flags, mode); });
 }
 
 int __open_2(const char* path, int flags)
 {
-    if (Device* device = deviceFor(path))
-        return openDevice(device, flags);
-    return nextOpen2()(path, flags);
+    return openOrPass(path, flags, [&] { return nextOpen2()(path, flags); });
 }
 
 int __open64_2(const char* path, int flags)
 {
-    if (Device* device = deviceFor(path))
-        return openDevice(device, flags);
-    return nextOpen64_2()(path, flags);
+    return openOrPass(path, flags, [&] { return nextOpen64_2()(path, flags); });
 }
 
 int __openat_2(int dirfd, const char* path, int flags)
 {
-    if (Device* device = deviceFor(path))
-        return openDevice(device, flags);
-    return nextOpenat2()(dirfd, path, flags);
+    return openOrPass(path, flags, [&] { return nextOpenat2()(dirfd, path, flags); });
 }
 
 int __openat64_2(int dirfd, const char* path, int flags)
 {
-    if (Device* device = deviceFor(path))
-        return openDevice(device, flags);
-    return nextOpenat64_2()(dirfd, path, flags);
+    return openOrPass(path, flags, [&] { return nextOpenat64_2()(dirfd, path, flags); });
 }
 
 ssize_t read(int fd, void* buffer, size_t length)

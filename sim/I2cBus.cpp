@@ -2,6 +2,7 @@
 
 #include "sim/BenchSim.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -254,15 +255,19 @@ bool byteSetting(const char* name, uint8_t* value)
 bool parseHex(const std::string& text, uint8_t* bytes, size_t length)
 {
     std::istringstream in(text);
-    for (size_t i = 0; i < length; ++i) {
+    std::vector<uint8_t> parsed(length);
+    for (uint8_t& byte : parsed) {
         std::string word;
         if (!(in >> word) || word.size() != 2 || !isxdigit(static_cast<unsigned char>(word[0]))
             || !isxdigit(static_cast<unsigned char>(word[1])))
             return false;
-        bytes[i] = static_cast<uint8_t>(strtoul(word.c_str(), nullptr, 16));
+        byte = static_cast<uint8_t>(strtoul(word.c_str(), nullptr, 16));
     }
     std::string rest;
-    return !(in >> rest);
+    if (in >> rest)
+        return false;
+    std::copy(parsed.begin(), parsed.end(), bytes);
+    return true;
 }
 
 } // namespace BenchSim

@@ -30,8 +30,10 @@ constexpr uint8_t CONTROLS = 0xD0;
 
 class Isl1208 : public I2cChip {
 public:
-    const char* name() const override { return "isl1208"; }
-    bool answers(unsigned address) const override { return ADDRESS == address; }
+    Isl1208()
+        : I2cChip("isl1208", ADDRESS, ADDRESS)
+    {
+    }
     void read(unsigned address, uint8_t* buffer, size_t length) override;
     void write(unsigned address, const uint8_t* data, size_t length) override;
     void load(const ChipState& state) override;
@@ -107,24 +109,17 @@ void Isl1208::load(const ChipState& state)
 {
     // A chip that has never had power reports the failure, with calendar writes disabled.
     _registers[STATUS] = RTC_FAILED;
-    if (auto found = state.find("isl1208.calendar"); found != state.end()) {
-        if (!_calendar.load(found->second))
-            warn("state: bad isl1208.calendar \"%s\"", found->second.c_str());
-    }
-    if (auto found = state.find("isl1208.registers"); found != state.end()) {
-        uint8_t kept[REGISTER_COUNT - STATUS];
-        if (parseHex(found->second, kept, sizeof kept))
-            memcpy(_registers + STATUS, kept, sizeof kept);
-        else
-            warn("state: bad isl1208.registers \"%s\"", found->second.c_str());
-    }
+    loadEntry(state, "calendar", [this](const std::string& text) { return _calendar.load(text); });
+    loadEntry(state, "registers", [this](const std::string& text) {
+        return parseHex(text, _registers + STATUS, REGISTER_COUNT - STATUS);
+    });
     byteSetting("ISL1208_STATUS", &_registers[STATUS]);
 }
 
 void Isl1208::save(std::string* lines) const
 {
-    *lines += "isl1208.calendar " + _calendar.save() + "\n";
-    *lines += "isl1208.registers " + hexBytes(_registers + STATUS, REGISTER_COUNT - STATUS) + "\n";
+    *lines += entry("calendar", _calendar.save());
+    *lines += entry("registers", hexBytes(_registers + STATUS, REGISTER_COUNT - STATUS));
 }
 
 } // namespace

@@ -37,58 +37,41 @@ bool isSetting(const char* name, const char* value)
 // The configured calendar, or false when the setting makes no sense.
 bool configuredTime(rtc_time* out)
 {
-    memset(out, 0, sizeof(*out));
     const char* text = setting("RTC_TIME");
+    tm t = {};
     if (!text || !*text || '+' == text[0] || '-' == text[0]) {
-        long offset = 0;
-        if (text && *text) {
-            char* end = nullptr;
-            errno = 0;
-            offset = strtol(text, &end, 10);
-            if (*end || ERANGE == errno) {
-                warn("QUILLO_SIM_RTC_TIME=\"%s\" is neither a time nor an offset", text);
-                return false;
-            }
+        char* end = nullptr;
+        errno = 0;
+        const long offset = (text && *text) ? strtol(text, &end, 10) : 0;
+        if (end && (*end || ERANGE == errno)) {
+            warn("QUILLO_SIM_RTC_TIME=\"%s\" is neither a time nor an offset", text);
+            return false;
         }
         const time_t now = static_cast<time_t>(std::floor(hostNow())) + offset;
-        tm broken;
-        if (!gmtime_r(&now, &broken))
+        if (!gmtime_r(&now, &t))
             return false;
-        out->tm_sec = broken.tm_sec;
-        out->tm_min = broken.tm_min;
-        out->tm_hour = broken.tm_hour;
-        out->tm_mday = broken.tm_mday;
-        out->tm_mon = broken.tm_mon;
-        out->tm_year = broken.tm_year;
-        out->tm_wday = broken.tm_wday;
-        out->tm_yday = broken.tm_yday;
-        return true;
+    } else {
+        char tail;
+        if (6
+            != sscanf(text, "%d-%d-%d%*1[ T]%d:%d:%d%c", &t.tm_year, &t.tm_mon, &t.tm_mday,
+                &t.tm_hour, &t.tm_min, &t.tm_sec, &tail)) {
+            warn("QUILLO_SIM_RTC_TIME=\"%s\" is neither a time nor an offset", text);
+            return false;
+        }
+        t.tm_year -= 1900;
+        t.tm_mon -= 1;
+        // Weekday and day of the year only where the date exists, as a driver would fill them.
+        tm date = {};
+        date.tm_year = t.tm_year;
+        date.tm_mon = t.tm_mon;
+        date.tm_mday = t.tm_mday;
+        if (-1 != timegm(&date) && date.tm_mday == t.tm_mday && date.tm_mon == t.tm_mon) {
+            t.tm_wday = date.tm_wday;
+            t.tm_yday = date.tm_yday;
+        }
     }
-    int year, month, day, hour, minute, second;
-    char tail;
-    if (6
-        != sscanf(text, "%d-%d-%d%*1[ T]%d:%d:%d%c", &year, &month, &day, &hour, &minute, &second,
-            &tail)) {
-        warn("QUILLO_SIM_RTC_TIME=\"%s\" is neither a time nor an offset", text);
-        return false;
-    }
-    out->tm_year = year - 1900;
-    out->tm_mon = month - 1;
-    out->tm_mday = day;
-    out->tm_hour = hour;
-    out->tm_min = minute;
-    out->tm_sec = second;
-    // Weekday and day of the year only where the date exists, as a driver would fill them.
-    tm broken;
-    memset(&broken, 0, sizeof(broken));
-    broken.tm_year = out->tm_year;
-    broken.tm_mon = out->tm_mon;
-    broken.tm_mday = out->tm_mday;
-    const time_t midnight = timegm(&broken);
-    if (-1 != midnight && broken.tm_mday == day && broken.tm_mon == month - 1) {
-        out->tm_wday = broken.tm_wday;
-        out->tm_yday = broken.tm_yday;
-    }
+    *out = { t.tm_sec, t.tm_min, t.tm_hour, t.tm_mday, t.tm_mon, t.tm_year, t.tm_wday, t.tm_yday,
+        0 };
     return true;
 }
 

@@ -35,7 +35,9 @@ constexpr uint8_t RESET = 0x01;
 constexpr uint8_t WRITABLE = 0x0E;
 constexpr uint8_t PM = 0x40;
 
+// The alarm and correction registers 0x5C-0x5F, one after the other.
 constexpr size_t SPARE_SIZE[4] = { 3, 3, 1, 1 };
+constexpr size_t SPARE_AT[4] = { 0, 3, 6, 7 };
 
 uint8_t reversed(uint8_t byte)
 {
@@ -47,8 +49,10 @@ uint8_t reversed(uint8_t byte)
 
 class S35391A : public I2cChip {
 public:
-    const char* name() const override { return "s35391a"; }
-    bool answers(unsigned address) const override { return address >= STATUS1 && address <= LAST; }
+    S35391A()
+        : I2cChip("s35391a", STATUS1, LAST)
+    {
+    }
     void read(unsigned address, uint8_t* buffer, size_t length) override;
     void write(unsigned address, const uint8_t* data, size_t length) override;
     void load(const ChipState& state) override;
@@ -59,9 +63,8 @@ private:
     uint8_t hourIn(uint8_t byte) const;
 
     // A chip that has never had power: it reports the power-on and counts from 2000.
-    uint8_t _status1 = POWER_ON;
-    uint8_t _status2 = 0;
-    uint8_t _spare[4][3] = {};
+    uint8_t _status[2] = { POWER_ON, 0 }; // status registers 1 and 2
+    uint8_t _spare[8] = {};
     ChipCalendar _calendar;
 };
 
@@ -71,13 +74,13 @@ uint8_t S35391A::hourOut(uint8_t hour) const
         return hour;
     const int h = fromBcd(hour);
     const uint8_t flag = h >= 12 ? PM : 0;
-    return static_cast<uint8_t>(((_status1 & MODE_24) ? toBcd(h) : toBcd(h % 12)) | flag);
+    return static_cast<uint8_t>(((_status[0] & MODE_24) ? toBcd(h) : toBcd(h % 12)) | flag);
 }
 
 uint8_t S35391A::hourIn(uint8_t byte) const
 {
     const uint8_t hour = byte & 0x3F;
-    if ((_status1 & MODE_24) || !isBcd(hour) || fromBcd(hour) > 11)
+    if ((_status[0] & MODE_24) || !isBcd(hour) || fromBcd(hour) > 11)
         return hour;
     return toBcd(fromBcd(hour) + ((byte & PM) ? 12 : 0));
 }
@@ -87,7 +90,7 @@ void S35391A::read(unsigned address, uint8_t* buffer, size_t length)
     uint8_t logical[7];
     size_t size = 0;
     if (STATUS1 == address || STATUS2 == address) {
-        logical[0] = STATUS1 == address ? _status1 : _status2;
+        logical[0] = _status[address - STATUS1];
         size = 1;
     } else if (CALENDAR == address || TIME == address) {
         const ChipCalendar::Registers r = _calendar.at(hostNow());
@@ -97,7 +100,7 @@ void S35391A::read(unsigned address, uint8_t* buffer, size_t length)
         memcpy(logical, all + 7 - size, size);
     } else {
         size = SPARE_SIZE[address - TIME - 1];
-        memcpy(logical, _spare[address - TIME - 1], size);
+        memcpy(logical, _spare + SPARE_AT[address - TIME - 1], size);
     }
     for (size_t i = 0; i < length; ++i)
         buffer[i] = i < size ? reversed(logical[i]) : 0xFF;
@@ -113,13 +116,13 @@ void S35391A::write(unsigned address, const uint8_t* data, size_t length)
     const double now = hostNow();
     if (STATUS1 == address) {
         if (logical[0] & RESET) {
-            _status1 = 0;
+            _status[0] = 0;
             _calendar.reset(now);
         } else {
-            _status1 = static_cast<uint8_t>((_status1 & ~WRITABLE) | (logical[0] & WRITABLE));
+            _status[0] = static_cast<uint8_t>((_status[0] & ~WRITABLE) | (logical[0] & WRITABLE));
         }
     } else if (STATUS2 == address) {
-        _status2 = logical[0];
+        _status[1] = logical[0];
     } else if (CALENDAR == address) {
         if (length < 7)
             return;
@@ -143,50 +146,26 @@ void S35391A::write(unsigned address, const uint8_t* data, size_t length)
     } else {
         const unsigned index = address - TIME - 1;
         for (size_t i = 0; i < length && i < SPARE_SIZE[index]; ++i)
-            _spare[index][i] = logical[i];
+            _spare[SPARE_AT[index] + i] = logical[i];
     }
 }
 
 void S35391A::load(const ChipState& state)
 {
-    auto value = [&state](const char* key) -> const std::string* {
-        auto found = state.find(std::string("s35391a.") + key);
-        return found == state.end() ? nullptr : &found->second;
-    };
-    if (const std::string* text = value("status")) {
-        uint8_t both[2];
-        if (parseHex(*text, both, 2)) {
-            _status1 = both[0];
-            _status2 = both[1];
-        } else {
-            warn("state: bad s35391a.status \"%s\"", text->c_str());
-        }
-    }
-    if (const std::string* text = value("calendar"); text && !_calendar.load(*text))
-        warn("state: bad s35391a.calendar \"%s\"", text->c_str());
-    if (const std::string* text = value("registers")) {
-        uint8_t bytes[8];
-        if (parseHex(*text, bytes, 8)) {
-            memcpy(_spare[0], bytes, 3);
-            memcpy(_spare[1], bytes + 3, 3);
-            _spare[2][0] = bytes[6];
-            _spare[3][0] = bytes[7];
-        } else {
-            warn("state: bad s35391a.registers \"%s\"", text->c_str());
-        }
-    }
+    loadEntry(
+        state, "status", [this](const std::string& text) { return parseHex(text, _status, 2); });
+    loadEntry(state, "calendar", [this](const std::string& text) { return _calendar.load(text); });
+    loadEntry(state, "registers",
+        [this](const std::string& text) { return parseHex(text, _spare, sizeof _spare); });
     // This run's power-on state, as the tool will read it.
-    byteSetting("S35391A_STATUS", &_status1);
+    byteSetting("S35391A_STATUS", &_status[0]);
 }
 
 void S35391A::save(std::string* lines) const
 {
-    const uint8_t status[2] = { _status1, _status2 };
-    const uint8_t spare[8] = { _spare[0][0], _spare[0][1], _spare[0][2], _spare[1][0], _spare[1][1],
-        _spare[1][2], _spare[2][0], _spare[3][0] };
-    *lines += "s35391a.status " + hexBytes(status, 2) + "\n";
-    *lines += "s35391a.calendar " + _calendar.save() + "\n";
-    *lines += "s35391a.registers " + hexBytes(spare, 8) + "\n";
+    *lines += entry("status", hexBytes(_status, 2));
+    *lines += entry("calendar", _calendar.save());
+    *lines += entry("registers", hexBytes(_spare, sizeof _spare));
 }
 
 } // namespace
