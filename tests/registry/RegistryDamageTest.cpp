@@ -150,7 +150,6 @@ TEST_F(RegistryDamageTest, TruncatedHeadersAndFilesFailCleanly)
     reg.open(_name.c_str(), false);
     int32 v;
     EXPECT_EQ(3u, reg.getInt32(1, &v));
-    reg.close();
 }
 
 TEST_F(RegistryDamageTest, RandomlyDamagedFilesNeverHangOrCrash)

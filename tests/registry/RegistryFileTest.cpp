@@ -58,7 +58,6 @@ TEST_F(RegistryFileTest, NewFileEmptyChecksumThenFirstAndSecondValueByteForByte)
     EXPECT_FALSE(reg.testFileChecksum());
     EXPECT_TRUE(reg.saveFileChecksum());
     EXPECT_TRUE(reg.testFileChecksum());
-    reg.close();
 }
 
 TEST_F(RegistryFileTest, DoublesLandInFpaWordOrderAndRoundTrip)
@@ -76,7 +75,6 @@ TEST_F(RegistryFileTest, DoublesLandInFpaWordOrderAndRoundTrip)
     EXPECT_EQ(0u, reg.getDoubleArray(2, back, 3, 0));
     EXPECT_EQ(1.0, d);
     EXPECT_EQ(0, memcmp(values, back, sizeof(values)));
-    reg.close();
 }
 
 TEST_F(RegistryFileTest, AppTextsKeepSixteenAndEightCharacters)
@@ -141,7 +139,6 @@ TEST_F(RegistryFileTest, LegacyFileOpensAsVersionOneWithRootAtZero)
     writeBytes(_name, legacy);
     EXPECT_EQ(std::make_pair(3, std::string("Header")),
         failureOf([&] { reg.open(_name.c_str(), false); }));
-    reg.close();
 }
 
 TEST_F(RegistryFileTest, VersionTwoFileOpensAndChecksumsAreNoOps)
@@ -191,7 +188,6 @@ TEST_F(RegistryFileTest, ChecksumAgreesWithZlibAndTheDefinitionOnRandomFiles)
         EXPECT_TRUE(reg.saveFileChecksum());
         EXPECT_EQ(expected, reg.checksum());
         EXPECT_TRUE(reg.testFileChecksum());
-        reg.close();
     }
 }
 

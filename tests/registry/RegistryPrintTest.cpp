@@ -73,7 +73,6 @@ TEST_F(RegistryPrintTest, DumpOfEveryTypeNestedKeysAndAnUnknownType)
             + std::string(61, ' ') + "]\n" + "        [6]: KEY\n" + std::string(16, ' ')
             + "[1]: INT32 [8: 7]\n" + std::string(16, ' ') + "[2]: BOOL [1: false]\n" + DUMP_END,
         err.take());
-    reg.close();
 }
 
 TEST_F(RegistryPrintTest, EmptyAndVersionOneFiles)
@@ -104,7 +103,6 @@ TEST_F(RegistryPrintTest, EmptyAndVersionOneFiles)
               "        [9]: STRING [3: \"abc\"]\n"
               "=====================================\n",
         err.take());
-    reg.close();
 }
 
 TEST_F(RegistryPrintTest, LongTitleIsCutAndAFailedWalkIsReported)
@@ -126,7 +124,6 @@ TEST_F(RegistryPrintTest, LongTitleIsCutAndAFailedWalkIsReported)
               "Exception is occurred in Registry::print(\""
             + title + "\")\n",
         err.take());
-    reg.close();
 }
 
 // Keeps what the walk hands over.
@@ -184,7 +181,6 @@ TEST_F(RegistryPrintTest, ScannerGetsPreOrderAndTheFirstBytesOfEachValue)
     EXPECT_EQ(5u, reg.getInt8(1, &v));
     reg.setPath(0);
     EXPECT_EQ(0u, reg.getInt8(2, &v));
-    reg.close();
 }
 
 } // namespace
