@@ -1,0 +1,179 @@
+// The host and the field boards must compute the same thing: 32-bit long and time_t, unsigned
+// char and a different C++ runtime are the usual ways they drift apart. Every day of 1970..2037
+// goes through the calendar, time-zone, packed-word, formatting, NTP and byte-order code; the
+// lines are folded into one MD5 digest, and the digest is a constant.
+//
+// When it changes on purpose, take the new value from the failure message on the host and check
+// that armhf prints the same. To see where two platforms part, run the program with
+// KOVAN_PLATFORM_DUMP=FILE on both and compare the files.
+#include "foundation/Time.h"
+#include "foundation/TimeFormatter.h"
+#include "net/ByteBuffer.h"
+#include "registry/Md5.h"
+#include "sntp/SntpTime.h"
+
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <string>
+
+using namespace Kovan;
+
+namespace {
+
+class Lines {
+public:
+    Lines()
+    {
+        _md5.init(nullptr);
+        if (const char* path = getenv("KOVAN_PLATFORM_DUMP"))
+            _dump = fopen(path, "w");
+    }
+    ~Lines()
+    {
+        if (_dump)
+            fclose(_dump);
+    }
+
+    void add(const char* format, ...) __attribute__((format(printf, 2, 3)))
+    {
+        char line[512];
+        va_list args;
+        va_start(args, format);
+        const int n = vsnprintf(line, sizeof(line), format, args);
+        va_end(args);
+        ASSERT_TRUE(n > 0 && n < static_cast<int>(sizeof(line)));
+        _md5.append(line, n);
+        if (_dump)
+            fputs(line, _dump);
+        ++_count;
+    }
+
+    std::string digest()
+    {
+        uint8 bytes[16];
+        _md5.finish(bytes);
+        std::string hex;
+        char two[3];
+        for (uint8 b : bytes) {
+            snprintf(two, sizeof(two), "%02x", b);
+            hex += two;
+        }
+        return hex;
+    }
+
+    int count() const { return _count; }
+
+private:
+    Md5 _md5;
+    FILE* _dump = nullptr;
+    int _count = 0;
+};
+
+// Local time with daylight saving, restored afterwards.
+class ScopedZone {
+public:
+    explicit ScopedZone(const char* zone)
+    {
+        if (const char* old = getenv("TZ"))
+            _old = old, _had = true;
+        setenv("TZ", zone, 1);
+        tzset();
+    }
+    ~ScopedZone()
+    {
+        if (_had)
+            setenv("TZ", _old.c_str(), 1);
+        else
+            unsetenv("TZ");
+        tzset();
+    }
+
+private:
+    std::string _old;
+    bool _had = false;
+};
+
+} // namespace
+
+TEST(PlatformAgreementTest, EveryDayOf1970To2037GivesTheSameResults)
+{
+    // A rule written out, not a zone file: the digest must not move with the machine's tzdata.
+    ScopedZone zone("EST5EDT,M3.2.0,M11.1.0");
+    Lines lines;
+    const Time epoch(1970, 1, 1, 0, 0, 0);
+    int index = 0;
+    for (int32 year = 1970; year <= 2037; ++year) {
+        for (int32 month = 1; month <= 12; ++month) {
+            for (int32 day = 1; day <= Time::daysInMonth(year, month); ++day, ++index) {
+                const int32 hour = index * 7 % 24, minute = index * 13 % 60,
+                            second = index * 29 % 60;
+
+                tm fields = {};
+                fields.tm_year = year - 1900;
+                fields.tm_mon = month - 1;
+                fields.tm_mday = day;
+                fields.tm_hour = hour;
+                fields.tm_min = minute;
+                fields.tm_sec = second;
+                const time_t utc = Time::utcMkTime(&fields);
+                tm local = {};
+                ASSERT_TRUE(Time::localTime(utc, &local)) << year << "-" << month << "-" << day;
+                tm again = local;
+                lines.add(
+                    "%d-%d-%d %lld local %d-%d-%d %d:%d:%d dst %d wday %d yday %d back %lld\n",
+                    year, month, day, static_cast<long long>(utc), local.tm_year, local.tm_mon,
+                    local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, local.tm_isdst,
+                    local.tm_wday, local.tm_yday, static_cast<long long>(Time::mkTime(&again)));
+
+                // The packed calendar word holds 1970..2033.
+                if (year <= 2033) {
+                    const Time t(year, month, day, hour, minute, second);
+                    const TimeSpan since = t - epoch;
+                    const Time forward = epoch + since;
+                    char text[64];
+                    TimeFormatter formatter(index % TimeFormatter::FORMAT_COUNT, '/');
+                    lines.add("word %08" PRIx32
+                              " dow %d utc %lld local %lld kx %ld span %d %d:%d:%d "
+                              "total %d back %08" PRIx32 " text %s\n",
+                        t.toUint32(), static_cast<int>(t.dayOfWeek()),
+                        static_cast<long long>(t.utc_time_t()), static_cast<long long>(time_t(t)),
+                        convertToKxTime32(t), since.days(), since.hours(), since.minutes(),
+                        since.seconds(), since.totalSeconds(), forward.toUint32(),
+                        formatter.print(text, sizeof(text), t));
+                }
+
+                // NTP: the era-0 seconds and the fraction of a microsecond count, both ways.
+                timeval tv;
+                tv.tv_sec = utc;
+                tv.tv_usec = static_cast<suseconds_t>(index * 1237 % 1000000);
+                const SntpTime ntp(tv);
+                const timeval back = ntp;
+                const SntpTime later = ntp + 0.25;
+                lines.add("ntp %08" PRIx32 ".%08" PRIx32 " back %lld.%06ld later %08" PRIx32
+                          ".%08" PRIx32 " diff %.9f\n",
+                    ntp.seconds(), ntp.fraction(), static_cast<long long>(back.tv_sec),
+                    static_cast<long>(back.tv_usec), later.seconds(), later.fraction(),
+                    later - ntp);
+
+                // Wire order of the same instant, read back both ways.
+                char raw[12];
+                ByteBuffer buffer(static_cast<int>(sizeof(raw)), raw);
+                buffer.putInt64(static_cast<int64>(utc) * 1000003);
+                buffer.putInt(static_cast<int32>(utc));
+                buffer.flip();
+                const int64 wide = buffer.getInt64();
+                const int32 narrow = buffer.getInt();
+                lines.add("wire %02x%02x%02x%02x %" PRId64 " %" PRId32 "\n",
+                    static_cast<unsigned char>(raw[0]), static_cast<unsigned char>(raw[1]),
+                    static_cast<unsigned char>(raw[2]), static_cast<unsigned char>(raw[3]), wide,
+                    narrow);
+            }
+        }
+    }
+    EXPECT_EQ(24837, index);
+    EXPECT_EQ("1e01fd6ffc730d992551c3f4f3bb48d9", lines.digest()) << lines.count() << " lines";
+}
