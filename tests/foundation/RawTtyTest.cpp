@@ -6,17 +6,17 @@
 
 #include "support/StderrCapture.h"
 
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <string>
-#include <sys/time.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 using namespace Kovan;
-using KovanTest::StderrCapture;
 
 namespace {
 
@@ -25,12 +25,8 @@ protected:
     void SetUp() override
     {
         _master = posix_openpt(O_RDWR | O_NOCTTY);
-        ASSERT_GE(_master, 0);
-        ASSERT_EQ(0, grantpt(_master));
-        ASSERT_EQ(0, unlockpt(_master));
-        char name[64];
-        ASSERT_EQ(0, ptsname_r(_master, name, sizeof(name)));
-        ASSERT_GE(_tty.open(name), 0);
+        ASSERT_TRUE(_master >= 0 && 0 == grantpt(_master) && 0 == unlockpt(_master));
+        ASSERT_GE(_tty.open(ptsname(_master)), 0);
     }
     void TearDown() override { ::close(_master); }
 
@@ -40,14 +36,19 @@ protected:
         EXPECT_EQ(0, tcgetattr(_tty.fd(), &tio));
         return tio;
     }
-    void farEndWrites(const char* bytes, size_t n)
+    // The speed and stop bits read back after a set with eight data bits and no parity.
+    std::pair<int32, int32> setAndGet(int32 baud, int32 stop)
     {
-        ASSERT_EQ(static_cast<ssize_t>(n), ::write(_master, bytes, n));
+        int32 data, back, stopBack;
+        char parity;
+        EXPECT_EQ(0, _tty.set(baud, 'n', 8, stop)) << baud;
+        EXPECT_EQ(0, _tty.get(&back, &parity, &data, &stopBack)) << baud;
+        return { back, stopBack };
     }
 
     int _master = -1;
     RawTty _tty;
-    StderrCapture _err;
+    KovanTest::StderrCapture _err;
 };
 
 // The seven status lines for eight data bits, no parity, raw mode.
@@ -72,7 +73,6 @@ TEST_F(RawTtyTest, OpenMakesTheLineRawWithReadsThatReturnAtOnce)
 
     const int32 fd = _tty.fd();
     _tty.close();
-    EXPECT_FALSE(_tty.isOpen());
     EXPECT_EQ(-1, fcntl(fd, F_GETFD));
     EXPECT_EQ(-1, _tty.open("/dev/no-such-tty"));
     EXPECT_EQ("KxRawTTYOpen(/dev/no-such-tty):can't open file\n", _err.take());
@@ -98,25 +98,11 @@ TEST_F(RawTtyTest, SetPicksTheSpeedCodeAndTracesTheStatus)
     EXPECT_EQ("", _err.take());
     EXPECT_EQ(static_cast<tcflag_t>(B9600), settings().c_cflag & CBAUD);
 
-    const struct {
-        int32 requested;
-        int32 expected;
-    } speeds[]
-        = { { 2000, 2400 }, { 51, 75 }, { 1, 50 }, { 38400, 38400 }, { 0, 0 }, { 115200, 115200 } };
-    int32 baud;
-    char parity;
-    int32 data;
-    int32 stop;
-    for (const auto& s : speeds) {
-        ASSERT_EQ(0, _tty.set(s.requested, 'n', 8, 2)) << s.requested;
-        ASSERT_EQ(0, _tty.get(&baud, &parity, &data, &stop));
-        EXPECT_EQ(s.expected, baud) << s.requested;
-        EXPECT_EQ(2, stop);
-    }
+    for (const auto& s : { std::pair<int32, int32> { 2000, 2400 }, { 51, 75 }, { 1, 50 },
+             { 38400, 38400 }, { 0, 0 }, { 115200, 115200 } })
+        EXPECT_EQ(std::make_pair(s.second, 2), setAndGet(s.first, 2));
     EXPECT_EQ(0u, _err.take().find("baud 2000 tbl 2400 0000000b\n"));
-    EXPECT_EQ(0, _tty.set(9600, 'n', 8, 3));
-    ASSERT_EQ(0, _tty.get(&baud, &parity, &data, &stop));
-    EXPECT_EQ(1, stop);
+    EXPECT_EQ(std::make_pair(9600, 1), setAndGet(9600, 3));
 }
 
 TEST_F(RawTtyTest, ResetAndSetModem)
@@ -143,31 +129,25 @@ TEST_F(RawTtyTest, ResetAndSetModem)
 TEST_F(RawTtyTest, TimedReadGetsExactlyNBytesOrTimesOut)
 {
     char buf[8];
-    farEndWrites("\r\n\x7f\xff", 4);
+    ASSERT_EQ(4, ::write(_master, "\r\n\x7f\xff", 4));
     EXPECT_EQ(4, _tty.getBlockedOutPut(buf, 4, 2000000));
     EXPECT_EQ(0, memcmp("\r\n\x7f\xff", buf, 5));
 
     // Three of four bytes: -1 once the time is up, with what came kept and terminated.
-    farEndWrites("abc", 3);
-    timeval before;
-    gettimeofday(&before, nullptr);
+    ASSERT_EQ(3, ::write(_master, "abc", 3));
+    const auto before = std::chrono::steady_clock::now();
     EXPECT_EQ(-1, _tty.getBlockedOutPut(buf, 4, 50000));
-    timeval after;
-    gettimeofday(&after, nullptr);
+    const auto elapsed = std::chrono::steady_clock::now() - before;
     EXPECT_STREQ("abc", buf);
-    const long elapsed = (after.tv_sec - before.tv_sec) * 1000000L + after.tv_usec - before.tv_usec;
-    EXPECT_GE(elapsed, 50000);
-    EXPECT_LT(elapsed, 2000000);
-}
+    EXPECT_GE(elapsed, std::chrono::milliseconds(50));
+    EXPECT_LT(elapsed, std::chrono::seconds(2));
 
-TEST_F(RawTtyTest, BlockingReadWaitsForTheFarEnd)
-{
+    // A blocking line waits for bytes that come one at a time.
     ASSERT_EQ(0, _tty.reset(0, 1));
     std::thread farEnd([this] {
         for (const char* p = "ping"; *p; ++p)
-            farEndWrites(p, 1);
+            EXPECT_EQ(1, ::write(_master, p, 1));
     });
-    char buf[8];
     EXPECT_EQ(4, _tty.getBlockedOutPut(buf, 4, 5000000));
     farEnd.join();
     EXPECT_STREQ("ping", buf);
@@ -176,21 +156,16 @@ TEST_F(RawTtyTest, BlockingReadWaitsForTheFarEnd)
 TEST_F(RawTtyTest, ClosedLineAndMissingModemLines)
 {
     // A pseudo-terminal has no modem lines: every request fails with its error line.
-    EXPECT_EQ(-1, _tty.setDTR(1));
-    EXPECT_EQ(-1, _tty.setDTR(0));
-    EXPECT_EQ(-1, _tty.setRTS(1));
-    EXPECT_EQ(-1, _tty.setRTS(0));
+    for (int32 state : { 1, 0 })
+        EXPECT_TRUE(-1 == _tty.setDTR(state) && -1 == _tty.setRTS(state));
     _tty.traceModemStatus();
-    EXPECT_EQ("tty_setDTR(1): error\ntty_setDTR(0): error\nKxRawTTYSetRTS(1): error\n"
+    EXPECT_EQ("tty_setDTR(1): error\nKxRawTTYSetRTS(1): error\ntty_setDTR(0): error\n"
               "KxRawTTYSetRTS(0): error\n",
         _err.take());
 
     _tty.close();
-    int32 baud;
-    char parity;
-    int32 data;
-    int32 stop;
-    char buf[4];
+    int32 baud, data, stop;
+    char parity, buf[4];
     EXPECT_EQ(-1, _tty.set(9600, 'n', 8, 1));
     EXPECT_EQ(-1, _tty.get(&baud, &parity, &data, &stop));
     EXPECT_EQ(-1, _tty.reset(0, 0));
