@@ -8,6 +8,7 @@
 #include "sntp/SntpClient.h"
 
 #include <cerrno>
+#include <cmath>
 #include <gtest/gtest.h>
 #include <mutex>
 
@@ -24,14 +25,8 @@ const time_t NOW = 1700000000;
 // Outcomes as "ok N" / "failed N", in order.
 class RecordingListener : public SntpClient::Listener {
 public:
-    void sntpSyncSucceeded(SntpClient* client, Kovan::int32 code) override
-    {
-        add(client, "ok ", code);
-    }
-    void sntpSyncFailed(SntpClient* client, Kovan::int32 code) override
-    {
-        add(client, "failed ", code);
-    }
+    void sntpSyncSucceeded(SntpClient* c, Kovan::int32 code) override { add(c, "ok ", code); }
+    void sntpSyncFailed(SntpClient* c, Kovan::int32 code) override { add(c, "failed ", code); }
     std::vector<std::string> outcomes()
     {
         std::lock_guard<std::mutex> lock(_mutex);
@@ -42,12 +37,12 @@ public:
         const std::vector<std::string> all = outcomes();
         return all.empty() ? "none" : all.back();
     }
+    // Every outcome is told while the sync is still marked running.
     std::atomic<bool> sawSyncing { true };
 
 private:
     void add(SntpClient* client, const char* what, Kovan::int32 code)
     {
-        // Told while the sync is still marked running.
         sawSyncing = sawSyncing && client->isSyncing();
         std::lock_guard<std::mutex> lock(_mutex);
         _outcomes.push_back(what + std::to_string(code));
@@ -106,48 +101,33 @@ protected:
 
 TEST_F(SntpClientSyncTest, UnderAMinuteSlewsAndAMinuteOrMoreSteps)
 {
-    struct Case {
-        double shift;
-        ClockCall::Kind kind;
-        const char* outcome;
-    } cases[] = {
-        { 59.0, ClockCall::ADJTIME, "ok 3" },
-        { -59.0, ClockCall::ADJTIME, "ok 2" },
-        { 0.0, ClockCall::ADJTIME, "ok 3" },
-        { 60.0, ClockCall::SETTIMEOFDAY, "ok 1" },
-        { -60.0, ClockCall::SETTIMEOFDAY, "ok 0" },
-        { 86400.5, ClockCall::SETTIMEOFDAY, "ok 1" },
-    };
-    for (const Case& c : cases) {
+    const std::pair<double, const char*> cases[] = { { 59.0, "ok 3" }, { -59.0, "ok 2" },
+        { 0.0, "ok 3" }, { 60.0, "ok 1" }, { -60.0, "ok 0" }, { 86400.5, "ok 1" } };
+    for (const auto& c : cases) {
         ClockSeam::reset();
         ClockSeam::setNow({ NOW, 0 });
-        const std::string traced = sync(c.shift);
-        EXPECT_EQ(c.outcome, _listener.last()) << c.shift;
+        const std::string traced = sync(c.first);
+        EXPECT_EQ(c.second, _listener.last()) << c.first;
         const std::vector<KovanTest::ClockCall> calls = ClockSeam::calls();
-        ASSERT_EQ(1u, calls.size()) << c.shift;
-        EXPECT_EQ(c.kind, calls[0].kind) << c.shift;
-
-        const int seconds = static_cast<int>(c.shift);
-        char expected[512];
-        int at = snprintf(expected, sizeof(expected),
-            "SntpClient : connect to \"127.0.0.1\" on port %d\n"
-            "SntpTime : current=%u, newtime=%u!\n",
-            _server.port(), static_cast<unsigned>(NOW), static_cast<unsigned>(NOW + seconds));
-        if (ClockCall::ADJTIME == c.kind) {
-            EXPECT_EQ(seconds, calls[0].tv.tv_sec);
+        ASSERT_EQ(1u, calls.size()) << c.first;
+        const std::string s = std::to_string(static_cast<int>(c.first));
+        std::string expected = "SntpClient : connect to \"127.0.0.1\" on port "
+            + std::to_string(_server.port()) + "\nSntpTime : current=" + std::to_string(NOW)
+            + ", newtime=" + std::to_string(NOW + static_cast<int>(c.first)) + "!\n";
+        if (std::fabs(c.first) < 60) {
+            EXPECT_EQ(ClockCall::ADJTIME, calls[0].kind) << c.first;
+            EXPECT_EQ(static_cast<int>(c.first), calls[0].tv.tv_sec);
             EXPECT_EQ(0, calls[0].tv.tv_usec);
-            snprintf(expected + at, sizeof(expected) - at,
-                "Sntp::adjustCurrentTime Called! tv: %d, 0\n"
-                "adjtime success! syncronizing time to : %d, 0\n"
-                "SntpClient(adj) : time was synchronised successfully\n",
-                seconds, seconds);
+            expected += "Sntp::adjustCurrentTime Called! tv: " + s
+                + ", 0\nadjtime success! syncronizing time to : " + s
+                + ", 0\nSntpClient(adj) : time was synchronised successfully\n";
         } else {
-            EXPECT_EQ(NOW + seconds, calls[0].tv.tv_sec);
-            EXPECT_EQ(c.shift == 86400.5 ? 500000 : 0, calls[0].tv.tv_usec);
-            snprintf(expected + at, sizeof(expected) - at,
-                "SntpClient : time was synchronised successfully\n");
+            EXPECT_EQ(ClockCall::SETTIMEOFDAY, calls[0].kind) << c.first;
+            EXPECT_EQ(NOW + static_cast<int>(c.first), calls[0].tv.tv_sec);
+            EXPECT_EQ(c.first == 86400.5 ? 500000 : 0, calls[0].tv.tv_usec);
+            expected += "SntpClient : time was synchronised successfully\n";
         }
-        EXPECT_EQ(expected, traced) << c.shift;
+        EXPECT_EQ(expected, traced) << c.first;
     }
     EXPECT_TRUE(_listener.sawSyncing);
     EXPECT_FALSE(_client.isSyncing());
@@ -164,29 +144,28 @@ TEST_F(SntpClientSyncTest, UnderAMinuteSlewsAndAMinuteOrMoreSteps)
 
 TEST_F(SntpClientSyncTest, InvalidNewTimesAndSetterFailuresAreReported)
 {
-    // A new time in the last half millisecond of a second converts to tv_usec 1000000; beyond
-    // 2038 the seconds are negative as a signed 32-bit number.
-    const char* const invalid = "SntpClient : new time is invalid\n";
-    for (const std::pair<timeval, double>& c : { std::make_pair(timeval { NOW, 999600 }, 0.0),
-             std::make_pair(timeval { NOW, 0 }, 2147483648.0 - NOW + 10) }) {
-        ClockSeam::setNow(c.first);
-        const std::string traced = sync(c.second);
-        EXPECT_EQ("failed 1", _listener.last());
-        EXPECT_NE(std::string::npos, traced.find(invalid)) << traced;
-    }
-    EXPECT_TRUE(ClockSeam::calls().empty());
-
-    ClockSeam::setNow({ NOW, 0 });
     ClockSeam::setError(ClockCall::SETTIMEOFDAY, EPERM);
     ClockSeam::setError(ClockCall::ADJTIME, EPERM);
-    std::string traced = sync(120.0);
-    EXPECT_EQ("failed 2", _listener.last());
-    EXPECT_NE(std::string::npos, traced.find("SntpClient : failed to set the local time\n"))
-        << traced;
-    traced = sync(2.0);
-    EXPECT_EQ("failed 2", _listener.last());
-    EXPECT_NE(std::string::npos, traced.find("SntpClient(adj) : failed to set the local time\n"))
-        << traced;
+    // A new time in the last half millisecond of a second converts to tv_usec 1000000; beyond
+    // 2038 the seconds are negative as a signed 32-bit number. Neither reaches the clock.
+    const struct {
+        suseconds_t usec;
+        double shift;
+        const char *outcome, *line;
+        size_t calls;
+    } cases[] = {
+        { 999600, 0.0, "failed 1", "SntpClient : new time is invalid\n", 0 },
+        { 0, 2147483648.0 - NOW + 10, "failed 1", "SntpClient : new time is invalid\n", 0 },
+        { 0, 120.0, "failed 2", "SntpClient : failed to set the local time\n", 1 },
+        { 0, 2.0, "failed 2", "SntpClient(adj) : failed to set the local time\n", 2 },
+    };
+    for (const auto& c : cases) {
+        ClockSeam::setNow({ NOW, c.usec });
+        const std::string traced = sync(c.shift);
+        EXPECT_EQ(c.outcome, _listener.last()) << c.shift;
+        EXPECT_NE(std::string::npos, traced.find(c.line)) << traced;
+        EXPECT_EQ(c.calls, ClockSeam::calls().size()) << c.shift;
+    }
 }
 
 TEST_F(SntpClientSyncTest, RetriesUntilAReplyAndGivesUpAfterTheCount)
