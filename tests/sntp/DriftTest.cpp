@@ -2,7 +2,6 @@
 // drifting at a known rate, against chronyd and the project's own server on the private
 // loopback; a period of one or two seconds, a few checks read, then the process is stopped.
 #include "SntpTestSupport.h"
-#include "support/ClockSeam.h"
 
 #include "sntp/SntpServer.h"
 
@@ -54,14 +53,8 @@ std::vector<Check> checks(const std::string& out)
 
 bool hasChecks(const std::string& out, size_t count) { return checks(out).size() >= count; }
 
-class DriftTest : public ::testing::Test {
+class DriftTest : public SntpTest::NetworkTest {
 protected:
-    void SetUp() override
-    {
-        SNTP_REQUIRE_PRIVATE_NETWORK();
-        KovanTest::ClockSeam::reset();
-    }
-
     // quillo on the bench with an ISL1208 whose clock runs at (1 + ppm / 10^6) times real time.
     static std::unique_ptr<Child> quillo(const std::vector<std::string>& args, double ppm = 0)
     {

@@ -1,7 +1,6 @@
 // SntpClient::getServerTime against a scripted server on loopback: the request it sends, the
 // offset and delay the four timestamps give, and every way a reply can fail to be usable.
 #include "SntpTestSupport.h"
-#include "support/ClockSeam.h"
 #include "support/StderrCapture.h"
 
 #include "sntp/SntpClient.h"
@@ -14,17 +13,17 @@ using SntpTest::ScriptedServer;
 
 namespace {
 
-class SntpClientQueryTest : public ::testing::Test {
+class SntpClientQueryTest : public SntpTest::NetworkTest {
 protected:
     void SetUp() override
     {
-        SNTP_REQUIRE_PRIVATE_NETWORK();
+        NetworkTest::SetUp();
         _descriptors = SntpTest::openDescriptors();
         _client.setServerAddress("127.0.0.1");
     }
     void TearDown() override
     {
-        KovanTest::ClockSeam::reset();
+        NetworkTest::TearDown();
         EXPECT_EQ(_descriptors, SntpTest::openDescriptors()) << "a socket leaked";
     }
 

@@ -2,7 +2,6 @@
 // scripted server, with the clock seam standing in for the clock: step or slew, the invalid-time
 // rejection, setter failures, every listener code, retries and stopSync.
 #include "SntpTestSupport.h"
-#include "support/ClockSeam.h"
 #include "support/StderrCapture.h"
 
 #include "sntp/SntpClient.h"
@@ -51,12 +50,11 @@ private:
     std::vector<std::string> _outcomes;
 };
 
-class SntpClientSyncTest : public ::testing::Test {
+class SntpClientSyncTest : public SntpTest::NetworkTest {
 protected:
     void SetUp() override
     {
-        SNTP_REQUIRE_PRIVATE_NETWORK();
-        ClockSeam::reset();
+        NetworkTest::SetUp();
         ClockSeam::setNow({ NOW, 0 });
         _client.setListener(&_listener);
         _client.setPort(static_cast<Kovan::uint32>(_server.port()));
@@ -67,7 +65,7 @@ protected:
     {
         _client.quit();
         _client.join();
-        ClockSeam::reset();
+        NetworkTest::TearDown();
     }
 
     // One sync on the test's thread against 127.0.0.1, the server `shift` seconds ahead; returns

@@ -2,7 +2,6 @@
 // chronyd (a local server that never touches the clock), the server against ntpdig, and the
 // example programs against chronyd and each other, reporting as ntpdig does.
 #include "SntpTestSupport.h"
-#include "support/ClockSeam.h"
 
 #include "sntp/SntpClient.h"
 #include "sntp/SntpServer.h"
@@ -16,14 +15,8 @@ using SntpTest::Child;
 
 namespace {
 
-class SntpInteropTest : public ::testing::Test {
+class SntpInteropTest : public SntpTest::NetworkTest {
 protected:
-    void SetUp() override
-    {
-        SNTP_REQUIRE_PRIVATE_NETWORK();
-        KovanTest::ClockSeam::reset();
-    }
-
     // Runs a one-shot client a few times (a loaded machine can delay one side of an exchange)
     // and checks each one-line report "DATE TIME (ZONE) OFFSET +/- ERR HOST sSTRATUM LEAP", the
     // form ntpdig and sntp-query share; the best offset must be within 2 ms of the same clock.

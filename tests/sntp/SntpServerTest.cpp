@@ -54,9 +54,8 @@ bool portIsFree()
     return fd >= 0 && 0 == close(fd);
 }
 
-class SntpServerTest : public ::testing::Test {
+class SntpServerTest : public SntpTest::NetworkTest {
 protected:
-    void SetUp() override { SNTP_REQUIRE_PRIVATE_NETWORK(); }
     void TearDown() override
     {
         _server.quit();

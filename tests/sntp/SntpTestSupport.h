@@ -2,6 +2,8 @@
 // SNTP server on loopback, a real chronyd, and child processes with bounded waits.
 #pragma once
 
+#include "support/ClockSeam.h"
+
 #include "sntp/SntpPacket.h"
 
 #include <atomic>
@@ -20,15 +22,20 @@ namespace SntpTest {
 
 // The test program moves into a network namespace of its own (only loopback, up) before main,
 // so nothing it sends leaves the machine; the clock seam it links keeps the clock untouched.
-// False, with the reason, when that failed (not root): such tests fail instead of running.
+// False, with the reason, when that failed (not root).
 bool inPrivateNetwork(std::string* why);
 
-#define SNTP_REQUIRE_PRIVATE_NETWORK()                                                             \
-    do {                                                                                           \
-        std::string why_;                                                                          \
-        if (!::SntpTest::inPrivateNetwork(&why_))                                                  \
-            GTEST_FAIL() << "needs a private network namespace: " << why_;                         \
-    } while (0)
+// Base of the tests that use the network: they fail, rather than run, outside the private
+// network, and the clock runs free again after each.
+class NetworkTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string why;
+        ASSERT_TRUE(inPrivateNetwork(&why)) << "needs a private network namespace: " << why;
+    }
+    void TearDown() override { KovanTest::ClockSeam::reset(); }
+};
 
 inline Kovan::SntpTime ntp(Kovan::uint32 seconds, Kovan::uint32 fraction)
 {
