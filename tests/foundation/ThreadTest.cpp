@@ -145,18 +145,9 @@ TEST(ThreadDeathTest, PreconditionsOfRunAndSetPriority)
     EXPECT_CHECK_FAILS(idle.setPriority(10, Thread::NORMAL), "isAlive()", "setPriority");
     SyncFlag hold;
     FuncThread busy("busy", [&] { hold.waitForSignal(0); });
-    EXPECT_CHECK_FAILS(
-        {
-            busy.run();
-            busy.setPriority(100, Thread::NORMAL);
-        },
+    EXPECT_CHECK_FAILS((busy.run(), busy.setPriority(100, Thread::NORMAL)),
         "0 <= priority && priority <= 99", "setPriority");
-    EXPECT_CHECK_FAILS(
-        {
-            busy.run();
-            busy.run();
-        },
-        "!isAlive()", "run");
+    EXPECT_CHECK_FAILS((busy.run(), busy.run()), "!isAlive()", "run");
 }
 
 namespace {

@@ -1,5 +1,7 @@
 // Stepping and slewing the system clock behind the clock seam: every settimeofday and adjtime the
-// library makes is recorded instead of carried out, and "now" is fixed by the test.
+// library makes is recorded instead of carried out, and "now" is fixed by the test. Rtc::sync runs
+// end to end through the Linux device code: "/dev/rtc" is the bench simulator's, whose answer to
+// RTC_RD_TIME a test sets through QUILLO_SIM_RTC_TIME, so every traced value is exact.
 #include "support/ClockSeam.h"
 #include "support/ScopedTz.h"
 #include "support/StderrCapture.h"
@@ -9,7 +11,9 @@
 #include "foundation/Trace.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <gtest/gtest.h>
+#include <string>
 
 using namespace Kovan;
 using KovanTest::ClockCall;
@@ -20,30 +24,54 @@ namespace {
 // 2009-07-01 16:00:00 UTC, 12:00 in New York.
 const time_t NOW = 1246464000;
 
-class WritableRtc : public Rtc {
+// The Linux RTC with no data memory, open and close made reachable, that shows each write and
+// listens to its own syncs.
+class SystemRtc : public Rtc, public Rtc::Listener {
 public:
+    SystemRtc() { setListener(this); }
+    using Rtc::close;
+    using Rtc::open;
     bool readData(uint32, void*, uint32) override { return false; }
     bool writeData(uint32, const void*, uint32) override { return false; }
     bool fillData(uint32, uint8, uint32) override { return false; }
+    void rtcSyncSucceeded(Rtc*, int32 code) override { trace("<succeeded %d>\n", code); }
+    void rtcSyncFailed(Rtc*, int32 code) override { trace("<failed %d>\n", code); }
 
 protected:
     bool write(const tm& t) override
     {
         trace("<write %02d:%02d:%02d>\n", t.tm_hour, t.tm_min, t.tm_sec);
-        return true;
+        return Rtc::write(t);
     }
 };
+
+std::string withTimes(const char* head, long t)
+{
+    return std::string(head) + "t=" + std::to_string(t) + ", ct=" + std::to_string(NOW) + "\n";
+}
 
 class ClockTest : public ::testing::Test {
 protected:
     void SetUp() override { ClockSeam::reset(); }
     void TearDown() override
     {
+        _rtc.close();
         ClockSeam::reset();
         Time::setRtc(nullptr);
+        unsetenv("QUILLO_SIM_RTC");
+        unsetenv("QUILLO_SIM_RTC_TIME");
     }
+    // Sets what the device answers to RTC_RD_TIME, then syncs at NOW + 0.25 s.
+    bool syncTo(const char* rtcTime)
+    {
+        ClockSeam::setNow({ NOW, 250000 });
+        setenv("QUILLO_SIM_RTC_TIME", rtcTime, 1);
+        return _rtc.sync();
+    }
+
     KovanTest::ScopedTz _tz { "America/New_York" };
-    WritableRtc _rtc;
+    SystemRtc _rtc;
+    KovanTest::StderrCapture _err;
 };
 
 } // namespace
@@ -57,11 +85,10 @@ TEST_F(ClockTest, SetCurrentTimeIsRecordedNeverCarriedOutAndWritesTheRegisteredR
     EXPECT_NEAR(before, ::time(nullptr), 5);
 
     Time::setRtc(&_rtc);
-    KovanTest::StderrCapture err;
     // A refused clock change is not reported, and the RTC is written all the same.
     ClockSeam::setError(ClockCall::SETTIMEOFDAY, EPERM);
     Time::setCurrentTime(Time(2009, 7, 1, 12, 0, 0));
-    EXPECT_EQ("Rtc::set(1246464000) Called!!!!!!!!\n<write 16:00:00>\n", err.take());
+    EXPECT_EQ("Rtc::set(1246464000) Called!!!!!!!!\n<write 16:00:00>\n", _err.take());
     const auto calls = ClockSeam::calls();
     ASSERT_EQ(2u, ClockSeam::count(ClockCall::SETTIMEOFDAY));
     EXPECT_EQ(1000000000, calls[0].tv.tv_sec);
@@ -97,4 +124,77 @@ TEST_F(ClockTest, StepToTheSecondAndSlewToTheWholeSecond)
     }
     ClockSeam::setError(ClockCall::ADJTIME, EPERM);
     EXPECT_FALSE(_rtc.adjustSystemClock(160));
+}
+
+TEST_F(ClockTest, SyncSlewsWithinAMinuteAndStepsBeyond)
+{
+    ASSERT_TRUE(_rtc.open());
+    const char* stepped = "Rtc : time was synchronised successfully: ";
+    const char* slewed = "Rtc(adj) : time was synchronised successfully: ";
+    const struct {
+        const char* rtcTime;
+        long offset;
+        const char* line;
+        int code;
+        ClockCall::Kind kind;
+        long seconds;
+        long microseconds;
+    } cases[] = {
+        { "2009-07-01 16:00:30", 30, slewed, 3, ClockCall::ADJTIME, 29, 750000 },
+        { "2009-07-01 15:59:30", -30, slewed, 2, ClockCall::ADJTIME, -31, 750000 },
+        { "2009-07-01 16:00:00", 0, slewed, 3, ClockCall::ADJTIME, -1, 750000 },
+        { "2009-07-01 16:00:59", 59, slewed, 3, ClockCall::ADJTIME, 58, 750000 },
+        { "2009-07-01 16:01:00", 60, stepped, 1, ClockCall::SETTIMEOFDAY, NOW + 60, 0 },
+        { "2009-07-01T15:59:00", -60, stepped, 0, ClockCall::SETTIMEOFDAY, NOW - 60, 0 },
+    };
+    for (const auto& c : cases) {
+        ClockSeam::reset();
+        EXPECT_TRUE(syncTo(c.rtcTime)) << c.rtcTime;
+        EXPECT_EQ(
+            withTimes(c.line, NOW + c.offset) + "<succeeded " + std::to_string(c.code) + ">\n",
+            _err.take());
+        const auto calls = ClockSeam::calls();
+        ASSERT_EQ(1u, calls.size()) << c.rtcTime;
+        EXPECT_EQ(c.kind, calls[0].kind) << c.rtcTime;
+        EXPECT_EQ(c.seconds, calls[0].tv.tv_sec) << c.rtcTime;
+        EXPECT_EQ(c.microseconds, calls[0].tv.tv_usec) << c.rtcTime;
+    }
+}
+
+TEST_F(ClockTest, FailedSyncsAreReportedInTheirOrder)
+{
+    // Before the clock is touched the listener hears first; afterwards the line comes first.
+    setenv("QUILLO_SIM_RTC", "absent", 1);
+    EXPECT_FALSE(_rtc.open());
+    EXPECT_FALSE(_rtc.sync());
+    EXPECT_FALSE(_rtc.getTime().isValid());
+    EXPECT_EQ("<failed 0>\nreadRtc() failed(1)!\nreadRtc() failed(2)!\n", _err.take());
+    setenv("QUILLO_SIM_RTC", "broken", 1);
+    ASSERT_TRUE(_rtc.open());
+    EXPECT_FALSE(_rtc.sync());
+    EXPECT_EQ("<failed 0>\nreadRtc() failed(1)!\n", _err.take());
+
+    unsetenv("QUILLO_SIM_RTC");
+    EXPECT_FALSE(syncTo("2009-02-31 12:00:00"));
+    EXPECT_FALSE(_rtc.getTime().isValid());
+    EXPECT_EQ("<failed 1>\ninvalid time: -1 (UTC)\n", _err.take());
+    EXPECT_TRUE(ClockSeam::calls().empty());
+
+    ClockSeam::setError(ClockCall::SETTIMEOFDAY, EPERM);
+    EXPECT_FALSE(syncTo("2009-07-01 15:50:00"));
+    EXPECT_EQ(
+        withTimes("Rtc : failed to set the local time: ", NOW - 600) + "<failed 2>\n", _err.take());
+    ClockSeam::setError(ClockCall::ADJTIME, EPERM);
+    EXPECT_FALSE(syncTo("2009-07-01 16:00:10"));
+    EXPECT_EQ("Rtc(adj) : failed to set the local time\n<failed 3>\n", _err.take());
+}
+
+TEST_F(ClockTest, GetTimeAndSetThroughTheDevice)
+{
+    ASSERT_TRUE(_rtc.open());
+    setenv("QUILLO_SIM_RTC_TIME", "2009-01-01 04:59:59", 1);
+    EXPECT_EQ(Time(2008, 12, 31, 23, 59, 59), _rtc.getTime());
+    // The device is read-only: the Linux write does nothing and succeeds.
+    EXPECT_TRUE(_rtc.set(Time(2009, 7, 1, 12, 0, 0)));
+    EXPECT_EQ("Rtc::set(1246464000) Called!!!!!!!!\n<write 16:00:00>\n", _err.take());
 }
