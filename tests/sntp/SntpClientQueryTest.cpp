@@ -51,7 +51,7 @@ TEST_F(SntpClientQueryTest, RequestAndTheFourTimestampFormulas)
     ClockSeam::setNow({ 1700000000, 0 });
     std::string request;
     for (double shift : { 3600.0, 0.25, -7.75, -86400.5, 1.0e6 + 0.125 }) {
-        ScriptedServer server([&request, shift](const std::string& bytes, SntpTime) {
+        ScriptedServer server([&request, shift](const std::string& bytes) {
             request = bytes;
             const SntpTime rec = SntpTest::timeAt(bytes, 40) + shift;
             return ScriptedServer::reply(bytes, rec, rec + 0.25, 3, 2);
@@ -77,7 +77,7 @@ TEST_F(SntpClientQueryTest, RequestAndTheFourTimestampFormulas)
 TEST_F(SntpClientQueryTest, ShortOrGarbageRepliesAreReadAsTheirBytesSay)
 {
     // Two bytes: the missing ones read as zero.
-    ScriptedServer twoBytes([](const std::string&, SntpTime) { return std::string("\xE4\x05"); });
+    ScriptedServer twoBytes([](const std::string&) { return std::string("\xE4\x05"); });
     ASSERT_TRUE(query(twoBytes.port()));
     EXPECT_EQ(3, _response.leapIndicator);
     EXPECT_EQ(5, _response.stratum);
@@ -89,7 +89,7 @@ TEST_F(SntpClientQueryTest, ShortOrGarbageRepliesAreReadAsTheirBytesSay)
     std::string reply(82, '\0');
     for (size_t i = 0; i < reply.size(); ++i)
         reply[i] = static_cast<char>(i * 37 + 11);
-    ScriptedServer noise([reply](const std::string&, SntpTime) { return reply; });
+    ScriptedServer noise([reply](const std::string&) { return reply; });
     ASSERT_TRUE(query(noise.port()));
     EXPECT_EQ((static_cast<unsigned char>(reply[0]) & 0xC0) >> 6, _response.leapIndicator);
     EXPECT_EQ(static_cast<unsigned char>(reply[1]), _response.stratum);
@@ -106,7 +106,7 @@ TEST_F(SntpClientQueryTest, SilentEmptyAndRefusedRepliesFail)
     const char* const read = "SntpClient : unable to read reply from the SNTP server\n";
     std::string traced;
 
-    ScriptedServer silent([](const std::string&, SntpTime) { return std::nullopt; });
+    ScriptedServer silent([](const std::string&) { return std::nullopt; });
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(query(silent.port(), &traced));
     EXPECT_EQ(wait, traced);
@@ -116,7 +116,7 @@ TEST_F(SntpClientQueryTest, SilentEmptyAndRefusedRepliesFail)
 
     // An empty datagram reads as nothing; so does the refusal of a port nobody serves, which
     // comes back at once.
-    ScriptedServer empty([](const std::string&, SntpTime) { return std::string(); });
+    ScriptedServer empty([](const std::string&) { return std::string(); });
     EXPECT_FALSE(query(empty.port(), &traced));
     EXPECT_EQ(read, traced);
     EXPECT_FALSE(query(9, &traced));

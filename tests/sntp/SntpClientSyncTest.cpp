@@ -84,8 +84,7 @@ protected:
     // `_silentRequests` is above zero.
     std::atomic<double> _shift { 0.0 };
     std::atomic<int> _silentRequests { 0 };
-    ScriptedServer _server { [this](const std::string& request,
-                                 SntpTime) -> std::optional<std::string> {
+    ScriptedServer _server { [this](const std::string& request) -> std::optional<std::string> {
         if (_silentRequests-- > 0)
             return std::nullopt;
         const SntpTime serverTime = SntpTest::timeAt(request, 40) + _shift.load();

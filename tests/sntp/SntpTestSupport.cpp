@@ -113,8 +113,8 @@ ScriptedServer::ScriptedServer(ReplyScript script, int port)
                     &fromLength);
             if (n < 0)
                 continue;
-            const std::optional<std::string> answer = _script(
-                std::string(buffer, static_cast<size_t>(n)), Kovan::SntpTime::currentTime());
+            const std::optional<std::string> answer
+                = _script(std::string(buffer, static_cast<size_t>(n)));
             ++_requests;
             if (answer)
                 sendto(_fd, answer->data(), answer->size(), 0, reinterpret_cast<sockaddr*>(&from),

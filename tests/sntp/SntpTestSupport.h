@@ -37,13 +37,6 @@ protected:
     void TearDown() override { KovanTest::ClockSeam::reset(); }
 };
 
-inline Kovan::SntpTime ntp(Kovan::uint32 seconds, Kovan::uint32 fraction)
-{
-    Kovan::SntpTime t;
-    t.setTime((static_cast<Kovan::uint64>(seconds) << 32) | fraction);
-    return t;
-}
-
 inline long long msSince(std::chrono::steady_clock::time_point start)
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -59,10 +52,9 @@ sockaddr_in loopback(int port);
 // The 8 bytes of an SntpTime as they stand at `offset` in a datagram.
 Kovan::SntpTime timeAt(const std::string& datagram, size_t offset);
 
-// Builds a reply from the request's bytes and the time the request arrived; no result sends
-// nothing back (an empty string sends an empty datagram).
-using ReplyScript = std::function<std::optional<std::string>(
-    const std::string& request, Kovan::SntpTime arrival)>;
+// Builds a reply from the request's bytes; no result sends nothing back (an empty string sends
+// an empty datagram).
+using ReplyScript = std::function<std::optional<std::string>(const std::string& request)>;
 
 // A UDP server on 127.0.0.1 whose answers the test writes. Serves until destroyed; its socket
 // is not inherited by child processes, so its port is free (and refuses) once it is gone.
@@ -70,8 +62,6 @@ class ScriptedServer {
 public:
     explicit ScriptedServer(ReplyScript script, int port = 0);
     ~ScriptedServer();
-    ScriptedServer(const ScriptedServer&) = delete;
-    ScriptedServer& operator=(const ScriptedServer&) = delete;
 
     int port() const { return _port; }
     int requests() const { return _requests; }
@@ -80,10 +70,10 @@ public:
     // from the request, rec and xmt as given.
     static std::string reply(const std::string& request, Kovan::SntpTime rec, Kovan::SntpTime xmt,
         int stratum = 2, int leap = 0);
-    // Answers every request with the time it arrived.
-    static std::string prompt(const std::string& request, Kovan::SntpTime arrival)
+    // Answers every request with the current time.
+    static std::string prompt(const std::string& request)
     {
-        return reply(request, arrival, arrival);
+        return reply(request, Kovan::SntpTime::currentTime(), Kovan::SntpTime::currentTime());
     }
 
 private:
