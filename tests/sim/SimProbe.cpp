@@ -81,7 +81,7 @@ int main(int argc, char** argv)
                 print(token, -1, bytes);
         }
         if ('r' == token[0]) {
-            n = std::min(strtoul(token + 1, nullptr, 10), sizeof bytes);
+            n = std::min<size_t>(strtoul(token + 1, nullptr, 10), sizeof bytes);
             print(token, read(fd, bytes, n), bytes);
         }
     }
