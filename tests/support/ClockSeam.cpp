@@ -1,5 +1,6 @@
 #include "support/ClockSeam.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -14,30 +15,51 @@ namespace KovanTest {
 namespace {
 
 struct State {
-    std::mutex mutex;
     std::vector<ClockCall> calls;
     int errors[3] = { 0, 0, 0 };
     bool fixedNow = false;
     timeval now = { 0, 0 };
 };
 
-// Built on first use: the wrappers may be called during other objects' static initialisation.
-State& state()
+struct Recorder {
+    std::mutex mutex;
+    State state;
+};
+
+// Built on first use and never destroyed: the wrappers may be called during other objects' static
+// initialisation.
+Recorder& recorder()
 {
-    static State* s = new State;
-    return *s;
+    static Recorder* r = new Recorder;
+    return *r;
 }
+
+// The recorder's state, locked for the life of this object (of the full expression for a
+// temporary).
+struct Locked : std::lock_guard<std::mutex> {
+    Locked()
+        : std::lock_guard<std::mutex>(recorder().mutex)
+    {
+    }
+    State& s = recorder().state;
+};
 
 int record(ClockCall::Kind kind, const timeval& tv, clockid_t clock)
 {
-    State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.calls.push_back(ClockCall { kind, tv, clock });
-    if (0 != s.errors[kind]) {
-        errno = s.errors[kind];
-        return -1;
-    }
-    return 0;
+    Locked l;
+    l.s.calls.push_back(ClockCall { kind, tv, clock });
+    if (0 == l.s.errors[kind])
+        return 0;
+    errno = l.s.errors[kind];
+    return -1;
+}
+
+// The fixed "now" into `now`; false when the real clock answers.
+bool fixedNow(timeval* now)
+{
+    Locked l;
+    *now = l.s.now;
+    return l.s.fixedNow;
 }
 
 bool readCapabilities(__user_cap_data_struct data[2])
@@ -48,64 +70,38 @@ bool readCapabilities(__user_cap_data_struct data[2])
 
 } // namespace
 
-void ClockSeam::reset()
-{
-    State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.calls.clear();
-    for (int& e : s.errors)
-        e = 0;
-    s.fixedNow = false;
-}
+void ClockSeam::reset() { Locked().s = State(); }
 
-std::vector<ClockCall> ClockSeam::calls()
-{
-    State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    return s.calls;
-}
+std::vector<ClockCall> ClockSeam::calls() { return Locked().s.calls; }
 
 std::size_t ClockSeam::count(ClockCall::Kind kind)
 {
-    State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    std::size_t n = 0;
-    for (const ClockCall& c : s.calls)
-        n += c.kind == kind ? 1 : 0;
-    return n;
+    Locked l;
+    return static_cast<std::size_t>(std::count_if(
+        l.s.calls.begin(), l.s.calls.end(), [&](const ClockCall& c) { return c.kind == kind; }));
 }
 
 void ClockSeam::setError(ClockCall::Kind kind, int errnoValue)
 {
-    State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.errors[kind] = errnoValue;
+    Locked().s.errors[kind] = errnoValue;
 }
 
 void ClockSeam::setNow(const timeval& now)
 {
-    State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.fixedNow = true;
-    s.now = now;
+    Locked l;
+    l.s.fixedNow = true;
+    l.s.now = now;
 }
 
-void ClockSeam::clearNow()
-{
-    State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.fixedNow = false;
-}
+void ClockSeam::clearNow() { Locked().s.fixedNow = false; }
 
 bool holdsClockCapability()
 {
     __user_cap_data_struct data[2];
     if (!readCapabilities(data))
         return true;
-    const bool effective
-        = 0 != (data[CAP_TO_INDEX(CAP_SYS_TIME)].effective & CAP_TO_MASK(CAP_SYS_TIME));
-    const bool bounding = 1 == prctl(PR_CAPBSET_READ, CAP_SYS_TIME, 0, 0, 0);
-    return effective || bounding;
+    return 0 != (data[CAP_TO_INDEX(CAP_SYS_TIME)].effective & CAP_TO_MASK(CAP_SYS_TIME))
+        || 1 == prctl(PR_CAPBSET_READ, CAP_SYS_TIME, 0, 0, 0);
 }
 
 bool dropClockCapability()
@@ -115,11 +111,11 @@ bool dropClockCapability()
     prctl(PR_CAPBSET_DROP, CAP_SYS_TIME, 0, 0, 0);
     __user_cap_data_struct data[2];
     if (readCapabilities(data)) {
-        const unsigned index = CAP_TO_INDEX(CAP_SYS_TIME);
-        const unsigned mask = CAP_TO_MASK(CAP_SYS_TIME);
-        data[index].effective &= ~mask;
-        data[index].permitted &= ~mask;
-        data[index].inheritable &= ~mask;
+        const unsigned mask = ~CAP_TO_MASK(CAP_SYS_TIME);
+        __user_cap_data_struct& word = data[CAP_TO_INDEX(CAP_SYS_TIME)];
+        word.effective &= mask;
+        word.permitted &= mask;
+        word.inheritable &= mask;
         __user_cap_header_struct header = { _LINUX_CAPABILITY_VERSION_3, 0 };
         syscall(SYS_capset, &header, data);
     }
@@ -165,39 +161,29 @@ int __wrap_adjtime(const timeval* delta, timeval* olddelta)
 int __wrap_clock_settime(clockid_t clock, const timespec* ts)
 {
     timeval tv = { 0, 0 };
-    if (nullptr != ts) {
-        tv.tv_sec = ts->tv_sec;
-        tv.tv_usec = ts->tv_nsec / 1000;
-    }
+    if (nullptr != ts)
+        tv = timeval { ts->tv_sec, ts->tv_nsec / 1000 };
     return KovanTest::record(KovanTest::ClockCall::CLOCK_SETTIME, tv, clock);
 }
 
 int __wrap_gettimeofday(timeval* tv, void* tz)
 {
-    {
-        KovanTest::State& s = KovanTest::state();
-        std::lock_guard<std::mutex> lock(s.mutex);
-        if (s.fixedNow) {
-            if (nullptr != tv)
-                *tv = s.now;
-            return 0;
-        }
-    }
-    return __real_gettimeofday(tv, tz);
+    timeval now;
+    if (!KovanTest::fixedNow(&now))
+        return __real_gettimeofday(tv, tz);
+    if (nullptr != tv)
+        *tv = now;
+    return 0;
 }
 
 time_t __wrap_time(time_t* t)
 {
-    {
-        KovanTest::State& s = KovanTest::state();
-        std::lock_guard<std::mutex> lock(s.mutex);
-        if (s.fixedNow) {
-            if (nullptr != t)
-                *t = s.now.tv_sec;
-            return s.now.tv_sec;
-        }
-    }
-    return __real_time(t);
+    timeval now;
+    if (!KovanTest::fixedNow(&now))
+        return __real_time(t);
+    if (nullptr != t)
+        *t = now.tv_sec;
+    return now.tv_sec;
 }
 
 } // extern "C"

@@ -1,28 +1,16 @@
-// The clock seam: test programs that reach the calls changing the system clock link these
-// recorders in place of the real calls, so no test ever moves this machine's clock.
-//
-// Use: link the CMake target `kovan_clock_seam` into the test program,
-//
-//     kovan_test(clock SOURCES ClockTest.cpp DEPS kovan_clock_seam Kovan::foundation)
-//
-// It is an object library, so the recorders are always in the program, and it carries the
-// link options -Wl,--wrap=NAME for settimeofday, adjtime and clock_settime (recorded, never
-// forwarded: they report success unless a test asks for a failure) and for gettimeofday and
-// time (forwarded to the real calls unless a test fixes "now" with setNow()). Only calls made
-// from the program's own objects and static libraries are redirected; calls inside shared
-// libraries are not, which is why the second guard exists: before main runs, the program drops
-// CAP_SYS_TIME from its bounding set and from its effective, permitted and inheritable sets,
-// and aborts if it still holds it. Keep the program single-threaded until main runs.
-//
-// In a test:
+// The clock seam: test programs that reach the calls changing the system clock link the CMake
+// target `kovan_clock_seam` (an object library, so the recorders are always in the program). Its
+// link options -Wl,--wrap=NAME put recorders in place of settimeofday, adjtime and clock_settime
+// (never forwarded: they succeed unless a test asks for a failure) and of gettimeofday and time
+// (forwarded unless a test fixes "now"). Only the program's own objects and static libraries are
+// redirected, not shared libraries; so, as a second guard, the program drops CAP_SYS_TIME before
+// main runs and aborts if it still holds it. The recorder is shared by all threads, under a lock.
 //
 //     KovanTest::ClockSeam::reset();
 //     KovanTest::ClockSeam::setNow({ 100, 250000 });
 //     ... code under test ...
 //     ASSERT_EQ(1u, KovanTest::ClockSeam::count(KovanTest::ClockCall::ADJTIME));
 //     EXPECT_EQ(59, KovanTest::ClockSeam::calls()[0].tv.tv_sec);
-//
-// The recorder is shared by every thread of the program and guarded by a mutex.
 #pragma once
 
 #include <cstddef>

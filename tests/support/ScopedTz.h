@@ -10,27 +10,23 @@ namespace KovanTest {
 class ScopedTz {
 public:
     explicit ScopedTz(const char* tz)
+        : _had(nullptr != getenv("TZ"))
+        , _old(_had ? getenv("TZ") : "")
     {
-        const char* old = getenv("TZ");
-        _had = nullptr != old;
-        _old = _had ? old : "";
         setenv("TZ", tz, 1);
         tzset();
     }
     ~ScopedTz()
     {
-        if (_had)
-            setenv("TZ", _old.c_str(), 1);
-        else
-            unsetenv("TZ");
+        _had ? setenv("TZ", _old.c_str(), 1) : unsetenv("TZ");
         tzset();
     }
     ScopedTz(const ScopedTz&) = delete;
     ScopedTz& operator=(const ScopedTz&) = delete;
 
 private:
-    bool _had;
-    std::string _old;
+    const bool _had;
+    const std::string _old;
 };
 
 } // namespace KovanTest
