@@ -59,7 +59,7 @@ TEST(SChainTest, AddRemoveKeepsFirstLastAndCount)
     EXPECT_CHECK_FAILS(chain.remove(&a), "0 != t", "remove");
 }
 
-TEST(IpAddressTest, ParsesDottedTextAndRejectsWhatIsNotAnAddress)
+TEST(IpAddressTest, ParsesAndPrintsDottedTextAndRejectsWhatIsNotAnAddress)
 {
     IpAddress ip;
     ip.set("172.16.5.1");
@@ -79,10 +79,8 @@ TEST(IpAddressTest, ParsesDottedTextAndRejectsWhatIsNotAnAddress)
     EXPECT_EQ(IpAddress(192, 168, 3, 4), partial);
     EXPECT_EQ(IpAddress(10, 1, 0, 255), IpAddress("010.001.000.255"));
     EXPECT_FALSE(partial.fromString("8.8.4.256"));
-}
 
-TEST(IpAddressTest, WordViewIsNetworkOrderInMemoryAndTextRoundTrips)
-{
+    // The word view is network order in memory.
     const uint32 word = IpAddress(192, 168, 1, 2).toUint32();
     const uint8* bytes = reinterpret_cast<const uint8*>(&word);
     EXPECT_TRUE(192 == bytes[0] && 2 == bytes[3]);

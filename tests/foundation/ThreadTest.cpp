@@ -117,14 +117,13 @@ TEST(ThreadTest, LifecycleTraceLinesLookupsAndSchedule)
     EXPECT_EQ(0, priority.load());
     EXPECT_TRUE(50 == t.priority() && Thread::NORMAL == t.policy());
 
-    const std::string id = std::to_string(tid.load());
-    const std::string started
-        = "Thread[\"" + cut + "\":" + id + "] is started. (total 1 threads)\n";
-    const std::string quit = "Thread[\"" + cut + "\"] is quit-requested\n";
-    const std::string finished
-        = "Thread[\"" + cut + "\":" + id + "] is finished. (total 0 threads)\n";
-    const std::string joining = "Thread[\"" + cut + "\"] is joining...\n";
-    const std::string joined = "Thread[\"" + cut + "\"] is joining...done\n";
+    // Every line names the thread by its cut name; start and finish add the kernel thread id.
+    auto line = [&](const std::string& rest) { return "Thread[\"" + cut + rest + "\n"; };
+    const std::string id = "\":" + std::to_string(tid.load());
+    const std::string started = line(id + "] is started. (total 1 threads)");
+    const std::string quit = line("\"] is quit-requested");
+    const std::string finished = line(id + "] is finished. (total 0 threads)");
+    const std::string joining = line("\"] is joining..."), joined = line("\"] is joining...done");
     // The worker ends on its own once released: join either catches it alive (and traces) or
     // finds it already finished (and stays silent).
     const std::string got = err.take();
