@@ -313,16 +313,21 @@ void SntpClient::stopSync()
     _stopSync = false;
 }
 
+bool SntpClient::isIdle() const
+{
+    MutexLocker lock(_configMutex);
+    return _serverAddress.isEmpty() || 0 == _syncInterval;
+}
+
 void SntpClient::looperFunc()
 {
-    bool idle;
-    {
-        MutexLocker lock(_configMutex);
-        idle = _serverAddress.isEmpty() || 0 == _syncInterval;
-    }
-    if (idle) {
+    if (isIdle()) {
         trace("SntpClient is suspended...\n");
         suspend();
+        // An address or interval given between the check above and suspend() found the looper
+        // still working, so its resume() did nothing: wake ourselves instead of parking forever.
+        if (!isIdle())
+            resume();
         return;
     }
 

@@ -74,6 +74,8 @@ protected:
     void looperFunc() override;
 
 private:
+    // No address or no interval: nothing for the background sync to do.
+    bool isIdle() const;
     // The server's address as a dotted text of at most 15 characters, looked up when it is a
     // host name; false when the lookup failed.
     bool resolveServer(const char* address, char* text);
