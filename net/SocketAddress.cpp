@@ -18,8 +18,9 @@ namespace {
 // a long host name is the machine's business.
 void copyBounded(char* dst, size_t size, const char* src)
 {
-    strncpy(dst, src, size - 1);
-    dst[size - 1] = '\0';
+    const size_t length = strnlen(src, size - 1);
+    memcpy(dst, src, length);
+    dst[length] = '\0';
 }
 
 // inet_ntop instead of inet_ntoa: the same text, without the shared static buffer.

@@ -38,7 +38,11 @@ public:
 protected:
     unsigned char* at(uint32 address, uint32 size)
     {
-        return isInDataArea(address, size) ? memory + (address - BASE_DATA_ADDRESS) : nullptr;
+        // The second test repeats the first in terms the optimiser can see.
+        if (!isInDataArea(address, size) || size > sizeof(memory)
+            || address - BASE_DATA_ADDRESS > sizeof(memory) - size)
+            return nullptr;
+        return memory + (address - BASE_DATA_ADDRESS);
     }
     bool read(tm* out) override
     {
