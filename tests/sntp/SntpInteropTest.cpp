@@ -79,7 +79,8 @@ TEST_F(SntpInteropTest, NtpdigAcceptsTheServer)
     server.setEnable(true);
     ASSERT_TRUE(server.isEnable());
     ASSERT_TRUE(server.run());
-    expectReports({ "ntpdig", "-t", "2", "127.0.0.1" }, "s14");
+    // A generous reply limit: ntpdig itself starts slowly on a loaded machine.
+    expectReports({ "ntpdig", "-t", "10", "127.0.0.1" }, "s14");
     server.quit();
     server.join();
     server.setEnable(false);
