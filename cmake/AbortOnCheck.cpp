@@ -1,4 +1,6 @@
-// The examples' assertion hook: the failed check on standard error, then abort.
+// The assertion hook of the programs in this tree that have none of their own (tests, examples,
+// benchmarks, fuzzers): the tool's line on standard error, then abort. Death tests match the
+// line's exact expression text, file name and function; libFuzzer keeps the input that aborted.
 #include "foundation/FileUtil.h"
 #include "foundation/Trace.h"
 
