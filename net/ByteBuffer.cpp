@@ -153,6 +153,41 @@ void ByteBuffer::readRaw(void* value, int size)
     _position += size;
 }
 
+template <typename T> T ByteBuffer::getValue()
+{
+    T value;
+    readRaw(&value, sizeof(value));
+    return isNative() ? value : swapEndian(value);
+}
+
+// The absolute forms are the relative ones at `index`, with the position put back after. A
+// relative step that fails leaves the position at the index.
+template <typename T> T ByteBuffer::getValueAt(int index)
+{
+    int saved = _position;
+    position(index);
+    T value = getValue<T>();
+    _position = saved;
+    return value;
+}
+
+template <typename T> ByteBuffer& ByteBuffer::putValue(T value)
+{
+    if (remaining() < int(sizeof(value)))
+        fail(ByteBufferException::BUFFER_OVERFLOW);
+    T ordered = isNative() ? value : swapEndian(value);
+    return put(reinterpret_cast<const char*>(&ordered), int(sizeof(ordered)));
+}
+
+template <typename T> ByteBuffer& ByteBuffer::putValueAt(int index, T value)
+{
+    int saved = _position;
+    position(index);
+    putValue<T>(value);
+    _position = saved;
+    return *this;
+}
+
 char ByteBuffer::get()
 {
     if (_position >= _limit)
@@ -162,26 +197,11 @@ char ByteBuffer::get()
 
 bool ByteBuffer::getBool() { return get() != 0; }
 
-int16 ByteBuffer::getShort()
-{
-    int16 value;
-    readRaw(&value, sizeof(value));
-    return isNative() ? value : swapEndian(value);
-}
+int16 ByteBuffer::getShort() { return getValue<int16>(); }
 
-int32 ByteBuffer::getInt()
-{
-    int32 value;
-    readRaw(&value, sizeof(value));
-    return isNative() ? value : swapEndian(value);
-}
+int32 ByteBuffer::getInt() { return getValue<int32>(); }
 
-int64 ByteBuffer::getInt64()
-{
-    int64 value;
-    readRaw(&value, sizeof(value));
-    return isNative() ? value : swapEndian(value);
-}
+int64 ByteBuffer::getInt64() { return getValue<int64>(); }
 
 ByteBuffer& ByteBuffer::get(char* dst, int offset, int length)
 {
@@ -210,30 +230,12 @@ int16 ByteBuffer::getShort(int index)
 {
     if (index < 0 || index >= _limit)
         fail(ByteBufferException::INDEX_OUT_OF_BOUNDS);
-    int saved = _position;
-    position(index);
-    int16 value = getShort();
-    _position = saved;
-    return value;
+    return getValueAt<int16>(index);
 }
 
-int32 ByteBuffer::getInt(int index)
-{
-    int saved = _position;
-    position(index);
-    int32 value = getInt();
-    _position = saved;
-    return value;
-}
+int32 ByteBuffer::getInt(int index) { return getValueAt<int32>(index); }
 
-int64 ByteBuffer::getInt64(int index)
-{
-    int saved = _position;
-    position(index);
-    int64 value = getInt64();
-    _position = saved;
-    return value;
-}
+int64 ByteBuffer::getInt64(int index) { return getValueAt<int64>(index); }
 
 ByteBuffer& ByteBuffer::put(char b)
 {
@@ -251,56 +253,17 @@ ByteBuffer& ByteBuffer::put(int index, char b)
     return *this;
 }
 
-ByteBuffer& ByteBuffer::putShort(short value)
-{
-    if (remaining() < int(sizeof(value)))
-        fail(ByteBufferException::BUFFER_OVERFLOW);
-    int16 ordered = isNative() ? value : swapEndian(static_cast<int16>(value));
-    return put(reinterpret_cast<const char*>(&ordered), int(sizeof(ordered)));
-}
+ByteBuffer& ByteBuffer::putShort(short value) { return putValue<int16>(value); }
 
-ByteBuffer& ByteBuffer::putShort(int index, short value)
-{
-    int saved = _position;
-    position(index);
-    putShort(value);
-    _position = saved;
-    return *this;
-}
+ByteBuffer& ByteBuffer::putShort(int index, short value) { return putValueAt<int16>(index, value); }
 
-ByteBuffer& ByteBuffer::putInt(int value)
-{
-    if (remaining() < int(sizeof(value)))
-        fail(ByteBufferException::BUFFER_OVERFLOW);
-    int32 ordered = isNative() ? value : swapEndian(static_cast<int32>(value));
-    return put(reinterpret_cast<const char*>(&ordered), int(sizeof(ordered)));
-}
+ByteBuffer& ByteBuffer::putInt(int value) { return putValue<int32>(value); }
 
-ByteBuffer& ByteBuffer::putInt(int index, int value)
-{
-    int saved = _position;
-    position(index);
-    putInt(value);
-    _position = saved;
-    return *this;
-}
+ByteBuffer& ByteBuffer::putInt(int index, int value) { return putValueAt<int32>(index, value); }
 
-ByteBuffer& ByteBuffer::putInt64(int64 value)
-{
-    if (remaining() < int(sizeof(value)))
-        fail(ByteBufferException::BUFFER_OVERFLOW);
-    int64 ordered = isNative() ? value : swapEndian(value);
-    return put(reinterpret_cast<const char*>(&ordered), int(sizeof(ordered)));
-}
+ByteBuffer& ByteBuffer::putInt64(int64 value) { return putValue<int64>(value); }
 
-ByteBuffer& ByteBuffer::putInt64(int index, int64 value)
-{
-    int saved = _position;
-    position(index);
-    putInt64(value);
-    _position = saved;
-    return *this;
-}
+ByteBuffer& ByteBuffer::putInt64(int index, int64 value) { return putValueAt<int64>(index, value); }
 
 ByteBuffer& ByteBuffer::put(const char* src, int length) { return put(src, 0, length); }
 

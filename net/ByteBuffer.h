@@ -104,6 +104,11 @@ private:
     bool isNative() const { return _order == ByteOrder::nativeOrder(); }
     // Copies `size` bytes at the position into `value` and advances.
     void readRaw(void* value, int size);
+    // The typed reads and writes in the buffer's byte order, relative and absolute.
+    template <typename T> T getValue();
+    template <typename T> T getValueAt(int index);
+    template <typename T> ByteBuffer& putValue(T value);
+    template <typename T> ByteBuffer& putValueAt(int index, T value);
 
     static int16 swapEndian(int16 value);
     static int32 swapEndian(int32 value);
