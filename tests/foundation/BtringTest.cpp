@@ -22,7 +22,6 @@ protected:
 TEST_F(BtringTest, CopyFormatAndAppendCutAtTheCapacityWithTheirLines)
 {
     Btring<8> s("1234567");
-    EXPECT_EQ("1234567|", seen(s.cString()));
     EXPECT_EQ("1234567|Btring::operator=() LONG TEXT: [8]\"12345678\"\n",
         seen((s = "12345678").cString()));
     EXPECT_EQ("123456|", seen(s.printf("%d", 123456)));
@@ -34,34 +33,25 @@ TEST_F(BtringTest, CopyFormatAndAppendCutAtTheCapacityWithTheirLines)
     EXPECT_EQ("ab12|", seen(s.appendf("%d", 12)));
     EXPECT_EQ("ab12xyz|Btring::appendf() LONG TEXT : [7]\"ab12xyz\"\n", seen(s.appendf("xyz")));
     EXPECT_EQ("ab12xyz|", seen(s.appendf("more")));
-    Btring<256> big;
-    const std::string q(255, 'q');
-    EXPECT_EQ(q + "|Btring::appendf() LONG TEXT : [255]\"" + q + "\"\n",
-        seen(big.appendf("%s", q.c_str())));
 
     s = "abc";
     s += "de";
     EXPECT_TRUE(s == "abcde" && s != "abcd");
     EXPECT_EQ(
         "abcdefg|Btring::append() LONG TEXT: [5]\"abcde\" + [3]\"fgh\"\n", seen(s.append("fgh")));
-    // Copying a bounded string never traces: it always fits.
+    // Copying a bounded string never traces: it always fits. Onto a full text nothing is copied.
     Btring<8> copy;
     copy = s;
     EXPECT_TRUE(copy == s);
     EXPECT_EQ("abcdefg|Btring::append() LONG TEXT: [7]\"abcdefg\" + [1]\"x\"\n",
         seen((copy += Btring<8>("x")).cString()));
-}
 
-TEST_F(BtringTest, AssignClearsTheTailAndMakeEmptyOnlyTheFirstByte)
-{
-    Btring<8> s("abcdefg");
+    // Assigning clears the tail; makeEmpty only the first byte.
     s = "xy";
     EXPECT_EQ(0, memcmp("xy\0\0\0\0\0", s.cString(), 8));
     s = "abcdef";
     s.makeEmpty();
-    EXPECT_TRUE(s.isEmpty());
-    EXPECT_EQ(0u, s.length());
-    EXPECT_EQ('b', s.cString()[1]);
+    EXPECT_TRUE(s.isEmpty() && 0u == s.length() && 'b' == s.cString()[1]);
     EXPECT_EQ(8u, sizeof(s));
 }
 
@@ -73,13 +63,9 @@ TEST_F(BtringTest, PtringKeepsTheSameRulesOverTheCallersBuffer)
     EXPECT_EQ("abcdefg|Ptring::printf() LONG TEXT : [7]\"abcdefg\"\n", seen(p.printf("abcdefg")));
     p = "ab";
     EXPECT_EQ("abcdefg|Ptring::appendf() LONG TEXT : [7]\"abcdefg\"\n", seen(p.appendf("cdefgh")));
-    p = "abc";
-    EXPECT_EQ("abcde|", seen(p.append("de")));
+    p = "abcde";
     EXPECT_EQ(
         "abcdexy|Ptring::append() LONG TEXT: [5]\"abcde\" + [3]\"xyz\"\n", seen(p.append("xyz")));
-    // Onto a full text: the line is written and nothing is copied.
-    EXPECT_EQ(
-        "abcdexy|Ptring::append() LONG TEXT: [7]\"abcdexy\" + [1]\"z\"\n", seen(p.append("z")));
 
     // A null text leaves the buffer as it was.
     char kept[16] = "kept";
@@ -89,11 +75,6 @@ TEST_F(BtringTest, PtringKeepsTheSameRulesOverTheCallersBuffer)
     EXPECT_EQ("12345678901234|Ptring::operator=() LONG TEXT: [15]\"123456789012345\"\n",
         seen(copyString(dst, 15, "123456789012345")));
     EXPECT_EQ("12345678901234|", seen(copyString(dst, 16, nullptr)));
-}
-
-TEST(PtringDeathTest, NullBufferOrZeroSizeIsABrokenPrecondition)
-{
-    char buf[4];
     EXPECT_CHECK_FAILS(Ptring(nullptr, 4, "x"), "0 != _buffer && 0 < _bufferSize", "Ptring");
-    EXPECT_CHECK_FAILS(copyString(buf, 0, "x"), "0 != _buffer && 0 < _bufferSize", "Ptring");
+    EXPECT_CHECK_FAILS(copyString(dst, 0, "x"), "0 != _buffer && 0 < _bufferSize", "Ptring");
 }
