@@ -1,34 +1,41 @@
-// Helpers shared by the networking tests: descriptor accounting, a private network namespace for
-// the cases that must not touch the machine's own network, and socket error checks.
+// Descriptor accounting, a private network namespace and socket error checks for the net tests.
 #pragma once
 
 #include "net/NetworkChannel.h"
+#include "net/SocketException.h"
 
+#include <arpa/inet.h>
+#include <cerrno>
 #include <cstring>
+#include <dirent.h>
 #include <functional>
 #include <gtest/gtest.h>
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <thread>
+#include <unistd.h>
 
 namespace KovanTest {
 
-// Entries in /proc/self/fd (the directory's own descriptor included, the same every time).
-int openDescriptorCount();
+inline int openDescriptorCount()
+{
+    DIR* dir = opendir("/proc/self/fd");
+    int count = 0;
+    while (dirent* entry = dir ? readdir(dir) : nullptr)
+        count += entry->d_name[0] != '.';
+    if (dir)
+        closedir(dir);
+    return count;
+}
 
-// Runs `body` on a thread of its own that first moves into a fresh network namespace holding
-// only a loopback interface, brought up. Nothing sent there can leave the machine, a listen
-// backlog can be filled without disturbing anyone, and the resolver has no route to any server,
-// so a lookup of an unknown name fails at once.
-void runInPrivateNetwork(const std::function<void()>& body);
-
-// `f` throws SocketException with `code` and `message` (by default the system's text).
-void expectSocketError(int code, const std::function<void()>& f, const char* message = nullptr);
-
-// The port (host order) a socket is bound to.
-int boundPort(int fd);
-
-// Closes a descriptor or a channel when the test leaves, whichever way it leaves.
 struct ScopedFd {
     int fd;
-    ~ScopedFd();
+    ~ScopedFd()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
     operator int() const { return fd; }
 };
 struct Closer {
@@ -36,7 +43,51 @@ struct Closer {
     ~Closer() { channel.close(); }
 };
 
-// Every test of the networking library checks that it closed whatever it opened.
+// Runs `body` on a thread that first moves into a fresh network namespace with only loopback, up:
+// nothing sent there leaves the machine and a lookup of an unknown name fails at once. (A
+// namespace belongs to the thread that unshares, so the test's own thread keeps the machine's.)
+inline void runInPrivateNetwork(const std::function<void()>& body)
+{
+    std::thread worker([&body] {
+        ASSERT_EQ(0, unshare(CLONE_NEWNET)) << "the tests need root: " << strerror(errno);
+        ScopedFd fd { socket(AF_INET, SOCK_DGRAM, 0) };
+        ifreq request {};
+        strcpy(request.ifr_name, "lo");
+        ASSERT_EQ(0, ioctl(fd, SIOCGIFFLAGS, &request)) << strerror(errno);
+        request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
+        ASSERT_EQ(0, ioctl(fd, SIOCSIFFLAGS, &request)) << strerror(errno);
+        try {
+            body();
+        } catch (const Kovan::SocketException& e) {
+            ADD_FAILURE() << "SocketException " << e.errorCode() << " " << e.message();
+        }
+    });
+    worker.join();
+}
+
+// `f` throws SocketException with `code` and `message` (by default the system's text).
+inline void expectSocketError(
+    int code, const std::function<void()>& f, const char* message = nullptr)
+{
+    try {
+        f();
+        ADD_FAILURE() << "no SocketException";
+    } catch (const Kovan::SocketException& e) {
+        EXPECT_EQ(code, e.errorCode());
+        EXPECT_STREQ(message ? message : strerror(code), e.message());
+    }
+}
+
+inline int boundPort(int fd)
+{
+    sockaddr_in address {};
+    socklen_t length = sizeof(address);
+    return getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length)
+        ? -1
+        : ntohs(address.sin_port);
+}
+
+// Every networking test checks that it closed whatever it opened.
 class NetTest : public ::testing::Test {
 protected:
     void SetUp() override { _descriptors = openDescriptorCount(); }

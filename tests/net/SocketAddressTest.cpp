@@ -2,9 +2,6 @@
 
 #include "NetTestSupport.h"
 
-#include <arpa/inet.h>
-#include <unistd.h>
-
 using namespace Kovan;
 
 namespace {
@@ -24,7 +21,6 @@ TEST_F(SocketAddressTest, LiteralsAndSystemAddresses)
 {
     SocketAddress address;
     EXPECT_TRUE(address.isUnresolved());
-    EXPECT_EQ(0, address.port());
     EXPECT_EQ(nullptr, address.hostAddress());
     EXPECT_EQ(nullptr, address.hostName());
 
@@ -74,16 +70,9 @@ TEST_F(SocketAddressTest, TheLocalAddressIsTheMachineOnEveryInterface)
     ASSERT_EQ(0, gethostname(name, sizeof(name) - 1));
     name[50] = '\0';
     const SocketAddress* local = SocketAddress::localAddress();
-    EXPECT_EQ(local, SocketAddress::localAddress());
     EXPECT_STREQ(name, local->hostName());
     EXPECT_STREQ("0.0.0.0", local->hostAddress());
     EXPECT_EQ(0, local->port());
-
-    SocketAddress address("10.1.2.3", 8080);
-    address.setAsLocalAddress(5000);
-    EXPECT_STREQ(name, address.hostName());
-    EXPECT_STREQ("0.0.0.0", address.hostAddress());
-    EXPECT_EQ(5000, address.port());
 }
 
 } // namespace

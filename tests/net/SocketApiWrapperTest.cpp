@@ -4,13 +4,10 @@
 
 #include "net/SocketAddress.h"
 
-#include <cerrno>
 #include <chrono>
 #include <fcntl.h>
 #include <netdb.h>
 #include <string>
-#include <sys/socket.h>
-#include <unistd.h>
 
 using namespace Kovan;
 using namespace KovanTest;
@@ -20,35 +17,18 @@ namespace {
 
 class SocketApiWrapperTest : public NetTest { };
 
-TEST_F(SocketApiWrapperTest, CreationDescriptorsAndTheInitialisedFlag)
+TEST_F(SocketApiWrapperTest, ExceptionTextsAndFailuresOnAClosedDescriptor)
 {
-    W::cleanup();
-    EXPECT_FALSE(W::isInitialized());
-    ScopedFd datagram { W::createDatagramSocket() };
-    EXPECT_TRUE(W::isInitialized());
-    W::cleanup();
-    ScopedFd stream { W::createStreamSocket() };
-    EXPECT_TRUE(W::isInitialized());
-    int type = 0;
-    socklen_t length = sizeof(type);
-    ASSERT_EQ(0, getsockopt(stream, SOL_SOCKET, SO_TYPE, &type, &length));
-    EXPECT_EQ(SOCK_STREAM, type);
-}
-
-TEST_F(SocketApiWrapperTest, ExceptionTextsComeFromTheSystemAndAreCutAt255)
-{
-    EXPECT_STREQ("Bad file descriptor", SocketException(EBADF).message());
     EXPECT_STREQ("Unknown error 99999", SocketException(99999).message());
     std::string longText = "a" + std::string(299, 'x');
     SocketException cut(5, longText.c_str());
-    SocketException copy = cut;
-    EXPECT_EQ(5, copy.errorCode());
-    EXPECT_EQ(longText.substr(0, 255), copy.message());
-}
+    EXPECT_EQ(5, cut.errorCode());
+    EXPECT_EQ(longText.substr(0, 255), cut.message());
 
-TEST_F(SocketApiWrapperTest, FailedCallsOnAClosedDescriptorThrowBadDescriptor)
-{
+    W::cleanup();
+    EXPECT_FALSE(W::isInitialized());
     int fd = W::createDatagramSocket();
+    EXPECT_TRUE(W::isInitialized());
     W::closeSocket(fd);
     expectSocketError(EBADF, [&] { W::closeSocket(fd); });
     expectSocketError(EBADF, [&] { W::configureBlocking(fd, false); });
@@ -61,7 +41,6 @@ TEST_F(SocketApiWrapperTest, ConfigureBlockingTouchesOnlyTheNonBlockingFlag)
     ASSERT_EQ(0, fcntl(fd, F_SETFL, O_APPEND));
     int before = fcntl(fd, F_GETFL);
     W::configureBlocking(fd, false);
-    W::configureBlocking(fd, false);
     EXPECT_EQ(before | O_NONBLOCK, fcntl(fd, F_GETFL));
     W::configureBlocking(fd, true);
     EXPECT_EQ(before, fcntl(fd, F_GETFL));
@@ -69,22 +48,19 @@ TEST_F(SocketApiWrapperTest, ConfigureBlockingTouchesOnlyTheNonBlockingFlag)
 
 TEST_F(SocketApiWrapperTest, DatagramsTravelThroughSendToAndRecvFrom)
 {
-    ScopedFd receiver { W::createDatagramSocket() };
-    ScopedFd sender { W::createDatagramSocket() };
+    ScopedFd receiver { W::createDatagramSocket() }, sender { W::createDatagramSocket() };
     W::bind(receiver, 0);
     W::bind(sender, 0);
     // Ephemeral ports lie above 32767: they travel as negative shorts and must arrive intact.
     int port = boundPort(receiver);
     ASSERT_GT(port, 32767);
     EXPECT_EQ(5, W::sendTo(sender, "hello", 5, SocketAddress("127.0.0.1", short(port))));
-
     ASSERT_TRUE(W::waitReadable(receiver, 5000));
     char buffer[16] = {};
     SocketAddress from;
     EXPECT_EQ(5, W::recvFrom(receiver, buffer, sizeof(buffer), from));
     EXPECT_STREQ("hello", buffer);
     EXPECT_STREQ("127.0.0.1", from.hostAddress());
-    EXPECT_STREQ("Unknown", from.hostName());
     EXPECT_EQ(boundPort(sender), uint16(from.port()));
 
     W::connect(sender, "127.0.0.1", port);
@@ -95,19 +71,17 @@ TEST_F(SocketApiWrapperTest, DatagramsTravelThroughSendToAndRecvFrom)
 
 TEST_F(SocketApiWrapperTest, StreamConnectAcceptEndOfStreamAndBrokenPipe)
 {
-    ScopedFd listener { W::createStreamSocket() };
+    ScopedFd listener { W::createStreamSocket() }, client { W::createStreamSocket() };
     W::bind(listener, 0);
     W::listen(listener, 5);
-    int port = boundPort(listener);
-    ScopedFd client { W::createStreamSocket() };
-    W::connect(client, SocketAddress("127.0.0.1", short(port)));
+    W::connect(client, SocketAddress("127.0.0.1", short(boundPort(listener))));
     SocketAddress peer;
     ScopedFd server { W::accept(listener, peer) };
     EXPECT_STREQ("127.0.0.1", peer.hostAddress());
     EXPECT_EQ(boundPort(client), uint16(peer.port()));
     sockaddr_in name;
     W::getPeerName(client, &name);
-    EXPECT_EQ(port, ntohs(name.sin_port));
+    EXPECT_EQ(boundPort(listener), ntohs(name.sin_port));
 
     EXPECT_EQ(4, W::send(client, "ping", 4));
     char buffer[8];
@@ -132,16 +106,12 @@ TEST_F(SocketApiWrapperTest, StreamConnectAcceptEndOfStreamAndBrokenPipe)
 TEST_F(SocketApiWrapperTest, UnresolvedAndLiteralBroadcastDestinations)
 {
     runInPrivateNetwork([] {
-        ScopedFd receiver { W::createDatagramSocket() };
+        ScopedFd receiver { W::createDatagramSocket() }, fd { W::createDatagramSocket() };
         W::bind(receiver, 0);
         // Tied to lo, so that the limited broadcast has a way out inside the namespace.
-        ScopedFd fd { W::createDatagramSocket() };
         ASSERT_EQ(0, setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, "lo", 3));
-
-        // Unresolved: 255.255.255.255 at the address's port, which is 0 for every unresolved
-        // address, and the system refuses port 0.
+        // Unresolved: 255.255.255.255 at port 0, which the system refuses.
         expectSocketError(EINVAL, [&] { W::sendTo(fd, "x", 1, SocketAddress()); });
-
         // The literal reads as "no address" to inet_addr, goes through the resolver and comes
         // back as the same broadcast address: refused without permission, delivered with it.
         SocketAddress broadcast("255.255.255.255", short(boundPort(receiver)));
@@ -156,15 +126,13 @@ TEST_F(SocketApiWrapperTest, UnresolvedAndLiteralBroadcastDestinations)
     });
 }
 
-TEST_F(SocketApiWrapperTest, RefusedUnresolvedAndUnknownConnectsThrowAndLeaveTheSocketAlone)
+TEST_F(SocketApiWrapperTest, UnresolvedAndUnknownConnectsThrowAndLeaveTheSocketAlone)
 {
     runInPrivateNetwork([] {
-        ScopedFd listener { W::createStreamSocket() };
+        ScopedFd listener { W::createStreamSocket() }, fd { W::createStreamSocket() };
         W::bind(listener, 0);
-        ScopedFd fd { W::createStreamSocket() };
-        expectSocketError(ECONNREFUSED, [&] { W::connect(fd, "127.0.0.1", boundPort(listener)); });
-        expectSocketError(EDESTADDRREQ, [&] { W::connect(fd, SocketAddress()); });
         W::listen(listener, 5);
+        expectSocketError(EDESTADDRREQ, [&] { W::connect(fd, SocketAddress()); });
         auto start = std::chrono::steady_clock::now();
         try {
             W::connect(fd, "no-such-host.invalid", boundPort(listener));

@@ -7,9 +7,7 @@
 #include "net/NonBlockingSocketChannel.h"
 #include "net/ServerSocketChannel.h"
 
-#include <cerrno>
 #include <fcntl.h>
-#include <unistd.h>
 
 using namespace Kovan;
 using namespace KovanTest;
@@ -24,13 +22,6 @@ protected:
         server.open();
         server.bind(0, backlog);
         return SocketAddress("127.0.0.1", server.localAddress()->port());
-    }
-    // Bound but not listening: connects to it are refused.
-    SocketAddress refusing(ServerSocketChannel& server)
-    {
-        server.open();
-        SocketApiWrapper::bind(server.sockfd(), 0);
-        return SocketAddress("127.0.0.1", short(boundPort(server.sockfd())));
     }
 };
 
@@ -53,7 +44,6 @@ TEST_F(ChannelTest, ANewChannelIsClosedAndOpeningAgainClosesTheFirstSocket)
     SocketChannel channel;
     Closer closer { channel };
     EXPECT_FALSE(channel.isOpen());
-    EXPECT_EQ(SocketApiWrapper::INVALID_FD, channel.sockfd());
     EXPECT_TRUE(channel.localAddress()->isUnresolved()); // the query on -1 fails quietly
     ByteBuffer buffer(4);
     buffer.position(1);
@@ -71,26 +61,34 @@ TEST_F(ChannelTest, ANewChannelIsClosedAndOpeningAgainClosesTheFirstSocket)
     EXPECT_TRUE(channel.remoteAddress()->isUnresolved());
 }
 
-TEST_F(ChannelTest, FailedConnectsTraceTheErrorAndKeepTheChannelAsItWas)
+TEST_F(ChannelTest, FailedConnectsKeepTheChannelAsItWasAndOnlyBlockingOnesTrace)
 {
     SocketChannel channel;
-    Closer closer { channel };
+    NonBlockingSocketChannel nonBlocking;
+    ServerSocketChannel notListening;
+    Closer c1 { channel }, c2 { nonBlocking }, c3 { notListening };
     StderrCapture capture;
     SocketAddress endpoint("127.0.0.1", 9);
     expectSocketError(EBADF, [&] { channel.connect(&endpoint); });
     EXPECT_EQ("Socket Error: 9\n", capture.take());
 
-    ServerSocketChannel notListening;
-    Closer closer2 { notListening };
-    SocketAddress refused = refusing(notListening);
+    // Bound but not listening: connects to it are refused.
+    notListening.open();
+    SocketApiWrapper::bind(notListening.sockfd(), 0);
+    SocketAddress refused("127.0.0.1", short(boundPort(notListening.sockfd())));
     channel.open();
     expectSocketError(ECONNREFUSED, [&] { channel.connect(&refused); });
     EXPECT_EQ("Socket Error: 111\n", capture.take());
     EXPECT_TRUE(channel.isOpen());
     EXPECT_FALSE(channel.isConnected());
-
     SocketAddress unresolved;
     expectSocketError(EDESTADDRREQ, [&] { channel.connect(&unresolved); });
+
+    nonBlocking.open();
+    EXPECT_TRUE(isNonBlocking(nonBlocking));
+    expectSocketError(
+        ECONNREFUSED, [&] { nonBlocking.connect(&refused) || nonBlocking.finishConnect(5000); });
+    EXPECT_FALSE(nonBlocking.isConnected());
     EXPECT_EQ("", capture.take());
 }
 
@@ -105,13 +103,10 @@ TEST_F(ChannelTest, ConnectAcceptShortWritesReadAndShutdown)
     ASSERT_TRUE(client.connect(&endpoint));
     EXPECT_TRUE(client.isConnected());
     EXPECT_STREQ("127.0.0.1", client.remoteAddress()->hostAddress());
-    EXPECT_STREQ("Unknown", client.remoteAddress()->hostName());
     EXPECT_EQ(endpoint.port(), client.remoteAddress()->port());
 
     peer.open();
-    int before = openDescriptorCount();
-    server.accept(&peer); // closes the socket the channel had
-    EXPECT_EQ(before, openDescriptorCount());
+    server.accept(&peer); // closes the socket the channel had, or the fixture sees a leak
     EXPECT_FALSE(peer.isConnected());
     EXPECT_STREQ("127.0.0.1", peer.remoteAddress()->hostAddress());
     EXPECT_EQ(client.localAddress()->port(), peer.remoteAddress()->port());
@@ -121,7 +116,6 @@ TEST_F(ChannelTest, ConnectAcceptShortWritesReadAndShutdown)
     ByteBuffer out(16);
     out.put("hello, ", 7).putInt(0x01020304).flip();
     EXPECT_EQ(4, client.write(&out));
-    EXPECT_EQ(4, out.position());
     EXPECT_EQ(4, client.write(&out));
     EXPECT_EQ(3, client.write(&out));
     EXPECT_EQ(11, out.position());
@@ -148,9 +142,6 @@ TEST_F(ChannelTest, ServerBindAcceptAndReuse)
     ServerSocketChannel server, second;
     Closer c1 { server }, c2 { second };
     expectSocketError(EBADF, [&] { server.setReuseAddress(true); });
-    expectSocketError(EBADF, [&] { server.getReuseAddress(); });
-    EXPECT_TRUE(server.localAddress()->isUnresolved());
-
     SocketAddress endpoint = listen(server);
     EXPECT_TRUE(server.isBound());
     EXPECT_EQ(boundPort(server.sockfd()), uint16(server.localAddress()->port()));
@@ -197,32 +188,6 @@ TEST_F(ChannelTest, NonBlockingServerAndAcceptedModes)
     EXPECT_EQ(-1, nonBlocking.read(&buffer));
     EXPECT_EQ(SocketApiWrapper::WOULD_BLOCK, SocketApiWrapper::errorCode());
     EXPECT_EQ(0, buffer.position());
-}
-
-TEST_F(ChannelTest, NonBlockingConnectsFinishOrFailWithoutATraceLine)
-{
-    ServerSocketChannel server, notListening;
-    NonBlockingSocketChannel client, other;
-    Closer c1 { server }, c2 { notListening }, c3 { client }, c4 { other };
-    SocketAddress endpoint = listen(server);
-    client.open();
-    EXPECT_TRUE(isNonBlocking(client));
-    if (!client.connect(&endpoint)) {
-        EXPECT_TRUE(client.finishConnect(5000));
-    }
-    EXPECT_TRUE(client.isConnected());
-    EXPECT_EQ(endpoint.port(), client.remoteAddress()->port());
-    EXPECT_STREQ("127.0.0.1", client.localAddress()->hostAddress());
-
-    SocketAddress refused = refusing(notListening);
-    other.open();
-    StderrCapture capture;
-    expectSocketError(ECONNREFUSED, [&] {
-        if (!other.connect(&refused))
-            other.finishConnect(5000);
-    });
-    EXPECT_EQ("", capture.take());
-    EXPECT_FALSE(other.isConnected());
 }
 
 TEST_F(ChannelTest, AConnectToAFullListenerStaysInProgress)
