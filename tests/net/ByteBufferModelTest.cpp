@@ -1,6 +1,6 @@
 // Random runs of buffer operations against a plain model of the documented rules: both must agree
-// on every result, every error code and the whole state after every step. Seeded, bounded and
-// deterministic.
+// on every result, every error code and the whole state (every byte included) after every step.
+// Seeded, bounded and deterministic.
 #include "net/ByteBuffer.h"
 
 #include <cstring>
@@ -61,9 +61,7 @@ int64 narrow(uint64 bits, int size)
 
 struct Model {
     std::vector<unsigned char> bytes;
-    int position = 0;
-    int limit = 0;
-    int mark = -1;
+    int position = 0, limit = 0, mark = -1;
     bool big = true;
 
     int capacity() const { return int(bytes.size()); }
@@ -179,26 +177,24 @@ int64 access(ByteBuffer& b, bool write, int size, bool abs, int index, uint64 bi
                      : (abs ? b.getInt64(index) : b.getInt64());
 }
 
-// One random operation on both; `what` names it for the failure message.
-void step(std::mt19937& random, GrowingBuffer& b, Model& m, bool wrapped, Result* expected,
-    Result* actual, std::string* what)
+// One random operation on both: what the model expects and what the buffer did; `what` names it.
+std::pair<Result, Result> step(
+    std::mt19937& random, GrowingBuffer& b, Model& m, bool wrapped, std::string& what)
 {
     auto pick
         = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
-    static const int sizes[] = { 1, 2, 4, 8 };
-    int op = pick(0, 6);
-    int size = sizes[pick(0, 3)];
-    int index = pick(-2, m.capacity() + 2);
+    int op = pick(0, 6), size = 1 << pick(0, 3), index = pick(-2, m.capacity() + 2);
     uint64 bits = (uint64(random()) << 32) | random();
     int arg = pick(-1, 15);
-    *what = "op " + std::to_string(op) + " size " + std::to_string(size) + " index "
+    what = "op " + std::to_string(op) + " size " + std::to_string(size) + " index "
         + std::to_string(index) + " arg " + std::to_string(arg);
 
     if (op <= 1) {
         bool write = op == 0, abs = pick(0, 1) == 1;
-        *actual = run([&] { return access(b, write, size, abs, index, bits); });
-        *expected = m.access(write, size, abs, index, bits);
-    } else if (op == 2) {
+        Result actual = run([&] { return access(b, write, size, abs, index, bits); });
+        return { m.access(write, size, abs, index, bits), actual };
+    }
+    if (op == 2) {
         const std::function<void()> controls[] = { [&] { b.position(index); },
             [&] { b.limit(index); }, [&] { b.mark(); }, [&] { b.reset(); }, [&] { b.clear(); },
             [&] { b.flip(); }, [&] { b.rewind(); },
@@ -206,44 +202,47 @@ void step(std::mt19937& random, GrowingBuffer& b, Model& m, bool wrapped, Result
                 b.order(index % 2 ? ByteOrder::ORDER_BIG_ENDIAN : ByteOrder::ORDER_LITTLE_ENDIAN);
             } };
         int which = (arg + 8) % 8;
-        *actual = run([&] { return controls[which](), int64(0); });
-        *expected = m.control(which, index);
-    } else if (op <= 4) {
-        int offset = pick(-1, 3);
-        arg = arg > 12 ? 12 : arg; // offset + length stay inside the 16-byte array
+        Result actual = run([&] { return controls[which](), int64(0); });
+        return { m.control(which, index), actual };
+    }
+    if (op <= 4) {
+        int offset = pick(-1, 3), length = arg > 12 ? 12 : arg; // inside the 16-byte array
         char data[16], copy[16];
         for (char& c : data)
             c = static_cast<char>(random());
         memcpy(copy, data, sizeof(data));
         bool put = op == 3;
-        *actual = run(
-            [&] { return (put ? b.put(data, offset, arg) : b.get(data, offset, arg)), int64(0); });
-        *expected = m.bulk(put, copy, offset, arg);
-        // A failed or bulk-put call leaves the caller's array as the model says.
+        Result actual = run([&] {
+            return (put ? b.put(data, offset, length) : b.get(data, offset, length)), int64(0);
+        });
+        Result expected = m.bulk(put, copy, offset, length);
+        // The caller's array ends as the model says (untouched unless a get succeeded).
         if (memcmp(copy, data, sizeof(data)) != 0)
-            actual->value = 1;
-    } else if (op == 5) { // another buffer's remaining bytes, or the buffer itself
+            actual.value = 1;
+        return { expected, actual };
+    }
+    if (op == 5) { // another buffer's remaining bytes, or the buffer itself
         char digits[] = "0123456789ABCDEF";
         int from = arg < 0 ? 0 : arg;
         ByteBuffer source(16);
         source.put(digits, 16).position(from);
         bool self = pick(0, 9) == 0;
-        *actual = run([&] { return b.put(self ? &b : &source), int64(source.position()); });
-        *expected = self ? failed(E::ILLEGAL_ARGUMENT) : m.bulk(true, digits, from, 16 - from);
-        if (expected->error == NO_ERROR)
-            expected->value = from; // the source's position stays
-    } else { // bounded growth: the capacity stays below 256
-        int grow = m.capacity() > 240 ? -1 : arg - 2;
-        *actual = run([&] { return b.grow(grow), int64(0); });
-        if (grow < 0 || wrapped) {
-            *expected = failed(E::ILLEGAL_ARGUMENT);
-        } else {
-            m.bytes.resize(size_t(m.capacity() + grow));
-            memset(&m.bytes[size_t(m.limit)], 0, size_t(m.capacity() - m.limit));
-            m.limit = m.capacity();
-            *expected = Result();
-        }
+        Result actual = run([&] { return b.put(self ? &b : &source), int64(source.position()); });
+        Result expected
+            = self ? failed(E::ILLEGAL_ARGUMENT) : m.bulk(true, digits, from, 16 - from);
+        if (expected.error == NO_ERROR)
+            expected.value = from; // the source's position stays
+        return { expected, actual };
     }
+    // Bounded growth: the capacity stays below 256.
+    int grow = m.capacity() > 240 ? -1 : arg - 2;
+    Result actual = run([&] { return b.grow(grow), int64(0); });
+    if (grow < 0 || wrapped)
+        return { failed(E::ILLEGAL_ARGUMENT), actual };
+    m.bytes.resize(size_t(m.capacity() + grow));
+    memset(&m.bytes[size_t(m.limit)], 0, size_t(m.capacity() - m.limit));
+    m.limit = m.capacity();
+    return { Result(), actual };
 }
 
 TEST(ByteBufferModelTest, RandomOperationsAgreeWithTheModel)
@@ -255,33 +254,27 @@ TEST(ByteBufferModelTest, RandomOperationsAgreeWithTheModel)
             std::unique_ptr<GrowingBuffer> buffer(wrapped
                     ? new GrowingBuffer(int(storage.size()), storage.data())
                     : new GrowingBuffer(48));
-            for (int i = 0; i < buffer->capacity(); ++i)
-                buffer->put(i, '\0'); // owned storage starts unset
+            GrowingBuffer& b = *buffer;
+            for (int i = 0; i < b.capacity(); ++i)
+                b.put(i, '\0'); // owned storage starts unset
             Model m;
-            m.bytes.assign(size_t(buffer->capacity()), 0);
+            m.bytes.assign(size_t(b.capacity()), 0);
             m.limit = m.capacity();
 
             for (int n = 0; n < 4000; ++n) {
-                Result expected, actual;
                 std::string what;
-                step(random, *buffer, m, wrapped, &expected, &actual, &what);
-                ByteBuffer& b = *buffer;
-                std::vector<unsigned char> bytes;
-                int limit = b.limit();
-                if (b.position() <= limit) { // else the readout itself would throw
-                    b.limit(b.capacity());
-                    for (int i = 0; i < b.capacity(); ++i)
-                        bytes.push_back(static_cast<unsigned char>(b.get(i)));
-                    b.limit(limit);
-                }
-                bool same = expected == actual && b.position() == m.position && limit == m.limit
-                    && b.capacity() == m.capacity()
-                    && (b.order() == ByteOrder::ORDER_BIG_ENDIAN) == m.big && bytes == m.bytes
-                    && (!wrapped || memcmp(storage.data(), bytes.data(), storage.size()) == 0);
+                const std::pair<Result, Result> r = step(random, b, m, wrapped, what);
+                // The storage itself, read past every bound check.
+                const char* base = b.buffer() - b.position();
+                const bool same = r.first == r.second && b.position() == m.position
+                    && b.limit() == m.limit && b.capacity() == m.capacity()
+                    && (b.order() == ByteOrder::ORDER_BIG_ENDIAN) == m.big
+                    && memcmp(base, m.bytes.data(), m.bytes.size()) == 0
+                    && (!wrapped || base == storage.data());
                 ASSERT_TRUE(same) << "seed " << seed << (wrapped ? " wrapped" : " owned")
                                   << ", step " << n << " (" << what << "): expected error "
-                                  << expected.error << " value " << expected.value << ", got "
-                                  << actual.error << " value " << actual.value << "; position "
+                                  << r.first.error << " value " << r.first.value << ", got "
+                                  << r.second.error << " value " << r.second.value << "; position "
                                   << b.position() << " vs " << m.position;
             }
         }
