@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <random>
-#include <string>
 #include <vector>
 
 using namespace Kovan;
@@ -177,17 +176,14 @@ int64 access(ByteBuffer& b, bool write, int size, bool abs, int index, uint64 bi
                      : (abs ? b.getInt64(index) : b.getInt64());
 }
 
-// One random operation on both: what the model expects and what the buffer did; `what` names it.
-std::pair<Result, Result> step(
-    std::mt19937& random, GrowingBuffer& b, Model& m, bool wrapped, std::string& what)
+// One random operation on both: what the model expects and what the buffer did.
+std::pair<Result, Result> step(std::mt19937& random, GrowingBuffer& b, Model& m, bool wrapped)
 {
     auto pick
         = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
     int op = pick(0, 6), size = 1 << pick(0, 3), index = pick(-2, m.capacity() + 2);
     uint64 bits = (uint64(random()) << 32) | random();
     int arg = pick(-1, 15);
-    what = "op " + std::to_string(op) + " size " + std::to_string(size) + " index "
-        + std::to_string(index) + " arg " + std::to_string(arg);
 
     if (op <= 1) {
         bool write = op == 0, abs = pick(0, 1) == 1;
@@ -262,8 +258,7 @@ TEST(ByteBufferModelTest, RandomOperationsAgreeWithTheModel)
             m.limit = m.capacity();
 
             for (int n = 0; n < 4000; ++n) {
-                std::string what;
-                const std::pair<Result, Result> r = step(random, b, m, wrapped, what);
+                const std::pair<Result, Result> r = step(random, b, m, wrapped);
                 // The storage itself, read past every bound check.
                 const char* base = b.buffer() - b.position();
                 const bool same = r.first == r.second && b.position() == m.position
@@ -272,10 +267,10 @@ TEST(ByteBufferModelTest, RandomOperationsAgreeWithTheModel)
                     && memcmp(base, m.bytes.data(), m.bytes.size()) == 0
                     && (!wrapped || base == storage.data());
                 ASSERT_TRUE(same) << "seed " << seed << (wrapped ? " wrapped" : " owned")
-                                  << ", step " << n << " (" << what << "): expected error "
-                                  << r.first.error << " value " << r.first.value << ", got "
-                                  << r.second.error << " value " << r.second.value << "; position "
-                                  << b.position() << " vs " << m.position;
+                                  << ", step " << n << ": expected error " << r.first.error
+                                  << " value " << r.first.value << ", got " << r.second.error
+                                  << " value " << r.second.value << "; position " << b.position()
+                                  << " vs " << m.position;
             }
         }
     }
