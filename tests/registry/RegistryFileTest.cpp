@@ -1,8 +1,6 @@
 // The file the registry writes, byte for byte, and the files it accepts.
 #include "RegistryFiles.h"
-#include "support/StderrCapture.h"
 
-#include "registry/Adler32.h"
 #include "registry/Registry.h"
 
 #include <algorithm>
@@ -16,17 +14,6 @@ using namespace Kovan;
 using namespace KovanTest;
 
 namespace {
-
-// Adler-32 by its definition, one byte and one reduction at a time.
-uint32 plainAdler32(const uint8_t* data, size_t size)
-{
-    uint32 a = 1, b = 0;
-    for (size_t i = 0; i < size; ++i) {
-        a = (a + data[i]) % 65521;
-        b = (b + a) % 65521;
-    }
-    return (b << 16) | a;
-}
 
 typedef ScratchFileTest RegistryFileTest;
 
@@ -45,13 +32,11 @@ TEST_F(RegistryFileTest, NewFileEmptyChecksumThenFirstAndSecondValueByteForByte)
     // Values are appended; the first becomes the root's child, the second the first's sibling.
     reg.addInt32(5, 1);
     putLe32(expected, 56, 60);
-    append(expected, record(5, 6, 0, 4));
-    append(expected, { 0x01, 0x00, 0x00, 0x00 });
+    append(expected, record(5, 6, 0, 4, { 0x01, 0x00, 0x00, 0x00 }));
     EXPECT_EQ(expected, readBytes(_name));
     reg.addInt32(6, -1);
     putLe32(expected, 64, 76);
-    append(expected, record(6, 6, 0, 4));
-    append(expected, Bytes(4, 0xFF));
+    append(expected, record(6, 6, 0, 4, Bytes(4, 0xFF)));
     EXPECT_EQ(expected, readBytes(_name));
 
     // The stored checksum is stale until asked for.
@@ -64,16 +49,13 @@ TEST_F(RegistryFileTest, DoublesLandInFpaWordOrderAndRoundTrip)
 {
     Registry reg;
     reg.create(_name.c_str());
-    reg.addDouble(1, 1.0);
-    const double values[3] = { -0.0, 3.141592653589793, 1e300 };
-    reg.addDoubleArray(2, values, 3);
+    // pi has bits in both words, so a swap that only works for 1.0 shows.
+    const double values[2] = { 1.0, 3.141592653589793 };
+    reg.addDoubleArray(1, values, 2);
     EXPECT_EQ(
         Bytes({ 0x00, 0x00, 0xF0, 0x3F, 0x00, 0x00, 0x00, 0x00 }), slice(readBytes(_name), 72, 8));
-    double d = 0;
-    double back[3] = {};
-    EXPECT_EQ(0u, reg.getDouble(1, &d));
-    EXPECT_EQ(0u, reg.getDoubleArray(2, back, 3, 0));
-    EXPECT_EQ(1.0, d);
+    double back[2] = {};
+    EXPECT_EQ(0u, reg.getDoubleArray(1, back, 2, 0));
     EXPECT_EQ(0, memcmp(values, back, sizeof(values)));
 }
 
@@ -91,30 +73,18 @@ TEST_F(RegistryFileTest, AppTextsKeepSixteenAndEightCharacters)
     append(expected, Bytes(12, 0));
     EXPECT_EQ(expected, readBytes(_name));
 
-    Registry back(_name.c_str(), false);
-    EXPECT_EQ(3u, back.version());
-    EXPECT_EQ(7u, back.appProduct());
-    EXPECT_EQ(9u, back.appOem());
-    EXPECT_STREQ("0123456789ABCDEF", back.appVersion());
-    EXPECT_STREQ("build-01", back.appBuild());
-    back.close();
-
-    StderrCapture err;
-    Registry cut;
-    cut.setAppInfo(0, 0, "0123456789ABCDEFG", "short");
-    EXPECT_STREQ("0123456789ABCDEF", cut.appVersion());
-    EXPECT_NE(std::string::npos, err.take().find("LONG TEXT"));
-    cut.create(_name.c_str());
-    cut.close();
-    EXPECT_EQ(Bytes({ 's', 'h', 'o', 'r', 't', 0, 0, 0 }), slice(readBytes(_name), 32, 8));
+    // Texts that fill their fields read back whole.
+    reg.open(_name.c_str(), false);
+    EXPECT_STREQ("0123456789ABCDEF", reg.appVersion());
+    EXPECT_STREQ("build-01", reg.appBuild());
+    reg.close();
 }
 
 TEST_F(RegistryFileTest, LegacyFileOpensAsVersionOneWithRootAtZero)
 {
     // Root at 0 (bytes 8..11 = 2 mark the legacy file), one INT16 value right behind it.
     Bytes legacy = record(0, 0, 0, 2);
-    append(legacy, record(4, 4, 0, 2));
-    append(legacy, { 0x34, 0x12 });
+    append(legacy, record(4, 4, 0, 2, { 0x34, 0x12 }));
     writeBytes(_name, legacy);
 
     Registry reg(_name.c_str(), true);
@@ -127,13 +97,11 @@ TEST_F(RegistryFileTest, LegacyFileOpensAsVersionOneWithRootAtZero)
 
     // A second value links behind the first; the root record is never rewritten.
     reg.addUint8(9, 200);
-    uint8 u = 0;
-    EXPECT_EQ(0u, reg.getUint8(9, &u));
-    EXPECT_EQ(200, u);
     reg.close();
     Bytes after = readBytes(_name);
     EXPECT_EQ(slice(legacy, 0, 12), slice(after, 0, 12));
     EXPECT_EQ(record(4, 4, 26, 2), slice(after, 12, 12));
+    EXPECT_EQ(record(9, 3, 0, 1, { 200 }), slice(after, 26, 13));
 
     legacy[8] = 5;
     writeBytes(_name, legacy);
@@ -146,15 +114,14 @@ TEST_F(RegistryFileTest, VersionTwoFileOpensAndChecksumsAreNoOps)
     Bytes v2 = header(2);
     putLe32(v2, 44, 0xDEADBEEF);
     append(v2, record(0, 0, 0, 60));
-    append(v2, record(1, 7, 0, 4));
-    append(v2, { 9, 0, 0, 0 });
+    append(v2, record(1, 7, 0, 4, { 9, 0, 0, 0 }));
     writeBytes(_name, v2);
 
     Registry reg(_name.c_str(), true);
     EXPECT_EQ(2u, reg.version());
-    EXPECT_EQ(0xDEADBEEFu, reg.checksum());
     EXPECT_TRUE(reg.testFileChecksum());
     EXPECT_TRUE(reg.saveFileChecksum());
+    EXPECT_EQ(0xDEADBEEFu, reg.checksum());
     uint32 v = 0;
     EXPECT_EQ(0u, reg.getUint32(1, &v));
     EXPECT_EQ(9u, v);
@@ -169,21 +136,20 @@ TEST_F(RegistryFileTest, ChecksumAgreesWithZlibAndTheDefinitionOnRandomFiles)
         Bytes file = header(3);
         append(file, record(0, 0, 0, 0));
         // Long runs of 0xFF stress the deferred reduction of the sums.
-        const size_t extra = rng() % 20000;
-        const bool ones = 0 == round % 4;
-        for (size_t i = 0; i < extra; ++i)
-            file.push_back(ones ? 0xFF : static_cast<uint8_t>(rng()));
+        for (size_t i = rng() % 20000; i > 0; --i)
+            file.push_back(0 == round % 4 ? 0xFF : static_cast<uint8_t>(rng()));
         writeBytes(_name, file);
 
-        const uint32 expected = plainAdler32(file.data() + 48, file.size() - 48);
+        // Adler-32 by its definition, checked against zlib where the build has it.
+        uint32 a = 1, b = 0;
+        for (size_t i = 48; i < file.size(); ++i) {
+            a = (a + file[i]) % 65521;
+            b = (b + a) % 65521;
+        }
+        const uint32 expected = (b << 16) | a;
 #ifdef KOVAN_TEST_HAVE_ZLIB
-        EXPECT_EQ(expected,
-            ::adler32(
-                ::adler32(0L, Z_NULL, 0), file.data() + 48, static_cast<uInt>(file.size() - 48)));
+        EXPECT_EQ(expected, ::adler32(1, file.data() + 48, static_cast<uInt>(file.size() - 48)));
 #endif
-        EXPECT_EQ(
-            expected, Kovan::adler32(1, file.data() + 48, static_cast<uint32>(file.size() - 48)));
-
         Registry reg(_name.c_str(), true);
         EXPECT_TRUE(reg.saveFileChecksum());
         EXPECT_EQ(expected, reg.checksum());

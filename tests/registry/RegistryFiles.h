@@ -5,42 +5,35 @@
 #include "registry/Registry.h"
 
 #include <cstdint>
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <iterator>
+#include <stdlib.h>
 #include <string>
-#include <unistd.h>
-#include <utility>
 #include <vector>
 
 namespace KovanTest {
 
 typedef std::vector<uint8_t> Bytes;
 
-class ScratchDir {
-public:
-    ScratchDir()
-    {
-        char name[] = "/tmp/kovan-registry-XXXXXX";
-        _path = mkdtemp(name) ? name : "";
-    }
-    ~ScratchDir()
-    {
-        std::string cmd = "rm -rf '" + _path + "'";
-        if (!_path.empty() && system(cmd.c_str()) != 0) { }
-    }
-    std::string file(const std::string& name) const { return _path + "/" + name; }
-
-private:
-    std::string _path;
-};
-
 // A test with a file name of its own in a fresh directory.
 class ScratchFileTest : public ::testing::Test {
 protected:
-    ScratchDir _dir;
-    std::string _name = _dir.file("settings.reg");
+    ~ScratchFileTest() override
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(_dir, ignored);
+    }
+    std::string file(const std::string& name) const { return _dir + "/" + name; }
+    std::string _dir = makeDir();
+    std::string _name = file("settings.reg");
+
+private:
+    static std::string makeDir()
+    {
+        char name[] = "/tmp/kovan-registry-XXXXXX";
+        return mkdtemp(name) ? name : "/nonexistent";
+    }
 };
 
 inline Bytes readBytes(const std::string& path)
@@ -51,9 +44,8 @@ inline Bytes readBytes(const std::string& path)
 
 inline void writeBytes(const std::string& path, const Bytes& bytes)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(
-        reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
 }
 
 inline Bytes slice(const Bytes& bytes, size_t from, size_t count)
@@ -68,17 +60,19 @@ inline void putLe32(Bytes& bytes, size_t at, uint32_t v)
         bytes[at + i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-// A 12-byte record as the file holds it.
-inline Bytes record(uint16_t id, uint16_t type, uint32_t next, uint32_t childOrSize)
+inline void append(Bytes& to, const Bytes& more) { to.insert(to.end(), more.begin(), more.end()); }
+
+// A 12-byte record as the file holds it, followed by `value`.
+inline Bytes record(
+    uint16_t id, uint16_t type, uint32_t next, uint32_t childOrSize, const Bytes& value = {})
 {
     Bytes r(12);
     putLe32(r, 0, id | static_cast<uint32_t>(type) << 16);
     putLe32(r, 4, next);
     putLe32(r, 8, childOrSize);
+    append(r, value);
     return r;
 }
-
-inline void append(Bytes& to, const Bytes& more) { to.insert(to.end(), more.begin(), more.end()); }
 
 // The 48-byte header of a headed file with the given version and zero application fields.
 inline Bytes header(uint32_t version)
