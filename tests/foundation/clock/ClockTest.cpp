@@ -88,7 +88,10 @@ TEST_F(ClockTest, SetCurrentTimeIsRecordedNeverCarriedOutAndWritesTheRegisteredR
     // A refused clock change is not reported, and the RTC is written all the same.
     ClockSeam::setError(ClockCall::SETTIMEOFDAY, EPERM);
     Time::setCurrentTime(Time(2009, 7, 1, 12, 0, 0));
-    EXPECT_EQ("Rtc::set(1246464000) Called!!!!!!!!\n<write 16:00:00>\n", _err.take());
+    // The device is read-only: the Linux write does nothing and succeeds.
+    EXPECT_TRUE(_rtc.set(Time(2009, 7, 1, 12, 0, 0)));
+    const std::string set = "Rtc::set(1246464000) Called!!!!!!!!\n<write 16:00:00>\n";
+    EXPECT_EQ(set + set, _err.take());
     const auto calls = ClockSeam::calls();
     ASSERT_EQ(2u, ClockSeam::count(ClockCall::SETTIMEOFDAY));
     EXPECT_EQ(1000000000, calls[0].tv.tv_sec);
@@ -129,6 +132,8 @@ TEST_F(ClockTest, StepToTheSecondAndSlewToTheWholeSecond)
 TEST_F(ClockTest, SyncSlewsWithinAMinuteAndStepsBeyond)
 {
     ASSERT_TRUE(_rtc.open());
+    setenv("QUILLO_SIM_RTC_TIME", "2009-01-01 04:59:59", 1);
+    EXPECT_EQ(Time(2008, 12, 31, 23, 59, 59), _rtc.getTime());
     const char* stepped = "Rtc : time was synchronised successfully: ";
     const char* slewed = "Rtc(adj) : time was synchronised successfully: ";
     const struct {
@@ -140,7 +145,6 @@ TEST_F(ClockTest, SyncSlewsWithinAMinuteAndStepsBeyond)
         long seconds;
         long microseconds;
     } cases[] = {
-        { "2009-07-01 16:00:30", 30, slewed, 3, ClockCall::ADJTIME, 29, 750000 },
         { "2009-07-01 15:59:30", -30, slewed, 2, ClockCall::ADJTIME, -31, 750000 },
         { "2009-07-01 16:00:00", 0, slewed, 3, ClockCall::ADJTIME, -1, 750000 },
         { "2009-07-01 16:00:59", 59, slewed, 3, ClockCall::ADJTIME, 58, 750000 },
@@ -187,14 +191,4 @@ TEST_F(ClockTest, FailedSyncsAreReportedInTheirOrder)
     ClockSeam::setError(ClockCall::ADJTIME, EPERM);
     EXPECT_FALSE(syncTo("2009-07-01 16:00:10"));
     EXPECT_EQ("Rtc(adj) : failed to set the local time\n<failed 3>\n", _err.take());
-}
-
-TEST_F(ClockTest, GetTimeAndSetThroughTheDevice)
-{
-    ASSERT_TRUE(_rtc.open());
-    setenv("QUILLO_SIM_RTC_TIME", "2009-01-01 04:59:59", 1);
-    EXPECT_EQ(Time(2008, 12, 31, 23, 59, 59), _rtc.getTime());
-    // The device is read-only: the Linux write does nothing and succeeds.
-    EXPECT_TRUE(_rtc.set(Time(2009, 7, 1, 12, 0, 0)));
-    EXPECT_EQ("Rtc::set(1246464000) Called!!!!!!!!\n<write 16:00:00>\n", _err.take());
 }
