@@ -105,8 +105,7 @@ TEST_F(RegistryFileTest, LegacyFileOpensAsVersionOneWithRootAtZero)
 
     legacy[8] = 5;
     writeBytes(_name, legacy);
-    EXPECT_EQ(std::make_pair(3, std::string("Header")),
-        failureOf([&] { reg.open(_name.c_str(), false); }));
+    EXPECT_EQ("3 Header 0", failureOf([&] { reg.open(_name.c_str(), false); }));
 }
 
 TEST_F(RegistryFileTest, VersionTwoFileOpensAndChecksumsAreNoOps)

@@ -83,18 +83,16 @@ inline Bytes header(uint32_t version)
     return h;
 }
 
-// Runs `op` and returns the code and path text of the failure it threw (0 and "" when none).
-template <typename Op> std::pair<int, std::string> failureOf(Op op, uint32_t* id = nullptr)
+// Runs `op` and describes the failure it threw as "code path id"; "0" when it threw none.
+template <typename Op> std::string failureOf(Op op)
 {
     try {
         op();
     } catch (const Kovan::Registry::Exception& e) {
         EXPECT_STREQ("Registry", e.message());
-        if (id)
-            *id = e.id();
-        return { e.code(), e.path() };
+        return std::to_string(e.code()) + " " + e.path() + " " + std::to_string(e.id());
     }
-    return { 0, "" };
+    return "0";
 }
 
 } // namespace KovanTest

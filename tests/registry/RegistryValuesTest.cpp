@@ -74,7 +74,7 @@ TYPED_TEST(RegistryTypedTest, AddSetGetOfValuesAndArrays)
     // Counts must match the stored one; more than stored is code 8.
     EXPECT_EQ(7u, (reg.*O::getArray)(2, back, 4, 0));
     EXPECT_EQ(8u, (reg.*O::getArray)(2, back, 5, 6));
-    EXPECT_EQ(8, failureOf([&] { (reg.*O::setArray)(2, fresh, 5, 6); }).first);
+    EXPECT_EQ("8 / 2", failureOf([&] { (reg.*O::setArray)(2, fresh, 5, 6); }));
     EXPECT_EQ(6u, (reg.*O::get)(3, &v));
 }
 
@@ -155,50 +155,38 @@ TEST_F(RegistryTest, KeysNestAndAddsLinkBehindTheLastChild)
 TEST_F(RegistryTest, EveryFailureCodeCarriesItsPathText)
 {
     int32 v = 0;
-    uint32 id = 0;
     _reg.addKey(1);
     _reg.setPath(1, 0);
     _reg.addKey(20);
     _reg.addInt32(4, 4);
-
-    EXPECT_EQ(std::make_pair(5, std::string("/4")), failureOf([&] {
-        _reg.setPath(4, 0);
-        _reg.addInt32(1, 1);
-    }));
+    const int32 three[3] = {};
+    EXPECT_EQ("6 /1 6", failureOf([&] { _reg.setInt32(6, 1); }));
+    EXPECT_EQ("7 /1 4", failureOf([&] { _reg.setInt64(4, 1); }));
+    EXPECT_EQ("8 /1 4", failureOf([&] { _reg.setInt32Array(4, three, 1, 3); }));
     _reg.setPath(1, 20, 9, 0);
     EXPECT_EQ(5u, _reg.getInt32(4, &v));
-    EXPECT_EQ(
-        std::make_pair(5, std::string("/1/20/9")), failureOf([&] { _reg.setInt32(4, 1); }, &id));
-    EXPECT_EQ(0u, id);
-
-    _reg.setPath(1, 0);
-    EXPECT_EQ(std::make_pair(6, std::string("/1")), failureOf([&] { _reg.setInt32(6, 1); }, &id));
-    EXPECT_EQ(6u, id);
-    EXPECT_EQ(std::make_pair(7, std::string("/1")), failureOf([&] { _reg.setInt64(4, 1); }, &id));
-    EXPECT_EQ(4u, id);
-    const int32 three[3] = {};
-    EXPECT_EQ(std::make_pair(8, std::string("/1")),
-        failureOf([&] { _reg.setInt32Array(4, three, 1, 3); }));
+    EXPECT_EQ("5 /1/20/9 0", failureOf([&] { _reg.setInt32(4, 1); }));
+    _reg.setPath(4, 0);
+    EXPECT_EQ("5 /4 0", failureOf([&] { _reg.addInt32(1, 1); }));
     _reg.setPath(0);
-    EXPECT_EQ(std::make_pair(6, std::string("/")), failureOf([&] { _reg.setInt32(9, 1); }));
+    EXPECT_EQ("6 / 9", failureOf([&] { _reg.setInt32(9, 1); }));
     _reg.close();
 
     // Read-only: every write fails at the file, reads still work.
     _reg.open(_name.c_str(), false);
     _reg.setPath(1, 0);
-    EXPECT_EQ(std::make_pair(4, std::string("/1")), failureOf([&] { _reg.setInt32(4, 2); }));
-    EXPECT_EQ(4, failureOf([&] { _reg.addKey(5); }).first);
+    EXPECT_EQ("4 /1 4", failureOf([&] { _reg.setInt32(4, 2); }));
+    EXPECT_EQ("4 /1 5", failureOf([&] { _reg.addKey(5); }));
     EXPECT_EQ(0u, _reg.getInt32(4, &v));
     EXPECT_EQ(4, v);
     _reg.close();
 
-    EXPECT_EQ(std::make_pair(2, file("missing.reg")),
-        failureOf([&] { _reg.open(file("missing.reg").c_str(), false); }));
-    EXPECT_EQ(std::make_pair(1, file("no/such/dir.reg")),
-        failureOf([&] { _reg.create(file("no/such/dir.reg").c_str()); }));
-    // The failed attempts released the lock: this would wait forever otherwise.
+    EXPECT_EQ("2 " + file("missing") + " 0",
+        failureOf([&] { _reg.open(file("missing").c_str(), false); }));
     EXPECT_EQ(
-        std::make_pair(4, std::string("header")), failureOf([&] { _reg.create("/dev/full"); }));
+        "1 " + file("no/dir") + " 0", failureOf([&] { _reg.create(file("no/dir").c_str()); }));
+    // The failed attempts released the lock: this would wait forever otherwise.
+    EXPECT_EQ("4 header 0", failureOf([&] { _reg.create("/dev/full"); }));
     _reg.close();
     _reg.create(_name.c_str());
 }
