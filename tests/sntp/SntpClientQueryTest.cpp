@@ -1,5 +1,5 @@
-// SntpClient::getServerTime against a scripted server on loopback: the request it sends, the
-// offset and delay the four timestamps give, and every way a reply can fail to be usable.
+// SntpClient::getServerTime against a scripted server on loopback: the request, the offset and
+// delay of the four timestamps, and every way a reply can be unusable.
 #include "SntpTestSupport.h"
 #include "support/StderrCapture.h"
 
@@ -46,11 +46,11 @@ protected:
 
 TEST_F(SntpClientQueryTest, RequestAndTheFourTimestampFormulas)
 {
-    // The client's clock stands still, so T4 = T1; the server's runs `shift` ahead (T2 = T1 +
+    // The client's clock stands still (T4 = T1); the server's runs `shift` ahead (T2 = T1 +
     // shift) and holds the request a quarter of a second (T3 = T2 + 0.25).
     ClockSeam::setNow({ 1700000000, 0 });
     std::string request;
-    for (double shift : { 3600.0, 0.25, -7.75, -86400.5, 1.0e6 + 0.125 }) {
+    for (double shift : { 3600.0, -7.75, -86400.5, 1.0e6 + 0.125 }) {
         ScriptedServer server([&request, shift](const std::string& bytes) {
             request = bytes;
             const SntpTime rec = SntpTest::timeAt(bytes, 40) + shift;
@@ -58,7 +58,6 @@ TEST_F(SntpClientQueryTest, RequestAndTheFourTimestampFormulas)
         });
         ASSERT_TRUE(query(server.port())) << shift;
         const Kovan::SntpServerResponse& r = _response;
-        EXPECT_EQ(r.oriTime, r.desTime);
         EXPECT_EQ((r.desTime - r.oriTime) - (r.xmtTime - r.recTime), r.delay) << shift;
         EXPECT_EQ(((r.recTime - r.oriTime) + (r.xmtTime - r.desTime)) / 2, r.offset) << shift;
         EXPECT_NEAR(-0.25, r.delay, 1e-9) << shift;
@@ -68,10 +67,10 @@ TEST_F(SntpClientQueryTest, RequestAndTheFourTimestampFormulas)
     }
     // A client request stamped with the client's clock, which came back as T1.
     ASSERT_EQ(48u, request.size());
-    EXPECT_EQ(0x1B, static_cast<unsigned char>(request[0]));
-    EXPECT_EQ(std::string(39, '\0'), request.substr(1, 39));
+    EXPECT_EQ("\x1B" + std::string(39, '\0'), request.substr(0, 40));
     EXPECT_EQ(SntpTime::currentTime(), SntpTest::timeAt(request, 40));
     EXPECT_EQ(SntpTime::currentTime(), _response.oriTime);
+    EXPECT_EQ(SntpTime::currentTime(), _response.desTime);
 }
 
 TEST_F(SntpClientQueryTest, ShortOrGarbageRepliesAreReadAsTheirBytesSay)
@@ -81,11 +80,9 @@ TEST_F(SntpClientQueryTest, ShortOrGarbageRepliesAreReadAsTheirBytesSay)
     ASSERT_TRUE(query(twoBytes.port()));
     EXPECT_EQ(3, _response.leapIndicator);
     EXPECT_EQ(5, _response.stratum);
-    EXPECT_EQ(0u, _response.oriTime.time());
-    EXPECT_EQ(0u, _response.recTime.time());
-    EXPECT_EQ(0u, _response.xmtTime.time());
+    EXPECT_EQ(0u, _response.oriTime.time() | _response.recTime.time() | _response.xmtTime.time());
 
-    // Noise, longer than a full packet: T1 too is what the reply says.
+    // Noise longer than a full packet: T1 too is what the reply says.
     std::string reply(82, '\0');
     for (size_t i = 0; i < reply.size(); ++i)
         reply[i] = static_cast<char>(i * 37 + 11);
@@ -102,14 +99,11 @@ TEST_F(SntpClientQueryTest, SilentEmptyAndRefusedRepliesFail)
 {
     // A limit of whole seconds and milliseconds, waited in full.
     _client.setTimeout(1250);
-    const char* const wait = "SntpClient : unable to wait for NTP reply from server\n";
-    const char* const read = "SntpClient : unable to read reply from the SNTP server\n";
     std::string traced;
-
     ScriptedServer silent([](const std::string&) { return std::nullopt; });
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(query(silent.port(), &traced));
-    EXPECT_EQ(wait, traced);
+    EXPECT_EQ("SntpClient : unable to wait for NTP reply from server\n", traced);
     EXPECT_GE(SntpTest::msSince(start), 1240);
     EXPECT_LT(SntpTest::msSince(start), 3000);
     EXPECT_EQ(1, silent.requests());
@@ -117,10 +111,10 @@ TEST_F(SntpClientQueryTest, SilentEmptyAndRefusedRepliesFail)
     // An empty datagram reads as nothing; so does the refusal of a port nobody serves, which
     // comes back at once.
     ScriptedServer empty([](const std::string&) { return std::string(); });
-    EXPECT_FALSE(query(empty.port(), &traced));
-    EXPECT_EQ(read, traced);
-    EXPECT_FALSE(query(9, &traced));
-    EXPECT_EQ(read, traced);
+    for (int port : { empty.port(), 9 }) {
+        EXPECT_FALSE(query(port, &traced));
+        EXPECT_EQ("SntpClient : unable to read reply from the SNTP server\n", traced);
+    }
 }
 
 TEST_F(SntpClientQueryTest, NamesAndNumericLiteralsAreResolvedAndUnknownNamesFailSilently)

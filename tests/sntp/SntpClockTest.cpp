@@ -1,5 +1,4 @@
-// SntpTime's system-clock access through the clock seam: the step, the slew aimed at the
-// target's whole second, and the registered Rtc written first and able to veto the change.
+// SntpTime's clock access through the clock seam: step, slew, and the Rtc that may veto both.
 #include "support/ClockSeam.h"
 #include "support/StderrCapture.h"
 
@@ -15,7 +14,6 @@ using KovanTest::ClockSeam;
 
 namespace {
 
-// An RTC whose write the test controls; the data area is not used here.
 class ScriptedRtc : public Kovan::Rtc {
 public:
     bool accept = true;
@@ -34,11 +32,7 @@ protected:
 
 class SntpClockTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        ASSERT_FALSE(KovanTest::holdsClockCapability());
-        ClockSeam::reset();
-    }
+    void SetUp() override { ASSERT_FALSE(KovanTest::holdsClockCapability()); }
     void TearDown() override
     {
         SntpTime::setRtc(nullptr);
@@ -80,17 +74,14 @@ TEST_F(SntpClockTest, SlewAimsAtTheTargetsWholeSecond)
         ClockSeam::setNow(c.now);
         KovanTest::StderrCapture capture;
         EXPECT_TRUE(SntpTime::adjustCurrentTime(SntpTime(c.target)));
-        const int sec = static_cast<int>(c.expected.tv_sec);
-        const int usec = static_cast<int>(c.expected.tv_usec);
-        char expected[200];
-        snprintf(expected, sizeof(expected),
-            "Sntp::adjustCurrentTime Called! tv: %d, %d\n"
-            "adjtime success! syncronizing time to : %d, %d\n",
-            sec, usec, sec, usec);
-        EXPECT_EQ(expected, capture.take());
+        const std::string tv
+            = std::to_string(c.expected.tv_sec) + ", " + std::to_string(c.expected.tv_usec);
+        EXPECT_EQ("Sntp::adjustCurrentTime Called! tv: " + tv
+                + "\nadjtime success! syncronizing time to : " + tv + "\n",
+            capture.take());
         ASSERT_EQ(1u, ClockSeam::count(ClockCall::ADJTIME));
-        EXPECT_EQ(sec, ClockSeam::calls()[0].tv.tv_sec);
-        EXPECT_EQ(usec, ClockSeam::calls()[0].tv.tv_usec);
+        EXPECT_EQ(c.expected.tv_sec, ClockSeam::calls()[0].tv.tv_sec);
+        EXPECT_EQ(c.expected.tv_usec, ClockSeam::calls()[0].tv.tv_usec);
     }
 
     ClockSeam::setError(ClockCall::ADJTIME, EPERM);
@@ -111,10 +102,9 @@ TEST_F(SntpClockTest, TheRegisteredRtcIsWrittenFirstAndCanRefuse)
         EXPECT_EQ(accept, SntpTime::setCurrentTime(SntpTime(timeval { 1700000500, 0 })));
         EXPECT_EQ(accept, SntpTime::adjustCurrentTime(SntpTime(timeval { 1700000030, 0 })));
         const std::string traced = capture.take();
-        EXPECT_NE(std::string::npos, traced.find("Rtc::set(1700000500) Called!!!!!!!!\n"))
-            << traced;
-        EXPECT_NE(std::string::npos, traced.find("Rtc::set(1700000030) Called!!!!!!!!\n"))
-            << traced;
+        for (const char* line :
+            { "Rtc::set(1700000500) Called!!!!!!!!\n", "Rtc::set(1700000030) Called!!!!!!!!\n" })
+            EXPECT_NE(std::string::npos, traced.find(line)) << traced;
         // A refusal leaves the system clock alone, both ways.
         EXPECT_EQ(accept ? 1u : 0u, ClockSeam::count(ClockCall::SETTIMEOFDAY));
         EXPECT_EQ(accept ? 1u : 0u, ClockSeam::count(ClockCall::ADJTIME));

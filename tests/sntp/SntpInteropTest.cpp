@@ -1,6 +1,5 @@
 // The SNTP service against real peers from Debian on the private loopback: the client against
-// chronyd (a local server that never touches the clock), the server against ntpdig, and the
-// example programs against chronyd and each other, reporting as ntpdig does.
+// chronyd (which never touches the clock), the server against ntpdig, and the example programs.
 #include "SntpTestSupport.h"
 
 #include "sntp/SntpClient.h"
@@ -15,34 +14,31 @@ using SntpTest::Child;
 
 namespace {
 
-class SntpInteropTest : public SntpTest::NetworkTest {
-protected:
-    // Runs a one-shot client a few times (a loaded machine can delay one side of an exchange)
-    // and checks each one-line report "DATE TIME (ZONE) OFFSET +/- ERR HOST sSTRATUM LEAP", the
-    // form ntpdig and sntp-query share; the best offset must be within 2 ms of the same clock.
-    void expectReports(const std::vector<std::string>& argv, const std::string& stratum)
-    {
-        double best = 1.0;
-        for (int run = 0; run < 5 && best >= 0.002; ++run) {
-            Child client(argv);
-            int status = -1;
-            ASSERT_TRUE(client.wait(20000, &status));
-            ASSERT_EQ(0, status) << client.out << client.err;
-            std::istringstream in(client.out);
-            std::string date, time, zone, plusMinus, error, host, stratumText, leap;
-            double offset = 1.0;
-            ASSERT_TRUE(in >> date >> time >> zone >> offset >> plusMinus >> error >> host
-                >> stratumText >> leap)
-                << client.out;
-            EXPECT_EQ("+/-", plusMinus);
-            EXPECT_EQ("127.0.0.1", host);
-            EXPECT_EQ(stratum, stratumText);
-            EXPECT_EQ("no-leap", leap);
-            best = std::min(best, std::fabs(offset));
-        }
-        EXPECT_LT(best, 0.002);
+// Runs a one-shot client up to five times (a loaded machine can delay one side of an exchange),
+// checking each report "DATE TIME (ZONE) OFFSET +/- ERR HOST sSTRATUM LEAP", the form ntpdig and
+// sntp-query share; the best offset must be within 2 ms of the same clock.
+void expectReports(const std::vector<std::string>& argv, const std::string& stratum)
+{
+    double best = 1.0;
+    for (int run = 0; run < 5 && best >= 0.002; ++run) {
+        Child client(argv);
+        int status = -1;
+        ASSERT_TRUE(client.wait(20000, &status));
+        ASSERT_EQ(0, status) << client.out << client.err;
+        std::istringstream in(client.out);
+        std::string date, time, zone, plusMinus, error, host, stratumText, leap;
+        double offset = 1.0;
+        ASSERT_TRUE(in >> date >> time >> zone >> offset >> plusMinus >> error >> host
+            >> stratumText >> leap)
+            << client.out;
+        EXPECT_EQ("+/- 127.0.0.1 " + stratum + " no-leap",
+            plusMinus + " " + host + " " + stratumText + " " + leap);
+        best = std::min(best, std::fabs(offset));
     }
-};
+    EXPECT_LT(best, 0.002);
+}
+
+class SntpInteropTest : public SntpTest::NetworkTest { };
 
 } // namespace
 
@@ -56,17 +52,14 @@ TEST_F(SntpInteropTest, ClientQueriesChronyd)
     double best = 1.0;
     for (int i = 0; i < 5; ++i) {
         ASSERT_TRUE(client.getServerTime(&response));
-        // One clock on both sides: the offset is at most half the round trip (however the
-        // scheduler split it) plus the millisecond steps of our own timestamps.
+        // One clock on both sides: the offset is at most half the round trip plus the
+        // millisecond steps of our own timestamps.
         EXPECT_LE(std::fabs(response.offset), std::fabs(response.delay) / 2 + 0.0015)
             << response.offset << " " << response.delay;
         EXPECT_GT(response.delay, -0.002);
         EXPECT_LT(response.delay, 1.0);
         EXPECT_EQ(10, response.stratum);
         EXPECT_EQ(0, response.leapIndicator);
-        // chronyd echoes our transmit time and stamps its own in order.
-        EXPECT_LE(response.recTime.time(), response.xmtTime.time());
-        EXPECT_LE(response.oriTime.time(), response.desTime.time());
         best = std::min(best, std::fabs(response.offset));
     }
     // The quietest of a few exchanges, as any NTP client would pick it.
@@ -87,24 +80,15 @@ TEST_F(SntpInteropTest, NtpdigAcceptsTheServer)
 }
 
 #if defined(SNTP_QUERY_PATH) && defined(SNTP_SERVE_PATH)
-TEST_F(SntpInteropTest, ExamplesQueryChronydAndServeUntilInterrupted)
+TEST_F(SntpInteropTest, ExamplesServeUntilInterruptedAndQueryLikeNtpdig)
 {
-    {
-        SntpTest::Chronyd chronyd;
-        ASSERT_TRUE(chronyd.ready);
-        expectReports({ SNTP_QUERY_PATH, "127.0.0.1" }, "s10");
-    }
     Child serve({ SNTP_SERVE_PATH });
     ASSERT_TRUE(serve.waitForOutput(
         [](const std::string& out) { return out.find("serving SNTP") != std::string::npos; },
         10000))
         << serve.err;
-    Child query({ SNTP_QUERY_PATH, "127.0.0.1" });
+    expectReports({ SNTP_QUERY_PATH, "127.0.0.1" }, "s14");
     int status = -1;
-    ASSERT_TRUE(query.wait(10000, &status));
-    EXPECT_EQ(0, status) << query.err;
-    EXPECT_NE(std::string::npos, query.out.find(" 127.0.0.1 s14 no-leap\n")) << query.out;
-    // Interrupted, the server ends cleanly.
     kill(serve.pid, SIGINT);
     ASSERT_TRUE(serve.wait(5000, &status));
     EXPECT_EQ(0, status);

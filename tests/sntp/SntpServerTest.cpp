@@ -1,6 +1,5 @@
-// SntpServer on port 123 of the test's private network: the 68-byte reply to requests of every
-// length, the switch on and off with its trace lines and timing, quitting, a port already taken,
-// and switching while a client floods it.
+// SntpServer on port 123 of the private network: the 68-byte reply to requests of every length,
+// switching on and off with its trace lines and timing, quitting, and switching under a flood.
 #include "sntp/SntpServer.h"
 
 #include "SntpTestSupport.h"
@@ -35,8 +34,7 @@ int count(const std::string& text, const std::string& line)
     return n;
 }
 
-// Binds port 123 without SO_REUSEADDR: a descriptor proves nobody else holds the port, -1 that
-// someone does.
+// Binds port 123 without SO_REUSEADDR: -1 when someone else holds it.
 int bindPort123()
 {
     const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -48,11 +46,7 @@ int bindPort123()
     return -1;
 }
 
-bool portIsFree()
-{
-    const int fd = bindPort123();
-    return fd >= 0 && 0 == close(fd);
-}
+bool portIsFree() { return 0 == close(bindPort123()); }
 
 class SntpServerTest : public SntpTest::NetworkTest {
 protected:
@@ -75,14 +69,13 @@ TEST_F(SntpServerTest, RepliesWith68BytesEchoingTheTransmitTime)
     // An empty datagram gets no reply.
     EXPECT_EQ("", rawQuery(123, std::string(), 300));
 
-    for (size_t length : { 1, 2, 39, 40, 41, 47, 48, 49, 68, 200 }) {
+    for (size_t length : { 1, 39, 40, 41, 47, 48, 49, 200 }) {
         const SntpTime before = SntpTime::currentTime();
         const std::string reply = rawQuery(123, request(length), 3000);
         const SntpTime after = SntpTime::currentTime();
         ASSERT_EQ(68u, reply.size()) << "request of " << length;
-        EXPECT_EQ(0x1C, static_cast<unsigned char>(reply[0]));
-        EXPECT_EQ(14, static_cast<unsigned char>(reply[1]));
-        EXPECT_EQ(std::string(22, '\0'), reply.substr(2, 22)) << "ppoll..reftime must be zero";
+        // Mode 4, stratum 14, zero from the poll to the reference time.
+        EXPECT_EQ("\x1C\x0E" + std::string(22, '\0'), reply.substr(0, 24));
         // org: the request's bytes 40-47 as they stood, zero where the datagram was shorter.
         std::string org = length > 40 ? request(length).substr(40, 8) : "";
         org.resize(8, '\0');
@@ -137,9 +130,7 @@ TEST_F(SntpServerTest, SwitchingOffWhileWaitingPollsThenClosesAndQuitTakesUnderA
     _server.setEnable(false);
     EXPECT_LT(msSince(start), 1700);
     const std::string traced = capture.take();
-    const std::string finished = "SntpServer is finished...\n";
-    ASSERT_GE(traced.size(), finished.size());
-    EXPECT_EQ(finished, traced.substr(traced.size() - finished.size())) << traced;
+    EXPECT_EQ(traced.size() - 26, traced.rfind("SntpServer is finished...\n")) << traced;
     const int polls = count(traced, "waiting for SntpServer checking...\n");
     EXPECT_GE(polls, 1) << traced;
     EXPECT_LE(polls, 8) << traced;

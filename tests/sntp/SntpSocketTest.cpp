@@ -1,5 +1,5 @@
-// SntpSocket: the checks on a missing socket, closing once, binding and name lookup. (The timed
-// wait and the receive that swallows failures are seen through the client's queries.)
+// SntpSocket: the checks on a missing socket, closing once, binding and name lookup (the rest is
+// seen through the client's queries).
 #include "sntp/SntpSocket.h"
 
 #include "SntpTestSupport.h"
@@ -46,7 +46,6 @@ TEST_F(SntpSocketTest, ClosesOnceAndOnDestruction)
         EXPECT_EQ(-1, socket.fd());
         socket.closeSocket(); // nothing left to close: no exception
         EXPECT_EQ(before, SntpTest::openDescriptors());
-        // No socket to watch: the wait fails and leaves the flag alone.
         bool readable = true;
         EXPECT_FALSE(socket.isReadable(&readable, 0));
         EXPECT_TRUE(readable);

@@ -3,15 +3,16 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
-#include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
+#include <fstream>
 #include <net/if.h>
 #include <poll.h>
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,44 +20,39 @@ namespace SntpTest {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 std::string failure(const char* what) { return std::string(what) + ": " + strerror(errno); }
 
-struct PrivateNetwork {
-    std::string why;
-    PrivateNetwork()
-    {
-        if (0 != unshare(CLONE_NEWNET)) {
-            why = failure("unshare(CLONE_NEWNET)");
-            return;
-        }
-        const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        ifreq request;
-        memset(&request, 0, sizeof(request));
-        strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
-        request.ifr_flags = IFF_UP | IFF_RUNNING | IFF_LOOPBACK;
-        if (0 != ioctl(fd, SIOCSIFFLAGS, &request))
-            why = failure("bringing lo up");
-        close(fd);
-    }
-};
+std::string enterPrivateNetwork()
+{
+    if (0 != unshare(CLONE_NEWNET))
+        return failure("unshare(CLONE_NEWNET)");
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ifreq request = {};
+    strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+    request.ifr_flags = IFF_UP | IFF_RUNNING | IFF_LOOPBACK;
+    const std::string why = 0 == ioctl(fd, SIOCSIFFLAGS, &request) ? "" : failure("lo up");
+    close(fd);
+    return why;
+}
 
-// Made during static initialisation, on the main thread, so every thread and child of the
+// Entered during static initialisation, on the main thread, so every thread and child of the
 // program starts inside it.
-const PrivateNetwork network;
+const std::string networkError = enterPrivateNetwork();
 
 } // namespace
 
-bool inPrivateNetwork(std::string* why)
+const std::string& privateNetworkError() { return networkError; }
+
+long long msSince(std::chrono::steady_clock::time_point start)
 {
-    *why = network.why;
-    return network.why.empty();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start)
+        .count();
 }
 
 bool eventually(const std::function<bool()>& condition, int timeoutMs)
 {
-    const auto start = Clock::now();
+    const auto start = std::chrono::steady_clock::now();
     while (!condition() && msSince(start) < timeoutMs)
         std::this_thread::yield();
     return condition();
@@ -64,18 +60,14 @@ bool eventually(const std::function<bool()>& condition, int timeoutMs)
 
 int openDescriptors()
 {
-    DIR* dir = opendir("/proc/self/fd");
-    int count = 0;
-    while (dirent* entry = readdir(dir))
-        count += entry->d_name[0] != '.';
-    closedir(dir);
-    return count;
+    using std::filesystem::directory_iterator;
+    return static_cast<int>(
+        std::distance(directory_iterator("/proc/self/fd"), directory_iterator()));
 }
 
 sockaddr_in loopback(int port)
 {
-    sockaddr_in address;
-    memset(&address, 0, sizeof(address));
+    sockaddr_in address = {};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -89,7 +81,21 @@ Kovan::SntpTime timeAt(const std::string& datagram, size_t offset)
     return packet;
 }
 
-ScriptedServer::ScriptedServer(ReplyScript script, int port)
+std::string rawQuery(int port, const std::string& request, int timeoutMs)
+{
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const sockaddr_in address = loopback(port);
+    char buffer[512];
+    ssize_t n = -1;
+    pollfd p = { fd, POLLIN, 0 };
+    if (0 == connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address))
+        && send(fd, request.data(), request.size(), 0) >= 0 && poll(&p, 1, timeoutMs) > 0)
+        n = recv(fd, buffer, sizeof(buffer), 0);
+    close(fd);
+    return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
+}
+
+ScriptedServer::ScriptedServer(Script script, int port)
     : _script(std::move(script))
     , _fd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0))
 {
@@ -113,8 +119,7 @@ ScriptedServer::ScriptedServer(ReplyScript script, int port)
                     &fromLength);
             if (n < 0)
                 continue;
-            const std::optional<std::string> answer
-                = _script(std::string(buffer, static_cast<size_t>(n)));
+            const auto answer = _script(std::string(buffer, static_cast<size_t>(n)));
             ++_requests;
             if (answer)
                 sendto(_fd, answer->data(), answer->size(), 0, reinterpret_cast<sockaddr*>(&from),
@@ -144,6 +149,11 @@ std::string ScriptedServer::reply(
     return std::string(reinterpret_cast<const char*>(&packet), sizeof(packet));
 }
 
+std::string ScriptedServer::prompt(const std::string& request)
+{
+    return reply(request, Kovan::SntpTime::currentTime(), Kovan::SntpTime::currentTime());
+}
+
 Child::Child(const std::vector<std::string>& argv, const std::vector<std::string>& env)
 {
     int o[2], e[2];
@@ -151,7 +161,7 @@ Child::Child(const std::vector<std::string>& argv, const std::vector<std::string
         ADD_FAILURE() << failure("pipe");
         return;
     }
-    // Through env(1), which adds the variables: nothing but async-signal-safe calls after fork.
+    // env(1) adds the variables, so nothing but async-signal-safe calls follow the fork.
     std::vector<const char*> args = { "env" };
     for (const std::vector<std::string>* words : { &env, &argv })
         for (const std::string& word : *words)
@@ -174,7 +184,7 @@ Child::Child(const std::vector<std::string>& argv, const std::vector<std::string
 
 bool Child::pumpUntil(const std::function<bool()>& done, int timeoutMs)
 {
-    const auto start = Clock::now();
+    const auto start = std::chrono::steady_clock::now();
     while (!done() && msSince(start) < timeoutMs && pid > 0) {
         pollfd p[2] = { { _fds[0], POLLIN, 0 }, { _fds[1], POLLIN, 0 } };
         poll(p, 2, static_cast<int>(std::min(50ll, std::max(0ll, timeoutMs - msSince(start)))));
@@ -199,7 +209,6 @@ bool Child::waitForOutput(const std::function<bool(const std::string&)>& done, i
 
 bool Child::wait(int timeoutMs, int* exitStatus)
 {
-    // (A grandchild holding the pipes open only makes this wait its limit.)
     pumpUntil([&] { return _exited && _fds[0] < 0 && _fds[1] < 0; }, timeoutMs);
     if (exitStatus)
         *exitStatus = WIFEXITED(_status) ? WEXITSTATUS(_status) : 128 + WTERMSIG(_status);
@@ -220,39 +229,19 @@ void Child::stop()
             fd = -1;
 }
 
-std::string rawQuery(int port, const std::string& request, int timeoutMs)
-{
-    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = loopback(port);
-    char buffer[512];
-    ssize_t n = -1;
-    pollfd p = { fd, POLLIN, 0 };
-    if (0 == connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address))
-        && send(fd, request.data(), request.size(), 0) >= 0 && poll(&p, 1, timeoutMs) > 0)
-        n = recv(fd, buffer, sizeof(buffer), 0);
-    close(fd);
-    return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
-}
-
 Chronyd::Chronyd()
 {
     char name[] = "/tmp/kovan-sntp-XXXXXX";
-    dir = mkdtemp(name) ? name : "";
-    const std::string conf = dir + "/chrony.conf";
     // chronyd drops to its own user and still writes its files here.
-    FILE* f = dir.empty() || 0 != chmod(name, 0777) ? nullptr : fopen(conf.c_str(), "w");
-    if (!f) {
-        ADD_FAILURE() << failure("cannot write chronyd's configuration");
+    if (!mkdtemp(name) || 0 != chmod(name, 0777)) {
+        ADD_FAILURE() << failure("no folder for chronyd");
         return;
     }
-    // A local server only: no upstream, no control port, files kept in the folder.
-    fprintf(f,
-        "local stratum 10\nallow 127.0.0.1\ncmdport 0\npidfile %s/chronyd.pid\n"
-        "driftfile %s/chrony.drift\n",
-        name, name);
-    fclose(f);
-    child.reset(new Child({ "chronyd", "-x", "-d", "-f", conf }));
-    // Bounded: chronyd answers within a second or two of starting.
+    dir = name;
+    std::ofstream(dir + "/chrony.conf")
+        << "local stratum 10\nallow 127.0.0.1\ncmdport 0\npidfile " << dir
+        << "/chronyd.pid\ndriftfile " << dir << "/chrony.drift\n";
+    child.reset(new Child({ "chronyd", "-x", "-d", "-f", dir + "/chrony.conf" }));
     std::string request(48, '\0');
     request[0] = Kovan::SNTP_CLIENT_LI_VN_MODE;
     int status = 0;
@@ -265,8 +254,9 @@ Chronyd::Chronyd()
 Chronyd::~Chronyd()
 {
     child.reset();
-    if (!dir.empty() && 0 != system(("rm -rf '" + dir + "'").c_str()))
-        ADD_FAILURE() << "could not remove " << dir;
+    std::error_code ignored;
+    if (!dir.empty())
+        std::filesystem::remove_all(dir, ignored);
 }
 
 } // namespace SntpTest

@@ -1,5 +1,5 @@
-// SntpTime: exact edge values of the fraction arithmetic, and random round trips checked against
-// a model that works in wide integers instead of doubles.
+// SntpTime: exact edge values of the fraction arithmetic, and random values checked against a
+// model in wide integers.
 #include "sntp/SntpTime.h"
 
 #include <cmath>
@@ -32,51 +32,30 @@ TEST(SntpTimeTest, FractionConversionsMatchTheIntegerModel)
     // Milliseconds beyond a second keep the low 32 bits of the scaled value.
     EXPECT_EQ(
         static_cast<uint32>(1500ull * 4294967295ull / 1000ull), SntpTime::msToNtpFraction(1500));
-
     EXPECT_EQ(500u, SntpTime::ntpFractionToMs(0x80000000u));
-    EXPECT_EQ(1000u, SntpTime::ntpFractionToMs(0xFFFFFFFFu));
     // The last half millisecond of a second rounds up to 1000.
-    EXPECT_EQ(1000u, SntpTime::ntpFractionToMs(SntpTime::msToNtpFraction(1000) - 2147483u));
-
+    EXPECT_EQ(1000u, SntpTime::ntpFractionToMs(0xFFFFFFFFu - 2147483u));
     EXPECT_EQ(1.0, SntpTime::ntpFractionToSecond(0xFFFFFFFFu));
-    EXPECT_EQ(0.0, SntpTime::ntpFractionToSecond(0));
     EXPECT_DOUBLE_EQ(2147483647.0 / 4294967295.0, SntpTime::ntpFractionToSecond(2147483647u));
 }
 
 TEST(SntpTimeTest, TimevalConversionsAndTheirRounding)
 {
-    SntpTime epoch(timeval { 0, 0 });
-    EXPECT_EQ(0x83AA7E80u, epoch.seconds());
-    EXPECT_EQ(0u, epoch.fraction());
-    timeval back = epoch;
-    EXPECT_EQ(0, back.tv_sec);
-    EXPECT_EQ(0, back.tv_usec);
-
-    // 999.6 ms rounds to a whole 1000 ms: the fraction is full but the second does not carry,
-    // and converting back gives the out-of-range 1000000 that callers reject.
+    EXPECT_EQ(ntp(0x83AA7E80u, 0), SntpTime(timeval { 0, 0 }));
+    // 999.6 ms rounds to a full fraction without carrying into the second, and converts back
+    // to the out-of-range 1000000 that callers reject.
     SntpTime almost(timeval { 1700000000, 999600 });
-    EXPECT_EQ(1700000000u + 2208988800u, almost.seconds());
-    EXPECT_EQ(0xFFFFFFFFu, almost.fraction());
-    back = almost;
+    EXPECT_EQ(ntp(1700000000u + 2208988800u, 0xFFFFFFFFu), almost);
+    timeval back = almost;
     EXPECT_EQ(1700000000, back.tv_sec);
     EXPECT_EQ(1000000, back.tv_usec);
-
     // Sub-millisecond parts go to the nearest millisecond, half up.
     EXPECT_EQ(SntpTime::msToNtpFraction(123), SntpTime(timeval { 5, 123499 }).fraction());
     EXPECT_EQ(SntpTime::msToNtpFraction(124), SntpTime(timeval { 5, 123500 }).fraction());
-
-    // Seconds 0 is 1900: the 32-bit subtraction wraps.
+    // The 1970 offset wraps modulo 2^32 both ways.
     back = ntp(0, 0);
     EXPECT_EQ(0x7C558180, back.tv_sec);
-
-    // Seconds and the 1970 offset wrap modulo 2^32 on the way in too.
     EXPECT_EQ(static_cast<uint32>(-1 + 2208988800ll), SntpTime(timeval { -1, 0 }).seconds());
-    // (Only a 64-bit time_t can hold seconds past 2^32.)
-    if (sizeof(time_t) > 4) {
-        const long long past = 4294967296ll + 5;
-        EXPECT_EQ(static_cast<uint32>(past + 2208988800ll),
-            SntpTime(timeval { static_cast<time_t>(past), 0 }).seconds());
-    }
 
     std::mt19937_64 rng(20240601);
     for (int i = 0; i < 20000; ++i) {
@@ -93,14 +72,10 @@ TEST(SntpTimeTest, PacketFormIsNetworkOrderBothWays)
     const unsigned char wire[8] = { 1, 2, 3, 4, 0x80, 6, 7, 8 };
     Kovan::SntpTimePacket packet;
     memcpy(&packet, wire, sizeof(packet));
-    SntpTime t(packet);
-    EXPECT_EQ(0x01020304u, t.seconds());
-    EXPECT_EQ(0x80060708u, t.fraction());
+    const SntpTime t(packet);
+    EXPECT_EQ(ntp(0x01020304u, 0x80060708u), t);
     const Kovan::SntpTimePacket out = t;
     EXPECT_EQ(0, memcmp(wire, &out, sizeof(wire)));
-    SntpTime assigned;
-    assigned = out;
-    EXPECT_EQ(t, assigned);
 }
 
 TEST(SntpTimeTest, DifferenceIsSignedAndExactBeforeConversion)
@@ -110,21 +85,16 @@ TEST(SntpTimeTest, DifferenceIsSignedAndExactBeforeConversion)
     const SntpTime below = ntp(0xFFFFFFFFu, 0xFFFFFFFEu);
     EXPECT_EQ(Kovan::NTP_TO_SECOND, hi - below);
     EXPECT_EQ(-Kovan::NTP_TO_SECOND, below - hi);
-    EXPECT_EQ(0.0, hi - hi);
-
-    // The borrow from the seconds when the fraction is smaller.
+    // The borrow from the seconds, and the full range.
     EXPECT_NEAR(0.75, ntp(10, 0x40000000u) - ntp(9, 0x80000000u), 1e-9);
-    // The full range, both ways.
-    EXPECT_EQ(4294967296.0, hi - ntp(0, 0));
     EXPECT_EQ(-4294967296.0, ntp(0, 0) - hi);
 
-    // Random pairs against the exact value, a tick being 1/(2^32 - 1) s below the whole
-    // seconds. The magnitude always fits 64 unsigned bits, so no wider integer is needed.
+    // Random pairs, half of them close together where cancellation would show, against the
+    // exact value (a tick is 1/(2^32 - 1) s).
     std::mt19937_64 rng(7);
     for (int i = 0; i < 50000; ++i) {
         SntpTime x, y;
         x.setTime(rng());
-        // Half the pairs close together, where cancellation would show.
         y.setTime(i % 2 ? rng() : x.time() + (rng() % 0x1000000000ull) - 0x800000000ull);
         const uint64 m = x.time() < y.time() ? y.time() - x.time() : x.time() - y.time();
         long double model = static_cast<long double>(m >> 32)
@@ -139,17 +109,13 @@ TEST(SntpTimeTest, DifferenceIsSignedAndExactBeforeConversion)
 TEST(SntpTimeTest, AddingSecondsMovesTheWordsAndWraps)
 {
     const SntpTime t = ntp(1000, 0x20000000u);
-    EXPECT_EQ(t, t + 0.0);
     EXPECT_EQ(t, t + -0.0);
     // -1.5 s takes one second and 2147483647 ticks, borrowing from the seconds.
     EXPECT_EQ(ntp(998, 0x20000000u + 0x100000000ull - 2147483647u), t + -1.5);
-    EXPECT_EQ(ntp(1001, 0x20000000u + 2147483647u), t + 1.5);
-    // Modulo 2^64 at both ends.
     EXPECT_EQ(ntp(0, 0x80000000u), ntp(0xFFFFFFFFu, 0x80000000u) + 1.0);
     EXPECT_EQ(ntp(0xFFFFFFFFu, 0x10000000u), ntp(0, 0x10000000u) + -1.0);
-    // Whole seconds beyond 32 bits keep their low 32 bits.
+    // Whole seconds beyond 32 bits keep their low 32 bits; nonsense adds nothing.
     EXPECT_EQ(ntp(1005, 0x20000000u), t + (4294967296.0 + 5.0));
-    // Nonsense offsets add nothing rather than crash.
     for (double nonsense : { std::nan(""), HUGE_VAL, -HUGE_VAL })
         EXPECT_EQ(t, t + nonsense);
 
