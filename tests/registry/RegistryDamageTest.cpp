@@ -9,7 +9,6 @@
 #include <ctime>
 #include <gtest/gtest.h>
 #include <random>
-#include <set>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,35 +17,28 @@ using namespace KovanTest;
 
 namespace {
 
-class Counter : public Registry::Scanner {
+class Quiet : public Registry::Scanner {
 public:
-    void keyLoaded(uint16 id) override { keyIds.insert(id); }
-    void itemLoaded(uint16 id, uint16, uint32) override { ids.insert(id); }
-    std::set<uint16> keyIds, ids;
+    void keyLoaded(uint16) override { }
+    void itemLoaded(uint16, uint16, uint32) override { }
 };
 
-// Failure codes (0 for success) of a lookup in key 1, a walk and an add in key 1.
-struct Outcome {
-    int32 get, scan, add;
-};
-
-// Opens `bytes` and probes them; an add code of -1 means "not tried", else the file is writable.
-Outcome probe(const std::string& name, const Bytes& bytes, int32 add = -1)
+// Opens `bytes` and gives the codes (0: success) of a lookup in key 1, a walk and an add in key 1;
+// "-" for the add when `add` is false, which opens the file read-only.
+std::string probe(const std::string& name, const Bytes& bytes, bool add)
 {
     writeBytes(name, bytes);
-    Outcome out = { 0, 0, -1 };
-    Registry reg(name.c_str(), add >= 0);
+    Registry reg(name.c_str(), add);
     reg.setPath(1, 0);
     int32 v;
-    out.get = static_cast<int32>(reg.getInt32(99, &v));
-    Counter counter;
+    const std::string get = std::to_string(reg.getInt32(99, &v));
+    Quiet walk;
     uint8 buffer[16];
-    counter.setBuffer(buffer, sizeof(buffer));
+    walk.setBuffer(buffer, sizeof(buffer));
     StderrCapture quiet;
-    out.scan = std::stoi(failureOf([&] { reg.scan(&counter); }));
-    if (add >= 0)
-        out.add = std::stoi(failureOf([&] { reg.addInt32(98, 1); }));
-    return out;
+    const std::string scan = failureOf([&] { reg.scan(&walk); }).substr(0, 1);
+    return get + " " + scan + " "
+        + (add ? failureOf([&] { reg.addInt32(98, 1); }).substr(0, 1) : "-");
 }
 
 // Root, then key 1 at 60 holding whatever `children` describe, laid out from offset 72.
@@ -77,29 +69,22 @@ TEST_F(RegistryDamageTest, LoopsOutOfFileLinksAndTooDeepNestingEndInCodeThree)
     const struct {
         const char* what;
         Bytes file;
-        Outcome want;
+        const char* want;
     } cases[] = {
-        { "a sibling that points back at itself", fileWithKeyOne(record(7, 6, 72, 4, Bytes(4))),
-            { 3, 3, 3 } },
-        { "a three-record ring", fileWithKeyOne(ring), { 3, 3, 3 } },
-        { "a key whose child is itself", fileWithKeyOne({}, 60), { 6, 3, -1 } },
-        { "a child past the end", fileWithKeyOne({}, 100000), { 3, 3, 3 } },
-        { "a value larger than the rest of the file", fileWithKeyOne(record(99, 6, 0, 4, { 1, 0 })),
-            { 3, 3, -1 } },
-        { "a size near 4 GiB", fileWithKeyOne(record(5, 13, 0, 0xFFFFFFF0)), { 6, 3, -1 } },
+        { "a sibling pointing at itself", fileWithKeyOne(record(7, 6, 72, 4, Bytes(4))), "3 3 3" },
+        { "a three-record ring", fileWithKeyOne(ring), "3 3 3" },
+        { "a key whose child is itself", fileWithKeyOne({}, 60), "6 3 -" },
+        { "a child past the end", fileWithKeyOne({}, 100000), "3 3 3" },
+        { "a value past the end", fileWithKeyOne(record(99, 6, 0, 4, { 1, 0 })), "3 3 -" },
+        { "a size near 4 GiB", fileWithKeyOne(record(5, 13, 0, 0xFFFFFFF0)), "6 3 -" },
         // Id and type 0xFFFF are refused when written, but a damaged file may hold them.
-        { "a record no writer would store", fileWithKeyOne(record(0xFFFF, 0xFFFF, 0, 0)),
-            { 6, 0, 0 } },
-        { "keys nested 20 deep", deep, { 6, 3, -1 } },
-        { "keys nested 16 deep", deepest, { 6, 0, -1 } },
-        { "a root cut short", slice(fileWithKeyOne({}), 0, 55), { 3, 3, -1 } },
+        { "a record no writer would store", fileWithKeyOne(record(0xFFFF, 0xFFFF, 0, 0)), "6 0 0" },
+        { "keys nested 20 deep", deep, "6 3 -" },
+        { "keys nested 16 deep", deepest, "6 0 -" },
+        { "a root cut short", slice(fileWithKeyOne({}), 0, 55), "3 3 -" },
     };
-    for (const auto& c : cases) {
-        const Outcome o = probe(_name, c.file, c.want.add);
-        EXPECT_EQ(c.want.get, o.get) << c.what;
-        EXPECT_EQ(c.want.scan, o.scan) << c.what;
-        EXPECT_EQ(c.want.add, o.add) << c.what;
-    }
+    for (const auto& c : cases)
+        EXPECT_EQ(c.want, probe(_name, c.file, '-' != c.want[4])) << c.what;
 }
 
 TEST_F(RegistryDamageTest, TruncatedHeadersFailCleanly)
@@ -169,16 +154,14 @@ TEST_F(RegistryDamageTest, KilledWriterLeavesEveryReturnedAddReadable)
             ASSERT_EQ(0, WEXITSTATUS(status)) << "the writer failed in round " << round;
 
         reg.open(_name.c_str(), false);
-        Counter counter;
-        reg.scan(&counter);
-        reg.setPath(1, 0);
         for (id = start; id <= last; ++id) {
-            ASSERT_EQ(
-                1u, (0 == id % 5 ? counter.keyIds : counter.ids).count(static_cast<uint16>(id)))
-                << "add of " << id << " returned but is missing";
             int32 v = 0;
-            if (0 != id % 5) {
-                EXPECT_EQ(0u, reg.getInt32(id, &v));
+            if (0 == id % 5) {
+                reg.setPath(1, id, 0);
+                EXPECT_EQ(6u, reg.getInt32(1, &v)) << "key " << id << " returned but is missing";
+            } else {
+                reg.setPath(1, 0);
+                EXPECT_EQ(0u, reg.getInt32(id, &v)) << "value " << id << " returned but is missing";
                 EXPECT_EQ(static_cast<int32>(id * 3), v);
             }
         }
