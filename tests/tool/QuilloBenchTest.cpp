@@ -3,7 +3,6 @@
 #include "BenchRunner.h"
 
 #include <chrono>
-#include <cstdio>
 #include <ctime>
 #include <gtest/gtest.h>
 
@@ -70,35 +69,22 @@ std::string readLine(const std::string& date)
     return "<<<<< Read  Rtc >>>>>\nRTC   - DATE: " + date;
 }
 
-// The time of the first "DATE: ... - TIME: ..." in `out`, read as UTC, and its printed weekday;
-// -1 when there is none.
+// The first "DATE: ... - TIME: ..." of `out` read as UTC, and the weekday it prints; -1 if none.
 time_t shownTime(const std::string& out, int* wday)
 {
     tm t = {};
     const size_t at = out.find("DATE: ");
     if (std::string::npos == at
-        || 7
-            != sscanf(out.c_str() + at, "DATE: %d-%d-%d(%d) - TIME: %d-%d-%d", &t.tm_year,
-                &t.tm_mon, &t.tm_mday, wday, &t.tm_hour, &t.tm_min, &t.tm_sec))
+        || !strptime(out.c_str() + at, "DATE: %Y-%m-%d(%w) - TIME: %H-%M-%S", &t))
         return -1;
-    t.tm_year -= 1900;
-    t.tm_mon -= 1;
+    *wday = t.tm_wday;
     return timegm(&t);
 }
 
-class QuilloBenchTest : public ::testing::Test {
-protected:
-    BenchRun quillo(const std::string& args, const Args& settings = {})
-    {
-        return bench.run(QUILLO_BINARY, args, settings);
-    }
-
-    KovanTest::Bench bench;
-};
-
 // One bench for the whole table: each row finds the chips as the rows before it left them.
-TEST_F(QuilloBenchTest, EveryOptionOnBothChipsAndOnNoChip)
+TEST(QuilloBenchTest, EveryOptionOnBothChipsAndOnNoChip)
 {
+    KovanTest::Bench bench;
     const std::string noBus = "Exception: can't open /dev/i2c-0 (2: No such file or directory)\n";
     const Log reset = { "write 0x58 1: 80", "write 0x58 1: 40" };
     const std::string midnight = readLine("2000- 1- 1(0) - TIME:  0- 0- 0\n");
@@ -118,14 +104,12 @@ TEST_F(QuilloBenchTest, EveryOptionOnBothChipsAndOnNoChip)
         { "", {}, USAGE, session({}) },
         { "0x6F", {}, USAGE, session({}) },
         { "", { "QUILLO_SIM_BUS=absent" }, noBus, {}, 255 },
-        { "0x6F -r", { "QUILLO_SIM_BUS=absent" }, noBus, {}, 255 },
         { "0x5A -w", { "QUILLO_SIM_BUS=denied" },
             "Exception: can't open /dev/i2c-0 (13: Permission denied)\n", {}, 255 },
-        // Missing arguments (six values of seven) and unknown, case-sensitive options.
+        // Missing arguments (six values of seven) and unknown options.
         { "0x6F -wv 2031 7 9 3 21 8", {}, USAGE, isl1208({}) },
         { "0x6F -ra", {}, USAGE, isl1208({}) },
         { "0x6F -wa 5", {}, USAGE, isl1208({}) },
-        { "0x6F -R", {}, USAGE, isl1208({}) },
         { "0x6F -rrr", {}, USAGE, isl1208({}) },
         // ISL1208: register pointer 0, then plain BCD from the second on, the hour without a flag.
         { "0x6F -wv 2031 7 9 3 21 8 57", {}, "",
@@ -155,10 +139,8 @@ TEST_F(QuilloBenchTest, EveryOptionOnBothChipsAndOnNoChip)
             endedAfter(s35391a({ s35July, s35July }), 3), 0, 200 },
         { "0132 -wv 2031 7 9 3 11 59 59", {}, "0x02\n",
             s35391a({ "write 0x5a 7: 8c e0 90 c0 88 9a 9a" }) },
-        { "0x5A -wv 2031 7 9 3 12 0 0", {}, "0x02\n",
+        { "90 -wv 2031 7 9 3 12 0 0", {}, "0x02\n",
             s35391a({ "write 0x5a 7: 8c e0 90 c0 4a 00 00" }) },
-        { "90 -r", { STOPPED }, "0x02\n" + readLine("2031- 7- 9(3) - TIME: 12- 0- 0\n"),
-            s35391a({ "read 0x5a 7: 8c e0 90 c0 4a 00 00" }) },
         // No register pointer: the calendar's first byte answers whatever ADDR, as it crossed the
         // bus, and a write goes to the calendar address as it is.
         { "0x5A -ra 5", {}, "0x02\n[Read Rtc Address] Addr 0x05 = 0x8c\n",
@@ -169,8 +151,6 @@ TEST_F(QuilloBenchTest, EveryOptionOnBothChipsAndOnNoChip)
         // then 24-hour mode, which it keeps; 12-hour mode is switched.
         { "0x5A -x", { "QUILLO_SIM_S35391A_STATUS=0x40" }, "0x40\n" + USAGE,
             s35391a({}, "02", reset) },
-        { "0x5A -x", { "QUILLO_SIM_S35391A_STATUS=0xc2" }, "0xc2\n" + USAGE,
-            s35391a({}, "43", reset) },
         { "0x5A -x", { "QUILLO_SIM_S35391A_STATUS=0x00" }, "0x00\n" + USAGE,
             s35391a({}, "00", { "write 0x58 1: 40" }) },
         { "0x5A -r", { "QUILLO_SIM_S35391A_STATUS=0x80", STOPPED }, "0x80\n" + midnight,
@@ -188,7 +168,7 @@ TEST_F(QuilloBenchTest, EveryOptionOnBothChipsAndOnNoChip)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.args + " " + testing::PrintToString(row.settings));
         const auto start = std::chrono::steady_clock::now();
-        const BenchRun r = quillo(row.args, row.settings);
+        const BenchRun r = bench.run(QUILLO_BINARY, row.args, row.settings);
         EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(row.minMs));
         EXPECT_EQ(row.out, r.out);
         EXPECT_EQ(row.status, r.status);
@@ -198,13 +178,14 @@ TEST_F(QuilloBenchTest, EveryOptionOnBothChipsAndOnNoChip)
 
 // -w writes the local time (nine hours east of UTC here) and a stopped chip reads it back; with
 // no chip -w writes nothing and -r prints the untouched local time.
-TEST_F(QuilloBenchTest, WriteAndReadTheLocalTime)
+TEST(QuilloBenchTest, WriteAndReadTheLocalTime)
 {
+    KovanTest::Bench bench;
     for (const std::string chip : { "0x6F", "0x5A", "0x50" }) {
         SCOPED_TRACE(chip);
         const time_t before = time(nullptr);
-        const BenchRun w = quillo(chip + " -w", { "TZ=JST-9", S35391A_24H });
-        const BenchRun r = quillo(chip + " -r", { "TZ=JST-9", STOPPED });
+        const BenchRun w = bench.run(QUILLO_BINARY, chip + " -w", { "TZ=JST-9", S35391A_24H });
+        const BenchRun r = bench.run(QUILLO_BINARY, chip + " -r", { "TZ=JST-9", STOPPED });
         const time_t after = time(nullptr);
         for (const BenchRun* run : { &w, &r }) {
             int wday = -1;
@@ -217,11 +198,9 @@ TEST_F(QuilloBenchTest, WriteAndReadTheLocalTime)
         const size_t at = w.out.find("<<<<< Write Rtc >>>>>\nRTC   - DATE: ");
         ASSERT_NE(std::string::npos, at) << w.out;
         const Log log = bench.takeLog();
-        if ("0x50" == chip)
-            EXPECT_EQ((Log { "open /dev/i2c-0", "close /dev/i2c-0", "open /dev/i2c-0",
-                          "close /dev/i2c-0" }),
-                log);
-        else
+        if ("0x50" == chip) // the bus opened and closed twice, nothing else
+            EXPECT_EQ(session({ "close /dev/i2c-0", "open /dev/i2c-0" }), log);
+        else // the stopped chip shows what -w wrote
             EXPECT_NE(std::string::npos, r.out.find(w.out.substr(w.out.find("RTC   - ")))) << r.out;
     }
 }
