@@ -1,7 +1,9 @@
 #include "support/StderrCapture.h"
 
 #include "foundation/IpAddress.h"
+#include "foundation/Profiler.h"
 #include "foundation/SChain.h"
+#include "foundation/Thread.h"
 #include "foundation/Types.h"
 
 #include <gtest/gtest.h>
@@ -22,6 +24,14 @@ std::string values(const SChain<Node>& chain)
     for (Node* n = chain.first(); n; n = n->_nextNode)
         out += std::to_string(n->value);
     return out + "/" + std::to_string(chain.count()) + "/" + std::to_string(chain.last()->value);
+}
+
+std::string chainNames()
+{
+    std::string out;
+    for (Profiler* p = g_profilerChain.first(); p; p = p->next())
+        out += std::string(p->name()) + " ";
+    return out;
 }
 
 } // namespace
@@ -99,4 +109,28 @@ TEST(TypesTest, MinReturnsTheSecondOnATieAndAbsIsTheDistance)
     uint32 a = 5, b = 5, c = 3;
     EXPECT_TRUE(&b == &_min(a, b) && &c == &_min(c, a));
     EXPECT_TRUE(4 == _abs(5, 9) && 4 == _abs(9, 5) && 30L == _abs(-10L, 20L));
+}
+
+TEST(ProfilerTest, RunsAccumulateResetStartsAfreshAndTheChainKeepsItsOrder)
+{
+    Profiler a("a");
+    Profiler* b = new Profiler("b");
+    Profiler p("stretch");
+    p.begin();
+    Thread::sleep(5);
+    p.end(7);
+    EXPECT_GE(p.minTick(), 4u);
+    EXPECT_EQ(p.minTick(), p.maxTick());
+    p.begin();
+    p.end(3);
+    EXPECT_EQ(2u, p.count());
+    EXPECT_EQ(10u, p.userData());
+    p.reset();
+    EXPECT_TRUE(0u == p.count() && 4294967295u == p.minTick() && 0u == p.maxTick()
+        && 0u == p.totalTick() && 0u == p.userData());
+
+    EXPECT_EQ("a b stretch ", chainNames());
+    delete b;
+    EXPECT_EQ("a stretch ", chainNames());
+    EXPECT_CHECK_FAILS(Profiler(nullptr), "0 != name", "Profiler");
 }

@@ -26,8 +26,7 @@ const time_t NOW = 1246464000;
 
 // The Linux RTC with no data memory, open and close made reachable, that shows each write and
 // listens to its own syncs.
-class SystemRtc : public Rtc, public Rtc::Listener {
-public:
+struct SystemRtc : Rtc, Rtc::Listener {
     SystemRtc() { setListener(this); }
     using Rtc::close;
     using Rtc::open;
@@ -36,8 +35,6 @@ public:
     bool fillData(uint32, uint8, uint32) override { return false; }
     void rtcSyncSucceeded(Rtc*, int32 code) override { trace("<succeeded %d>\n", code); }
     void rtcSyncFailed(Rtc*, int32 code) override { trace("<failed %d>\n", code); }
-
-protected:
     bool write(const tm& t) override
     {
         trace("<write %02d:%02d:%02d>\n", t.tm_hour, t.tm_min, t.tm_sec);
@@ -110,20 +107,16 @@ TEST_F(ClockTest, StepToTheSecondAndSlewToTheWholeSecond)
     EXPECT_EQ(NOW + 5, ClockSeam::calls()[0].tv.tv_sec);
     EXPECT_EQ(0, ClockSeam::calls()[0].tv.tv_usec);
 
-    const struct {
-        timeval now;
-        time_t target;
-        long seconds;
-        long microseconds;
-    } cases[] = { { { 100, 250000 }, 160, 59, 750000 }, { { 100, 0 }, 160, 60, 0 },
-        { { 100, 250000 }, 98, -3, 750000 }, { { 100, 999999 }, 101, 0, 1 } };
+    // Now (seconds, microseconds), the target second, and the correction asked for.
+    const long cases[][5] = { { 100, 250000, 160, 59, 750000 }, { 100, 0, 160, 60, 0 },
+        { 100, 250000, 98, -3, 750000 }, { 100, 999999, 101, 0, 1 } };
     for (const auto& c : cases) {
         ClockSeam::reset();
-        ClockSeam::setNow(c.now);
-        EXPECT_TRUE(_rtc.adjustSystemClock(c.target));
+        ClockSeam::setNow({ c[0], c[1] });
+        EXPECT_TRUE(_rtc.adjustSystemClock(c[2]));
         ASSERT_EQ(1u, ClockSeam::count(ClockCall::ADJTIME));
-        EXPECT_EQ(c.seconds, ClockSeam::calls()[0].tv.tv_sec) << c.target;
-        EXPECT_EQ(c.microseconds, ClockSeam::calls()[0].tv.tv_usec) << c.target;
+        EXPECT_EQ(c[3], ClockSeam::calls()[0].tv.tv_sec) << c[2];
+        EXPECT_EQ(c[4], ClockSeam::calls()[0].tv.tv_usec) << c[2];
     }
     ClockSeam::setError(ClockCall::ADJTIME, EPERM);
     EXPECT_FALSE(_rtc.adjustSystemClock(160));
@@ -136,32 +129,27 @@ TEST_F(ClockTest, SyncSlewsWithinAMinuteAndStepsBeyond)
     EXPECT_EQ(Time(2008, 12, 31, 23, 59, 59), _rtc.getTime());
     const char* stepped = "Rtc : time was synchronised successfully: ";
     const char* slewed = "Rtc(adj) : time was synchronised successfully: ";
+    // What the RTC holds, its distance from now, and the listener's code.
     const struct {
         const char* rtcTime;
         long offset;
-        const char* line;
         int code;
-        ClockCall::Kind kind;
-        long seconds;
-        long microseconds;
-    } cases[] = {
-        { "2009-07-01 15:59:30", -30, slewed, 2, ClockCall::ADJTIME, -31, 750000 },
-        { "2009-07-01 16:00:00", 0, slewed, 3, ClockCall::ADJTIME, -1, 750000 },
-        { "2009-07-01 16:00:59", 59, slewed, 3, ClockCall::ADJTIME, 58, 750000 },
-        { "2009-07-01 16:01:00", 60, stepped, 1, ClockCall::SETTIMEOFDAY, NOW + 60, 0 },
-        { "2009-07-01T15:59:00", -60, stepped, 0, ClockCall::SETTIMEOFDAY, NOW - 60, 0 },
-    };
+    } cases[] = { { "2009-07-01 15:59:30", -30, 2 }, { "2009-07-01 16:00:00", 0, 3 },
+        { "2009-07-01 16:00:59", 59, 3 }, { "2009-07-01 16:01:00", 60, 1 },
+        { "2009-07-01T15:59:00", -60, 0 } };
     for (const auto& c : cases) {
         ClockSeam::reset();
         EXPECT_TRUE(syncTo(c.rtcTime)) << c.rtcTime;
-        EXPECT_EQ(
-            withTimes(c.line, NOW + c.offset) + "<succeeded " + std::to_string(c.code) + ">\n",
+        const bool slew = -60 < c.offset && c.offset < 60;
+        EXPECT_EQ(withTimes(slew ? slewed : stepped, NOW + c.offset) + "<succeeded "
+                + std::to_string(c.code) + ">\n",
             _err.take());
+        // A slew runs from now (NOW + 0.25 s) to the RTC's whole second; a step lands on it.
         const auto calls = ClockSeam::calls();
         ASSERT_EQ(1u, calls.size()) << c.rtcTime;
-        EXPECT_EQ(c.kind, calls[0].kind) << c.rtcTime;
-        EXPECT_EQ(c.seconds, calls[0].tv.tv_sec) << c.rtcTime;
-        EXPECT_EQ(c.microseconds, calls[0].tv.tv_usec) << c.rtcTime;
+        EXPECT_EQ(slew ? ClockCall::ADJTIME : ClockCall::SETTIMEOFDAY, calls[0].kind);
+        EXPECT_EQ(slew ? c.offset - 1 : NOW + c.offset, calls[0].tv.tv_sec) << c.rtcTime;
+        EXPECT_EQ(slew ? 750000 : 0, calls[0].tv.tv_usec) << c.rtcTime;
     }
 }
 
