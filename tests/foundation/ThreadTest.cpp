@@ -82,10 +82,8 @@ TEST(ThreadTest, LifecycleTraceLinesLookupsAndSchedule)
         // NORMAL keeps the priority asked for but runs under SCHED_OTHER at 0.
         t.setPriority(50, Thread::NORMAL);
         sched_param p;
-        int pol = 0;
-        pthread_getschedparam(pthread_self(), &pol, &p);
-        policy = pol;
-        priority = p.sched_priority;
+        policy = sched_getscheduler(0);
+        priority = 0 == sched_getparam(0, &p) ? p.sched_priority : -1;
         entered.signal();
         release.waitForSignal(0);
     });
