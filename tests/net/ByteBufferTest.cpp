@@ -52,9 +52,9 @@ TEST(ByteBufferTest, BadSizesAndWrappedStorage)
     // Wrapping frees the owned storage (the leak checker would see it otherwise) and starts
     // afresh; the offset only has to lie inside the array.
     ByteBuffer buffer(32);
-    for (int offset : { 8, -1 })
-        EXPECT_EQ(E::INDEX_OUT_OF_BOUNDS, errorOf([&] { buffer.wrap(array, 8, offset); }));
-    EXPECT_EQ(E::INDEX_OUT_OF_BOUNDS, errorOf([&] { buffer.wrap(array, -1, 0); }));
+    for (auto bad : { std::make_pair(8, 8), std::make_pair(8, -1), std::make_pair(-1, 0) })
+        EXPECT_EQ(
+            E::INDEX_OUT_OF_BOUNDS, errorOf([&] { buffer.wrap(array, bad.first, bad.second); }));
     EXPECT_FALSE(buffer.isWrapped());
     buffer.putInt(7).mark();
     buffer.order(ByteOrder::ORDER_LITTLE_ENDIAN);
