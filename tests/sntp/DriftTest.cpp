@@ -21,10 +21,7 @@ const std::string DATE
 time_t seconds(const std::string& date)
 {
     tm t = {};
-    sscanf(date.c_str(), "DATE: %d-%d-%d(%*d) - TIME: %d-%d-%d", &t.tm_year, &t.tm_mon, &t.tm_mday,
-        &t.tm_hour, &t.tm_min, &t.tm_sec);
-    t.tm_year -= 1900;
-    t.tm_mon -= 1;
+    strptime(date.c_str(), "DATE: %Y-%m-%d(%w) - TIME: %H-%M-%S", &t);
     t.tm_isdst = -1;
     return mktime(&t);
 }

@@ -1,15 +1,20 @@
 // SntpServer on port 123 of the private network: the 68-byte reply to requests of every length,
-// switching on and off with its trace lines and timing, quitting, and switching under a flood.
+// switching on and off with its trace lines and timing, quitting, and switching under a flood;
+// and its SntpSocket's checks, closing and binding.
 #include "sntp/SntpServer.h"
 
 #include "SntpTestSupport.h"
 #include "support/StderrCapture.h"
 
+#include "sntp/SntpSocket.h"
+
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+using Kovan::SntpSocket;
 using Kovan::SntpTime;
 using SntpTest::msSince;
 using SntpTest::rawQuery;
@@ -47,6 +52,16 @@ int bindPort123()
 }
 
 bool portIsFree() { return 0 == close(bindPort123()); }
+
+sockaddr_in address(int fd, int (*get)(int, sockaddr*, socklen_t*))
+{
+    sockaddr_in a = {};
+    socklen_t length = sizeof(a);
+    EXPECT_EQ(0, get(fd, reinterpret_cast<sockaddr*>(&a), &length));
+    return a;
+}
+
+class SntpSocketTest : public SntpTest::NetworkTest { };
 
 class SntpServerTest : public SntpTest::NetworkTest {
 protected:
@@ -132,8 +147,7 @@ TEST_F(SntpServerTest, SwitchingOffWhileWaitingPollsThenClosesAndQuitTakesUnderA
     const std::string traced = capture.take();
     EXPECT_EQ(traced.size() - 26, traced.rfind("SntpServer is finished...\n")) << traced;
     const int polls = count(traced, "waiting for SntpServer checking...\n");
-    EXPECT_GE(polls, 1) << traced;
-    EXPECT_LE(polls, 8) << traced;
+    EXPECT_TRUE(polls >= 1 && polls <= 8) << traced;
     EXPECT_EQ("", rawQuery(123, request(48), 300));
 
     // Back on: the thread finds the new socket at its next pass.
@@ -179,4 +193,49 @@ TEST_F(SntpServerTest, SwitchingWhileAClientFloodsIsSafe)
     const std::string traced = capture.take();
     EXPECT_EQ(3, count(traced, "SntpServer is finished...\n"));
     EXPECT_EQ(0, count(traced, "exception occurred"));
+}
+
+TEST(SntpSocketDeathTest, OperationsOnAMissingSocketFailTheirCheck)
+{
+    const char* check = "_socketFd != SocketApiWrapper::INVALID_FD";
+    char buffer[48] = {};
+    EXPECT_CHECK_FAILS(SntpSocket().bindSocket(123), check, "bindSocket");
+    EXPECT_CHECK_FAILS(SntpSocket().connectSocket("127.0.0.1", 123), check, "connectSocket");
+    EXPECT_CHECK_FAILS(SntpSocket().sendSocket(buffer, 48), check, "sendSocket");
+    EXPECT_CHECK_FAILS(SntpSocket().receiveSocket(buffer, 48), check, "receiveSocket");
+}
+
+TEST_F(SntpSocketTest, ClosesOnceAndOnDestruction)
+{
+    const int before = SntpTest::openDescriptors();
+    {
+        SntpSocket socket;
+        ASSERT_TRUE(socket.createSocket());
+        socket.closeSocket();
+        socket.closeSocket(); // nothing left to close: no exception
+        EXPECT_EQ(before, SntpTest::openDescriptors());
+        bool readable = true;
+        EXPECT_FALSE(socket.isReadable(&readable, 0));
+        EXPECT_TRUE(readable);
+        ASSERT_TRUE(socket.createSocket());
+    }
+    EXPECT_EQ(before, SntpTest::openDescriptors());
+}
+
+TEST_F(SntpSocketTest, BindsAnyAddressAndConnectsByName)
+{
+    SntpSocket server, client;
+    ASSERT_TRUE(server.createSocket() && client.createSocket());
+    KovanTest::StderrCapture capture;
+    server.bindSocket(12345);
+    EXPECT_EQ("SntpServer bind..\n", capture.take());
+    const sockaddr_in bound = address(server.fd(), getsockname);
+    EXPECT_EQ(12345, ntohs(bound.sin_port));
+    EXPECT_EQ(INADDR_ANY, ntohl(bound.sin_addr.s_addr));
+
+    EXPECT_FALSE(client.connectSocket("no-such-host.invalid", 123));
+    EXPECT_TRUE(client.connectSocket("localhost", 4242));
+    const sockaddr_in peer = address(client.fd(), getpeername);
+    EXPECT_EQ(INADDR_LOOPBACK, ntohl(peer.sin_addr.s_addr));
+    EXPECT_EQ(4242, ntohs(peer.sin_port));
 }
