@@ -50,8 +50,7 @@ inline void writeBytes(const std::string& path, const Bytes& bytes)
 
 inline Bytes slice(const Bytes& bytes, size_t from, size_t count)
 {
-    return Bytes(
-        bytes.begin() + static_cast<long>(from), bytes.begin() + static_cast<long>(from + count));
+    return Bytes(bytes.data() + from, bytes.data() + from + count);
 }
 
 inline void putLe32(Bytes& bytes, size_t at, uint32_t v)
