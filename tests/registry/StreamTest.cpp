@@ -38,43 +38,45 @@ TEST_F(StdFileTest, OpenCreateShortReadsAndTheEndOfTheFile)
     EXPECT_EQ(1u, file.position());
 }
 
+// The same typed writes through a file and through a memory block land in the same layout.
+template <typename Out> bool writeSample(Out& out)
+{
+    const double minus = -2.5;
+    return out.writeInt16(-2) && out.writeInt64(1) && out.writeDoubleArray(&minus, 1)
+        && out.writeDouble(1.0) && out.writeBool(true) && out.writeFloat(1.0f);
+}
+
+const Bytes SAMPLE = { 0xFE, 0xFF, 1, 0, 0, 0, 0, 0, 0, 0, // -2, 1
+    0x00, 0x00, 0x04, 0xC0, 0, 0, 0, 0, 0x00, 0x00, 0xF0, 0x3F, 0, 0, 0, 0, // -2.5, 1.0
+    0x01, 0x00, 0x00, 0x80, 0x3F }; // true, 1.0f
+
 TEST_F(StdFileTest, ValuesLandInFileLayout)
 {
     StdFile file;
     ASSERT_TRUE(file.create(_name.c_str()));
-    const double minus = -2.5;
-    EXPECT_TRUE(file.writeInt16(-2));
-    EXPECT_TRUE(file.writeInt64(1));
-    EXPECT_TRUE(file.writeDoubleArray(&minus, 1));
-    EXPECT_TRUE(file.writeDouble(1.0));
-    EXPECT_TRUE(file.writeBool(true));
-    EXPECT_TRUE(file.writeFloat(1.0f));
+    EXPECT_TRUE(writeSample(file));
     file.close();
-    EXPECT_EQ(Bytes({ 0xFE, 0xFF, 1, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x00, 0x04, 0xC0, 0, 0, 0, 0, 0x00,
-                  0x00, 0xF0, 0x3F, 0, 0, 0, 0, 0x01, 0x00, 0x00, 0x80, 0x3F }),
-        readBytes(_name));
+    EXPECT_EQ(SAMPLE, readBytes(_name));
 }
 
 TEST(MemoryStreamDeathTest, TransfersMoveTheCursorKeepTheTypedLayoutAndStayInsideTheBlock)
 {
-    uint8 block[10] = {};
+    uint8 block[31] = {};
     MemoryStream stream(block, sizeof(block));
-    EXPECT_TRUE(stream.writeDouble(1.0));
-    EXPECT_TRUE(stream.writeInt16(-2));
-    const uint8 expected[10] = { 0x00, 0x00, 0xF0, 0x3F, 0, 0, 0, 0, 0xFE, 0xFF };
-    EXPECT_EQ(0, memcmp(expected, block, sizeof(expected)));
-    EXPECT_TRUE(stream.moveTo(0));
+    EXPECT_TRUE(writeSample(stream));
+    EXPECT_EQ(SAMPLE, Bytes(block, block + sizeof(block)));
+    EXPECT_TRUE(stream.moveTo(10));
     double d = 0;
     EXPECT_TRUE(stream.readDouble(&d));
-    EXPECT_EQ(1.0, d);
+    EXPECT_EQ(-2.5, d);
     EXPECT_TRUE(stream.moveBy(-8));
     EXPECT_TRUE(stream.clear(8));
-    EXPECT_EQ(0, block[2]);
+    EXPECT_EQ(0, block[12]);
 
     // At the end, even a transfer of nothing breaks the bounds.
     const char* rule = "_offset < _bufferSize && _offset + size <= _bufferSize";
     uint8 out[8];
-    stream.moveTo(10);
+    stream.moveTo(31);
     EXPECT_CHECK_FAILS(stream.read(out, 0), rule, "read");
     EXPECT_CHECK_FAILS(stream.write(out, 0), rule, "write");
     EXPECT_CHECK_FAILS(stream.clear(0), rule, "clear");
