@@ -48,11 +48,10 @@ std::vector<Check> checks(const std::string& out)
 // quillo on the bench with an ISL1208 whose clock runs at (1 + ppm / 10^6) times real time.
 std::unique_ptr<Child> quillo(const std::vector<std::string>& args, double ppm = 0)
 {
-    std::vector<std::string> argv = { QUILLO_BENCH_PATH, QUILLO_PATH, "0x6F" };
+    std::vector<std::string> argv = { "env", "QUILLO_SIM_CHIPS=isl1208",
+        "QUILLO_SIM_DRIFT_PPM=" + std::to_string(ppm), QUILLO_BENCH_PATH, QUILLO_PATH, "0x6F" };
     argv.insert(argv.end(), args.begin(), args.end());
-    return std::make_unique<Child>(argv,
-        std::vector<std::string> {
-            "QUILLO_SIM_CHIPS=isl1208", "QUILLO_SIM_DRIFT_PPM=" + std::to_string(ppm) });
+    return std::make_unique<Child>(argv);
 }
 
 class DriftTest : public SntpTest::NetworkTest {

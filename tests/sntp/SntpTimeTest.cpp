@@ -1,6 +1,5 @@
-// SntpTime: exact edge values of the fraction arithmetic, random values checked against a model
-// in wide integers, and the clock access through the clock seam (step, slew, and the Rtc that
-// may veto both).
+// SntpTime: exact edge values of the fraction arithmetic, random sums checked against the
+// difference, and the clock access through the clock seam (slew, and the Rtc that may veto).
 #include "sntp/SntpTime.h"
 
 #include "support/ClockSeam.h"
@@ -114,22 +113,6 @@ TEST(SntpTimeTest, DifferenceIsSignedAndExactBeforeConversion)
     // The borrow from the seconds, and the full range.
     EXPECT_NEAR(0.75, ntp(10, 0x40000000u) - ntp(9, 0x80000000u), 1e-9);
     EXPECT_EQ(-4294967296.0, ntp(0, 0) - hi);
-
-    // Random pairs, half of them close together where cancellation would show, against the
-    // exact value (a tick is 1/(2^32 - 1) s).
-    std::mt19937_64 rng(7);
-    for (int i = 0; i < 50000; ++i) {
-        SntpTime x, y;
-        x.setTime(rng());
-        y.setTime(i % 2 ? rng() : x.time() + (rng() % 0x1000000000ull) - 0x800000000ull);
-        const uint64 m = x.time() < y.time() ? y.time() - x.time() : x.time() - y.time();
-        long double model = static_cast<long double>(m >> 32)
-            + static_cast<long double>(static_cast<uint32>(m)) / 4294967295.0L;
-        model = x.time() < y.time() ? -model : model;
-        ASSERT_LE(
-            std::fabs(static_cast<long double>(x - y) - model), std::fabs(model) * 4e-16L + 1e-15L)
-            << std::hex << x.time() << " - " << y.time();
-    }
 }
 
 TEST(SntpTimeTest, AddingSecondsMovesTheWordsAndWraps)
@@ -157,24 +140,6 @@ TEST(SntpTimeTest, AddingSecondsMovesTheWordsAndWraps)
         ASSERT_NEAR(x, moved - u, tolerance) << std::hex << u.time() << " + " << x;
         ASSERT_NEAR(0.0, (moved + -x) - u, 2 * tolerance);
     }
-}
-
-TEST_F(SntpClockTest, CurrentTimeAndTheStepKeepTheMillisecond)
-{
-    ClockSeam::setNow({ 1700000000, 123456 });
-    const SntpTime now = SntpTime::currentTime();
-    EXPECT_EQ(1700000000u + 2208988800u, now.seconds());
-    EXPECT_EQ(SntpTime::msToNtpFraction(123), now.fraction());
-
-    EXPECT_TRUE(SntpTime::setCurrentTime(SntpTime(timeval { 1700000100, 250000 })));
-    ASSERT_EQ(1u, ClockSeam::count(ClockCall::SETTIMEOFDAY));
-    EXPECT_EQ(1700000100, ClockSeam::calls()[0].tv.tv_sec);
-    EXPECT_EQ(250000, ClockSeam::calls()[0].tv.tv_usec);
-
-    ClockSeam::setError(ClockCall::SETTIMEOFDAY, EPERM);
-    KovanTest::StderrCapture capture;
-    EXPECT_FALSE(SntpTime::setCurrentTime(SntpTime(timeval { 1700000100, 0 })));
-    EXPECT_EQ("", capture.take());
 }
 
 TEST_F(SntpClockTest, SlewAimsAtTheTargetsWholeSecond)
