@@ -19,35 +19,6 @@ using SntpTest::ScriptedServer;
 
 namespace {
 
-class SntpClientQueryTest : public SntpTest::NetworkTest {
-protected:
-    void SetUp() override
-    {
-        NetworkTest::SetUp();
-        _descriptors = SntpTest::openDescriptors();
-        _client.setServerAddress("127.0.0.1");
-    }
-    void TearDown() override
-    {
-        NetworkTest::TearDown();
-        EXPECT_EQ(_descriptors, SntpTest::openDescriptors()) << "a socket leaked";
-    }
-
-    bool query(int port, std::string* traced = nullptr)
-    {
-        _client.setPort(static_cast<Kovan::uint32>(port));
-        KovanTest::StderrCapture capture;
-        const bool ok = _client.getServerTime(&_response);
-        if (traced)
-            *traced = capture.take();
-        return ok;
-    }
-
-    SntpClient _client;
-    Kovan::SntpServerResponse _response;
-    int _descriptors = 0;
-};
-
 const time_t NOW = 1700000000;
 
 // Outcomes as "ok N" / "failed N", in order; each must be told while the sync is still running.
@@ -78,11 +49,12 @@ private:
     std::vector<std::string> _outcomes;
 };
 
-class SntpClientSyncTest : public SntpTest::NetworkTest {
+class SntpClientTest : public SntpTest::NetworkTest {
 protected:
     void SetUp() override
     {
         NetworkTest::SetUp();
+        _descriptors = SntpTest::openDescriptors();
         ClockSeam::setNow({ NOW, 0 });
         _client.setListener(&_listener);
         _client.setPort(static_cast<Kovan::uint32>(_server.port()));
@@ -94,6 +66,19 @@ protected:
         _client.quit();
         _client.join();
         NetworkTest::TearDown();
+        EXPECT_EQ(_descriptors, SntpTest::openDescriptors()) << "a socket leaked";
+    }
+
+    // One query to 127.0.0.1:`port`; `traced` gets its trace lines.
+    bool query(int port, std::string* traced = nullptr)
+    {
+        _client.setServerAddress("127.0.0.1");
+        _client.setPort(static_cast<Kovan::uint32>(port));
+        KovanTest::StderrCapture capture;
+        const bool ok = _client.getServerTime(&_response);
+        if (traced)
+            *traced = capture.take();
+        return ok;
     }
 
     // One sync on the test's thread against 127.0.0.1, the server `shift` seconds ahead; returns
@@ -119,15 +104,16 @@ protected:
     } };
     RecordingListener _listener;
     SntpClient _client;
+    Kovan::SntpServerResponse _response;
+    int _descriptors = 0;
 };
 
 } // namespace
 
-TEST_F(SntpClientQueryTest, RequestAndTheFourTimestampFormulas)
+TEST_F(SntpClientTest, RequestAndTheFourTimestampFormulas)
 {
     // The client's clock stands still (T4 = T1); the server's runs `shift` ahead (T2 = T1 +
     // shift) and holds the request a quarter of a second (T3 = T2 + 0.25).
-    ClockSeam::setNow({ 1700000000, 0 });
     std::string request;
     for (double shift : { 3600.0, -7.75, -86400.5, 1.0e6 + 0.125 }) {
         ScriptedServer server([&request, shift](const std::string& bytes) {
@@ -152,7 +138,7 @@ TEST_F(SntpClientQueryTest, RequestAndTheFourTimestampFormulas)
     EXPECT_EQ(SntpTime::currentTime(), _response.desTime);
 }
 
-TEST_F(SntpClientQueryTest, ShortOrGarbageRepliesAreReadAsTheirBytesSay)
+TEST_F(SntpClientTest, ShortOrGarbageRepliesAreReadAsTheirBytesSay)
 {
     // Two bytes: the missing ones read as zero.
     ScriptedServer twoBytes([](const std::string&) { return std::string("\xE4\x05"); });
@@ -174,7 +160,7 @@ TEST_F(SntpClientQueryTest, ShortOrGarbageRepliesAreReadAsTheirBytesSay)
     EXPECT_EQ(SntpTest::timeAt(reply, 40), _response.xmtTime);
 }
 
-TEST_F(SntpClientQueryTest, SilentEmptyAndRefusedRepliesFail)
+TEST_F(SntpClientTest, SilentEmptyAndRefusedRepliesFail)
 {
     // A limit of whole seconds and milliseconds, waited in full.
     _client.setTimeout(1250);
@@ -196,22 +182,19 @@ TEST_F(SntpClientQueryTest, SilentEmptyAndRefusedRepliesFail)
     }
 }
 
-TEST_F(SntpClientQueryTest, NamesAndNumericLiteralsAreResolvedAndUnknownNamesFailSilently)
+TEST_F(SntpClientTest, NamesAndNumericLiteralsAreResolvedAndUnknownNamesFailSilently)
 {
-    ScriptedServer server(ScriptedServer::prompt);
     // Seventeen characters that name 127.0.0.1.
-    for (const char* address : { "localhost", "0x7f.0x0.0x0.0x01" }) {
+    for (const char* address : { "localhost", "0x7f.0x0.0x0.0x01", "no-such-host.invalid" }) {
         _client.setServerAddress(address);
-        EXPECT_TRUE(query(server.port())) << address;
+        KovanTest::StderrCapture capture;
+        EXPECT_EQ('n' != address[0], _client.getServerTime(&_response)) << address;
+        EXPECT_EQ("", capture.take());
     }
-    _client.setServerAddress("no-such-host.invalid");
-    std::string traced;
-    EXPECT_FALSE(query(server.port(), &traced));
-    EXPECT_EQ("", traced);
-    EXPECT_EQ(2, server.requests());
+    EXPECT_EQ(2, _server.requests());
 }
 
-TEST_F(SntpClientSyncTest, UnderAMinuteSlewsAndAMinuteOrMoreSteps)
+TEST_F(SntpClientTest, UnderAMinuteSlewsAndAMinuteOrMoreSteps)
 {
     const std::pair<double, const char*> cases[] = { { 59.0, "ok 3" }, { -59.0, "ok 2" },
         { 60.0, "ok 1" }, { -60.0, "ok 0" }, { 86400.5, "ok 1" } };
@@ -250,7 +233,7 @@ TEST_F(SntpClientSyncTest, UnderAMinuteSlewsAndAMinuteOrMoreSteps)
     EXPECT_EQ(1u, ClockSeam::count(ClockCall::SETTIMEOFDAY));
 }
 
-TEST_F(SntpClientSyncTest, InvalidNewTimesAndSetterFailuresAreReported)
+TEST_F(SntpClientTest, InvalidNewTimesAndSetterFailuresAreReported)
 {
     ClockSeam::setError(ClockCall::SETTIMEOFDAY, EPERM);
     ClockSeam::setError(ClockCall::ADJTIME, EPERM);
@@ -276,7 +259,7 @@ TEST_F(SntpClientSyncTest, InvalidNewTimesAndSetterFailuresAreReported)
     }
 }
 
-TEST_F(SntpClientSyncTest, RetriesUntilAReplyAndGivesUpAfterTheCount)
+TEST_F(SntpClientTest, RetriesUntilAReplyAndGivesUpAfterTheCount)
 {
     _silentRequests = 2;
     sync(100.0, 3);
@@ -295,7 +278,7 @@ TEST_F(SntpClientSyncTest, RetriesUntilAReplyAndGivesUpAfterTheCount)
     EXPECT_EQ(std::vector<std::string>({ "ok 1", "failed 0", "failed 0" }), _listener.outcomes());
 }
 
-TEST_F(SntpClientSyncTest, BackgroundSyncRunsAtOnceWhenGivenAddressAndInterval)
+TEST_F(SntpClientTest, BackgroundSyncRunsAtOnceWhenGivenAddressAndInterval)
 {
     ASSERT_TRUE(_client.run());
     _shift = 3600.0;
@@ -321,7 +304,7 @@ TEST_F(SntpClientSyncTest, BackgroundSyncRunsAtOnceWhenGivenAddressAndInterval)
     EXPECT_EQ(2, _server.requests());
 }
 
-TEST_F(SntpClientSyncTest, StopSyncEndsAFailingBackgroundSyncAfterTheAttemptInProgress)
+TEST_F(SntpClientTest, StopSyncEndsAFailingBackgroundSyncAfterTheAttemptInProgress)
 {
     _silentRequests = 1000;
     _client.setRetryCount(1000);
