@@ -14,13 +14,13 @@ using SntpTest::Child;
 
 namespace {
 
-// Runs a one-shot client up to five times (a loaded machine can delay one side of an exchange),
+// Runs a one-shot client up to twenty times (a loaded machine can delay one side of an exchange),
 // checking each report "DATE TIME (ZONE) OFFSET +/- ERR HOST sSTRATUM LEAP", the form ntpdig and
 // sntp-query share; the best offset must be within 2 ms of the same clock.
 void expectReports(const std::vector<std::string>& argv, const std::string& stratum)
 {
     double best = 1.0;
-    for (int run = 0; run < 5 && best >= 0.002; ++run) {
+    for (int run = 0; run < 20 && best >= 0.002; ++run) {
         Child client(argv);
         int status = -1;
         ASSERT_TRUE(client.wait(20000, &status));
@@ -50,7 +50,7 @@ TEST_F(SntpInteropTest, ClientQueriesChronyd)
     client.setServerAddress("127.0.0.1");
     Kovan::SntpServerResponse response;
     double best = 1.0;
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < 20 && best >= 0.002; ++i) {
         ASSERT_TRUE(client.getServerTime(&response));
         EXPECT_GT(response.delay, -0.002);
         EXPECT_LT(response.delay, 1.0);
@@ -58,7 +58,7 @@ TEST_F(SntpInteropTest, ClientQueriesChronyd)
         EXPECT_EQ(0, response.leapIndicator);
         best = std::min(best, std::fabs(response.offset));
     }
-    // The quietest of a few exchanges, as any NTP client would pick it.
+    // The quietest of up to twenty exchanges, as any NTP client would pick it.
     EXPECT_LT(best, 0.002);
 }
 
