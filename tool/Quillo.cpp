@@ -1,6 +1,5 @@
 // quillo: bench tool for the battery-backed clock chip on the board's first I2C bus. One run opens
 // the bus, picks the chip from the first argument and performs one operation.
-#include "foundation/FileUtil.h"
 #include "foundation/Trace.h"
 #include "net/SocketException.h"
 #include "sntp/SntpClient.h"
@@ -217,17 +216,6 @@ void run(int argc, char** argv)
 }
 
 } // namespace
-
-namespace Kovan {
-
-void assertFunc(const char* expression, const char* file, unsigned int line, const char* function)
-{
-    fprintf(stderr, "%s: [%s:%d] %s\n", expression, filenameOnly(file), line, function);
-    fflush(stdout);
-    abort();
-}
-
-} // namespace Kovan
 
 int main(int argc, char** argv)
 {

@@ -1,0 +1,20 @@
+// The tool's assertion hook, which the tests, examples, benchmarks and fuzzers link too: death
+// tests then match the very line a technician sees (expression text, file name, function), and
+// libFuzzer keeps the input that aborted. What was already printed is flushed first, so the
+// output before the broken check is not lost.
+#include "foundation/FileUtil.h"
+#include "foundation/Trace.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace Kovan {
+
+void assertFunc(const char* expression, const char* file, unsigned int line, const char* function)
+{
+    fprintf(stderr, "%s: [%s:%d] %s\n", expression, filenameOnly(file), line, function);
+    fflush(stdout);
+    abort();
+}
+
+} // namespace Kovan
