@@ -1,7 +1,7 @@
 #include "foundation/Time.h"
 
-#include "support/ScopedTz.h"
 #include "support/StderrCapture.h"
+#include "support/TimeSupport.h"
 
 #include "foundation/TimeFormatter.h"
 #include "foundation/TimeZone.h"
@@ -12,21 +12,10 @@
 #include <vector>
 
 using namespace Kovan;
+using KovanTest::fields;
 using KovanTest::ScopedTz;
 
 namespace {
-
-tm fields(int year, int month, int day, int hour = 0, int minute = 0, int second = 0)
-{
-    tm t = {};
-    t.tm_year = year - 1900;
-    t.tm_mon = month - 1;
-    t.tm_mday = day;
-    t.tm_hour = hour;
-    t.tm_min = minute;
-    t.tm_sec = second;
-    return t;
-}
 
 std::string printed(const TimeFormatter& f, const Time& t)
 {

@@ -4,6 +4,8 @@
 // one MD5 digest that is a constant. When it changes on purpose, take the new value from the
 // host's failure message and check that armhf prints the same; KOVAN_PLATFORM_DUMP=FILE on both
 // writes the lines out to show where they part.
+#include "support/TimeSupport.h"
+
 #include "foundation/Time.h"
 #include "foundation/TimeFormatter.h"
 #include "registry/Md5.h"
@@ -55,27 +57,12 @@ struct Lines {
     }
 };
 
-struct ScopedZone {
-    const char* old = getenv("TZ");
-    const std::string saved = old ? old : "";
-    explicit ScopedZone(const char* zone)
-    {
-        setenv("TZ", zone, 1);
-        tzset();
-    }
-    ~ScopedZone()
-    {
-        old ? setenv("TZ", saved.c_str(), 1) : unsetenv("TZ");
-        tzset();
-    }
-};
-
 } // namespace
 
 TEST(PlatformAgreementTest, EveryDayOf1970To2037GivesTheSameResults)
 {
     // A rule written out, not a zone file: the digest must not move with the machine's tzdata.
-    ScopedZone zone("EST5EDT,M3.2.0,M11.1.0");
+    KovanTest::ScopedTz zone("EST5EDT,M3.2.0,M11.1.0");
     Lines lines;
     const Time epoch(1970, 1, 1, 0, 0, 0);
     int index = 0;
@@ -85,14 +72,8 @@ TEST(PlatformAgreementTest, EveryDayOf1970To2037GivesTheSameResults)
                 const int32 hour = index * 7 % 24, minute = index * 13 % 60,
                             second = index * 29 % 60;
 
-                tm fields = {};
-                fields.tm_year = year - 1900;
-                fields.tm_mon = month - 1;
-                fields.tm_mday = day;
-                fields.tm_hour = hour;
-                fields.tm_min = minute;
-                fields.tm_sec = second;
-                const time_t utc = Time::utcMkTime(&fields);
+                tm broken = KovanTest::fields(year, month, day, hour, minute, second);
+                const time_t utc = Time::utcMkTime(&broken);
                 tm local = {};
                 ASSERT_TRUE(Time::localTime(utc, &local)) << year << "-" << month << "-" << day;
                 tm again = local;

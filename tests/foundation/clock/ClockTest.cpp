@@ -3,8 +3,8 @@
 // end to end through the Linux device code: "/dev/rtc" is the bench simulator's, whose answer to
 // RTC_RD_TIME a test sets through QUILLO_SIM_RTC_TIME, so every traced value is exact.
 #include "support/ClockSeam.h"
-#include "support/ScopedTz.h"
 #include "support/StderrCapture.h"
+#include "support/TimeSupport.h"
 
 #include "foundation/Rtc.h"
 #include "foundation/Time.h"
