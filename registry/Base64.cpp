@@ -44,23 +44,39 @@ constexpr PairTable makePairTable()
 
 const PairTable PAIRS = makePairTable();
 
-// For the character at position i of a group, its six bits already shifted into place in the
-// group's 24 bits; anything but an alphabet character, "=" included, sets a bit above them. OR-ing
-// the four entries gives the three bytes and, in one test, whether the group is plain.
+// For the character at position i of a group, its six bits already in their places among the
+// group's three bytes, the first byte in the low eight bits (so that storing them needs no
+// reordering where the machine is little-endian); anything but an alphabet character, "="
+// included, sets a bit above them. OR-ing the four entries gives the three bytes and, in one
+// test, whether the group is plain.
 const uint32 NOT_PLAIN = 1u << 24;
 
 struct GroupTable {
-    uint32 shifted[4][256];
+    uint32 bits[4][256];
 };
+
+constexpr uint32 placed(int i, uint32 v)
+{
+    switch (i) {
+    case 0:
+        return v << 2;
+    case 1:
+        return (v >> 4) | ((v & 0x0F) << 12);
+    case 2:
+        return ((v >> 2) << 8) | ((v & 0x03) << 22);
+    default:
+        return v << 16;
+    }
+}
 
 constexpr GroupTable makeGroupTable()
 {
     GroupTable t {};
     for (int i = 0; i < 4; ++i) {
         for (int c = 0; c < 256; ++c)
-            t.shifted[i][c] = NOT_PLAIN;
+            t.bits[i][c] = NOT_PLAIN;
         for (int v = 0; v < 64; ++v)
-            t.shifted[i][uint8(base64digits[v])] = uint32(v) << (18 - 6 * i);
+            t.bits[i][uint8(base64digits[v])] = placed(i, uint32(v));
     }
     return t;
 }
@@ -69,8 +85,8 @@ const GroupTable GROUPS = makeGroupTable();
 
 inline uint32 group(const char* in)
 {
-    return GROUPS.shifted[0][uint8(in[0])] | GROUPS.shifted[1][uint8(in[1])]
-        | GROUPS.shifted[2][uint8(in[2])] | GROUPS.shifted[3][uint8(in[3])];
+    return GROUPS.bits[0][uint8(in[0])] | GROUPS.bits[1][uint8(in[1])]
+        | GROUPS.bits[2][uint8(in[2])] | GROUPS.bits[3][uint8(in[3])];
 }
 
 // How far ahead the decoder looks for the terminator at a time: it reads four characters at once
@@ -120,21 +136,22 @@ int32 base64Decode(char* out, const char* in)
             const uint32 v = group(in), w = group(in + 4);
             if ((v | w) & ~0xFFFFFFu)
                 break;
-            out[0] = char(v >> 16);
-            out[1] = char(v >> 8);
-            out[2] = char(v);
-            out[3] = char(w >> 16);
-            out[4] = char(w >> 8);
-            out[5] = char(w);
+            const uint64 six = v | (uint64(w) << 24);
+            out[0] = char(six);
+            out[1] = char(six >> 8);
+            out[2] = char(six >> 16);
+            out[3] = char(six >> 24);
+            out[4] = char(six >> 32);
+            out[5] = char(six >> 40);
             out += 6;
             in += 8;
         }
         if (known - in >= 4) {
             const uint32 v = group(in);
             if (0 == (v & ~0xFFFFFFu)) {
-                out[0] = char(v >> 16);
+                out[0] = char(v);
                 out[1] = char(v >> 8);
-                out[2] = char(v);
+                out[2] = char(v >> 16);
                 out += 3;
                 in += 4;
             }
