@@ -4,7 +4,8 @@
 
 namespace Kovan {
 
-const char base64digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+// Constant here, so the tables below are built from it while compiling; extern by the header.
+constexpr char base64digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 #define XX -1
 // clang-format off
@@ -42,7 +43,7 @@ constexpr PairTable makePairTable()
     return t;
 }
 
-const PairTable PAIRS = makePairTable();
+constexpr PairTable PAIRS = makePairTable();
 
 // For the character at position i of a group, its six bits already in their places among the
 // group's three bytes, the first byte in the low eight bits (so that storing them needs no
@@ -81,7 +82,7 @@ constexpr GroupTable makeGroupTable()
     return t;
 }
 
-const GroupTable GROUPS = makeGroupTable();
+constexpr GroupTable GROUPS = makeGroupTable();
 
 inline uint32 group(const char* in)
 {
