@@ -1,5 +1,5 @@
-// Any text through the decoder and any bytes through the encoder, each beside the plain model
-// of the same rules: the same count, the same bytes, and nothing written past them.
+// Any text through the decoder beside the plain model of its rules (the same count, the same
+// bytes, nothing written past them); any bytes through the encoder and back.
 #include "support/Base64Reference.h"
 
 #include "registry/Base64.h"
@@ -30,11 +30,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (SENTINEL != out[i])
             abort();
 
-    // As bytes: the model's text, which decodes to the same bytes.
-    const std::string bytes(reinterpret_cast<const char*>(data), size);
+    // As bytes: the whole text, which decodes to the same bytes.
     std::vector<uint8_t> encoded(4 * ((size + 2) / 3) + 1);
     Kovan::base64Encode(encoded.data(), data, static_cast<Kovan::int32>(size));
-    if (KovanTest::referenceBase64Encode(bytes) != reinterpret_cast<char*>(encoded.data()))
+    if (strlen(reinterpret_cast<char*>(encoded.data())) != encoded.size() - 1)
         abort();
     if (size > 0) {
         std::vector<char> back(size + 3);
