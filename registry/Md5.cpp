@@ -21,7 +21,7 @@ inline void storeLe32(uint8* p, uint32 v)
     p[3] = uint8(v >> 24);
 }
 
-inline uint32 word(const uint8* block, int k) { return loadLe32(block + 4 * k); }
+inline uint32 word(const uint8* block, size_t k) { return loadLe32(block + 4 * k); }
 
 template <int S> inline uint32 rotateLeft(uint32 x) { return (x << S) | (x >> (32 - S)); }
 
@@ -212,7 +212,7 @@ void Md5::finish(uint8* digest)
     uint32 padBytes = (used < 56) ? 56 - used : 120 - used;
     append(PAD, static_cast<int32>(padBytes));
     append(length, 8);
-    for (int i = 0; i < 4; ++i)
+    for (size_t i = 0; i < 4; ++i)
         storeLe32(digest + 4 * i, _state.abcd[i]);
 }
 
