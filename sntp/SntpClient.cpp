@@ -51,7 +51,7 @@ private:
 constexpr uint8 STRICT_LI_VN_MODE = 0x23;
 // The request's transmit time is random below 2^-20 s (under a microsecond): an off-path forger
 // who knows the time to the microsecond still cannot guess the org a reply must carry.
-constexpr uint64 RANDOM_BITS = 0xFFFFF;
+constexpr uint64 RANDOM_BITS = 0xFFF;
 
 uint64 withRandomLowBits(uint64 stamp)
 {
@@ -267,6 +267,7 @@ bool SntpClient::exchangeStrict(SntpServerResponse* response, SntpQueryReport* r
     SntpBasicInfo request;
     memset(&request, 0, sizeof(request));
     request.li_vn_mode = STRICT_LI_VN_MODE;
+    SocketApiWrapper::setOption(_socket.fd(), SOL_SOCKET, SO_TIMESTAMPNS, 1);
     const uint64 originate = withRandomLowBits(NtpStamp::now());
     request.xmt = NtpStamp::toWire(originate);
     if (!_socket.sendSocket(reinterpret_cast<char*>(&request), sizeof(request))) {
@@ -284,14 +285,18 @@ bool SntpClient::exchangeStrict(SntpServerResponse* response, SntpQueryReport* r
         // Room for more than a header, so that a longer datagram still shows its length.
         unsigned char datagram[sizeof(SntpFullPacket) + 4];
         sockaddr_in source;
+        timespec arrival;
         int length;
         try {
-            length = SocketApiWrapper::recvFrom(_socket.fd(), datagram, sizeof(datagram), &source);
+            length = SocketApiWrapper::recvFrom(
+                _socket.fd(), datagram, sizeof(datagram), &source, &arrival);
         } catch (const SocketException&) {
             // An ICMP error (anyone may forge one) is no reply either: wait on.
             continue;
         }
-        const uint64 destination = NtpStamp::now();
+        // The kernel's arrival time leaves our wake-up and the receive call out of the delay.
+        const uint64 destination
+            = 0 != arrival.tv_sec ? NtpStamp::fromTimespec(arrival) : NtpStamp::now();
 
         SntpBasicInfo reply;
         const ReplyCheck check = checkReply(datagram, length, source, server, originate, &reply);
