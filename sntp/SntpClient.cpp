@@ -56,7 +56,7 @@ constexpr uint64 RANDOM_BITS = 0xFFF;
 uint64 withRandomLowBits(uint64 stamp)
 {
     uint64 bits = 0;
-    if (sizeof(bits) != getrandom(&bits, sizeof(bits), GRND_NONBLOCK)) {
+    if (static_cast<ssize_t>(sizeof(bits)) != getrandom(&bits, sizeof(bits), GRND_NONBLOCK)) {
         // No entropy yet (early boot): the nanoseconds of the monotonic clock are a poor but
         // unpredictable-enough stand-in for one query.
         timespec now;
@@ -100,7 +100,8 @@ double shortSeconds(int32 networkValue)
 void describe(const SntpBasicInfo& reply, SntpQueryReport* report)
 {
     report->referenceId = ntohl(reply.refid);
-    report->precision = reply.precision;
+    // A plain char is unsigned on ARM; the exponent is signed on the wire.
+    report->precision = static_cast<signed char>(reply.precision);
     report->poll = reply.ppoll;
     report->version = (reply.li_vn_mode >> 3) & 0x07;
     report->rootDelay = shortSeconds(reply.rootdelay);
