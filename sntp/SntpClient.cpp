@@ -101,7 +101,8 @@ void describe(const SntpBasicInfo& reply, SntpQueryReport* report)
 {
     report->referenceId = ntohl(reply.refid);
     // A plain char is unsigned on ARM; the exponent is signed on the wire.
-    report->precision = static_cast<signed char>(reply.precision);
+    const int32 precision = static_cast<uint8>(reply.precision);
+    report->precision = precision >= 128 ? precision - 256 : precision;
     report->poll = reply.ppoll;
     report->version = (reply.li_vn_mode >> 3) & 0x07;
     report->rootDelay = shortSeconds(reply.rootdelay);
