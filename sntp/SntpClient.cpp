@@ -269,7 +269,11 @@ bool SntpClient::exchangeStrict(SntpServerResponse* response, SntpQueryReport* r
     SntpBasicInfo request;
     memset(&request, 0, sizeof(request));
     request.li_vn_mode = STRICT_LI_VN_MODE;
-    SocketApiWrapper::setOption(_socket.fd(), SOL_SOCKET, SO_TIMESTAMPNS, 1);
+    try {
+        SocketApiWrapper::setOption(_socket.fd(), SOL_SOCKET, SO_TIMESTAMPNS, 1);
+    } catch (const SocketException&) {
+        // Without the kernel's stamp the clock read after the receive stands in for it.
+    }
     const uint64 originate = withRandomLowBits(NtpStamp::now());
     request.xmt = NtpStamp::toWire(originate);
     if (!_socket.sendSocket(reinterpret_cast<char*>(&request), sizeof(request))) {
