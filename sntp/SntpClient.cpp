@@ -13,6 +13,7 @@
 #include <exception>
 #include <netdb.h>
 #include <sys/random.h>
+#include <sys/time.h>
 
 namespace Kovan {
 

@@ -395,6 +395,15 @@ TEST_F(SntpClientTest, StrictModeSkipsEveryBadReplyAndTakesTheValidOneThatFollow
     EXPECT_EQ(Kovan::SntpQueryReport::KISS_OF_DEATH, report.outcome);
     EXPECT_STREQ("RATE", report.kissCode);
 
+    // A strict sync slews by exactly the offset, where the classic one aims at a whole second.
+    _client.setPort(static_cast<Kovan::uint32>(_server.port()));
+    sync(2.5);
+    EXPECT_EQ("ok 3", _listener.last());
+    ASSERT_EQ(1u, ClockSeam::count(ClockCall::ADJTIME));
+    const timeval slew = ClockSeam::calls()[0].tv;
+    EXPECT_NEAR(2.5, static_cast<double>(slew.tv_sec) + slew.tv_usec * 1e-6, 0.01);
+    ClockSeam::reset();
+
     // A strict background sync told only lies never touches the clock; its listener hears it.
     _client.setServerAddress("127.0.0.1");
     _client.setPort(static_cast<Kovan::uint32>(liar.port()));
