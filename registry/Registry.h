@@ -54,6 +54,8 @@ public:
     static constexpr uint32 REGISTRY_MAGIC = 0x34299100;
     static constexpr uint32 CHECKSUM_OFFSET = 44;
     static constexpr uint32 ROOT_ITEM_OFFSET = 48;
+    // The size of a record in the file; a value's bytes follow it.
+    static constexpr uint32 ITEM_SIZE = 12;
     static constexpr uint32 VERSION_1 = 1;
     static constexpr uint32 VERSION = 3;
     static constexpr uint32 MAX_DEPTH = 15;
@@ -201,6 +203,28 @@ public:
     void print(const char* label);
 
 private:
+    // Where the two link fields sit in a record.
+    static constexpr uint32 NEXT_FIELD_OFFSET = 4;
+    static constexpr uint32 CHILD_FIELD_OFFSET = 8;
+    // A legacy file has no header: its root sits at 0 and its first child right behind it.
+    static constexpr uint32 LEGACY_ROOT_OFFSET = 0;
+    static constexpr uint32 LEGACY_FIRST_CHILD = LEGACY_ROOT_OFFSET + ITEM_SIZE;
+
+    // The bounded walk through the records that every lookup, add and scan goes through
+    // (registry/RegistryWalk.h).
+    class Walk;
+    class Siblings;
+
+    // A typed request in bytes: the stored size it must match (`fits` false when the count
+    // cannot be a size), and how many bytes move, 0 for all of them.
+    struct Extent {
+        bool fits;
+        uint32 size;
+        uint64 move;
+    };
+    template <typename T> static Extent extentOf(int32 count, int32 wanted);
+    static Extent extentOf(uint32 size, uint32 wanted);
+
     void loadHeader();
     void saveHeader();
     void loadItem(Item* item);
@@ -211,12 +235,9 @@ private:
     uint32 addItem(const Item& item);
     void itemAdded(const Item& item, uint32 offset);
 
-    // The bounded forms the walks use.
     uint32 rootOffset() const;
     uint32 fileSize();
-    void loadItemAt(uint32 offset, Item* item, uint32 fileSize);
-    uint32 firstChild(const Item& item, uint32 offset, uint32 fileSize) const;
-    void scanLevel(Scanner* scanner, uint32 offset, uint32 level, uint32 fileSize, uint32* budget);
+    void scanLevel(Scanner* scanner, Walk& walk, uint32 first, uint32 level);
     Exception failure(int32 code, uint32 id) const;
     uint32 appendItem(const Item& item);
     void saveLink(uint32 at, uint32 offset, uint32 id);
@@ -225,7 +246,12 @@ private:
     template <typename T> void addValues(uint32 id, const T* data, int32 count);
     template <typename T> void setValues(uint32 id, const T* data, int32 count, int32 countToSet);
     template <typename T> uint32 getValues(uint32 id, T* data, int32 count, int32 countToGet);
-    template <typename T> int32 findValues(uint32 id, int32 count, int32 wanted, Item* item);
+    // What the typed family and the raw-data operations share; T is the element type whose word
+    // order the file keeps (uint8 for raw bytes).
+    template <typename T> void addBlock(uint32 id, uint16 type, const T* data, uint32 size);
+    template <typename T> void setBlock(uint32 id, const T* data, const Extent& extent);
+    template <typename T> uint32 getBlock(uint32 id, T* data, const Extent& extent);
+    uint32 findValue(uint32 id, const Extent& extent, Item* item);
     template <typename T> static uint16 typeCode();
 
     StdFile _file;

@@ -5,6 +5,10 @@
 
 namespace Kovan {
 
+static_assert(StdFile::FROM_START == SEEK_SET && StdFile::FROM_CURRENT == SEEK_CUR
+        && StdFile::FROM_END == SEEK_END,
+    "seek passes its origin through");
+
 StdFile::StdFile()
     : _file(-1)
 {
@@ -20,8 +24,8 @@ bool StdFile::create(const char* filename)
 
 bool StdFile::open(const char* filename, uint32 mode)
 {
-    int flags = (0 == mode) ? O_RDONLY : O_RDWR;
-    if (2 == mode)
+    int flags = (READ_ONLY == mode) ? O_RDONLY : O_RDWR;
+    if (READ_WRITE_SYNC == mode)
         flags |= O_SYNC;
     _file = ::open(filename, flags | O_CLOEXEC);
     return isOpen();

@@ -15,16 +15,25 @@ public:
     StdFile(const StdFile&) = delete;
     StdFile& operator=(const StdFile&) = delete;
 
+    // Modes of open. Any mode but READ_ONLY opens for writing.
+    static constexpr uint32 READ_ONLY = 0;
+    static constexpr uint32 READ_WRITE = 1;
+    static constexpr uint32 READ_WRITE_SYNC = 2;
+
+    // Origins of seek, the values of SEEK_SET, SEEK_CUR and SEEK_END.
+    static constexpr int32 FROM_START = 0;
+    static constexpr int32 FROM_CURRENT = 1;
+    static constexpr int32 FROM_END = 2;
+
     bool isOpen() const { return -1 != _file; }
     // Truncates an existing file; every write is synchronous.
     bool create(const char* filename);
-    // mode 0: read-only; any other: read-write; 2 adds synchronous writes. Never creates.
+    // READ_WRITE_SYNC adds synchronous writes to READ_WRITE. Never creates.
     bool open(const char* filename, uint32 mode);
     void close();
 
     // All ones when the position cannot be had.
     uint32 position() const;
-    // origin 0: from the start, 1: from the current offset, 2: from the end.
     bool seek(int32 pos, int32 origin);
     // One system call each. A short read or write still counts as success; a read that reaches
     // the end of the file at once fails.
