@@ -6,6 +6,7 @@
 
 #include <cstdarg>
 #include <cstring>
+#include <vector>
 
 namespace Kovan {
 
@@ -103,9 +104,7 @@ void Registry::create(const char* filename)
     _depth = 0;
     saveHeader();
     Item root = {};
-    if (!_file.seek(ROOT_ITEM_OFFSET, StdFile::FROM_START))
-        throw failure(4, 0);
-    saveItem(root);
+    saveItem(root, ROOT_ITEM_OFFSET, nullptr, 0, 0);
     setPath(0);
 }
 
@@ -147,13 +146,6 @@ void Registry::setAppInfo(uint32 product, uint32 oem, const char* version, const
 }
 
 uint32 Registry::rootOffset() const { return _legacy ? LEGACY_ROOT_OFFSET : ROOT_ITEM_OFFSET; }
-
-uint32 Registry::fileSize()
-{
-    if (!_file.seek(0, StdFile::FROM_END))
-        throw failure(3, 0);
-    return _file.position();
-}
 
 Registry::Exception Registry::failure(int32 code, uint32 id) const
 {
@@ -200,72 +192,114 @@ void Registry::saveHeader()
         throw Exception(4, "header");
 }
 
-// A record moves in one call each way: the same bytes as field by field, with a quarter of the
-// system calls, and a synchronous write of a record is then one trip to the device.
-void Registry::loadItem(Item* item)
+void Registry::loadItem(const uint8* bytes, Item* item)
 {
-    uint8 bytes[ITEM_SIZE];
-    if (!_file.read(bytes, ITEM_SIZE))
-        throw failure(3, item->id);
     item->id = static_cast<uint16>(bytes[0] | (bytes[1] << 8));
     item->type = static_cast<uint16>(bytes[2] | (bytes[3] << 8));
-    item->next = loadLe32(bytes + 4);
-    item->child = loadLe32(bytes + 8);
+    item->next = loadLe32(bytes + NEXT_FIELD_OFFSET);
+    item->child = loadLe32(bytes + CHILD_FIELD_OFFSET);
 }
 
-void Registry::saveItem(const Item& item)
+void Registry::saveItem(
+    const Item& item, uint32 offset, const void* value, uint32 size, uint32 valueId)
 {
     KOVAN_CHECK(item.id < UINT16_MAX);
     KOVAN_CHECK(item.type < UINT16_MAX);
     uint8 bytes[ITEM_SIZE];
     storeLe16(bytes, item.id);
     storeLe16(bytes + 2, item.type);
-    storeLe32(bytes + 4, item.next);
-    storeLe32(bytes + 8, item.child);
-    if (!_file.write(bytes, ITEM_SIZE))
-        throw failure(4, item.id);
+    storeLe32(bytes + NEXT_FIELD_OFFSET, item.next);
+    storeLe32(bytes + CHILD_FIELD_OFFSET, item.child);
+    uint32 written = 0;
+    if (!_file.writeAt(offset, bytes, ITEM_SIZE, value, size, &written))
+        throw failure(4, written < ITEM_SIZE ? item.id : valueId);
 }
 
 Registry::Walk::Walk(Registry& registry)
     : _registry(registry)
-    , _size(registry.fileSize())
-    , _budget(_size / ITEM_SIZE + 1)
+    , _seen(0)
+    , _visited(0)
+    , _windowStart(0)
+    , _windowLength(0)
 {
+}
+
+bool Registry::Walk::inWindow(uint64 offset, uint64 size) const
+{
+    return offset >= _windowStart && offset + size <= uint64(_windowStart) + _windowLength;
+}
+
+bool Registry::Walk::fetch(uint32 offset, uint32 size)
+{
+    if (inWindow(offset, size))
+        return true;
+    const int32 n = _registry._file.readAt(offset, _window, WINDOW_SIZE);
+    _windowStart = offset;
+    _windowLength = (n > 0) ? static_cast<uint32>(n) : 0;
+    const uint64 end = uint64(offset) + _windowLength;
+    if (end > _seen)
+        _seen = static_cast<uint32>(_min(end, uint64(UINT32_MAX)));
+    return inWindow(offset, size);
+}
+
+bool Registry::Walk::reaches(uint64 end)
+{
+    uint32 size = 0;
+    if (end > _seen && _registry._file.size(&size) && size > _seen)
+        _seen = size;
+    return end <= _seen;
 }
 
 void Registry::Walk::load(uint32 offset, Item* item)
 {
-    if (static_cast<uint64>(offset) + ITEM_SIZE > _size
-        || !_registry._file.seek(static_cast<int32>(offset), StdFile::FROM_START))
+    if (!fetch(offset, ITEM_SIZE))
         throw _registry.failure(3, 0);
-    item->id = 0;
-    _registry.loadItem(item);
+    loadItem(_window + (offset - _windowStart), item);
 }
 
 void Registry::Walk::count()
 {
-    if (0 == _budget--)
+    if (++_visited > _seen / ITEM_SIZE + 1 && !reaches(uint64(_visited - 1) * ITEM_SIZE))
         throw _registry.failure(3, 0);
 }
 
-uint32 Registry::Walk::firstChild(const Item& item, uint32 offset) const
+uint32 Registry::Walk::firstChild(const Item& item, uint32 offset)
 {
     if (_registry._legacy && _registry.rootOffset() == offset)
-        return (_size >= LEGACY_FIRST_CHILD + ITEM_SIZE) ? LEGACY_FIRST_CHILD : 0;
+        return fetch(LEGACY_FIRST_CHILD, ITEM_SIZE) ? LEGACY_FIRST_CHILD : 0;
     return item.child;
 }
 
-bool Registry::Walk::holdsValue(uint32 offset, uint32 size) const
+bool Registry::Walk::holdsValue(uint32 offset, uint32 size)
 {
-    return static_cast<uint64>(offset) + ITEM_SIZE + size <= _size;
+    return reaches(uint64(offset) + ITEM_SIZE + size);
 }
 
-void Registry::findPathItem()
+bool Registry::Walk::read(uint32 offset, void* data, uint32 size)
+{
+    if (size <= WINDOW_SIZE && fetch(offset, size)) {
+        memcpy(data, _window + (offset - _windowStart), size);
+        return true;
+    }
+    return size > WINDOW_SIZE
+        && _registry._file.readAt(offset, data, size) == static_cast<int32>(size);
+}
+
+void Registry::resolvePath(Walk& walk)
+{
+    if (_findPathItem) {
+        findPathItem(walk);
+        return;
+    }
+    walk.load(_pathItemOffset, &_pathItem);
+    _pathItem.child = walk.firstChild(_pathItem, _pathItemOffset);
+}
+
+void Registry::findPathItem(Walk& walk)
 {
     KOVAN_CHECK(_file.isOpen());
     KOVAN_CHECK(_findPathItem == true);
 
-    Walk walk(*this);
     _pathItemOffset = rootOffset();
     walk.load(_pathItemOffset, &_pathItem);
     _pathItem.child = walk.firstChild(_pathItem, _pathItemOffset);
@@ -291,30 +325,23 @@ void Registry::findPathItem()
     _findPathItem = false;
 }
 
-void Registry::findPrevItem()
+void Registry::findPrevItem(Walk& walk)
 {
     KOVAN_CHECK(_file.isOpen());
     KOVAN_CHECK(_findPrevItem == true);
 
     _prevItem = _pathItem;
     _prevItemOffset = _pathItemOffset;
-    if (0 != _pathItem.child) {
-        Walk walk(*this);
-        for (Siblings children(walk, _pathItem.child); children.next();) {
-            _prevItem = children.item();
-            _prevItemOffset = children.offset();
-        }
+    for (Siblings children(walk, _pathItem.child); children.next();) {
+        _prevItem = children.item();
+        _prevItemOffset = children.offset();
     }
     _findPrevItem = false;
 }
 
-void Registry::findItem(uint32 id, uint32 size, Item* item)
+uint32 Registry::findItem(Walk& walk, uint32 id, uint32 size, Item* item)
 {
     KOVAN_CHECK(0 != id && 0 < size && 0 != item);
-    if (0 == _pathItem.child)
-        throw failure(6, id);
-
-    Walk walk(*this);
     for (Siblings children(walk, _pathItem.child); children.next();) {
         if (children.item().id != id)
             continue;
@@ -324,15 +351,15 @@ void Registry::findItem(uint32 id, uint32 size, Item* item)
         // A value cut off by the end of the file cannot be read or safely overwritten.
         if (!walk.holdsValue(children.offset(), size))
             throw failure(3, id);
-        return;
+        return children.offset();
     }
     throw failure(6, id);
 }
 
-uint32 Registry::addItem(const Item& item)
+uint32 Registry::addItem(const Item& item, const void* value, uint32 id)
 {
     KOVAN_CHECK(KEY != item.type);
-    return appendItem(item);
+    return appendItem(item, value, id);
 }
 
 void Registry::addKey(uint32 id)
@@ -340,24 +367,31 @@ void Registry::addKey(uint32 id)
     Item item = {};
     item.id = static_cast<uint16>(id);
     item.type = KEY;
-    uint32 offset = appendItem(item);
+    const uint32 offset = appendItem(item, nullptr, id);
     itemAdded(item, offset);
 }
 
-uint32 Registry::appendItem(const Item& item)
+// Two synchronous writes per add, in this order: the record with its value at the end of the
+// file, then the link to it. A crash between them leaves a record that nothing reaches.
+uint32 Registry::appendItem(const Item& item, const void* value, uint32 id)
 {
-    if (_findPathItem)
-        findPathItem();
-    if (_findPrevItem)
-        findPrevItem();
-    if (!_file.seek(0, StdFile::FROM_END))
+    if (_findPathItem || _findPrevItem) {
+        Walk walk(*this);
+        if (_findPathItem)
+            findPathItem(walk);
+        if (_findPrevItem)
+            findPrevItem(walk);
+    }
+    const uint32 size = (KEY == item.type) ? 0 : item.size;
+    uint32 offset = 0;
+    // Offsets are 32 bits wide: a file cannot grow past what a link can name.
+    if (!_file.size(&offset) || uint64(offset) + ITEM_SIZE + size > UINT32_MAX)
         throw failure(4, item.id);
-    const uint32 offset = _file.position();
     // A legacy root cannot point at its first child; that child has to land right behind it.
     if (_legacy && rootOffset() == _pathItemOffset && 0 == _pathItem.child
         && LEGACY_FIRST_CHILD != offset)
         throw failure(4, item.id);
-    saveItem(item);
+    saveItem(item, offset, value, size, id);
     return offset;
 }
 
@@ -380,7 +414,9 @@ void Registry::itemAdded(const Item& item, uint32 offset)
 
 void Registry::saveLink(uint32 at, uint32 offset, uint32 id)
 {
-    if (!_file.seek(static_cast<int32>(at), StdFile::FROM_START) || !_file.writeUint32(offset))
+    uint8 bytes[4];
+    storeLe32(bytes, offset);
+    if (!_file.writeAt(at, bytes, sizeof(bytes)))
         throw failure(4, id);
 }
 
@@ -464,13 +500,12 @@ Registry::Extent Registry::extentOf(uint32 size, uint32 wanted)
 }
 
 // The item that a set or get reaches, and how many of its bytes move.
-uint32 Registry::findValue(uint32 id, const Extent& extent, Item* item)
+uint32 Registry::findValue(Walk& walk, uint32 id, const Extent& extent, Item* item, uint32* at)
 {
-    if (_findPathItem)
-        findPathItem();
+    resolvePath(walk);
     if (!extent.fits)
         throw failure(7, id);
-    findItem(id, extent.size, item);
+    *at = findItem(walk, id, extent.size, item) + ITEM_SIZE;
     const uint64 n = (0 == extent.move) ? extent.size : extent.move;
     if (n > extent.size)
         throw failure(8, id);
@@ -496,34 +531,73 @@ template <typename T> uint32 Registry::getValues(uint32 id, T* data, int32 count
     return getBlock(id, data, extentOf<T>(count, countToGet));
 }
 
+namespace {
+
+// The bytes of values as the file holds them: the caller's own memory, or for doubles a copy
+// with the two words of each element exchanged.
+template <typename T> class FileBytes {
+public:
+    FileBytes(const T* data, uint32 size)
+        : _bytes(data)
+    {
+        if (!detail::needsWordSwap<T>())
+            return;
+        const uint8* p = reinterpret_cast<const uint8*>(data);
+        _copy.assign(p, p + size);
+        for (uint32 i = 0; i + sizeof(T) <= size; i += sizeof(T))
+            detail::swapDoubleWords(&_copy[i]);
+        _bytes = _copy.data();
+    }
+    const void* data() const { return _bytes; }
+
+private:
+    const void* _bytes;
+    std::vector<uint8> _copy;
+};
+
+template <typename T> void toHostOrder(T* data, uint32 size)
+{
+    if (detail::needsWordSwap<T>()) {
+        for (uint32 i = 0; i < size / sizeof(T); ++i)
+            detail::swapDoubleWords(&data[i]);
+    }
+}
+
+} // namespace
+
 template <typename T> void Registry::addBlock(uint32 id, uint16 type, const T* data, uint32 size)
 {
     Item item = {};
     item.id = static_cast<uint16>(id);
     item.type = type;
     item.size = size;
-    const uint32 offset = addItem(item);
-    if (!detail::writeValues(_file, data, static_cast<int32>(size / sizeof(T))))
-        throw failure(4, id);
+    const FileBytes<T> bytes(data, size);
+    const uint32 offset = addItem(item, bytes.data(), id);
     itemAdded(item, offset);
 }
 
 template <typename T> void Registry::setBlock(uint32 id, const T* data, const Extent& extent)
 {
+    Walk walk(*this);
     Item item;
-    const uint32 n = findValue(id, extent, &item);
+    uint32 at = 0;
+    const uint32 n = findValue(walk, id, extent, &item, &at);
     _file.toggleReadWrite();
-    if (!detail::writeValues(_file, data, static_cast<int32>(n / sizeof(T))))
+    const FileBytes<T> bytes(data, n);
+    if (!_file.writeAt(at, bytes.data(), n))
         throw failure(4, id);
 }
 
 template <typename T> uint32 Registry::getBlock(uint32 id, T* data, const Extent& extent)
 {
     try {
+        Walk walk(*this);
         Item item;
-        const uint32 n = findValue(id, extent, &item);
-        if (!detail::readValues(_file, data, static_cast<int32>(n / sizeof(T))))
+        uint32 at = 0;
+        const uint32 n = findValue(walk, id, extent, &item, &at);
+        if (!walk.read(at, data, n))
             throw failure(3, item.id);
+        toHostOrder(data, n);
     } catch (const Exception& e) {
         return static_cast<uint32>(e.code());
     }

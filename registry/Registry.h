@@ -227,19 +227,24 @@ private:
 
     void loadHeader();
     void saveHeader();
-    void loadItem(Item* item);
-    void saveItem(const Item& item);
-    void findPathItem();
-    void findPrevItem();
-    void findItem(uint32 id, uint32 size, Item* item);
-    uint32 addItem(const Item& item);
+    static void loadItem(const uint8* bytes, Item* item);
+    // Writes the record at `offset` and the `size` value bytes behind it in one synchronous
+    // write; a failure names `valueId` once the record itself is down.
+    void saveItem(const Item& item, uint32 offset, const void* value, uint32 size, uint32 valueId);
+    void findPathItem(Walk& walk);
+    void findPrevItem(Walk& walk);
+    // The offset of the record found.
+    uint32 findItem(Walk& walk, uint32 id, uint32 size, Item* item);
+    uint32 addItem(const Item& item, const void* value, uint32 id);
     void itemAdded(const Item& item, uint32 offset);
 
     uint32 rootOffset() const;
-    uint32 fileSize();
+    // Resolves the path when stale, else reads the path item again: another process may have
+    // added its first child since.
+    void resolvePath(Walk& walk);
     void scanLevel(Scanner* scanner, Walk& walk, uint32 first, uint32 level);
     Exception failure(int32 code, uint32 id) const;
-    uint32 appendItem(const Item& item);
+    uint32 appendItem(const Item& item, const void* value, uint32 id);
     void saveLink(uint32 at, uint32 offset, uint32 id);
     bool adler32OfFile(uint32* adler);
 
@@ -251,7 +256,8 @@ private:
     template <typename T> void addBlock(uint32 id, uint16 type, const T* data, uint32 size);
     template <typename T> void setBlock(uint32 id, const T* data, const Extent& extent);
     template <typename T> uint32 getBlock(uint32 id, T* data, const Extent& extent);
-    uint32 findValue(uint32 id, const Extent& extent, Item* item);
+    // How many bytes move, and from where (`at`).
+    uint32 findValue(Walk& walk, uint32 id, const Extent& extent, Item* item, uint32* at);
     template <typename T> static uint16 typeCode();
 
     StdFile _file;

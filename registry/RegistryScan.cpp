@@ -207,9 +207,13 @@ void Registry::scan(Scanner* scanner)
         Item root;
         walk.load(offset, &root);
         scanner->keyLoaded(root.id);
-        if (0 != walk.firstChild(root, offset)) {
+        // From where the root's child link points, as lookups go: a writer killed after it
+        // appended its first record but before it linked it leaves a record right behind the
+        // root that no lookup reaches, and the first child further on.
+        const uint32 first = walk.firstChild(root, offset);
+        if (0 != first) {
             ++scanner->_depth;
-            scanLevel(scanner, walk, offset + ITEM_SIZE, 1);
+            scanLevel(scanner, walk, first, 1);
             --scanner->_depth;
         }
         scanner->end();
@@ -240,7 +244,7 @@ void Registry::scanLevel(Scanner* scanner, Walk& walk, uint32 first, uint32 leve
             if (scanner->_buffer) {
                 const uint32 n = _min(item.size, scanner->_bufferSize);
                 if (n > 0)
-                    (void)_file.read(scanner->_buffer, n);
+                    (void)walk.read(siblings.offset() + ITEM_SIZE, scanner->_buffer, n);
             }
             scanner->itemLoaded(item.id, item.type, item.size);
         }

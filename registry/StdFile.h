@@ -45,6 +45,19 @@ public:
     // Writes already reach the descriptor unbuffered; this forces them to the device.
     void flush();
 
+    // Positional forms, which leave the position alone: one system call per transfer, so a
+    // reader can take a whole run of records at once and a writer put a record and the value
+    // behind it down together.
+    // The bytes read at `offset` (fewer at the end of the file, 0 past it), -1 on an error.
+    int32 readAt(uint32 offset, void* data, uint32 size) const;
+    // Writes `size` bytes of `data` and then `moreSize` bytes of `more` from `offset` on, going
+    // on after a short write; true when all of them were written. `written`, when given, gets
+    // how many were.
+    bool writeAt(uint32 offset, const void* data, uint32 size, const void* more = nullptr,
+        uint32 moreSize = 0, uint32* written = nullptr);
+    // The size of the file now, all ones for 4 GiB and above; false when it cannot be had.
+    bool size(uint32* bytes) const;
+
     KOVAN_VALUE_TYPES(KOVAN_TYPED_TRANSFERS)
 
 private:
