@@ -201,6 +201,9 @@ public:
     void scan(Scanner* scanner);
     // A readable dump through trace; never throws.
     void print(const char* label);
+    // The same dump, but a walk that fails lets its exception out instead of reporting it
+    // (print catches it), so a caller can tell a whole dump from one cut short.
+    void dump(const char* label);
 
 private:
     // Where the two link fields sit in a record.

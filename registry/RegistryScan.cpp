@@ -251,11 +251,16 @@ void Registry::scanLevel(Scanner* scanner, Walk& walk, uint32 first, uint32 leve
     }
 }
 
+void Registry::dump(const char* label)
+{
+    TraceScanner scanner(label);
+    scan(&scanner);
+}
+
 void Registry::print(const char* label)
 {
     try {
-        TraceScanner scanner(label);
-        scan(&scanner);
+        dump(label);
     } catch (...) {
         trace("Exception is occurred in Registry::print(\"%s\")\n", label);
     }
