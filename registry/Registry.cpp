@@ -154,19 +154,24 @@ Registry::Exception Registry::failure(int32 code, uint32 id) const
 
 void Registry::loadHeader()
 {
-    // Sizes are checked first, so that a short file is refused rather than half read.
-    uint32 size = _file.seek(0, StdFile::FROM_END) ? _file.position() : 0;
-    uint32 magic = 0;
-    uint32 version = 0;
-    if (size < 16 || !_file.seek(0, StdFile::FROM_START) || !_file.readUint32(&magic)
-        || !_file.readUint32(&version) || !_file.readUint32(&_appProduct)
-        || !_file.readUint32(&_appOem))
+    // One read for the whole header: a file shorter than its header is refused rather than
+    // half read.
+    uint8 header[ROOT_ITEM_OFFSET];
+    const int32 n = _file.readAt(0, header, sizeof(header));
+    if (n < 16)
         throw Exception(3, "Header");
+    const uint32 magic = loadLe32(header);
+    const uint32 version = loadLe32(header + 4);
+    _appProduct = loadLe32(header + 8);
+    _appOem = loadLe32(header + 12);
 
     if (REGISTRY_MAGIC == magic) {
-        if (size < ROOT_ITEM_OFFSET || !_file.read(_appVersion, 16) || !_file.read(_appBuild, 8)
-            || !_file.read(_reserved, 4) || !_file.readUint32(&_checksum))
+        if (n < static_cast<int32>(ROOT_ITEM_OFFSET))
             throw Exception(3, "Header");
+        memcpy(_appVersion, header + 16, 16);
+        memcpy(_appBuild, header + 32, 8);
+        memcpy(_reserved, header + 40, 4);
+        _checksum = loadLe32(header + CHECKSUM_OFFSET);
         _appVersion[16] = '\0';
         _appBuild[8] = '\0';
         _version = version;
@@ -178,7 +183,6 @@ void Registry::loadHeader()
         throw Exception(3, "Header");
     _version = VERSION_1;
     _legacy = true;
-    _file.seek(LEGACY_ROOT_OFFSET, StdFile::FROM_START);
 }
 
 void Registry::saveHeader()
