@@ -21,6 +21,12 @@
 // A file is data that may have been damaged by a power cut: every walk is bounded by what the
 // file can hold, and a record or value that lies beyond the end of the file, a link that loops
 // or nesting deeper than the API can build fails with code 3 rather than hanging or crashing.
+//
+// Other processes may read the file while one process writes it. An add writes its record (with
+// the value) at the end and then the link to it, each synchronously, so a reader that follows
+// links never meets a record that is not all there, and a lookup sees every add that returned
+// before it began. A link past the end of the file as a walk first saw it is a record appended
+// since, not damage: the walk looks at the file again before it fails.
 #pragma once
 
 #include "foundation/Btring.h"
