@@ -1,0 +1,178 @@
+#include "net/DatagramBatch.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <sys/time.h>
+
+namespace Kovan {
+
+namespace {
+
+[[noreturn]] void throwSystemError() { throw SocketException(errno); }
+
+// Room for one SCM_TIMESTAMPNS message, aligned as the kernel writes it.
+constexpr size_t CONTROL_SIZE = CMSG_SPACE(sizeof(timespec));
+
+} // namespace
+
+namespace detail {
+
+int receiveDatagram(SOCKET_FD fd, void* buffer, int size, sockaddr* from, socklen_t* length)
+{
+    const ssize_t count = ::recvfrom(fd, buffer, static_cast<size_t>(size), 0, from, length);
+    if (count < 0)
+        throwSystemError();
+    return static_cast<int>(count);
+}
+
+int sendDatagram(SOCKET_FD fd, const void* buffer, int size, const sockaddr* to, socklen_t length)
+{
+    const ssize_t count = ::sendto(fd, buffer, static_cast<size_t>(size), MSG_NOSIGNAL, to, length);
+    if (count < 0)
+        throwSystemError();
+    return static_cast<int>(count);
+}
+
+void setSocketOption(SOCKET_FD fd, int level, int name, int value)
+{
+    if (::setsockopt(fd, level, name, &value, sizeof(value)) != 0)
+        throwSystemError();
+}
+
+void setSocketTimeouts(SOCKET_FD fd, int ms)
+{
+    timeval limit;
+    limit.tv_sec = ms / 1000;
+    limit.tv_usec = (ms % 1000) * 1000;
+    if (::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit)) != 0
+        || ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof(limit)) != 0)
+        throwSystemError();
+}
+
+bool bindAddress(SOCKET_FD fd, const char* address, uint16 port)
+{
+    sockaddr_in local;
+    memset(&local, 0, sizeof(local));
+    local.sin_family = AF_INET;
+    local.sin_port = htons(port);
+    if (1 != inet_pton(AF_INET, address, &local.sin_addr))
+        return false;
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof(local)) != 0)
+        throwSystemError();
+    return true;
+}
+
+uint16 boundPort(SOCKET_FD fd)
+{
+    sockaddr_in local;
+    SocketApiWrapper::getSocketName(fd, &local);
+    return ntohs(local.sin_port);
+}
+
+} // namespace detail
+
+DatagramBatch::DatagramBatch(int capacity, int slotSize)
+    : _capacity(std::max(1, capacity))
+    , _slotSize(std::max(1, slotSize))
+    , _in(new uint8[static_cast<size_t>(_capacity) * _slotSize])
+    , _out(new uint8[static_cast<size_t>(_capacity) * _slotSize])
+    , _peers(new sockaddr_in[_capacity])
+    , _arrivals(new timespec[_capacity])
+    , _inVectors(new iovec[_capacity])
+    , _outVectors(new iovec[_capacity])
+    , _controls(new char[_capacity * CONTROL_SIZE])
+    , _inHeaders(new mmsghdr[_capacity])
+    , _outHeaders(new mmsghdr[_capacity])
+    , _replyOf(new int[_capacity])
+{
+    memset(_inHeaders.get(), 0, sizeof(mmsghdr) * _capacity);
+    memset(_outHeaders.get(), 0, sizeof(mmsghdr) * _capacity);
+    for (int i = 0; i < _capacity; ++i) {
+        _inVectors[i].iov_base = _in.get() + i * _slotSize;
+        _inVectors[i].iov_len = static_cast<size_t>(_slotSize);
+        msghdr& header = _inHeaders[i].msg_hdr;
+        header.msg_iov = &_inVectors[i];
+        header.msg_iovlen = 1;
+        header.msg_name = &_peers[i];
+        header.msg_control = _controls.get() + i * CONTROL_SIZE;
+        _outHeaders[i].msg_hdr.msg_iov = &_outVectors[i];
+        _outHeaders[i].msg_hdr.msg_iovlen = 1;
+    }
+}
+
+DatagramBatch::~DatagramBatch() = default;
+
+int DatagramBatch::receive(SOCKET_FD fd)
+{
+    _received = 0;
+    _queued = 0;
+    // The kernel shortens these to what it wrote; each call starts from full room again.
+    for (int i = 0; i < _capacity; ++i) {
+        _inHeaders[i].msg_hdr.msg_namelen = sizeof(sockaddr_in);
+        _inHeaders[i].msg_hdr.msg_controllen = CONTROL_SIZE;
+        _inHeaders[i].msg_hdr.msg_flags = 0;
+    }
+    const int count = ::recvmmsg(
+        fd, _inHeaders.get(), static_cast<unsigned>(_capacity), MSG_WAITFORONE, nullptr);
+    if (count < 0) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+            return 0;
+        throwSystemError();
+    }
+    for (int i = 0; i < count; ++i) {
+        _replyOf[i] = -1;
+        msghdr& header = _inHeaders[i].msg_hdr;
+        if (header.msg_namelen != sizeof(sockaddr_in) || _peers[i].sin_family != AF_INET)
+            memset(&_peers[i], 0, sizeof(sockaddr_in));
+        _arrivals[i] = timespec { 0, 0 };
+        for (cmsghdr* c = CMSG_FIRSTHDR(&header); c != nullptr; c = CMSG_NXTHDR(&header, c)) {
+            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS)
+                memcpy(&_arrivals[i], CMSG_DATA(c), sizeof(timespec));
+        }
+    }
+    _received = count;
+    return count;
+}
+
+int DatagramBatch::length(int i) const
+{
+    // Without MSG_TRUNC the kernel reports what it copied; a cut datagram is at least the slot.
+    return static_cast<int>(_inHeaders[i].msg_len);
+}
+
+uint8* DatagramBatch::reply(int i, int length)
+{
+    if (_replyOf[i] < 0) {
+        const int at = _queued++;
+        _replyOf[i] = at;
+        msghdr& header = _outHeaders[at].msg_hdr;
+        header.msg_name = &_peers[i];
+        header.msg_namelen = sizeof(sockaddr_in);
+        _outVectors[at].iov_base = _out.get() + i * _slotSize;
+    }
+    _outVectors[_replyOf[i]].iov_len = static_cast<size_t>(std::min(length, _slotSize));
+    return _out.get() + i * _slotSize;
+}
+
+int DatagramBatch::sendReplies(SOCKET_FD fd)
+{
+    int sent = 0;
+    for (int at = 0; at < _queued;) {
+        const int count = ::sendmmsg(
+            fd, _outHeaders.get() + at, static_cast<unsigned>(_queued - at), MSG_NOSIGNAL);
+        if (count > 0) {
+            sent += count;
+            at += count;
+        } else if (count < 0 && errno == EINTR) {
+            continue;
+        } else {
+            ++at; // refused (or the send time-out passed): skip it, the others may still go
+        }
+    }
+    _queued = 0;
+    return sent;
+}
+
+} // namespace Kovan

@@ -1,0 +1,85 @@
+// UDP plumbing beyond the socket wrapper's one-call contract: a datagram received or sent with the
+// system's own address form, socket options, binding to one IPv4 address with or without a shared
+// port, and batches of datagrams moved with one system call each way (recvmmsg, sendmmsg), each
+// received datagram carrying the kernel's arrival time. Failures throw SocketException with errno,
+// as the wrapper's do.
+#pragma once
+
+#include "foundation/Types.h"
+#include "net/SocketApiWrapper.h"
+
+#include <ctime>
+#include <memory>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+struct mmsghdr;
+
+namespace Kovan {
+namespace detail {
+
+// recvfrom into a caller's address of `*length` bytes; `*length` becomes the length used.
+int receiveDatagram(SOCKET_FD fd, void* buffer, int size, sockaddr* from, socklen_t* length);
+int sendDatagram(SOCKET_FD fd, const void* buffer, int size, const sockaddr* to, socklen_t length);
+void setSocketOption(SOCKET_FD fd, int level, int name, int value);
+// Blocking receive and send calls on `fd` give up after `ms` milliseconds (EAGAIN), so a thread
+// that owns the socket sees a stop request within that time.
+void setSocketTimeouts(SOCKET_FD fd, int ms);
+// Binds to the dotted IPv4 `address` (false for text that is not one, without touching the
+// socket) and `port`. EADDRINUSE and EACCES throw like every other failure.
+bool bindAddress(SOCKET_FD fd, const char* address, uint16 port);
+// The port the socket is bound to, host order.
+uint16 boundPort(SOCKET_FD fd);
+
+} // namespace detail
+
+// Up to `capacity` datagrams received at once, each cut to `slotSize` bytes, and the replies
+// made for them sent at once. Not thread-safe: one batch per worker thread.
+class DatagramBatch {
+public:
+    DatagramBatch(int capacity, int slotSize);
+    ~DatagramBatch();
+    DatagramBatch(const DatagramBatch&) = delete;
+    DatagramBatch& operator=(const DatagramBatch&) = delete;
+
+    // Waits for the first datagram as long as the socket's receive time-out lets it (forever on
+    // a blocking socket without one), then takes whatever else is already queued. The number
+    // received; 0 on a time-out or an interrupted wait. Forgets the replies of the last batch.
+    int receive(SOCKET_FD fd);
+
+    int size() const { return _received; }
+    const uint8* data(int i) const { return _in.get() + i * _slotSize; }
+    // The datagram's own length, which may exceed slotSize (only slotSize bytes are kept).
+    int length(int i) const;
+    // The sender's IPv4 address and port in network order; family 0 for another family.
+    const sockaddr_in& peer(int i) const { return _peers[i]; }
+    // When the datagram arrived, by the kernel's real-time clock; {0, 0} when the socket does not
+    // stamp arrivals (SO_TIMESTAMPNS).
+    const timespec& arrival(int i) const { return _arrivals[i]; }
+
+    // Room for a reply of `length` bytes (at most slotSize) to datagram i, queued for
+    // sendReplies. Each datagram gets at most one reply; asking again returns the same room.
+    uint8* reply(int i, int length);
+    int replies() const { return _queued; }
+    // Sends the queued replies, as few calls as the kernel allows. A reply the system refuses is
+    // skipped and the rest still go. The number sent.
+    int sendReplies(SOCKET_FD fd);
+
+private:
+    int _capacity;
+    int _slotSize;
+    int _received = 0;
+    int _queued = 0;
+    std::unique_ptr<uint8[]> _in;
+    std::unique_ptr<uint8[]> _out;
+    std::unique_ptr<sockaddr_in[]> _peers;
+    std::unique_ptr<timespec[]> _arrivals;
+    std::unique_ptr<iovec[]> _inVectors;
+    std::unique_ptr<iovec[]> _outVectors;
+    std::unique_ptr<char[]> _controls;
+    std::unique_ptr<mmsghdr[]> _inHeaders;
+    std::unique_ptr<mmsghdr[]> _outHeaders;
+    std::unique_ptr<int[]> _replyOf; // the queued position of each datagram's reply, or -1
+};
+
+} // namespace Kovan
