@@ -1,17 +1,23 @@
 // SntpServer on port 123 of the private network: the 68-byte reply to requests of every length,
 // switching on and off with its trace lines and timing, quitting, and switching under a flood;
-// and its SntpSocket's checks, closing and binding.
+// and its SntpSocket's checks, closing and binding. SntpModernServer: what it answers and how,
+// refusing a held port, the rate limit, and sntp-serve under abuse.
 #include "sntp/SntpServer.h"
 
 #include "SntpTestSupport.h"
 #include "support/StderrCapture.h"
 
+#include "sntp/SntpModernServer.h"
 #include "sntp/SntpSocket.h"
 
 #include <arpa/inet.h>
+#include <csignal>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <random>
 #include <sys/socket.h>
+#include <sys/timex.h>
 #include <unistd.h>
 
 using Kovan::SntpSocket;
@@ -226,3 +232,284 @@ TEST_F(SntpSocketTest, BindsAnyAddressConnectsByNameAndClosesOnce)
     }
     EXPECT_EQ(before, SntpTest::openDescriptors()); // the client closed on destruction
 }
+
+namespace {
+
+using Kovan::SntpModernServer;
+
+// A request of `length` bytes with first byte `first`, poll `poll` and a transmit time whose
+// low bits are `tag`.
+std::string clientRequest(int first, size_t length = 48, int poll = 6, int tag = 1)
+{
+    std::string bytes(length, '\0');
+    if (length > 0)
+        bytes[0] = static_cast<char>(first);
+    if (length > 2)
+        bytes[2] = static_cast<char>(poll);
+    const char xmt[8] = { '\xEA', 1, 2, 3, 4, 5, 6, static_cast<char>(tag) };
+    if (length >= 48)
+        bytes.replace(40, 8, xmt, 8);
+    return bytes;
+}
+
+// Full resolution, scaled by 2^32 as the modern server scales.
+Kovan::uint64 ntpNow()
+{
+    timespec t;
+    clock_gettime(CLOCK_REALTIME, &t);
+    return (Kovan::uint64(t.tv_sec + 2208988800u) << 32)
+        + (Kovan::uint64(t.tv_nsec) << 32) / 1000000000u;
+}
+
+Kovan::uint64 stampAt(const std::string& d, size_t at)
+{
+    Kovan::uint64 v = 0;
+    for (size_t i = 0; i < 8; ++i)
+        v = v << 8 | static_cast<unsigned char>(d[at + i]);
+    return v;
+}
+
+int connectedTo(int port)
+{
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const sockaddr_in address = SntpTest::loopback(port);
+    connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
+    return fd;
+}
+
+std::string receiveWithin(int fd, int timeoutMs)
+{
+    pollfd p = { fd, POLLIN, 0 };
+    char buffer[2048];
+    const ssize_t n = poll(&p, 1, timeoutMs) > 0 ? recv(fd, buffer, sizeof(buffer), 0) : -1;
+    return n >= 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
+}
+
+class SntpModernServerTest : public SntpTest::NetworkTest {
+protected:
+    static SntpModernServer::Options options()
+    {
+        SntpModernServer::Options o;
+        o.address = "127.0.0.1";
+        o.port = 0;
+        o.workers = 2;
+        o.localReference = true;
+        return o;
+    }
+};
+
+} // namespace
+
+TEST_F(SntpModernServerTest, AnswersOnlyClientRequestsWith48ByteRepliesStampedToTheNanosecond)
+{
+    SntpModernServer server(options());
+    ASSERT_TRUE(server.start()) << server.error();
+    EXPECT_TRUE(server.precision() < 0 && server.precision() >= -30) << server.precision();
+    const int fd = connectedTo(server.port());
+    // Too short, not a client's mode (0, 4-7), a version outside 1-4: silence for each.
+    const std::vector<std::string> ignored = { "", clientRequest(0x23, 1), clientRequest(0x23, 47),
+        clientRequest(0x20), clientRequest(0x24), clientRequest(0x25), clientRequest(0x26),
+        clientRequest(0x27), clientRequest(0x03), clientRequest(0x2B), clientRequest(0x3B) };
+    for (const std::string& d : ignored)
+        send(fd, d.data(), d.size(), 0);
+    // Versions 1 to 4, and longer requests: one 48-byte reply each, in order (one socket, one
+    // worker).
+    const std::vector<std::pair<int, size_t>> asked
+        = { { 1, 48 }, { 2, 48 }, { 3, 200 }, { 4, 1500 } };
+    const Kovan::uint64 before = ntpNow();
+    for (size_t i = 0; i < asked.size(); ++i) {
+        const std::string d = clientRequest(
+            asked[i].first << 3 | 3, asked[i].second, static_cast<int>(4 + i), static_cast<int>(i));
+        send(fd, d.data(), d.size(), 0);
+    }
+    for (size_t i = 0; i < asked.size(); ++i) {
+        const std::string reply = receiveWithin(fd, 3000);
+        const Kovan::uint64 after = ntpNow();
+        ASSERT_EQ(48u, reply.size()) << "reply " << i;
+        const std::string request = clientRequest(
+            asked[i].first << 3 | 3, 48, static_cast<int>(4 + i), static_cast<int>(i));
+        EXPECT_EQ(asked[i].first << 3 | 4, static_cast<unsigned char>(reply[0]));
+        EXPECT_EQ(10, reply[1]);
+        EXPECT_EQ(static_cast<char>(4 + i), reply[2]) << "the request's poll";
+        EXPECT_EQ(server.precision(), static_cast<signed char>(reply[3]));
+        EXPECT_EQ(std::string(4, '\0'), reply.substr(4, 4)) << "root delay";
+        EXPECT_NE(std::string(4, '\0'), reply.substr(8, 4)) << "root dispersion";
+        EXPECT_EQ("LOCL", reply.substr(12, 4));
+        EXPECT_EQ(request.substr(40, 8), reply.substr(24, 8)) << "org";
+        const Kovan::uint64 ref = stampAt(reply, 16), rec = stampAt(reply, 32),
+                            xmt = stampAt(reply, 40);
+        EXPECT_TRUE(ref != 0 && ref <= xmt);
+        EXPECT_TRUE(before <= rec && rec <= xmt && xmt <= after)
+            << before << " " << rec << " " << xmt << " " << after;
+    }
+    EXPECT_EQ("", receiveWithin(fd, 200));
+    SntpModernServer::Counters c;
+    ASSERT_TRUE(SntpTest::eventually([&] { return (c = server.counters()).received == 15; }));
+    EXPECT_EQ("4 3 5 3 0 0 0",
+        std::to_string(c.answered) + " " + std::to_string(c.tooShort) + " "
+            + std::to_string(c.notRequest) + " " + std::to_string(c.badVersion) + " "
+            + std::to_string(c.rateLimited) + " " + std::to_string(c.kisses) + " "
+            + std::to_string(c.sendFailed));
+    close(fd);
+
+    // Stopping takes effect within the workers' wake-up time, and frees the port.
+    const auto start = Clock::now();
+    server.stop();
+    EXPECT_LT(msSince(start), 1000);
+    EXPECT_EQ(0, server.port());
+}
+
+TEST_F(SntpModernServerTest, LeapFollowsTheKernelUnlessItIsItsOwnReference)
+{
+    SntpModernServer::Options o = options();
+    o.localReference = false;
+    o.stratum = 3;
+    o.referenceId = "GPS";
+    SntpModernServer server(o);
+    ASSERT_TRUE(server.start()) << server.error();
+    timex query = {};
+    const int state = ntp_adjtime(&query);
+    const int leap = state == TIME_ERROR ? 3 : state == TIME_INS ? 1 : state == TIME_DEL ? 2 : 0;
+    const std::string reply = rawQuery(server.port(), clientRequest(0x23), 3000);
+    ASSERT_EQ(48u, reply.size());
+    EXPECT_EQ(leap << 6 | 0x24, static_cast<unsigned char>(reply[0]));
+    EXPECT_EQ(std::string("\x03", 1), reply.substr(1, 1));
+    EXPECT_EQ(std::string("GPS\0", 4), reply.substr(12, 4));
+}
+
+TEST_F(SntpModernServerTest, RefusesAHeldPortAndLimitsEachClientsRate)
+{
+    // Held without any sharing option, by the design's server (SO_REUSEADDR), or by another
+    // modern server (SO_REUSEPORT): never taken over.
+    const int holder = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address = SntpTest::loopback(0);
+    socklen_t length = sizeof(address);
+    bind(holder, reinterpret_cast<sockaddr*>(&address), length);
+    getsockname(holder, reinterpret_cast<sockaddr*>(&address), &length);
+    SntpModernServer::Options o = options();
+    o.port = ntohs(address.sin_port);
+    SntpModernServer refused(o);
+    EXPECT_FALSE(refused.start());
+    EXPECT_EQ("127.0.0.1 port " + std::to_string(o.port) + " is held by another process",
+        refused.error());
+    close(holder);
+    {
+        KovanTest::StderrCapture capture;
+        Kovan::SntpServer classic;
+        classic.setEnable(true);
+        o.port = 123;
+        EXPECT_FALSE(SntpModernServer(o).start());
+        classic.setEnable(false);
+    }
+    o.rateLimit = 1;
+    o.rateBurst = 2;
+    o.kissOfDeath = true;
+    SntpModernServer server(o);
+    ASSERT_TRUE(server.start()) << server.error();
+    EXPECT_FALSE(SntpModernServer(o).start());
+
+    // Two at once pass, the third is kissed (stratum 0, RATE, unsynchronised), the fourth dropped.
+    const int fd = connectedTo(123);
+    for (int i = 0; i < 4; ++i)
+        send(fd, clientRequest(0x23, 48, 6, i).data(), 48, 0);
+    for (int i = 0; i < 3; ++i) {
+        const std::string reply = receiveWithin(fd, 3000);
+        ASSERT_EQ(48u, reply.size());
+        EXPECT_EQ(i, reply[31]) << "org of request " << i;
+        EXPECT_EQ(i < 2 ? "\x24\x0a" : std::string("\xE4\0", 2), reply.substr(0, 2));
+        EXPECT_EQ(i < 2 ? "LOCL" : "RATE", reply.substr(12, 4));
+    }
+    EXPECT_EQ("", receiveWithin(fd, 200));
+    close(fd);
+    SntpModernServer::Counters c;
+    ASSERT_TRUE(SntpTest::eventually([&] { return (c = server.counters()).received == 4; }));
+    EXPECT_EQ("2 1 1",
+        std::to_string(c.answered) + " " + std::to_string(c.kisses) + " "
+            + std::to_string(c.rateLimited));
+}
+
+#ifdef SNTP_SERVE_PATH
+namespace {
+
+long residentKb(pid_t pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string key;
+    long value = -1;
+    while (status >> key && key != "VmRSS:")
+        status.ignore(256, '\n');
+    status >> value;
+    return value;
+}
+
+int boundSocket(const char* address, int port)
+{
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a = SntpTest::loopback(port);
+    inet_pton(AF_INET, address, &a.sin_addr);
+    EXPECT_EQ(0, bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)));
+    return fd;
+}
+
+} // namespace
+
+TEST_F(SntpModernServerTest, SntpServeRefusesAHeldPortSurvivesAbuseAndReportsItsCounters)
+{
+    // On 127.0.0.1 only, so that port 123 of another address can play a server.
+    SntpTest::Child serve({ SNTP_SERVE_PATH, "-L", "-a", "127.0.0.1" });
+    ASSERT_TRUE(serve.waitForOutput(
+        [](const std::string& out) { return out.find("serving SNTP") != std::string::npos; },
+        10000))
+        << serve.err;
+    SntpTest::Child second({ SNTP_SERVE_PATH, "--port", "123" }); // the wildcard overlaps
+    int status = -1;
+    ASSERT_TRUE(second.wait(10000, &status));
+    EXPECT_EQ(1, status);
+    EXPECT_NE(std::string::npos, second.err.find("held by another process")) << second.err;
+
+    // Two seconds at most of junk (0 to 1500 random bytes, never a valid request) from one
+    // address and of server replies from port 123 of another, while a client asks now and then.
+    const long residentBefore = residentKb(serve.pid);
+    const int junk = boundSocket("127.0.0.3", 0), replies = boundSocket("127.0.0.2", 123);
+    const int client = connectedTo(123);
+    const sockaddr_in server = SntpTest::loopback(123);
+    std::mt19937 random(12345);
+    std::string reply = clientRequest(0x24);
+    int answered = 0, sent = 0;
+    const auto start = Clock::now();
+    for (int i = 0; i < 400000 && msSince(start) < 2000; ++i) {
+        std::string bytes(random() % 1501, '\0');
+        for (char& b : bytes)
+            b = static_cast<char>(random());
+        if (bytes.size() >= 48 && (bytes[0] & 7) == 3)
+            bytes[0] = static_cast<char>(bytes[0] ^ 7);
+        sendto(junk, bytes.data(), bytes.size(), MSG_DONTWAIT,
+            reinterpret_cast<const sockaddr*>(&server), sizeof(server));
+        reply[47] = static_cast<char>(i);
+        sendto(replies, reply.data(), reply.size(), MSG_DONTWAIT,
+            reinterpret_cast<const sockaddr*>(&server), sizeof(server));
+        if (i % 2000 == 0 && send(client, clientRequest(0x23).data(), 48, 0) == 48)
+            ++sent;
+        answered += receiveWithin(client, 0).size() == 48;
+    }
+    while (answered < 1 && !receiveWithin(client, 1000).empty())
+        ++answered;
+    EXPECT_GE(answered, 1) << sent << " asked";
+    EXPECT_EQ("", receiveWithin(junk, 100)) << "nothing answers junk";
+    EXPECT_EQ("", receiveWithin(replies, 0)) << "nothing answers a reply";
+    EXPECT_LT(residentKb(serve.pid) - residentBefore, 4096) << residentBefore;
+    close(junk);
+    close(replies);
+    close(client);
+
+    serve.out.clear();
+    kill(serve.pid, SIGUSR1);
+    ASSERT_TRUE(serve.waitForOutput(
+        [](const std::string& out) { return out.find('\n') != std::string::npos; }, 5000));
+    EXPECT_EQ(0u, serve.out.find("received ")) << serve.out;
+    kill(serve.pid, SIGTERM);
+    ASSERT_TRUE(serve.wait(5000, &status));
+    EXPECT_EQ(0, status);
+    EXPECT_NE(std::string::npos, serve.out.find("send-failed 0\n", 20)) << serve.out;
+}
+#endif
