@@ -23,6 +23,10 @@ constexpr int HEADER_SIZE = sizeof(SntpBasicInfo);
 constexpr int BATCH = 64;
 // How long a worker may block before it looks at the stop flag.
 constexpr int WAKE_MS = 250;
+// Under load (more than one datagram waiting), a short pause before the next receive lets
+// requests gather, so that one wake-up and one pair of system calls serve many: the way network
+// cards moderate interrupts. A lone request is answered at once.
+constexpr long COALESCE_NS = 50000;
 constexpr uint8 CLIENT_MODE = 3;
 constexpr uint8 SERVER_MODE = 4;
 constexpr uint8 LEAP_UNSYNCHRONISED = 3;
@@ -395,6 +399,10 @@ void SntpModernServer::work(SOCKET_FD fd, WorkerCounters* counters)
         }
         for (int i = 0; i < 8; ++i)
             counters->add(i, counts[i]);
+        if (received > 1) {
+            const timespec pause = { 0, COALESCE_NS };
+            nanosleep(&pause, nullptr);
+        }
     }
 }
 
