@@ -1,53 +1,49 @@
 #include "sntp/SntpClient.h"
 
+#include "foundation/ClockPolicy.h"
 #include "foundation/Thread.h"
 #include "foundation/Tick.h"
 #include "foundation/Trace.h"
+#include "net/Inet4.h"
 
 #include <arpa/inet.h>
 #include <cstring>
 #include <ctime>
+#include <exception>
 #include <netdb.h>
-#include <netinet/in.h>
-#include <resolv.h>
 
 namespace Kovan {
 
 namespace {
 
-// Closes the query's socket when a SocketException leaves getServerTime, so that no path keeps
-// the descriptor; the send's exception, not a second one from the close, is what the caller sees.
+// Closes the query's socket on every way out of getServerTime. A failed close on a normal return
+// reaches the caller; while another exception (the send's) is already on its way, that one is
+// what the caller sees and the close's own failure is dropped.
 class SocketCloser {
 public:
     explicit SocketCloser(SntpSocket& socket)
         : _socket(socket)
+        , _pending(std::uncaught_exceptions())
     {
     }
-    ~SocketCloser()
+    ~SocketCloser() noexcept(false)
     {
-        if (_armed) {
-            try {
-                _socket.closeSocket();
-            } catch (const SocketException&) {
-            }
+        if (std::uncaught_exceptions() == _pending) {
+            _socket.closeSocket();
+            return;
+        }
+        try {
+            _socket.closeSocket();
+        } catch (const SocketException&) {
         }
     }
-    void disarm() { _armed = false; }
+    SocketCloser(const SocketCloser&) = delete;
+    SocketCloser& operator=(const SocketCloser&) = delete;
 
 private:
     SntpSocket& _socket;
-    bool _armed = true;
+    const int _pending;
 };
-
-// Replaces the resolver's first name server, as the boards' resolver set-up expects.
-bool forceNameServer(const char* dnsText)
-{
-    if (0 != res_init())
-        return false;
-    if (_res.nscount > 0)
-        _res.nsaddr_list[0].sin_addr.s_addr = inet_addr(dnsText);
-    return true;
-}
 
 } // namespace
 
@@ -83,34 +79,28 @@ void SntpClient::setDnsServer(const IpAddress& dnsServer)
 
 bool SntpClient::resolveServer(const char* address, char* text)
 {
+    in_addr server;
     const in_addr_t literal = inet_addr(address);
     if (INADDR_NONE != literal) {
-        // A literal with hexadecimal or octal parts may not fit 15 characters; its canonical
-        // dotted form names the same address and always does.
-        if (strlen(address) <= 15) {
-            strcpy(text, address);
-        } else {
-            in_addr a;
-            a.s_addr = literal;
-            strcpy(text, inet_ntoa(a));
-        }
+        // The canonical dotted form names the same address and always fits 15 characters, even
+        // for a literal written with hexadecimal or octal parts.
+        server.s_addr = literal;
+        detail::formatInet4Address(server, text, detail::INET4_TEXT_SIZE);
         return true;
     }
 
     char dnsText[16];
     dnsServer().toString(dnsText);
     for (int attempt = 0; attempt < 2; ++attempt) {
-        if (!forceNameServer(dnsText))
+        if (!detail::replaceFirstNameServer(dnsText))
             return false;
-        const hostent* host = gethostbyname(address);
-        if (host && AF_INET == host->h_addrtype && host->h_addr_list[0]) {
-            in_addr a;
-            memcpy(&a, host->h_addr_list[0], sizeof(a));
-            strcpy(text, inet_ntoa(a));
+        int resolverError = 0;
+        if (detail::lookupHostAddress(address, &server, &resolverError)) {
+            detail::formatInet4Address(server, text, detail::INET4_TEXT_SIZE);
             return true;
         }
         // Only a temporary failure is worth one more try.
-        if (TRY_AGAIN != h_errno)
+        if (TRY_AGAIN != resolverError)
             return false;
     }
     return false;
@@ -131,16 +121,11 @@ bool SntpClient::getServerTime(SntpServerResponse* response)
     }
     SocketCloser closer(_socket);
 
-    char text[16];
-    if (!resolveServer(address.cString(), text)) {
-        closer.disarm();
-        _socket.closeSocket();
+    char text[detail::INET4_TEXT_SIZE];
+    if (!resolveServer(address.cString(), text))
         return false;
-    }
     if (!_socket.connectSocket(text, static_cast<int32>(port()))) {
         trace("SntpClient : connect failed\n");
-        closer.disarm();
-        _socket.closeSocket();
         return false;
     }
 
@@ -150,16 +135,12 @@ bool SntpClient::getServerTime(SntpServerResponse* response)
     request.xmt = SntpTime::currentTime();
     if (!_socket.sendSocket(reinterpret_cast<char*>(&request), sizeof(request))) {
         trace("SntpClient : failed in call to send NTP request to server\n");
-        closer.disarm();
-        _socket.closeSocket();
         return false;
     }
 
     bool readable = false;
     if (!_socket.isReadable(&readable, timeout()) || !readable) {
         trace("SntpClient : unable to wait for NTP reply from server\n");
-        closer.disarm();
-        _socket.closeSocket();
         return false;
     }
     response->desTime = SntpTime::currentTime();
@@ -169,8 +150,6 @@ bool SntpClient::getServerTime(SntpServerResponse* response)
     memset(&reply, 0, sizeof(reply));
     if (0 == _socket.receiveSocket(reinterpret_cast<char*>(&reply), sizeof(reply))) {
         trace("SntpClient : unable to read reply from the SNTP server\n");
-        closer.disarm();
-        _socket.closeSocket();
         return false;
     }
 
@@ -184,9 +163,6 @@ bool SntpClient::getServerTime(SntpServerResponse* response)
         = (response->desTime - response->oriTime) - (response->xmtTime - response->recTime);
     response->offset
         = ((response->recTime - response->oriTime) + (response->xmtTime - response->desTime)) / 2;
-
-    closer.disarm();
-    _socket.closeSocket();
     return true;
 }
 
@@ -245,9 +221,8 @@ void SntpClient::syncNow(uint32 retryCount)
     trace("SntpTime : current=%u, newtime=%u!\n", static_cast<unsigned>(before),
         static_cast<unsigned>(tv.tv_sec));
 
-    const int64 difference = static_cast<int64>(before) - static_cast<int64>(tv.tv_sec);
     const bool earlier = tv.tv_sec < before;
-    if (_adjustForSameMinute && -59 <= difference && difference <= 59) {
+    if (_adjustForSameMinute && ClockPolicy::slews(tv.tv_sec, before)) {
         if (SntpTime::adjustCurrentTime(newTime)) {
             trace("SntpClient(adj) : time was synchronised successfully\n");
             notifySucceeded(earlier ? 2 : 3);

@@ -1,4 +1,5 @@
-// Stepping the system clock from a calendar time.
+// Changing the system clock: the clock policy's system calls and the calendar time's step.
+#include "foundation/ClockPolicy.h"
 #include "foundation/Rtc.h"
 #include "foundation/Time.h"
 #include "foundation/Trace.h"
@@ -7,16 +8,62 @@
 
 namespace Kovan {
 
+namespace {
+
+// A registered RTC takes the new whole second; no RTC is nobody to refuse.
+bool writeRtc(Rtc* rtc, time_t second) { return nullptr == rtc || rtc->set(Time(second)); }
+
+} // namespace
+
+timeval ClockPolicy::wholeSecondCorrection(time_t target, const timeval& now)
+{
+    timeval delta;
+    if (0 != now.tv_usec) {
+        delta.tv_sec = target - now.tv_sec - 1;
+        delta.tv_usec = 1000000 - now.tv_usec;
+    } else {
+        delta.tv_sec = target - now.tv_sec;
+        delta.tv_usec = 0;
+    }
+    return delta;
+}
+
+bool ClockPolicy::correctionToSecond(time_t target, timeval* correction)
+{
+    timeval now;
+    if (0 != gettimeofday(&now, nullptr))
+        return false;
+    *correction = wholeSecondCorrection(target, now);
+    return true;
+}
+
+bool ClockPolicy::step(const timeval& tv, Rtc* rtc, RtcOrder order)
+{
+    if (RTC_FIRST == order && !writeRtc(rtc, tv.tv_sec))
+        return false;
+    const bool stepped = 0 == settimeofday(&tv, nullptr);
+    if (CLOCK_FIRST == order)
+        writeRtc(rtc, tv.tv_sec);
+    return stepped;
+}
+
+bool ClockPolicy::slew(const timeval& correction, Rtc* rtc, time_t rtcSecond)
+{
+    if (!writeRtc(rtc, rtcSecond))
+        return false;
+    // The correction still outstanding from an earlier call is of no interest.
+    return 0 == adjtime(&correction, nullptr);
+}
+
 void Time::setCurrentTime(const Time& t)
 {
     KOVAN_CHECK(t.isValid());
     timeval tv;
     tv.tv_sec = static_cast<time_t>(t);
     tv.tv_usec = 0;
-    // The outcome is not reported: lacking the privilege leaves the clock as it was.
-    settimeofday(&tv, nullptr);
-    if (nullptr != _rtc)
-        _rtc->set(t);
+    // The outcome is not reported: lacking the privilege leaves the clock as it was, and the RTC
+    // is written all the same.
+    ClockPolicy::step(tv, _rtc, ClockPolicy::CLOCK_FIRST);
 }
 
 } // namespace Kovan
