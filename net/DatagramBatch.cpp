@@ -1,7 +1,6 @@
 #include "net/DatagramBatch.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
 #include <sys/time.h>
@@ -19,28 +18,6 @@ constexpr size_t CONTROL_SIZE = CMSG_SPACE(sizeof(timespec));
 
 namespace detail {
 
-int receiveDatagram(SOCKET_FD fd, void* buffer, int size, sockaddr* from, socklen_t* length)
-{
-    const ssize_t count = ::recvfrom(fd, buffer, static_cast<size_t>(size), 0, from, length);
-    if (count < 0)
-        throwSystemError();
-    return static_cast<int>(count);
-}
-
-int sendDatagram(SOCKET_FD fd, const void* buffer, int size, const sockaddr* to, socklen_t length)
-{
-    const ssize_t count = ::sendto(fd, buffer, static_cast<size_t>(size), MSG_NOSIGNAL, to, length);
-    if (count < 0)
-        throwSystemError();
-    return static_cast<int>(count);
-}
-
-void setSocketOption(SOCKET_FD fd, int level, int name, int value)
-{
-    if (::setsockopt(fd, level, name, &value, sizeof(value)) != 0)
-        throwSystemError();
-}
-
 void setSocketTimeouts(SOCKET_FD fd, int ms)
 {
     timeval limit;
@@ -49,26 +26,6 @@ void setSocketTimeouts(SOCKET_FD fd, int ms)
     if (::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit)) != 0
         || ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof(limit)) != 0)
         throwSystemError();
-}
-
-bool bindAddress(SOCKET_FD fd, const char* address, uint16 port)
-{
-    sockaddr_in local;
-    memset(&local, 0, sizeof(local));
-    local.sin_family = AF_INET;
-    local.sin_port = htons(port);
-    if (1 != inet_pton(AF_INET, address, &local.sin_addr))
-        return false;
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof(local)) != 0)
-        throwSystemError();
-    return true;
-}
-
-uint16 boundPort(SOCKET_FD fd)
-{
-    sockaddr_in local;
-    SocketApiWrapper::getSocketName(fd, &local);
-    return ntohs(local.sin_port);
 }
 
 } // namespace detail

@@ -1,8 +1,7 @@
-// UDP plumbing beyond the socket wrapper's one-call contract: a datagram received or sent with the
-// system's own address form, socket options, binding to one IPv4 address with or without a shared
-// port, and batches of datagrams moved with one system call each way (recvmmsg, sendmmsg), each
-// received datagram carrying the kernel's arrival time. Failures throw SocketException with errno,
-// as the wrapper's do.
+// UDP plumbing beyond the socket wrapper's one-call contract, for servers that answer many
+// datagrams: batches moved with one system call each way (recvmmsg, sendmmsg), each received
+// datagram carrying the kernel's arrival time, and time limits on blocking calls. Failures throw
+// SocketException with errno, as the wrapper's do.
 #pragma once
 
 #include "foundation/Types.h"
@@ -18,18 +17,9 @@ struct mmsghdr;
 namespace Kovan {
 namespace detail {
 
-// recvfrom into a caller's address of `*length` bytes; `*length` becomes the length used.
-int receiveDatagram(SOCKET_FD fd, void* buffer, int size, sockaddr* from, socklen_t* length);
-int sendDatagram(SOCKET_FD fd, const void* buffer, int size, const sockaddr* to, socklen_t length);
-void setSocketOption(SOCKET_FD fd, int level, int name, int value);
 // Blocking receive and send calls on `fd` give up after `ms` milliseconds (EAGAIN), so a thread
 // that owns the socket sees a stop request within that time.
 void setSocketTimeouts(SOCKET_FD fd, int ms);
-// Binds to the dotted IPv4 `address` (false for text that is not one, without touching the
-// socket) and `port`. EADDRINUSE and EACCES throw like every other failure.
-bool bindAddress(SOCKET_FD fd, const char* address, uint16 port);
-// The port the socket is bound to, host order.
-uint16 boundPort(SOCKET_FD fd);
 
 } // namespace detail
 

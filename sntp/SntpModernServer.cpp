@@ -1,6 +1,8 @@
 #include "sntp/SntpModernServer.h"
 
 #include "net/DatagramBatch.h"
+#include "net/Inet4.h"
+#include "sntp/NtpStamp.h"
 #include "sntp/SntpPacket.h"
 
 #include <algorithm>
@@ -41,13 +43,7 @@ timespec now(clockid_t clock)
     return t;
 }
 
-// The NTP form at full resolution; seconds wrap into the era as the wire form does.
-SntpTimePacket toPacket(const timespec& t)
-{
-    const uint32 seconds = static_cast<uint32>(uint64(t.tv_sec) + NTP_POSIX_EPOCH_OFFSET);
-    const uint32 fraction = static_cast<uint32>((uint64(t.tv_nsec) << 32) / uint64(NS_PER_S));
-    return SntpTimePacket { htonl(seconds), htonl(fraction) };
-}
+SntpTimePacket toPacket(const timespec& t) { return NtpStamp::toWire(NtpStamp::fromTimespec(t)); }
 
 // Seconds in the 16.16 fixed-point form of the root delay and dispersion, network order.
 int32 toShortFormat(double seconds)
@@ -229,16 +225,22 @@ bool SntpModernServer::start()
     // First a plain bind, with no sharing option at all: it fails when anybody else holds the
     // port (or the address with a wildcard), which the shared binds below would not all notice.
     const std::string where = _options.address + " port " + std::to_string(_options.port);
+    in_addr host;
+    int resolverError = 0;
+    if (!detail::resolveHostAddress(_options.address.c_str(), &host, &resolverError)) {
+        _error = "\"" + _options.address + "\" is not an IPv4 address";
+        return false;
+    }
+    sockaddr_in local = detail::makeInet4Address(host.s_addr, _options.port);
     const SOCKET_FD probe = SocketApiWrapper::createDatagramSocket();
     if (SocketApiWrapper::isInvalidFd(probe)) {
         _error = std::string("cannot open a socket: ") + strerror(errno);
         return false;
     }
     try {
-        if (!detail::bindAddress(probe, _options.address.c_str(), _options.port))
-            _error = "\"" + _options.address + "\" is not a dotted IPv4 address";
-        else
-            _boundPort = detail::boundPort(probe);
+        SocketApiWrapper::bind(probe, local);
+        SocketApiWrapper::getSocketName(probe, &local);
+        _boundPort = ntohs(local.sin_port);
     } catch (const SocketException& e) {
         _error = e.errorCode() == EADDRINUSE ? where + " is held by another process"
                                              : "cannot bind " + where + ": " + e.message();
@@ -253,10 +255,10 @@ bool SntpModernServer::start()
             if (SocketApiWrapper::isInvalidFd(fd))
                 throw SocketException(errno);
             _sockets.push_back(fd);
-            detail::setSocketOption(fd, SOL_SOCKET, SO_REUSEPORT, 1);
-            detail::setSocketOption(fd, SOL_SOCKET, SO_TIMESTAMPNS, 1);
+            SocketApiWrapper::setOption(fd, SOL_SOCKET, SO_REUSEPORT, 1);
+            SocketApiWrapper::setOption(fd, SOL_SOCKET, SO_TIMESTAMPNS, 1);
             detail::setSocketTimeouts(fd, WAKE_MS);
-            detail::bindAddress(fd, _options.address.c_str(), _boundPort);
+            SocketApiWrapper::bind(fd, local);
         }
     } catch (const SocketException& e) {
         _error = e.errorCode() == EADDRINUSE ? where + " is held by another process"

@@ -1,7 +1,6 @@
 #include "sntp/SntpServer.h"
 
 #include "foundation/Trace.h"
-#include "net/DatagramBatch.h"
 
 #include <cstring>
 
@@ -50,7 +49,7 @@ bool SntpServer::initSocket()
     SocketApiWrapper::configureBlocking(_socket, false);
 
     try {
-        detail::setSocketOption(_socket, SOL_SOCKET, SO_REUSEADDR, 1);
+        SocketApiWrapper::setOption(_socket, SOL_SOCKET, SO_REUSEADDR, 1);
     } catch (const SocketException&) {
         trace("SntpServer cannot re-use address...\n");
         return false;
@@ -120,19 +119,23 @@ bool SntpServer::waitForRequest(sockaddr* from, uint32* len, SntpBasicInfo* nbi)
         return false;
     trace("waitForRequest(): recvfrom\n");
     try {
-        return 0 < detail::receiveDatagram(_socket, nbi, sizeof(SntpBasicInfo), from, len);
+        *len = sizeof(sockaddr_in);
+        return 0 < SocketApiWrapper::recvFrom(
+                   _socket, nbi, sizeof(SntpBasicInfo), reinterpret_cast<sockaddr_in*>(from));
     } catch (const SocketException&) {
         return false;
     }
 }
 
-bool SntpServer::respondToRequest(const sockaddr* from, uint32 len, const SntpFullPacket* nfp)
+bool SntpServer::respondToRequest(const sockaddr* from, uint32 /*len*/, const SntpFullPacket* nfp)
 {
+    // `from` is what waitForRequest stored: always an IPv4 address, of its own length.
     if (!waitUntilReady(true, "SntpServer::respondToRequest(): select error\n"))
         return false;
     trace("SntpServer responds for request.\n");
     try {
-        detail::sendDatagram(_socket, nfp, sizeof(SntpFullPacket), from, len);
+        SocketApiWrapper::sendTo(
+            _socket, nfp, sizeof(SntpFullPacket), *reinterpret_cast<const sockaddr_in*>(from));
     } catch (const SocketException&) {
         // Not examined: the client asks again if it cares.
     }

@@ -7,6 +7,7 @@
 #include "SntpTestSupport.h"
 #include "support/StderrCapture.h"
 
+#include "sntp/NtpStamp.h"
 #include "sntp/SntpModernServer.h"
 #include "sntp/SntpSocket.h"
 
@@ -252,21 +253,9 @@ std::string clientRequest(int first, size_t length = 48, int poll = 6, int tag =
     return bytes;
 }
 
-// Full resolution, scaled by 2^32 as the modern server scales.
-Kovan::uint64 ntpNow()
-{
-    timespec t;
-    clock_gettime(CLOCK_REALTIME, &t);
-    return (Kovan::uint64(t.tv_sec + 2208988800u) << 32)
-        + (Kovan::uint64(t.tv_nsec) << 32) / 1000000000u;
-}
-
 Kovan::uint64 stampAt(const std::string& d, size_t at)
 {
-    Kovan::uint64 v = 0;
-    for (size_t i = 0; i < 8; ++i)
-        v = v << 8 | static_cast<unsigned char>(d[at + i]);
-    return v;
+    return Kovan::NtpStamp::fromWire(SntpTest::timeAt(d, at));
 }
 
 int connectedTo(int port)
@@ -316,7 +305,7 @@ TEST_F(SntpModernServerTest, AnswersOnlyClientRequestsWith48ByteRepliesStampedTo
     // worker).
     const std::vector<std::pair<int, size_t>> asked
         = { { 1, 48 }, { 2, 48 }, { 3, 200 }, { 4, 1500 } };
-    const Kovan::uint64 before = ntpNow();
+    const Kovan::uint64 before = Kovan::NtpStamp::now();
     for (size_t i = 0; i < asked.size(); ++i) {
         const std::string d = clientRequest(
             asked[i].first << 3 | 3, asked[i].second, static_cast<int>(4 + i), static_cast<int>(i));
@@ -324,7 +313,7 @@ TEST_F(SntpModernServerTest, AnswersOnlyClientRequestsWith48ByteRepliesStampedTo
     }
     for (size_t i = 0; i < asked.size(); ++i) {
         const std::string reply = receiveWithin(fd, 3000);
-        const Kovan::uint64 after = ntpNow();
+        const Kovan::uint64 after = Kovan::NtpStamp::now();
         ASSERT_EQ(48u, reply.size()) << "reply " << i;
         const std::string request = clientRequest(
             asked[i].first << 3 | 3, 48, static_cast<int>(4 + i), static_cast<int>(i));
