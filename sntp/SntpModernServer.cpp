@@ -264,6 +264,7 @@ bool SntpModernServer::start()
         _error = e.errorCode() == EADDRINUSE ? where + " is held by another process"
                                              : "cannot serve " + where + ": " + e.message();
         closeSockets();
+        _boundPort = 0;
         return false;
     }
 
