@@ -28,6 +28,10 @@ public:
     static timeval wholeSecondCorrection(time_t target, const timeval& now);
     // The same from the system clock read now; false when it cannot be read.
     static bool correctionToSecond(time_t target, timeval* correction);
+    // A correction of exactly `seconds` (to the microsecond), in the same form, for callers that
+    // know their offset better than to the second. Also the form of a new time: now + seconds.
+    static timeval correctionOf(double seconds);
+    static timeval later(const timeval& now, double seconds);
 
     // Which clock is written first when an RTC is registered. RTC_FIRST: the RTC may refuse the
     // time, and the system clock then stays as it was, so the two never disagree because of us.

@@ -138,6 +138,33 @@ int SocketApiWrapper::recvFrom(SOCKET_FD sockfd, void* buff, int nbytes, sockadd
     return static_cast<int>(received);
 }
 
+int SocketApiWrapper::recvFrom(
+    SOCKET_FD sockfd, void* buff, int nbytes, sockaddr_in* source, timespec* arrival)
+{
+    memset(source, 0, sizeof(*source));
+    memset(arrival, 0, sizeof(*arrival));
+    iovec part;
+    part.iov_base = buff;
+    part.iov_len = static_cast<size_t>(nbytes);
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+    msghdr message;
+    memset(&message, 0, sizeof(message));
+    message.msg_name = source;
+    message.msg_namelen = sizeof(*source);
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof(control);
+    ssize_t received = ::recvmsg(sockfd, &message, 0);
+    if (received == RETURN_ERROR)
+        throwSystemError();
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c))
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS
+            && c->cmsg_len >= CMSG_LEN(sizeof(timespec)))
+            memcpy(arrival, CMSG_DATA(c), sizeof(timespec));
+    return static_cast<int>(received);
+}
+
 void SocketApiWrapper::connect(SOCKET_FD sockfd, const char* address, int port)
 {
     sockaddr_in destination = makeAddress(resolveOrThrow(address), static_cast<short>(port));

@@ -10,6 +10,7 @@
 #include "foundation/Types.h"
 #include "net/SocketException.h"
 
+#include <ctime>
 #include <netinet/in.h>
 
 namespace Kovan {
@@ -53,6 +54,10 @@ public:
     // peers and have no use for the text: `source` is zeroed first and filled on success.
     static int sendTo(SOCKET_FD sockfd, const void* buff, int nbytes, const sockaddr_in& address);
     static int recvFrom(SOCKET_FD sockfd, void* buff, int nbytes, sockaddr_in* source);
+    // The same, with the kernel's receive time of the datagram in `arrival` when the socket has
+    // SO_TIMESTAMPNS on (recvmsg); all zero when the kernel gave none.
+    static int recvFrom(
+        SOCKET_FD sockfd, void* buff, int nbytes, sockaddr_in* source, timespec* arrival);
 
     // `address` is a dotted IPv4 literal or a host name. A non-blocking connect that is still in
     // progress throws too (errorCode() CONNECT_IN_PROGRESS).

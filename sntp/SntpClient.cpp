@@ -5,12 +5,14 @@
 #include "foundation/Tick.h"
 #include "foundation/Trace.h"
 #include "net/Inet4.h"
+#include "sntp/NtpStamp.h"
 
 #include <arpa/inet.h>
 #include <cstring>
 #include <ctime>
 #include <exception>
 #include <netdb.h>
+#include <sys/random.h>
 
 namespace Kovan {
 
@@ -45,6 +47,76 @@ private:
     const int _pending;
 };
 
+// Leap 0, version 4, mode 3 (client): the strict request speaks the current protocol.
+constexpr uint8 STRICT_LI_VN_MODE = 0x23;
+// The request's transmit time is random below 2^-20 s (under a microsecond): an off-path forger
+// who knows the time to the microsecond still cannot guess the org a reply must carry.
+constexpr uint64 RANDOM_BITS = 0xFFF;
+
+uint64 withRandomLowBits(uint64 stamp)
+{
+    uint64 bits = 0;
+    if (sizeof(bits) != getrandom(&bits, sizeof(bits), GRND_NONBLOCK)) {
+        // No entropy yet (early boot): the nanoseconds of the monotonic clock are a poor but
+        // unpredictable-enough stand-in for one query.
+        timespec now;
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        bits = static_cast<uint64>(now.tv_nsec) * 0x9E3779B97F4A7C15ull;
+    }
+    return (stamp & ~RANDOM_BITS) | (bits & RANDOM_BITS);
+}
+
+enum ReplyCheck { ACCEPTED, KISS, REJECTED };
+
+// The strict client's whole judgement of one datagram; `reply` gets its header when it came
+// from the server and answers our request (ACCEPTED or KISS).
+ReplyCheck checkReply(const unsigned char* datagram, int length, const sockaddr_in& source,
+    const sockaddr_in& server, uint64 originate, SntpBasicInfo* reply)
+{
+    if (source.sin_family != AF_INET || source.sin_addr.s_addr != server.sin_addr.s_addr
+        || source.sin_port != server.sin_port || length < static_cast<int>(sizeof(*reply)))
+        return REJECTED;
+    memcpy(reply, datagram, sizeof(*reply));
+    const int mode = reply->li_vn_mode & 0x07;
+    const int version = (reply->li_vn_mode >> 3) & 0x07;
+    if (4 != mode || version < 1 || version > 4 || NtpStamp::fromWire(reply->org) != originate)
+        return REJECTED;
+    if (0 == reply->stratum)
+        return KISS;
+    const int leap = reply->li_vn_mode >> 6;
+    if (reply->stratum > 15 || 3 == leap || 0 == NtpStamp::fromWire(reply->xmt))
+        return REJECTED;
+    return ACCEPTED;
+}
+
+// NTP short format: 16 bits of seconds, 16 of fraction.
+double shortSeconds(int32 networkValue)
+{
+    return static_cast<double>(static_cast<int32>(ntohl(static_cast<uint32>(networkValue))))
+        / 65536.0;
+}
+
+// The reply's header fields a report shows, whatever the mode.
+void describe(const SntpBasicInfo& reply, SntpQueryReport* report)
+{
+    report->referenceId = ntohl(reply.refid);
+    report->precision = reply.precision;
+    report->poll = reply.ppoll;
+    report->version = (reply.li_vn_mode >> 3) & 0x07;
+    report->rootDelay = shortSeconds(reply.rootdelay);
+    report->rootDispersion = shortSeconds(reply.rootdispersion);
+    report->originate = NtpStamp::fromWire(reply.org);
+    report->receive = NtpStamp::fromWire(reply.rec);
+    report->transmit = NtpStamp::fromWire(reply.xmt);
+    if (0 == reply.stratum) {
+        memcpy(report->kissCode, &reply.refid, 4);
+        for (char& c : report->kissCode)
+            if (c != 0 && (c < 0x20 || c > 0x7E))
+                c = '?';
+        report->kissCode[4] = 0;
+    }
+}
+
 } // namespace
 
 SntpClient::SntpClient()
@@ -60,6 +132,7 @@ SntpClient::SntpClient()
     , _syncing(false)
     , _stopSync(false)
     , _needSync(false)
+    , _strict(false)
 {
 }
 
@@ -108,6 +181,18 @@ bool SntpClient::resolveServer(const char* address, char* text)
 
 bool SntpClient::getServerTime(SntpServerResponse* response)
 {
+    SntpQueryReport report;
+    return getServerTime(response, &report);
+}
+
+bool SntpClient::getServerTime(SntpServerResponse* response, SntpQueryReport* report)
+{
+    return query(response, report, _strict);
+}
+
+bool SntpClient::query(SntpServerResponse* response, SntpQueryReport* report, bool strict)
+{
+    *report = SntpQueryReport();
     MutexLocker queryLock(_queryMutex);
     Btring<64> address;
     {
@@ -128,7 +213,11 @@ bool SntpClient::getServerTime(SntpServerResponse* response)
         trace("SntpClient : connect failed\n");
         return false;
     }
+    return strict ? exchangeStrict(response, report) : exchangeClassic(response, report);
+}
 
+bool SntpClient::exchangeClassic(SntpServerResponse* response, SntpQueryReport* report)
+{
     SntpBasicInfo request;
     memset(&request, 0, sizeof(request));
     request.li_vn_mode = SNTP_CLIENT_LI_VN_MODE;
@@ -141,6 +230,7 @@ bool SntpClient::getServerTime(SntpServerResponse* response)
     bool readable = false;
     if (!_socket.isReadable(&readable, timeout()) || !readable) {
         trace("SntpClient : unable to wait for NTP reply from server\n");
+        report->outcome = SntpQueryReport::TIMED_OUT;
         return false;
     }
     response->desTime = SntpTime::currentTime();
@@ -163,7 +253,87 @@ bool SntpClient::getServerTime(SntpServerResponse* response)
         = (response->desTime - response->oriTime) - (response->xmtTime - response->recTime);
     response->offset
         = ((response->recTime - response->oriTime) + (response->xmtTime - response->desTime)) / 2;
+    describe(reply.basic, report);
+    report->destination = response->desTime.time();
+    report->outcome = SntpQueryReport::ANSWERED;
     return true;
+}
+
+bool SntpClient::exchangeStrict(SntpServerResponse* response, SntpQueryReport* report)
+{
+    sockaddr_in server;
+    SocketApiWrapper::getPeerName(_socket.fd(), &server);
+
+    SntpBasicInfo request;
+    memset(&request, 0, sizeof(request));
+    request.li_vn_mode = STRICT_LI_VN_MODE;
+    SocketApiWrapper::setOption(_socket.fd(), SOL_SOCKET, SO_TIMESTAMPNS, 1);
+    const uint64 originate = withRandomLowBits(NtpStamp::now());
+    request.xmt = NtpStamp::toWire(originate);
+    if (!_socket.sendSocket(reinterpret_cast<char*>(&request), sizeof(request))) {
+        trace("SntpClient : failed in call to send NTP request to server\n");
+        return false;
+    }
+
+    const uint32 limit = timeout();
+    const uint32 start = currentTick();
+    for (;;) {
+        const uint32 elapsed = diffTick(start, currentTick());
+        bool readable = false;
+        if (elapsed >= limit || !_socket.isReadable(&readable, limit - elapsed) || !readable)
+            break;
+        // Room for more than a header, so that a longer datagram still shows its length.
+        unsigned char datagram[sizeof(SntpFullPacket) + 4];
+        sockaddr_in source;
+        timespec arrival;
+        int length;
+        try {
+            length = SocketApiWrapper::recvFrom(
+                _socket.fd(), datagram, sizeof(datagram), &source, &arrival);
+        } catch (const SocketException&) {
+            // An ICMP error (anyone may forge one) is no reply either: wait on.
+            continue;
+        }
+        // The kernel's arrival time leaves our wake-up and the receive call out of the delay.
+        const uint64 destination
+            = 0 != arrival.tv_sec ? NtpStamp::fromTimespec(arrival) : NtpStamp::now();
+
+        SntpBasicInfo reply;
+        const ReplyCheck check = checkReply(datagram, length, source, server, originate, &reply);
+        if (REJECTED == check) {
+            ++report->rejected;
+            continue;
+        }
+        describe(reply, report);
+        if (KISS == check) {
+            report->outcome = SntpQueryReport::KISS_OF_DEATH;
+            trace("SntpClient : kiss-o'-death %s from the SNTP server\n", report->kissCode);
+            return false;
+        }
+
+        report->originate = originate;
+        report->receive = NtpStamp::fromWire(reply.rec);
+        report->transmit = NtpStamp::fromWire(reply.xmt);
+        report->destination = destination;
+        response->stratum = reply.stratum;
+        response->leapIndicator = (reply.li_vn_mode & 0xC0) >> 6;
+        response->oriTime.setTime(report->originate);
+        response->recTime.setTime(report->receive);
+        response->xmtTime.setTime(report->transmit);
+        response->desTime.setTime(report->destination);
+        // Differences modulo 2^64: right when the stamps straddle an era.
+        const double t21 = NtpStamp::difference(report->receive, report->originate);
+        const double t34 = NtpStamp::difference(report->transmit, report->destination);
+        response->delay = NtpStamp::difference(report->destination, report->originate)
+            - NtpStamp::difference(report->transmit, report->receive);
+        response->offset = (t21 + t34) / 2;
+        report->outcome = SntpQueryReport::ANSWERED;
+        return true;
+    }
+    report->outcome = SntpQueryReport::TIMED_OUT;
+    trace("SntpClient : no valid NTP reply from server (%u rejected)\n",
+        static_cast<unsigned>(report->rejected));
+    return false;
 }
 
 void SntpClient::notifySucceeded(int32 code)
@@ -198,12 +368,15 @@ void SntpClient::syncNow(uint32 retryCount)
             static_cast<int>(port()));
     }
 
+    // The mode of the whole sync: a change in between does not mix the two.
+    const bool strict = _strict;
     SntpServerResponse response;
+    SntpQueryReport report;
     bool received = false;
     for (uint32 attempt = 0; attempt < retryCount && !received; ++attempt) {
         if (_stopSync)
             continue;
-        received = getServerTime(&response);
+        received = query(&response, &report, strict);
     }
     if (_stopSync || !received) {
         notifyFailed(0);
@@ -211,8 +384,16 @@ void SntpClient::syncNow(uint32 retryCount)
     }
 
     const time_t before = time(nullptr);
+    // Classic: the new time to the millisecond, slewed toward its whole second. Strict: to the
+    // microsecond, slewed by exactly the offset, so that a sub-second error is corrected rather
+    // than traded for another.
     const SntpTime newTime = SntpTime::currentTime() + response.offset;
-    const timeval tv = newTime;
+    timeval tv = newTime;
+    if (strict) {
+        timeval now;
+        gettimeofday(&now, nullptr);
+        tv = ClockPolicy::later(now, response.offset);
+    }
     if (static_cast<int32>(tv.tv_sec) < 0 || tv.tv_usec > 999999) {
         trace("SntpClient : new time is invalid\n");
         notifyFailed(1);
@@ -223,7 +404,10 @@ void SntpClient::syncNow(uint32 retryCount)
 
     const bool earlier = tv.tv_sec < before;
     if (_adjustForSameMinute && ClockPolicy::slews(tv.tv_sec, before)) {
-        if (SntpTime::adjustCurrentTime(newTime)) {
+        const bool slewed = strict ? ClockPolicy::slew(ClockPolicy::correctionOf(response.offset),
+                                SntpTime::rtc(), tv.tv_sec)
+                                   : SntpTime::adjustCurrentTime(newTime);
+        if (slewed) {
             trace("SntpClient(adj) : time was synchronised successfully\n");
             notifySucceeded(earlier ? 2 : 3);
         } else {
@@ -231,7 +415,9 @@ void SntpClient::syncNow(uint32 retryCount)
             notifyFailed(2);
         }
     } else {
-        if (SntpTime::setCurrentTime(newTime)) {
+        const bool stepped = strict ? ClockPolicy::step(tv, SntpTime::rtc(), ClockPolicy::RTC_FIRST)
+                                    : SntpTime::setCurrentTime(newTime);
+        if (stepped) {
             trace("SntpClient : time was synchronised successfully\n");
             notifySucceeded(earlier ? 0 : 1);
         } else {

@@ -4,6 +4,7 @@
 #include "foundation/Time.h"
 #include "foundation/Trace.h"
 
+#include <cmath>
 #include <sys/time.h>
 
 namespace Kovan {
@@ -35,6 +36,29 @@ bool ClockPolicy::correctionToSecond(time_t target, timeval* correction)
         return false;
     *correction = wholeSecondCorrection(target, now);
     return true;
+}
+
+timeval ClockPolicy::later(const timeval& now, double seconds)
+{
+    const double whole = std::floor(seconds);
+    int64 sec = static_cast<int64>(now.tv_sec) + static_cast<int64>(whole);
+    int64 usec = static_cast<int64>(now.tv_usec) + std::llround((seconds - whole) * 1e6);
+    while (usec >= 1000000) {
+        usec -= 1000000;
+        ++sec;
+    }
+    timeval tv;
+    tv.tv_sec = static_cast<time_t>(sec);
+    tv.tv_usec = static_cast<suseconds_t>(usec);
+    return tv;
+}
+
+timeval ClockPolicy::correctionOf(double seconds)
+{
+    timeval zero;
+    zero.tv_sec = 0;
+    zero.tv_usec = 0;
+    return later(zero, seconds);
 }
 
 bool ClockPolicy::step(const timeval& tv, Rtc* rtc, RtcOrder order)
