@@ -113,22 +113,22 @@ uint8* DatagramBatch::reply(int i, int length)
     return _out.get() + i * _slotSize;
 }
 
-int DatagramBatch::sendReplies(SOCKET_FD fd)
+int DatagramBatch::sendReplies(SOCKET_FD fd, int first, int count)
 {
+    const int end = count < 0 ? _queued : std::min(_queued, first + count);
     int sent = 0;
-    for (int at = 0; at < _queued;) {
-        const int count = ::sendmmsg(
-            fd, _outHeaders.get() + at, static_cast<unsigned>(_queued - at), MSG_NOSIGNAL);
-        if (count > 0) {
-            sent += count;
-            at += count;
-        } else if (count < 0 && errno == EINTR) {
+    for (int at = std::max(0, first); at < end;) {
+        const int done
+            = ::sendmmsg(fd, _outHeaders.get() + at, static_cast<unsigned>(end - at), MSG_NOSIGNAL);
+        if (done > 0) {
+            sent += done;
+            at += done;
+        } else if (done < 0 && errno == EINTR) {
             continue;
         } else {
             ++at; // refused (or the send time-out passed): skip it, the others may still go
         }
     }
-    _queued = 0;
     return sent;
 }
 

@@ -51,9 +51,10 @@ public:
     // sendReplies. Each datagram gets at most one reply; asking again returns the same room.
     uint8* reply(int i, int length);
     int replies() const { return _queued; }
-    // Sends the queued replies, as few calls as the kernel allows. A reply the system refuses is
-    // skipped and the rest still go. The number sent.
-    int sendReplies(SOCKET_FD fd);
+    // Sends `count` queued replies from queue position `first` (all of them by default), in as
+    // few calls as the kernel allows. A reply the system refuses is skipped and the rest still go.
+    // The number sent.
+    int sendReplies(SOCKET_FD fd, int first = 0, int count = -1);
 
 private:
     int _capacity;

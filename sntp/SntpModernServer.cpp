@@ -29,6 +29,7 @@ constexpr int WAKE_MS = 250;
 // requests gather, so that one wake-up and one pair of system calls serve many: the way network
 // cards moderate interrupts. A lone request is answered at once.
 constexpr long COALESCE_NS = 50000;
+constexpr int SEND_GROUP = 4;
 constexpr uint8 CLIENT_MODE = 3;
 constexpr uint8 SERVER_MODE = 4;
 constexpr uint8 LEAP_UNSYNCHRONISED = 3;
@@ -392,10 +393,17 @@ void SntpModernServer::work(SOCKET_FD fd, WorkerCounters* counters)
         }
 
         if (stamped != 0) {
-            const SntpTimePacket transmit = toPacket(now(CLOCK_REALTIME));
-            for (int i = 0; i < stamped; ++i)
-                stampLater[i]->xmt = transmit;
-            const int failed = stamped - batch.sendReplies(fd);
+            // A few replies per call, each group stamped just before it goes: the replies at the
+            // end of a large batch would otherwise leave several microseconds after their xmt.
+            int sent = 0;
+            for (int first = 0; first < stamped; first += SEND_GROUP) {
+                const int count = std::min(SEND_GROUP, stamped - first);
+                const SntpTimePacket transmit = toPacket(now(CLOCK_REALTIME));
+                for (int i = first; i < first + count; ++i)
+                    stampLater[i]->xmt = transmit;
+                sent += batch.sendReplies(fd, first, count);
+            }
+            const int failed = stamped - sent;
             counts[SEND_FAILED] = uint64(failed);
             // Refused replies are counted once, as failed, not as answered or kissed.
             counts[ANSWERED] -= std::min<uint64>(counts[ANSWERED], uint64(failed));
