@@ -22,7 +22,7 @@ void setSocketTimeouts(SOCKET_FD fd, int ms)
 {
     timeval limit;
     limit.tv_sec = ms / 1000;
-    limit.tv_usec = (ms % 1000) * 1000;
+    limit.tv_usec = static_cast<suseconds_t>(ms % 1000) * 1000;
     if (::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit)) != 0
         || ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof(limit)) != 0)
         throwSystemError();
@@ -47,7 +47,7 @@ DatagramBatch::DatagramBatch(int capacity, int slotSize)
     memset(_inHeaders.get(), 0, sizeof(mmsghdr) * _capacity);
     memset(_outHeaders.get(), 0, sizeof(mmsghdr) * _capacity);
     for (int i = 0; i < _capacity; ++i) {
-        _inVectors[i].iov_base = _in.get() + i * _slotSize;
+        _inVectors[i].iov_base = _in.get() + slot(i);
         _inVectors[i].iov_len = static_cast<size_t>(_slotSize);
         msghdr& header = _inHeaders[i].msg_hdr;
         header.msg_iov = &_inVectors[i];
@@ -107,10 +107,10 @@ uint8* DatagramBatch::reply(int i, int length)
         msghdr& header = _outHeaders[at].msg_hdr;
         header.msg_name = &_peers[i];
         header.msg_namelen = sizeof(sockaddr_in);
-        _outVectors[at].iov_base = _out.get() + i * _slotSize;
+        _outVectors[at].iov_base = _out.get() + slot(i);
     }
     _outVectors[_replyOf[i]].iov_len = static_cast<size_t>(std::min(length, _slotSize));
-    return _out.get() + i * _slotSize;
+    return _out.get() + slot(i);
 }
 
 int DatagramBatch::sendReplies(SOCKET_FD fd, int first, int count)

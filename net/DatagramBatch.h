@@ -38,7 +38,7 @@ public:
     int receive(SOCKET_FD fd);
 
     int size() const { return _received; }
-    const uint8* data(int i) const { return _in.get() + i * _slotSize; }
+    const uint8* data(int i) const { return _in.get() + slot(i); }
     // The datagram's own length, which may exceed slotSize (only slotSize bytes are kept).
     int length(int i) const;
     // The sender's IPv4 address and port in network order; family 0 for another family.
@@ -57,6 +57,8 @@ public:
     int sendReplies(SOCKET_FD fd, int first = 0, int count = -1);
 
 private:
+    size_t slot(int i) const { return static_cast<size_t>(i) * static_cast<size_t>(_slotSize); }
+
     int _capacity;
     int _slotSize;
     int _received = 0;

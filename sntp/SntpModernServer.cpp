@@ -135,7 +135,7 @@ public:
 
     RateTable(uint32 entries, uint32 rate, uint32 burst)
         : _sets(std::max<uint32>(1, (entries + WAYS - 1) / WAYS))
-        , _entries(new Entry[_sets * WAYS])
+        , _entries(new Entry[size_t(_sets) * WAYS])
         , _rate(double(rate) / NS_PER_S)
         , _burst(std::max<uint32>(1, burst))
         , _salt(std::random_device()() | 1u)
@@ -235,7 +235,7 @@ bool SntpModernServer::start()
     sockaddr_in local = detail::makeInet4Address(host.s_addr, _options.port);
     const SOCKET_FD probe = SocketApiWrapper::createDatagramSocket();
     if (SocketApiWrapper::isInvalidFd(probe)) {
-        _error = std::string("cannot open a socket: ") + strerror(errno);
+        _error = std::string("cannot open a socket: ") + SocketException(errno).message();
         return false;
     }
     try {
