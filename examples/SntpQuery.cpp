@@ -14,6 +14,7 @@
 #include "net/SocketException.h"
 #include "sntp/SntpClient.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -180,9 +181,10 @@ int main(int argc, char** argv)
     // The server's time now, as this machine's clock corrected by the offset.
     timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
-    const double corrected = static_cast<double>(now.tv_sec) + now.tv_nsec * 1e-9 + best.offset;
-    time_t seconds = static_cast<time_t>(corrected);
-    long micros = static_cast<long>((corrected - static_cast<double>(seconds)) * 1e6 + 0.5);
+    const double corrected
+        = static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9 + best.offset;
+    time_t seconds = static_cast<time_t>(std::floor(corrected));
+    long micros = std::lround((corrected - static_cast<double>(seconds)) * 1e6);
     if (micros >= 1000000) {
         ++seconds;
         micros -= 1000000;

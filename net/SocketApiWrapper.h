@@ -1,10 +1,10 @@
-// The networking library's and the SNTP service's door to the BSD socket interface: with the
-// address and name helpers of net/Inet4.h, nothing else in them calls the system's socket
-// operations. Static operations over IPv4 sockets: each makes one system call (plus a name lookup
-// where a host name is given) and turns a failure into a SocketException carrying errno and its
-// text. Nothing is retried and no error number is tolerated here; the non-blocking channels decide
-// what an operation in progress or one that would block means, by comparing errorCode() with the
-// constants below.
+// The BSD socket interface over IPv4 as the networking library and the SNTP service share it,
+// with the address and name helpers of net/Inet4.h beside it; only the channels make a few calls
+// of their own, mostly where they read a failure as a result rather than an exception. Static
+// operations: each makes one system call (plus a name lookup where a host name is given) and
+// turns a failure into a SocketException carrying errno and its text. Nothing is retried and no
+// error number is tolerated here; the non-blocking channels decide what an operation in progress or
+// one that would block means, by comparing errorCode() with the constants below.
 #pragma once
 
 #include "foundation/Types.h"

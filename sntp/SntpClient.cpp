@@ -56,7 +56,7 @@ constexpr uint64 RANDOM_BITS = 0xFFF;
 uint64 withRandomLowBits(uint64 stamp)
 {
     uint64 bits = 0;
-    if (sizeof(bits) != getrandom(&bits, sizeof(bits), GRND_NONBLOCK)) {
+    if (static_cast<ssize_t>(sizeof(bits)) != getrandom(&bits, sizeof(bits), GRND_NONBLOCK)) {
         // No entropy yet (early boot): the nanoseconds of the monotonic clock are a poor but
         // unpredictable-enough stand-in for one query.
         timespec now;
@@ -100,7 +100,9 @@ double shortSeconds(int32 networkValue)
 void describe(const SntpBasicInfo& reply, SntpQueryReport* report)
 {
     report->referenceId = ntohl(reply.refid);
-    report->precision = reply.precision;
+    // A plain char is unsigned on ARM; the exponent is signed on the wire.
+    const int32 precision = static_cast<uint8>(reply.precision);
+    report->precision = precision >= 128 ? precision - 256 : precision;
     report->poll = reply.ppoll;
     report->version = (reply.li_vn_mode >> 3) & 0x07;
     report->rootDelay = shortSeconds(reply.rootdelay);
@@ -267,7 +269,11 @@ bool SntpClient::exchangeStrict(SntpServerResponse* response, SntpQueryReport* r
     SntpBasicInfo request;
     memset(&request, 0, sizeof(request));
     request.li_vn_mode = STRICT_LI_VN_MODE;
-    SocketApiWrapper::setOption(_socket.fd(), SOL_SOCKET, SO_TIMESTAMPNS, 1);
+    try {
+        SocketApiWrapper::setOption(_socket.fd(), SOL_SOCKET, SO_TIMESTAMPNS, 1);
+    } catch (const SocketException&) {
+        // Without the kernel's stamp the clock read after the receive stands in for it.
+    }
     const uint64 originate = withRandomLowBits(NtpStamp::now());
     request.xmt = NtpStamp::toWire(originate);
     if (!_socket.sendSocket(reinterpret_cast<char*>(&request), sizeof(request))) {

@@ -99,7 +99,14 @@ TEST_F(SntpInteropTest, ExamplesServeUntilInterruptedAndQueryLikeNtpdig)
         10000))
         << serve.err;
     expectReports({ SNTP_QUERY_PATH, "127.0.0.1" }, "s14");
+    Child json({ SNTP_QUERY_PATH, "-j", "-c", "3", "127.0.0.1" });
     int status = -1;
+    ASSERT_TRUE(json.wait(20000, &status));
+    EXPECT_EQ(0, status);
+    EXPECT_EQ(0u, json.out.find("{\"server\":\"127.0.0.1\",\"mode\":\"strict\",\"time\":"))
+        << json.out;
+    for (const char* field : { "\"stratum\":14,\"leap\":0,", "\"samples\":3}\n" })
+        EXPECT_NE(std::string::npos, json.out.find(field)) << json.out;
     kill(serve.pid, SIGINT);
     ASSERT_TRUE(serve.wait(5000, &status));
     EXPECT_EQ(0, status);
