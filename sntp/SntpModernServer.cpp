@@ -257,7 +257,11 @@ bool SntpModernServer::start()
                 throw SocketException(errno);
             _sockets.push_back(fd);
             SocketApiWrapper::setOption(fd, SOL_SOCKET, SO_REUSEPORT, 1);
-            SocketApiWrapper::setOption(fd, SOL_SOCKET, SO_TIMESTAMPNS, 1);
+            try {
+                SocketApiWrapper::setOption(fd, SOL_SOCKET, SO_TIMESTAMPNS, 1);
+            } catch (const SocketException&) {
+                // No arrival stamps (some emulators): rec is read right after the receive.
+            }
             detail::setSocketTimeouts(fd, WAKE_MS);
             SocketApiWrapper::bind(fd, local);
         }

@@ -7,7 +7,9 @@
 // traffic towards a forged source. Each reply is laid out as RFC 5905 says: the request's version
 // and poll, mode 4, the configured stratum and reference id, the clock's measured precision, the
 // kernel's leap and synchronisation state, org = the request's transmit time, rec = when the
-// kernel took the datagram in, xmt = the clock read just before sending, both to the nanosecond.
+// kernel took the datagram in (SO_TIMESTAMPNS; where a kernel or emulator gives no stamps, the
+// clock read right after the receive), xmt = the clock read just before sending, both to the
+// nanosecond.
 //
 // Each client address may ask `rateLimit` times a second on average (bursts of `rateBurst`); the
 // table that remembers clients has a fixed number of entries, the oldest making way for a new
