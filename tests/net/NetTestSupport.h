@@ -71,7 +71,7 @@ inline void expectSocketError(
 {
     try {
         f();
-        ADD_FAILURE() << "no SocketException";
+        ADD_FAILURE() << "no SocketException, expected " << code;
     } catch (const Kovan::SocketException& e) {
         EXPECT_EQ(code, e.errorCode());
         EXPECT_STREQ(message ? message : strerror(code), e.message());

@@ -17,30 +17,28 @@ sockaddr_in systemAddress(const char* dotted, uint16 port)
     return address;
 }
 
-TEST_F(SocketAddressTest, LiteralsAndSystemAddresses)
+TEST_F(SocketAddressTest, LiteralsSystemAddressesAndRelease)
 {
     SocketAddress address;
-    EXPECT_TRUE(address.isUnresolved());
-    EXPECT_EQ(nullptr, address.hostAddress());
-    EXPECT_EQ(nullptr, address.hostName());
-
-    address.setAddress("10.1.2.3", 8080);
-    EXPECT_STREQ("10.1.2.3", address.hostAddress());
-    EXPECT_STREQ("", address.hostName());
-    EXPECT_EQ(8080, address.port());
-    // The caller's text, not a canonical form, cut at 15 characters.
+    EXPECT_EQ(nullptr, address.hostAddress()) << "unresolved";
+    EXPECT_EQ(nullptr, address.hostName()) << "unresolved";
+    // The caller's text, not a canonical form, cut at 15 characters; ports above 32767 kept.
     address.setAddress("127.00000000000000.0.1", short(40000));
     EXPECT_STREQ("127.00000000000", address.hostAddress());
+    EXPECT_STREQ("", address.hostName());
     EXPECT_EQ(40000, uint16(address.port()));
 
-    sockaddr_in system = systemAddress("192.168.0.7", 123);
+    sockaddr_in system = systemAddress("192.168.100.200", 123); // the longest address there is
     address.setAddress(&system);
-    EXPECT_STREQ("192.168.0.7", address.hostAddress());
+    EXPECT_STREQ("192.168.100.200", address.hostAddress());
     EXPECT_STREQ("Unknown", address.hostName());
     EXPECT_EQ(123, address.port());
+    // Released, nothing of the old address is left to show through the next literal.
     address.release();
     EXPECT_TRUE(address.isUnresolved());
     EXPECT_EQ(0, address.port());
+    address.setAddress("10.1.2.3", 8080);
+    EXPECT_STREQ("", address.hostName());
 }
 
 TEST_F(SocketAddressTest, NamesResolveOrLeaveTheAddressAsItWas)

@@ -48,7 +48,6 @@ TEST_F(ChannelTest, ANewChannelIsClosedAndOpeningAgainClosesTheFirstSocket)
     ByteBuffer buffer(4);
     buffer.position(1);
     EXPECT_EQ(-1, channel.read(&buffer));
-    EXPECT_EQ(EBADF, SocketApiWrapper::errorCode());
     EXPECT_EQ(-1, channel.write(&buffer));
     EXPECT_EQ(1, buffer.position());
     expectSocketError(EBADF, [&] { channel.shutdownOutput(); });
@@ -66,10 +65,6 @@ TEST_F(ChannelTest, FailedConnectsKeepTheChannelAsItWasAndOnlyBlockingOnesTrace)
     ServerSocketChannel notListening;
     Closer c1 { channel }, c2 { nonBlocking }, c3 { notListening };
     StderrCapture capture;
-    SocketAddress endpoint("127.0.0.1", 9);
-    expectSocketError(EBADF, [&] { channel.connect(&endpoint); });
-    EXPECT_EQ("Socket Error: 9\n", capture.take());
-
     // Bound but not listening: connects to it are refused.
     notListening.open();
     SocketApiWrapper::bind(notListening.sockfd(), 0);
@@ -79,8 +74,6 @@ TEST_F(ChannelTest, FailedConnectsKeepTheChannelAsItWasAndOnlyBlockingOnesTrace)
     EXPECT_EQ("Socket Error: 111\n", capture.take());
     EXPECT_TRUE(channel.isOpen());
     EXPECT_FALSE(channel.isConnected());
-    SocketAddress unresolved;
-    expectSocketError(EDESTADDRREQ, [&] { channel.connect(&unresolved); });
 
     nonBlocking.open();
     EXPECT_TRUE(isNonBlocking(nonBlocking));
@@ -140,7 +133,6 @@ TEST_F(ChannelTest, ServerBindAcceptAndReuse)
     EXPECT_TRUE(server.isBound());
     EXPECT_EQ(boundPort(server.sockfd()), uint16(server.localAddress()->port()));
     EXPECT_STREQ("0.0.0.0", server.localAddress()->hostAddress());
-    EXPECT_STREQ(SocketAddress::localAddress()->hostName(), server.localAddress()->hostName());
 
     second.open();
     second.setReuseAddress(true);
@@ -202,11 +194,6 @@ TEST_F(ChannelTest, AConnectToAFullListenerStaysInProgress)
         EXPECT_FALSE(slow.isConnected());
         EXPECT_TRUE(slow.remoteAddress()->isUnresolved());
         EXPECT_FALSE(slow.finishConnect(50));
-        { // The wrapper has no notion of "in progress": it throws.
-            ScopedFd fd { SocketApiWrapper::createStreamSocket() };
-            SocketApiWrapper::configureBlocking(fd, false);
-            expectSocketError(EINPROGRESS, [&] { SocketApiWrapper::connect(fd, endpoint); });
-        }
 
         // Once the listener has room, a retried handshake completes.
         server.accept(&accepted);
