@@ -2,6 +2,8 @@
 
 #include "NetTestSupport.h"
 
+#include "net/Inet4.h"
+
 using namespace Kovan;
 
 namespace {
@@ -10,11 +12,7 @@ class SocketAddressTest : public KovanTest::NetTest { };
 
 sockaddr_in systemAddress(const char* dotted, uint16 port)
 {
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = inet_addr(dotted);
-    return address;
+    return detail::makeInet4Address(inet_addr(dotted), port);
 }
 
 TEST_F(SocketAddressTest, LiteralsSystemAddressesAndRelease)

@@ -7,8 +7,6 @@
 #include "net/NonBlockingSocketChannel.h"
 #include "net/ServerSocketChannel.h"
 
-#include <fcntl.h>
-
 using namespace Kovan;
 using namespace KovanTest;
 
