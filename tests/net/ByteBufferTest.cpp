@@ -9,6 +9,7 @@
 #include <malloc.h>
 #include <memory>
 #include <random>
+#include <sys/resource.h>
 #include <vector>
 
 using namespace Kovan;
@@ -313,5 +314,25 @@ TEST(ByteBufferTest, BadSizesThrowAndWrappingStartsAfresh)
     later.wrap(array, 8, 0);
     EXPECT_EQ('a', later.get(0));
 }
+
+// Sanitizers need address space of their own: there the cap would fail them instead.
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+// Exits 0 when both the constructor and the growth throw OUT_OF_MEMORY, else 1, 2 or 3.
+[[noreturn]] void allocateUnderACap()
+{
+    const rlimit cap { 1u << 30, 1u << 30 };
+    setrlimit(RLIMIT_AS, &cap);
+    GrowingBuffer buffer(16);
+    const bool created = errorOf([] { ByteBuffer(0x7FFFFFF0); }) == E::OUT_OF_MEMORY;
+    const bool grown = errorOf([&] { buffer.grow(0x7FFFFF00); }) == E::OUT_OF_MEMORY;
+    std::_Exit((created ? 0 : 1) | (grown ? 0 : 2));
+}
+
+TEST(ByteBufferDeathTest, AnAllocationThatFailsThrowsOutOfMemory)
+{
+    EXPECT_EXIT(allocateUnderACap(), ::testing::ExitedWithCode(0), "")
+        << "exit 1: the constructor, 2: the growth, 3: both";
+}
+#endif
 
 } // namespace
