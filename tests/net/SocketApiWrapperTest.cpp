@@ -75,13 +75,13 @@ TEST_F(SocketApiWrapperTest, DatagramsTravelWithTheirSourceAndArrivalTime)
     EXPECT_GE(after.tv_sec, arrival.tv_sec);
 
     // Nothing waiting: a non-blocking receive fails, and an idle wait lasts its whole time-out,
-    // seconds included.
+    // seconds included (the upper bound leaves room for a loaded machine).
     W::configureBlocking(receiver, false);
     expectSocketError(EAGAIN, [&] { W::recv(receiver, buffer, sizeof(buffer)); });
     auto start = steady_clock::now();
     EXPECT_FALSE(W::waitReadable(receiver, 1000));
     EXPECT_GE(steady_clock::now() - start, milliseconds(1000));
-    EXPECT_LT(steady_clock::now() - start, milliseconds(1900));
+    EXPECT_LT(steady_clock::now() - start, milliseconds(3000));
 }
 
 TEST_F(SocketApiWrapperTest, StreamConnectAcceptEndOfStreamAndBrokenPipe)

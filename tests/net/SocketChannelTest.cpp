@@ -111,8 +111,9 @@ TEST_F(ChannelTest, ConnectAcceptShortWritesReadShutdownAndPortReuse)
     ByteBuffer in(32);
     in.position(2);
     ASSERT_TRUE(SocketApiWrapper::waitReadable(peer.sockfd(), 5000));
-    EXPECT_EQ(11, peer.read(&in));
-    EXPECT_EQ(13, in.position());
+    // Asserted: with the wrong count, the reads below would wait for bytes that never come.
+    ASSERT_EQ(11, peer.read(&in));
+    ASSERT_EQ(13, in.position());
     EXPECT_EQ(0x01020304, in.getInt(9));
     in.limit(13);
     EXPECT_EQ(0, peer.read(&in)); // no room: asks for nothing, does not wait
