@@ -21,7 +21,14 @@ TEST(IpAddressTest, DottedTextAndWordRoundTripAgainstTheCLibrary)
         ip.fromUint32(word);
         ASSERT_EQ(dotted, ip.toString(text));
         ASSERT_EQ(word, IpAddress(dotted.c_str()).toUint32()) << dotted;
-        ASSERT_EQ(static_cast<uint8>(word >> 8), ip.field(1)) << dotted;
+        // Field k is the k-th byte in memory: network order.
+        const uint8* bytes = reinterpret_cast<const uint8*>(&word);
+        IpAddress byField;
+        for (int32 k = 0; k < 4; ++k) {
+            ASSERT_EQ(bytes[k], ip.field(k)) << dotted << " field " << k;
+            byField.setField(k, bytes[k]);
+        }
+        ASSERT_EQ(ip, byField) << dotted;
     }
 }
 

@@ -23,6 +23,10 @@ TEST(TimeTest, ValidityFollowsTheCalendarAndFieldsKeepOnlyTheirWidths)
     EXPECT_EQ(Time(2033, 1, 1, 1, 1, 0), Time(1969, 17, 33, 33, 65, 64));
     EXPECT_LT(Time(2009, 1, 1, 0, 0, 0), Time(2008, 12, 31, 23, 59, 59) + TimeSpan(0, 0, 0, 2));
     EXPECT_EQ(-1, Time().utc_time_t());
+    // Invalidating keeps the year: a default time is 1970 made invalid.
+    Time invalid(1970, 5, 6, 7, 8, 9);
+    invalid.makeInvalid();
+    EXPECT_EQ(Time(), invalid);
     EXPECT_CHECK_FAILS(Time().dayOfWeek(), "isValid()", "dayOfWeek");
 }
 

@@ -16,30 +16,39 @@ using KovanTest::ScopedTz;
 
 namespace {
 
-// The standard-time offsets, in minutes, the system's zone database gives `name` from 1970 to
-// 2037 (sampled every ten days), or nothing when it does not know the name.
-std::set<long> standardOffsets(const std::string& name)
+// What the system's zone database says of a zone, sampled every ten days of 1970..2037: the
+// offsets (in minutes) it has used as standard time, and whether it kept summer time in 2004.
+// Nothing for a name it does not know.
+struct ZoneFacts {
+    std::set<long> standard;
+    bool summerIn2004 = false;
+};
+
+ZoneFacts zoneFacts(const std::string& name)
 {
-    std::set<long> offsets;
+    ZoneFacts facts;
     if (0 != access(("/usr/share/zoneinfo/" + name).c_str(), R_OK))
-        return offsets;
+        return facts;
     ScopedTz tz(name.c_str());
     for (time_t t = 0; t < 2145916800; t += 10 * 86400) {
         tm local;
         localtime_r(&t, &local);
         if (0 == local.tm_isdst)
-            offsets.insert(local.tm_gmtoff / 60);
+            facts.standard.insert(local.tm_gmtoff / 60);
+        else if (104 == local.tm_year)
+            facts.summerIn2004 = true;
     }
-    return offsets;
+    return facts;
 }
 
 } // namespace
 
-TEST(TimeZoneTest, EveryRowsOffsetIsOneItsZoneHasUsedAsStandardTime)
+TEST(TimeZoneTest, EveryRowAgreesWithTheZoneDatabaseOnItsOffsetAndSummerTime)
 {
-    // The zone database is the oracle. A row labelled "GMT-07:00" instead of a zone name carries
-    // its offset in the label. Acre's zone has never been three hours behind: the row names the
-    // wrong zone for Brasilia, kept for the files written with it.
+    // The zone database is the oracle; a row labelled "GMT-07:00" instead of a zone name carries
+    // its offset in the label. The rows match the world of about 2004, but for five whose zone
+    // name stands for another place (Acre for Brasilia, Winnipeg for Saskatchewan) or whose rule
+    // has changed since (Jerusalem, Perth, Magadan); the names stay for the files written.
     for (int id = 0; id < TimeZone::MAX_TIME_ZONE_COUNT; ++id) {
         const TimeZone::Id zone = static_cast<TimeZone::Id>(id);
         const std::string name = TimeZone::fileName(zone);
@@ -50,10 +59,15 @@ TEST(TimeZoneTest, EveryRowsOffsetIsOneItsZoneHasUsedAsStandardTime)
             EXPECT_EQ(('-' == sign ? -1 : 1) * (hh * 60 + mm), minutes) << name;
             continue;
         }
-        const std::set<long> known = standardOffsets(name);
-        EXPECT_FALSE(known.empty()) << name << " is missing from the zone database";
+        const ZoneFacts facts = zoneFacts(name);
+        EXPECT_FALSE(facts.standard.empty()) << name << " is missing from the zone database";
         if (TimeZone::Brasilia != zone) {
-            EXPECT_EQ(1u, known.count(minutes)) << name << " never used " << minutes;
+            EXPECT_EQ(1u, facts.standard.count(minutes)) << name << " never used " << minutes;
+        }
+        const std::set<TimeZone::Id> summerDiffers = { TimeZone::Saskatchewan, TimeZone::Brasilia,
+            TimeZone::Jerusalem, TimeZone::Perth, TimeZone::Magadan_SolomonIs_NewCaledonia };
+        if (0 == summerDiffers.count(zone)) {
+            EXPECT_EQ(facts.summerIn2004, TimeZone::dstUsed(zone)) << name << ": summer time";
         }
     }
 }
