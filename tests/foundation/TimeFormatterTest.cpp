@@ -32,6 +32,9 @@ TEST(TimeFormatterTest, BuiltInFormatsPrintAsTheCLibraryDoes)
             EXPECT_EQ(want, printed(f, t)) << f.format();
         }
     }
+    // Two samples, so that the table itself is held too: a date and a 12-hour time.
+    EXPECT_EQ("07.03.09", printed(TimeFormatter(5, '.'), Time(2009, 3, 7, 13, 5, 9)));
+    EXPECT_EQ("AM 12:00:00", printed(TimeFormatter(13, ':'), Time(2009, 3, 7, 0, 0, 0)));
     EXPECT_FALSE(TimeFormatter(TimeFormatter::FORMAT_COUNT, '/').isValid());
 }
 
