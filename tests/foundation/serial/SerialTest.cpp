@@ -238,6 +238,13 @@ TEST_F(UartTest, ParityAndDataBitsReadBack)
         EXPECT_EQ(c[2], parity) << c;
         EXPECT_EQ(c[3] - '0', data) << c;
     }
+    // The status names what was set, line by line.
+    _err.take();
+    ASSERT_EQ(0, _tty.set(115200, 'e', 7, 2));
+    EXPECT_EQ("baud 115200 tbl 115200 00001002\ntermios CS7\ntermios cflag baud 4098\n"
+              "termios cflag parEnv\ntermios iflag -ISTRIP\ntermios lflag RAW\n"
+              "termios lflag -ISIG\ntermios lflag -ECHO\n",
+        _err.take());
     // A speed code outside the table cannot be read back.
     uart.settings.c_cflag = (uart.settings.c_cflag & ~static_cast<tcflag_t>(CBAUD)) | B230400;
     EXPECT_EQ(-1, _tty.get(&baud, &parity, &data, &stop));
@@ -249,6 +256,9 @@ TEST_F(UartTest, ModemLinesAreDrivenAndALineThatDoesNotFollowIsAnError)
     EXPECT_EQ(0, _tty.setRTS(1));
     EXPECT_EQ(0, _tty.setDTR(0));
     EXPECT_EQ(TIOCM_RTS, uart.lines);
+    uart.lines = TIOCM_DTR | TIOCM_CTS | TIOCM_RI;
+    _tty.traceModemStatus();
+    EXPECT_EQ("Modem Control : DTR CTS RI \n", _err.take());
     uart.lines = TIOCM_DTR;
     uart.stuck = TIOCM_DTR | TIOCM_RTS;
     EXPECT_EQ(-1, _tty.setDTR(0));
