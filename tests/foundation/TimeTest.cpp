@@ -28,6 +28,7 @@ TEST(TimeTest, ValidityFollowsTheCalendarAndFieldsKeepOnlyTheirWidths)
     invalid.makeInvalid();
     EXPECT_EQ(Time(), invalid);
     EXPECT_CHECK_FAILS(Time().dayOfWeek(), "isValid()", "dayOfWeek");
+    EXPECT_DEATH((void)static_cast<time_t>(Time()), "");
 }
 
 TEST(TimeTest, UtcTimeAndDayOfWeekAgreeWithTheCLibraryWhateverTheZone)

@@ -94,4 +94,5 @@ TEST(TimeZoneTest, SetCurrentTimeZoneGivesTheRowsOffsetOrItsDaylightRules)
     EXPECT_EQ(TimeZone(TimeZone::Arizona, true), TimeZone(TimeZone::Arizona, false));
     EXPECT_CHECK_FAILS(TimeZone(static_cast<TimeZone::Id>(TimeZone::MAX_TIME_ZONE_COUNT), false),
         "0 <= id && id < MAX_TIME_ZONE_COUNT", "set");
+    EXPECT_DEATH(TimeZone::fileName(static_cast<TimeZone::Id>(-1)), "");
 }

@@ -240,8 +240,8 @@ TEST_F(UartTest, ParityAndDataBitsReadBack)
     }
     // The status names what was set, line by line.
     _err.take();
-    ASSERT_EQ(0, _tty.set(115200, 'e', 7, 2));
-    EXPECT_EQ("baud 115200 tbl 115200 00001002\ntermios CS7\ntermios cflag baud 4098\n"
+    ASSERT_EQ(0, _tty.set(115200, 'e', 8, 2));
+    EXPECT_EQ("baud 115200 tbl 115200 00001002\ntermios CS8\ntermios cflag baud 4098\n"
               "termios cflag parEnv\ntermios iflag -ISTRIP\ntermios lflag RAW\n"
               "termios lflag -ISIG\ntermios lflag -ECHO\n",
         _err.take());
