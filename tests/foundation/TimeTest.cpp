@@ -31,7 +31,20 @@ TEST(TimeTest, ValidityFollowsTheCalendarAndFieldsKeepOnlyTheirWidths)
     EXPECT_DEATH((void)static_cast<time_t>(Time()), "");
 }
 
-TEST(TimeTest, UtcTimeAndDayOfWeekAgreeWithTheCLibraryWhateverTheZone)
+namespace {
+
+// A time in UTC, through the C library.
+Time utcTime(time_t when)
+{
+    tm utc;
+    gmtime_r(&when, &utc);
+    return Time(
+        utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
+}
+
+} // namespace
+
+TEST(TimeTest, UtcTimeDayOfWeekAndSpansAgreeWithTheCLibraryWhateverTheZone)
 {
     // An odd offset (+5:45): any local conversion would show.
     ScopedTz tz("Asia/Kathmandu");
@@ -39,15 +52,19 @@ TEST(TimeTest, UtcTimeAndDayOfWeekAgreeWithTheCLibraryWhateverTheZone)
     // 1970-01-01 .. 2033-12-31 23:59:59, the packed word's range.
     for (int i = 0; i < 20000; ++i) {
         const time_t when = static_cast<time_t>(random() % 2019686400u);
-        tm utc;
-        gmtime_r(&when, &utc);
-        const Time t(
-            utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
+        const time_t other = static_cast<time_t>(random() % 2019686400u);
+        const Time t = utcTime(when), u = utcTime(other);
         ASSERT_EQ(when, t.utc_time_t()) << when;
-        ASSERT_EQ(utc.tm_wday, t.dayOfWeek()) << when;
+        ASSERT_EQ((4 + when / 86400) % 7, t.dayOfWeek()) << when;
         Time back;
         back.setUtcTime(when);
         ASSERT_EQ(t, back) << when;
+        // A span's parts carry its sign and add up to its whole.
+        const TimeSpan span = u - t;
+        ASSERT_EQ(other - when, span.totalSeconds()) << when << " to " << other;
+        ASSERT_EQ(other - when,
+            ((span.days() * 24L + span.hours()) * 60 + span.minutes()) * 60 + span.seconds());
+        ASSERT_EQ(u, t + span) << when << " to " << other;
     }
     for (const tm& t : { fields(2009, 2, 31), fields(2009, 1, 1, 24), fields(2009, 13, 1) })
         EXPECT_EQ(-1, Time::utcMkTime(&t)) << t.tm_mon << "/" << t.tm_mday;
@@ -59,7 +76,7 @@ TEST(TimeTest, UtcTimeAndDayOfWeekAgreeWithTheCLibraryWhateverTheZone)
     EXPECT_EQ(2147483647L, Time::utcMkTime(&last));
 }
 
-TEST(TimeTest, LocalConversionsFollowTheZoneAndSpansWalkTheCalendarInUtc)
+TEST(TimeTest, LocalConversionsFollowTheZoneAndArithmeticIsUtc)
 {
     ScopedTz tz("America/New_York");
     // 2009-07-01 12:00 EDT is 16:00 UTC; 2009-01-01 00:00 UTC is 19:00 EST the day before.
@@ -81,14 +98,7 @@ TEST(TimeTest, LocalConversionsFollowTheZoneAndSpansWalkTheCalendarInUtc)
     EXPECT_TRUE(isSameDate(earlier, Time(2008, 2, 28, 0, 0, 0)));
     EXPECT_FALSE(isSameHour(earlier, Time(2008, 2, 28, 22, 59, 59)));
     EXPECT_TRUE(isSameMinute(t, Time(2008, 2, 29, 12, 0, 59)));
-
-    // Span components carry the sign.
-    TimeSpan c = TimeSpan(0, 0, 1, 30) - TimeSpan(static_cast<time_t>(180));
-    EXPECT_EQ(-1, c.minutes());
-    EXPECT_EQ(-30, c.seconds());
-    c += TimeSpan(static_cast<time_t>(90150));
-    EXPECT_EQ(1501, c.totalMinutes());
-    EXPECT_EQ(TimeSpan(1, 1, 1, 0), c);
+    EXPECT_EQ(1501, (TimeSpan(1, 1, 1, 30) - TimeSpan(0, 0, 0, 30)).totalMinutes());
 }
 
 TEST(TimeTest, KxTime32RoundTripsEvenWithTheTopBitSet)
