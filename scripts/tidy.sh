@@ -6,6 +6,7 @@
 #   scripts/tidy.sh [REGEX]   only the sources whose path matches REGEX (e.g. 'foundation/')
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bash scripts/deps.sh
 root=$PWD
 build=build/dev
 [ -f "$build/compile_commands.json" ] || cmake --preset dev >/dev/null
@@ -23,13 +24,14 @@ tidy=$(command -v clang-tidy-14 || command -v clang-tidy)
 log=${TIDY_LOG:-$(mktemp)}
 [ -n "${TIDY_LOG:-}" ] || trap 'rm -f "$log"' EXIT
 runner=$(command -v run-clang-tidy-14 || command -v run-clang-tidy || true)
+rc=0
 if [ -n "$runner" ]; then
   # One regex per file, anchored, so a file's name never selects another one.
   mapfile -t args < <(sed 's/[][\.*^$+?(){}|]/\\&/g; s/^/^/; s/$/$/' <<<"$files")
   "$runner" -quiet -j 2 -p "$build" -clang-tidy-binary "$tidy" -header-filter "$own" \
-    "${args[@]}" >"$log" 2>&1 || true
+    "${args[@]}" >"$log" 2>&1 || rc=$?
 else
-  xargs -r "$tidy" -quiet -p "$build" --header-filter="$own" <<<"$files" >"$log" 2>&1 || true
+  xargs -r "$tidy" -quiet -p "$build" --header-filter="$own" <<<"$files" >"$log" 2>&1 || rc=$?
 fi
 sed -i 's/\x1b\[[0-9;]*m//g' "$log" # run-clang-tidy colours its output
 # A header's warning is reported once per source including it: each distinct line counts once.
@@ -43,4 +45,6 @@ if [ -n "$warnings" ]; then
   echo "tidy: $(wc -l <<<"$warnings") warnings" >&2
   exit 1
 fi
+# Without a warning to show, a failed run is a source clang-tidy could not read.
+[ "$rc" -eq 0 ] || { tail -n 20 "$log" >&2; echo "tidy: clang-tidy failed ($rc)" >&2; exit 1; }
 echo "tidy: clean ($(wc -l <<<"$files") sources)"
