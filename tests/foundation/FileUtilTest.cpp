@@ -76,6 +76,7 @@ TEST_F(FileUtilTest, DirectoryScansCountAndListByExtension)
     for (int32 i = 0, n = findFilesWithExt(_dir.c_str(), "log", names, 8); i < n; ++i)
         found.insert(names[i].cString());
     EXPECT_EQ((std::set<std::string> { "a.log", "x.log", "b.LOG" }), found);
+    EXPECT_EQ("finding files(*.log) in \"" + _dir + "\"...\n", err.take());
     // A name of 63 characters is skipped although it would fit; the count bounds the list.
     touch(std::string(59, 'l') + ".log");
     touch(std::string(58, 'k') + ".log");
