@@ -46,10 +46,10 @@ TEST(SChainTest, RandomOperationsAgreeWithAStringModel)
             model.insert(model.begin(), n->name);
         } else if (std::string::npos == at && 2 == op) {
             chain.insertBefore(n, other);
-            model.insert(model.begin() + there, n->name);
+            model.insert(there, 1, n->name);
         } else if (std::string::npos == at && 3 == op) {
             chain.insertAfter(n, other);
-            model.insert(model.begin() + there + 1, n->name);
+            model.insert(there + 1, 1, n->name);
         } else if (std::string::npos != at && 4 == op) {
             chain.remove(n);
             model.erase(at, 1);
