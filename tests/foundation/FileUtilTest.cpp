@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <set>
@@ -19,7 +20,7 @@ namespace {
 class FileUtilTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_NE(nullptr, mkdtemp(&_dir[0])); }
-    void TearDown() override { (void)!system(("rm -rf '" + _dir + "'").c_str()); }
+    void TearDown() override { std::filesystem::remove_all(_dir); }
     void touch(const std::string& name) { std::ofstream(_dir + "/" + name) << name; }
 
     std::string _dir = "/tmp/kovan-files-XXXXXX";
@@ -60,8 +61,8 @@ TEST(FileUtilCopyTest, CopiesToTheEndAndGivesUpOnAPipeThatStaysEmpty)
     close(fds[1]);
     EXPECT_TRUE(copyFile(out, src));
     EXPECT_EQ(5003L, ftell(out));
-    fclose(src);
-    fclose(out);
+    (void)fclose(src);
+    (void)fclose(out);
 }
 
 TEST_F(FileUtilTest, DirectoryScansCountAndListByExtension)

@@ -5,7 +5,6 @@
 
 #include "foundation/Time.h"
 
-#include <cstdio>
 #include <gtest/gtest.h>
 #include <set>
 #include <string>
@@ -30,7 +29,7 @@ ZoneFacts zoneFacts(const std::string& name)
     if (0 != access(("/usr/share/zoneinfo/" + name).c_str(), R_OK))
         return facts;
     ScopedTz tz(name.c_str());
-    for (time_t t = 0; t < 2145916800; t += 10 * 86400) {
+    for (time_t t = 0; t < 2145916800; t += 10L * 86400) {
         tm local;
         localtime_r(&t, &local);
         if (0 == local.tm_isdst)
@@ -53,10 +52,11 @@ TEST(TimeZoneTest, EveryRowAgreesWithTheZoneDatabaseOnItsOffsetAndSummerTime)
         const TimeZone::Id zone = static_cast<TimeZone::Id>(id);
         const std::string name = TimeZone::fileName(zone);
         const long minutes = TimeZone::minutesFromGmt(zone);
-        int hh = 0, mm = 0;
-        char sign = 0;
-        if (3 == sscanf(name.c_str(), "GMT%c%d:%d", &sign, &hh, &mm)) {
-            EXPECT_EQ(('-' == sign ? -1 : 1) * (hh * 60 + mm), minutes) << name;
+        if (0 == name.compare(0, 3, "GMT") && 9 == name.size()) {
+            const int sign = '-' == name[3] ? -1 : 1;
+            EXPECT_EQ(
+                sign * (std::stoi(name.substr(4, 2)) * 60 + std::stoi(name.substr(7, 2))), minutes)
+                << name;
             continue;
         }
         const ZoneFacts facts = zoneFacts(name);
