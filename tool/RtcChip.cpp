@@ -1,5 +1,7 @@
 #include "tool/RtcChip.h"
 
+#include "foundation/Bcd.h"
+
 #include <cstdio>
 #include <fcntl.h>
 #include <linux/i2c-dev.h>
@@ -173,8 +175,13 @@ void writeAddress(unsigned char address, unsigned char value)
 void printRtc(const tm* t)
 {
     printf("RTC   - ");
+    printDateTime(t, "\n");
+}
+
+void printDateTime(const tm* t, const char* ending)
+{
     printf("DATE: %4d-%2d-%2d(%1d) - ", t->tm_year + 1900, t->tm_mon + 1, t->tm_mday, t->tm_wday);
-    printf("TIME: %2d-%2d-%2d\n", t->tm_hour, t->tm_min, t->tm_sec);
+    printf("TIME: %2d-%2d-%2d%s", t->tm_hour, t->tm_min, t->tm_sec, ending);
 }
 
 void flipByteOrder(unsigned char* byte)
@@ -188,14 +195,8 @@ void flipByteOrder(unsigned char* byte)
     *byte = out;
 }
 
-unsigned char DEC_TO_BCD(int value)
-{
-    // Shifted as unsigned: out-of-range and negative values are cut to 8 bits, never undefined.
-    const unsigned tens = static_cast<unsigned>(value / 10) << 4;
-    const unsigned ones = static_cast<unsigned>(value % 10);
-    return static_cast<unsigned char>((tens & 0xFF) | (ones & 0xFF));
-}
+unsigned char DEC_TO_BCD(int value) { return toBcd(value); }
 
-int BCD_TO_DEC(unsigned char value) { return (value >> 4) * 10 + (value & 0x0F); }
+int BCD_TO_DEC(unsigned char value) { return fromBcd(value); }
 
 } // namespace Kovan

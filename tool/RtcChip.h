@@ -50,6 +50,9 @@ void writeAddress(unsigned char address, unsigned char value);
 
 // "RTC   - DATE: yyyy-mm-dd(w) - TIME: hh-mm-ss\n", fields blank-padded.
 void printRtc(const tm* t);
+// The tool's one date line, "DATE: yyyy-mm-dd(w) - TIME: hh-mm-ss" and `ending`, as printRtc,
+// the repeated read and the drift test print it.
+void printDateTime(const tm* t, const char* ending);
 
 // The S35391A shifts each byte out least significant bit first: bit i becomes bit 7 - i.
 void flipByteOrder(unsigned char* byte);
