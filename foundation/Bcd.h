@@ -22,6 +22,9 @@ constexpr uint8 toBcd(int32 value)
 // 123).
 constexpr int32 fromBcd(uint8 byte) { return (byte >> 4) * 10 + (byte & 0x0F); }
 
+// Whether both nibbles are decimal digits.
+constexpr bool isBcd(uint8 byte) { return (byte & 0x0F) <= 9 && (byte >> 4) <= 9; }
+
 static_assert(0x59 == toBcd(59) && 0xC3 == toBcd(123) && 0xFB == toBcd(-5), "BCD encoding");
 static_assert(59 == fromBcd(0x59) && 123 == fromBcd(0xC3), "BCD decoding");
 

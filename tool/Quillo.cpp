@@ -28,6 +28,13 @@ SntpClient _client;
 
 unsigned long number(const char* text) { return strtoul(text, nullptr, 0); }
 
+// number(text) + add as an int, wrapping like the 32-bit arithmetic it stands for: "-2147483648"
+// is a year like any other.
+int numberPlus(const char* text, int add)
+{
+    return static_cast<int>(static_cast<unsigned>(number(text)) + static_cast<unsigned>(add));
+}
+
 void usage(const char* argv0)
 {
     puts("Quillo v1.0.0\n");
@@ -173,8 +180,8 @@ void run(int argc, char** argv)
         if (argc < 10)
             return usage(argv[0]);
         tm t = {};
-        t.tm_year = static_cast<int>(number(argv[3])) - 1900;
-        t.tm_mon = static_cast<int>(number(argv[4])) - 1;
+        t.tm_year = numberPlus(argv[3], -1900);
+        t.tm_mon = numberPlus(argv[4], -1);
         t.tm_mday = static_cast<int>(number(argv[5]));
         t.tm_wday = static_cast<int>(number(argv[6]));
         t.tm_hour = static_cast<int>(number(argv[7]));
