@@ -596,7 +596,7 @@ int setTime(const Options& options)
     const double invoked = realNow();
     time_t base = static_cast<time_t>(std::floor(invoked));
     if ("now" != text && !parseIso(text.c_str(), &base))
-        usageError("\"%s\" is no time: give ISO 8601, e.g. 2031-07-09T21:08:57+09:00, or 'now'",
+        usageError("\"%s\" is not a valid time; give ISO 8601, e.g. 2031-07-09T21:08:57+09:00, or 'now'",
             text.c_str());
 
     ChipBus bus(options);
