@@ -596,7 +596,8 @@ int setTime(const Options& options)
     const double invoked = realNow();
     time_t base = static_cast<time_t>(std::floor(invoked));
     if ("now" != text && !parseIso(text.c_str(), &base))
-        usageError("\"%s\" is not a valid time; give ISO 8601, e.g. 2031-07-09T21:08:57+09:00, or 'now'",
+        usageError(
+            "\"%s\" is not a valid time; give ISO 8601, e.g. 2031-07-09T21:08:57+09:00, or 'now'",
             text.c_str());
 
     ChipBus bus(options);
@@ -818,34 +819,49 @@ bool pollEdge(ChipBus& bus, double until, double gap, Edge* edge)
 }
 
 // Finds the next edge: by reading back to back around the predicted instant (`predicted` 0:
-// none), else by a coarse search every 10 ms that predicts the edge after it. A busy machine can
-// stretch one read over milliseconds: then the next edges are tried too, and the sharpest kept.
-Edge findEdge(ChipBus& bus, double predicted, double window)
+// none), else by a coarse search every 10 ms. A busy machine can stretch a read over
+// milliseconds: then the next edges are seen too, and all of them are combined (combineEdges)
+// into the last one, until it is known to a millisecond or eight have been seen. The windows
+// shrink as the edges are known better, so little time is spent spinning (and being preempted).
+// `second` is the chip's second in system seconds when its rate is known, else 0.
+Edge findEdge(ChipBus& bus, double predicted, double window, double second, bool utc)
 {
     constexpr double SHARP = 0.001;
-    Edge best;
-    best.halfWidth = 1e9;
-    for (int attempt = 0; attempt < 6 && !_stop && best.halfWidth > SHARP; ++attempt) {
+    Edge best, previous;
+    best.halfWidth = 1e9; // and system 0: none found
+    std::vector<EdgeBracket> brackets;
+    for (int attempt = 0; attempt < 8 && !_stop && best.halfWidth > SHARP; ++attempt) {
         Edge edge;
+        bool found = false;
         if (predicted > 0) {
             sleepUntil(realNow, predicted - window);
-            if (pollEdge(bus, predicted + window, 0, &edge) && edge.halfWidth < window) {
-                if (edge.halfWidth < best.halfWidth)
-                    best = edge;
-                predicted = edge.system + 1.0;
-                continue;
-            }
+            found = pollEdge(bus, predicted + window, 0, &edge) && edge.halfWidth < window;
         }
-        if (!pollEdge(bus, realNow() + 2.5, 0.01, &edge)) {
+        if (!found && !pollEdge(bus, realNow() + 2.5, 0.01, &edge)) {
             if (_stop)
                 break;
             fail("the chip's seconds did not change for 2.5 s; its oscillator may be stopped "
                  "(see 'quillo-rtc status')");
         }
-        if (edge.halfWidth < best.halfWidth)
-            best = edge;
-        predicted = edge.system + 1.0;
-        window = 0.03;
+        brackets.push_back({ edge.system - edge.halfWidth, edge.system + edge.halfWidth,
+            static_cast<long long>(calendarInstant(edge.fields, utc)) });
+        Edge combined = edge;
+        const double shortest = second > 0 ? second * 0.998 : 0.5;
+        const double longest = second > 0 ? second * 1.002 : 2.0;
+        if (!combineEdges(brackets, shortest, longest, &combined.system, &combined.halfWidth)
+            || combined.halfWidth > edge.halfWidth)
+            combined = edge;
+        if (combined.halfWidth < best.halfWidth)
+            best = combined;
+        // Two edges in a row measure the chip's second; the first alone leaves it to the rate.
+        const bool consecutive = previous.system > 0 && edge.system - previous.system < 1.5;
+        const double length
+            = consecutive ? edge.system - previous.system : (second > 0 ? second : 1.0);
+        const double spread
+            = consecutive ? edge.halfWidth + previous.halfWidth : (second > 0 ? 0.002 : 0.02);
+        predicted = combined.system + length;
+        window = std::min(std::max(combined.halfWidth + spread + 0.002, 0.004), 0.03);
+        previous = edge;
     }
     return best;
 }
@@ -864,7 +880,8 @@ bool queryServer(SntpClient& client, double* offset, double* delay)
     }
     // Of a few exchanges the quickest: half its round trip bounds its offset's error.
     bool ok = false;
-    for (int attempt = 0; attempt < 3 && !_stop && !(ok && *delay <= 0.002); ++attempt) {
+    // After Ctrl-C one exchange still completes the sample under way.
+    for (int attempt = 0; attempt < (_stop ? 1 : 3) && !(ok && *delay <= 0.002); ++attempt) {
         try {
             SntpServerResponse response;
             if (client.getServerTime(&response) && (!ok || response.delay < *delay)) {
@@ -925,8 +942,10 @@ int drift(const Options& options)
             predicted = last.system + edges / rate;
             window = std::min(0.03 + 0.002 * edges, 0.3);
         }
-        const Edge edge = findEdge(bus, predicted, window);
-        if (_stop)
+        const Edge edge
+            = findEdge(bus, predicted, window, samples.size() >= 2 ? 1.0 / rate : 0, options.utc);
+        // Ctrl-C during the search keeps the best edge it had found.
+        if (0 == edge.system)
             break;
         double offset = 0, delay = 0;
         if (!queryServer(client, &offset, &delay)) {

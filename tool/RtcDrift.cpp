@@ -55,6 +55,54 @@ DriftFit fitDrift(const std::vector<DriftSample>& samples)
     return fit;
 }
 
+bool combineEdges(const std::vector<EdgeBracket>& edges, double shortest, double longest,
+    double* edge, double* halfWidth)
+{
+    if (edges.empty())
+        return false;
+    const long long last = edges.back().count;
+    // Where the last edge may lie for chip seconds of `length`; low > high when nowhere.
+    const auto range = [&](double length, double* low, double* high) {
+        *low = -1e300;
+        *high = 1e300;
+        for (const EdgeBracket& e : edges) {
+            const double shift = static_cast<double>(last - e.count) * length;
+            *low = std::max(*low, e.low + shift);
+            *high = std::min(*high, e.high + shift);
+        }
+        return *low <= *high;
+    };
+    // The lengths that agree with every bracket form one interval: a coarse pass finds it, a
+    // fine one spans it.
+    constexpr int STEPS = 2000;
+    double from = shortest, to = longest;
+    for (int pass = 0; pass < 2; ++pass) {
+        double first = 0, lastFeasible = -1, low = 0, high = 0;
+        double lowest = 1e300, highest = -1e300;
+        const double step = (to - from) / STEPS;
+        for (int i = 0; i <= STEPS; ++i) {
+            const double length = from + step * i;
+            if (!range(length, &low, &high))
+                continue;
+            if (lastFeasible < 0)
+                first = length;
+            lastFeasible = length;
+            lowest = std::min(lowest, low);
+            highest = std::max(highest, high);
+        }
+        if (lastFeasible < 0)
+            return false;
+        if (1 == pass || step <= 0) {
+            *edge = (lowest + highest) / 2;
+            *halfWidth = (highest - lowest) / 2;
+            return true;
+        }
+        from = std::max(shortest, first - step);
+        to = std::min(longest, lastFeasible + step);
+    }
+    return false;
+}
+
 bool plotDrift(const char* path, const std::vector<DriftSample>& samples, const DriftFit& fit)
 {
     FILE* f = fopen(path, "w");

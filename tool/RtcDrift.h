@@ -29,6 +29,20 @@ struct DriftFit {
 
 DriftFit fitDrift(const std::vector<DriftSample>& samples);
 
+// One seen change of the chip's seconds: it happened between `low` and `high` (system seconds),
+// to the chip's second `count` (seconds since 1970).
+struct EdgeBracket {
+    double low, high;
+    long long count;
+};
+
+// The last edge of a chip whose seconds last between `shortest` and `longest` system seconds,
+// from every bracket at once: edge i lies at the last edge less (count_last - count_i) seconds
+// of the chip, so each bracket narrows the others, and one stretched read (a busy machine) costs
+// only its own bound. False when the brackets disagree.
+bool combineEdges(const std::vector<EdgeBracket>& edges, double shortest, double longest,
+    double* edge, double* halfWidth);
+
 // An SVG drawing of the samples and the fitted line; false when the file cannot be written.
 bool plotDrift(const char* path, const std::vector<DriftSample>& samples, const DriftFit& fit);
 

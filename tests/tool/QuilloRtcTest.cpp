@@ -211,14 +211,14 @@ TEST_F(QuilloRtcDriftTest, OffsetRateAndZonesAgainstTheServer)
     };
     const Row rows[] = {
         // The chip's edges 250 ms after the host's seconds: 250 ms behind.
-        { "UTC0", { "QUILLO_SIM_EDGE_MS=250" }, "--count 3", "offset_ms", -250, 2 },
+        { "UTC0", { "QUILLO_SIM_EDGE_MS=250" }, "--count 1", "offset_ms", -250, 2 },
         // 1% fast: +10,000 ppm, from 5 s of samples.
         { "UTC0", { "QUILLO_SIM_EDGE_MS=0", "QUILLO_SIM_DRIFT_PPM=10000" },
             "--duration 5 --plot " + bench.path("plot.svg"), "rate_ppm", 10000, 500 },
         // A chip on local time, in daylight saving or not: no phantom hour (one of the two
         // zones keeps summer time whatever the date).
-        { "Australia/Sydney", { "QUILLO_SIM_EDGE_MS=0" }, "--count 2", "offset_ms", 0, 3 },
-        { "America/New_York", { "QUILLO_SIM_EDGE_MS=0" }, "--count 2", "offset_ms", 0, 3 },
+        { "Australia/Sydney", { "QUILLO_SIM_EDGE_MS=0" }, "--count 1", "offset_ms", 0, 3 },
+        { "America/New_York", { "QUILLO_SIM_EDGE_MS=0" }, "--count 1", "offset_ms", 0, 3 },
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.args + " " + row.tz);
