@@ -4,6 +4,7 @@
 //
 // Exit status: 0 done, 1 failed (one line on standard error saying what to do), 2 usage error.
 #include "foundation/Bcd.h"
+#include "foundation/Time.h"
 #include "net/SocketAddress.h"
 #include "net/SocketException.h"
 #include "sntp/SntpClient.h"
@@ -188,14 +189,6 @@ std::string isoUtcMs(double t)
     return text;
 }
 
-bool isLeap(int year) { return (0 == year % 4 && 0 != year % 100) || 0 == year % 400; }
-
-int daysInMonth(int year, int month)
-{
-    static const int days[12] = { 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31 };
-    return (2 == month && isLeap(year)) ? 29 : days[month - 1];
-}
-
 bool digits(const char*& p, int count, int* value)
 {
     *value = 0;
@@ -218,7 +211,7 @@ bool parseIso(const char* text, time_t* instant)
         || !digits(p, 2, &hour) || ':' != *p++ || !digits(p, 2, &minute) || ':' != *p++
         || !digits(p, 2, &second))
         return false;
-    if (month < 1 || month > 12 || day < 1 || day > daysInMonth(year, month) || hour > 23
+    if (month < 1 || month > 12 || day < 1 || day > Time::daysInMonth(year, month) || hour > 23
         || minute > 59 || second > 59)
         return false;
     if ('.' == *p || ',' == *p) { // a fraction: the write lands on a whole second anyway
@@ -498,8 +491,8 @@ bool validCalendar(const unsigned char* f)
     }
     const int month = fromBcd(f[MONTH]);
     return month >= 1 && month <= 12 && fromBcd(f[MDAY]) >= 1
-        && fromBcd(f[MDAY]) <= daysInMonth(2000 + fromBcd(f[YEAR]), month) && fromBcd(f[HOUR]) < 24
-        && fromBcd(f[MINUTE]) < 60 && fromBcd(f[SECOND]) < 60;
+        && fromBcd(f[MDAY]) <= Time::daysInMonth(2000 + fromBcd(f[YEAR]), month)
+        && fromBcd(f[HOUR]) < 24 && fromBcd(f[MINUTE]) < 60 && fromBcd(f[SECOND]) < 60;
 }
 
 // The instant the fields name, read as UTC or as local time; fails on a calendar that names none.
