@@ -16,7 +16,8 @@ run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 # Everything the package promises is where users look for it.
 foreach(f ${LIBDIR}/cmake/Kovan/KovanConfig.cmake ${LIBDIR}/cmake/Kovan/KovanTargets.cmake
     ${LIBDIR}/pkgconfig/kovan.pc ${LIBDIR}/libkovan_foundation.a
-    include/kovan/foundation/Btring.h ${BINDIR}/quillo ${MANDIR}/man8/quillo.8)
+    include/kovan/foundation/Btring.h ${BINDIR}/quillo ${BINDIR}/quillo-rtc
+    ${MANDIR}/man8/quillo.8)
   if(NOT EXISTS ${prefix}/${f})
     message(FATAL_ERROR "not installed: ${f}")
   endif()
