@@ -207,8 +207,12 @@ bool parseIso(const char* text, time_t* instant)
     const char* p = text;
     int year, month, day, hour, minute, second;
     if (!digits(p, 4, &year) || '-' != *p++ || !digits(p, 2, &month) || '-' != *p++
-        || !digits(p, 2, &day) || ('T' != *p && 't' != *p && ' ' != *p) || !++p
-        || !digits(p, 2, &hour) || ':' != *p++ || !digits(p, 2, &minute) || ':' != *p++
+        || !digits(p, 2, &day))
+        return false;
+    if ('T' != *p && 't' != *p && ' ' != *p)
+        return false;
+    ++p;
+    if (!digits(p, 2, &hour) || ':' != *p++ || !digits(p, 2, &minute) || ':' != *p++
         || !digits(p, 2, &second))
         return false;
     if (month < 1 || month > 12 || day < 1 || day > Time::daysInMonth(year, month) || hour > 23

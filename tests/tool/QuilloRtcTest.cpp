@@ -140,6 +140,8 @@ TEST(QuilloRtcTest, EveryCommandAndFailure)
 // them from the same simulated chips.
 TEST(QuilloRtcTest, ReadAgreesWithI2cTools)
 {
+    if (*KOVAN_EMULATOR)
+        GTEST_SKIP() << "i2c-tools here are the build machine's programs, not the target's";
     KovanTest::Bench bench;
     std::ofstream(bench.path("state")) << "isl1208.calendar 31 07 09 03 12 08 57 @ 0\n"
                                        << "s35391a.calendar 29 02 28 04 23 59 09 @ 0\n"
@@ -231,7 +233,11 @@ TEST_F(QuilloRtcDriftTest, OffsetRateAndZonesAgainstTheServer)
         EXPECT_EQ(0, r.status) << r.err;
         const size_t summary = r.out.find("{\"summary\"");
         ASSERT_NE(std::string::npos, summary) << r.out;
-        EXPECT_NEAR(row.expected, jsonNumber(r.out.substr(summary), row.key), row.tolerance)
+        // Half the server's round trip bounds what the exchange itself may be off (it is
+        // under 1 ms here, unless the machine is crowded or emulated).
+        EXPECT_NEAR(row.expected, jsonNumber(r.out.substr(summary), row.key),
+            row.tolerance
+                + ("offset_ms" == std::string(row.key) ? jsonNumber(r.out, "delay_ms") / 2 : 0))
             << r.out;
     }
     EXPECT_EQ(0u, KovanTest::readFile(bench.path("plot.svg")).rfind("<svg", 0));
@@ -239,8 +245,9 @@ TEST_F(QuilloRtcDriftTest, OffsetRateAndZonesAgainstTheServer)
     // Ctrl-C ends the run with its summary; a server nobody can reach fails at once.
     holdNow(bench, "isl1208", "UTC0");
     BenchRun r = bench.run("timeout",
-        "--preserve-status -s INT 6 " QUILLO_RTC_BINARY " drift --server 127.0.0.1", { ISL },
-        "/dev/null", 60);
+        "--preserve-status -s INT 6 " KOVAN_EMULATOR " " QUILLO_RTC_BINARY
+        " drift --server 127.0.0.1",
+        { ISL }, "/dev/null", 60);
     EXPECT_EQ(0, r.status) << r.err;
     EXPECT_TRUE(std::regex_search(r.out, std::regex("\nsummary: offset [-+][0-9.]+ ms, rate ")))
         << r.out;
