@@ -866,8 +866,8 @@ Edge findEdge(ChipBus& bus, double predicted, double window, double second, bool
     return best;
 }
 
-// The server's offset from this machine's clock and the round trip, in seconds. The one place
-// the query is made, so the client's mode is chosen here.
+// The server's offset from this machine's clock and the round trip, in seconds, from the
+// client in its strict mode (drift() sets it).
 bool queryServer(SntpClient& client, double* offset, double* delay)
 {
     // The client traces its failures on standard error; this program says what to do instead.
@@ -880,22 +880,29 @@ bool queryServer(SntpClient& client, double* offset, double* delay)
     }
     // Of a few exchanges the quickest: half its round trip bounds its offset's error.
     bool ok = false;
+    SntpQueryReport report;
     // After Ctrl-C one exchange still completes the sample under way.
     for (int attempt = 0; attempt < (_stop ? 1 : 3) && !(ok && *delay <= 0.002); ++attempt) {
         try {
             SntpServerResponse response;
-            if (client.getServerTime(&response) && (!ok || response.delay < *delay)) {
+            if (client.getServerTime(&response, &report) && (!ok || response.delay < *delay)) {
                 *offset = response.offset;
                 *delay = response.delay;
                 ok = true;
             }
         } catch (const SocketException&) {
         }
+        if (SntpQueryReport::KISS_OF_DEATH == report.outcome)
+            break;
     }
     if (-1 != saved) {
         dup2(saved, 2);
         close(saved);
     }
+    if (SntpQueryReport::KISS_OF_DEATH == report.outcome)
+        fail("the time server refuses to answer (kiss-o'-death %s); ask another server, or less "
+             "often (--interval)",
+            report.kissCode);
     return ok;
 }
 
@@ -910,7 +917,9 @@ int drift(const Options& options)
     if (server.isUnresolved())
         fail("cannot find the time server \"%s\"; check the name or give its address",
             options.server.c_str());
+    // Strict: only the server's own replies, checked, with full-resolution time stamps.
     SntpClient client;
+    client.setStrict(true);
     client.setServerAddress(server.hostAddress());
 
     ChipBus bus(options);
