@@ -27,8 +27,8 @@ namespace {
 
 void usage(const char* program)
 {
-    fprintf(stderr, "Usage: %s [--classic] [-j] [-c COUNT] [-p PORT] [-t MILLISECONDS] SERVER\n",
-        program);
+    (void)fprintf(stderr,
+        "Usage: %s [--classic] [-j] [-c COUNT] [-p PORT] [-t MILLISECONDS] SERVER\n", program);
 }
 
 const char* leapText(int leap)
@@ -48,7 +48,7 @@ std::string jsonText(const char* text)
             out += *c;
         } else if (u < 0x20) {
             char escaped[8];
-            snprintf(escaped, sizeof(escaped), "\\u%04x", u);
+            (void)snprintf(escaped, sizeof(escaped), "\\u%04x", u);
             out += escaped;
         } else {
             out += *c;
@@ -72,8 +72,8 @@ std::string referenceText(int stratum, Kovan::uint32 id)
         }
         text[n] = 0;
     } else {
-        snprintf(text, sizeof(text), "%u.%u.%u.%u", id >> 24, (id >> 16) & 0xFF, (id >> 8) & 0xFF,
-            id & 0xFF);
+        (void)snprintf(text, sizeof(text), "%u.%u.%u.%u", id >> 24, (id >> 16) & 0xFF,
+            (id >> 8) & 0xFF, id & 0xFF);
     }
     return text;
 }
@@ -98,11 +98,12 @@ int main(int argc, char** argv)
     static const option longOptions[] = { { "classic", no_argument, nullptr, 'C' },
         { "help", no_argument, nullptr, 'h' }, { nullptr, 0, nullptr, 0 } };
     int opt;
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): one thread, parsing its own arguments
     while ((opt = getopt_long(argc, argv, "c:jp:t:h", longOptions, nullptr)) != -1) {
         switch (opt) {
         case 'c':
             if (!parseNumber(optarg, 1, 100, &count)) {
-                fprintf(stderr, "%s: bad count \"%s\" (1 to 100)\n", program, optarg);
+                (void)fprintf(stderr, "%s: bad count \"%s\" (1 to 100)\n", program, optarg);
                 return 2;
             }
             break;
@@ -111,13 +112,14 @@ int main(int argc, char** argv)
             break;
         case 'p':
             if (!parseNumber(optarg, 1, 65535, &port)) {
-                fprintf(stderr, "%s: bad port \"%s\"\n", program, optarg);
+                (void)fprintf(stderr, "%s: bad port \"%s\"\n", program, optarg);
                 return 2;
             }
             break;
         case 't':
             if (!parseNumber(optarg, 0, 600000, &timeout)) {
-                fprintf(stderr, "%s: bad time-out \"%s\" (0 to 600000 ms)\n", program, optarg);
+                (void)fprintf(
+                    stderr, "%s: bad time-out \"%s\" (0 to 600000 ms)\n", program, optarg);
                 return 2;
             }
             break;
@@ -150,7 +152,7 @@ int main(int argc, char** argv)
         try {
             client.getServerTime(&response, &last);
         } catch (const Kovan::SocketException& e) {
-            fprintf(stderr, "%s: %s: socket error %d: %s\n", program, server,
+            (void)fprintf(stderr, "%s: %s: socket error %d: %s\n", program, server,
                 static_cast<int>(e.errorCode()), e.message());
             return 1;
         }
@@ -166,15 +168,15 @@ int main(int argc, char** argv)
     }
     if (!answered) {
         if (Kovan::SntpQueryReport::KISS_OF_DEATH == last.outcome)
-            fprintf(stderr, "%s: %s: kiss-o'-death %s: the server refuses to serve us\n", program,
-                server, last.kissCode);
+            (void)fprintf(stderr, "%s: %s: kiss-o'-death %s: the server refuses to serve us\n",
+                program, server, last.kissCode);
         else if (Kovan::SntpQueryReport::TIMED_OUT == last.outcome && last.rejected > 0)
-            fprintf(stderr, "%s: %s: only bad replies (%u rejected) within %lu ms\n", program,
+            (void)fprintf(stderr, "%s: %s: only bad replies (%u rejected) within %lu ms\n", program,
                 server, static_cast<unsigned>(last.rejected), timeout);
         else if (Kovan::SntpQueryReport::TIMED_OUT == last.outcome)
-            fprintf(stderr, "%s: %s: no reply within %lu ms\n", program, server, timeout);
+            (void)fprintf(stderr, "%s: %s: no reply within %lu ms\n", program, server, timeout);
         else
-            fprintf(stderr, "%s: no usable reply from %s\n", program, server);
+            (void)fprintf(stderr, "%s: no usable reply from %s\n", program, server);
         return 1;
     }
 
@@ -197,7 +199,7 @@ int main(int argc, char** argv)
         tm utc;
         gmtime_r(&seconds, &utc);
         char date[32];
-        strftime(date, sizeof(date), "%Y-%m-%dT%H:%M:%S", &utc);
+        (void)strftime(date, sizeof(date), "%Y-%m-%dT%H:%M:%S", &utc);
         printf("{\"server\":\"%s\",\"mode\":\"%s\",\"time\":\"%s.%06ldZ\",\"offset\":%.9f,"
                "\"delay\":%.9f,\"stratum\":%d,\"leap\":%d,\"reference_id\":\"%s\","
                "\"version\":%d,\"precision\":%d,\"root_delay\":%.6f,\"root_dispersion\":%.6f,"
@@ -213,9 +215,9 @@ int main(int argc, char** argv)
     tm local;
     localtime_r(&seconds, &local);
     char date[64];
-    strftime(date, sizeof(date), "%Y-%m-%d %H:%M:%S", &local);
+    (void)strftime(date, sizeof(date), "%Y-%m-%d %H:%M:%S", &local);
     char zone[16];
-    strftime(zone, sizeof(zone), "%z", &local);
+    (void)strftime(zone, sizeof(zone), "%z", &local);
     printf("%s.%06ld (%s) %+.6f +/- %.6f %s s%d %s\n", date, micros, zone, best.offset, delay,
         server, static_cast<int>(best.stratum), leapText(best.leapIndicator));
     return 0;

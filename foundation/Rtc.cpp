@@ -144,6 +144,8 @@ bool Rtc::readBool(uint32 address, bool* value)
     return true;
 }
 
+// The parameter is a type name, which parentheses would not compile.
+// NOLINTBEGIN(bugprone-macro-parentheses)
 #define KOVAN_RTC_READ(name, type)                                                                 \
     bool Rtc::name(uint32 address, type* value)                                                    \
     {                                                                                              \
@@ -153,6 +155,7 @@ bool Rtc::readBool(uint32 address, bool* value)
         *value = static_cast<type>(v);                                                             \
         return true;                                                                               \
     }
+// NOLINTEND(bugprone-macro-parentheses)
 
 KOVAN_RTC_READ(readInt8, int8)
 KOVAN_RTC_READ(readUint8, uint8)

@@ -32,7 +32,7 @@ bool lookupHostAddress(const char* name, in_addr* address, int* resolverError)
     int status;
     while ((status = gethostbyname_r(name, &entry, scratch.data(), scratch.size(), &result, &error))
             == ERANGE
-        && scratch.size() < 64 * 1024)
+        && scratch.size() < std::size_t(64) * 1024)
         scratch.resize(scratch.size() * 2);
 
     if (status != 0 || result == nullptr) {

@@ -14,7 +14,7 @@ public:
 
     // Unresolved, port 0. Constant-initialised, so the process-wide local address is usable even
     // from other objects' static initialisation.
-    constexpr SocketAddress()
+    constexpr SocketAddress() noexcept
         : _hostName {}
         , _hostAddress {}
         , _port(0)

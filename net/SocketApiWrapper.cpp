@@ -246,7 +246,7 @@ bool SocketApiWrapper::waitFor(SOCKET_FD sockfd, int timeoutMs, bool forWriting)
     FD_SET(sockfd, &set);
     timeval limit;
     limit.tv_sec = timeoutMs / 1000;
-    limit.tv_usec = (timeoutMs % 1000) * 1000;
+    limit.tv_usec = static_cast<suseconds_t>(timeoutMs % 1000) * 1000;
     int ready = ::select(sockfd + 1, forWriting ? nullptr : &set, forWriting ? &set : nullptr,
         nullptr, timeoutMs < 0 ? nullptr : &limit);
     if (ready == RETURN_ERROR)

@@ -7,7 +7,7 @@ namespace Kovan {
 // Constant here, so the tables below are built from it while compiling; extern by the header.
 constexpr char base64digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
-#define XX -1
+#define XX (-1)
 // clang-format off
 const int8 base64val[128] = {
     XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX,
@@ -165,18 +165,18 @@ int32 base64Decode(char* out, const char* in)
         if (len > 0 && ('\0' == *in || CR == *in))
             return len;
         // Looked at one by one, so a NUL inside a group stops the reading there.
-        const int d1 = decode64(uint8(in[0]));
+        const int8 d1 = decode64(uint8(in[0]));
         if (d1 < 0)
             return -1;
-        const int d2 = decode64(uint8(in[1]));
+        const int8 d2 = decode64(uint8(in[1]));
         if (d2 < 0)
             return -1;
         const char c3 = in[2];
-        const int d3 = decode64(uint8(c3));
+        const int8 d3 = decode64(uint8(c3));
         if ('=' != c3 && d3 < 0)
             return -1;
         const char c4 = in[3];
-        const int d4 = decode64(uint8(c4));
+        const int8 d4 = decode64(uint8(c4));
         if ('=' != c4 && d4 < 0)
             return -1;
         in += 4;

@@ -213,6 +213,8 @@ TEST_F(SntpClientTest, UnderAMinuteSlewsAndAMinuteOrMoreSteps)
         EXPECT_EQ(slew ? whole : NOW + whole, calls[0].tv.tv_sec);
         EXPECT_EQ(shift == 86400.5 ? 500000 : 0, calls[0].tv.tv_usec);
         const std::string tv = std::to_string(whole) + ", 0\n";
+        // The expected trace, built once per case.
+        // NOLINTBEGIN(performance-inefficient-string-concatenation)
         EXPECT_EQ("SntpClient : connect to \"127.0.0.1\" on port " + std::to_string(_server.port())
                 + "\nSntpTime : current=" + std::to_string(NOW)
                 + ", newtime=" + std::to_string(NOW + whole) + "!\n"
@@ -222,6 +224,7 @@ TEST_F(SntpClientTest, UnderAMinuteSlewsAndAMinuteOrMoreSteps)
                 + " : time was synchronised successfully\n",
             traced)
             << shift;
+        // NOLINTEND(performance-inefficient-string-concatenation)
     }
     EXPECT_TRUE(_listener.sawSyncing);
     EXPECT_FALSE(_client.isSyncing());
@@ -346,7 +349,10 @@ TEST_F(SntpClientTest, StrictModeSkipsEveryBadReplyAndTakesTheValidOneThatFollow
     };
     _client.setStrict(true);
     _client.setServerAddress("127.0.0.1");
-    for (const auto& [name, edit] : bad) {
+    for (const auto& entry : bad) {
+        // Named, not bound: a lambda may not capture a structured binding before C++20.
+        const char* const name = entry.first;
+        const Edit& edit = entry.second;
         std::string request;
         ScriptedServer server(ScriptedServer::Burst([&](const std::string& bytes) {
             request = bytes;

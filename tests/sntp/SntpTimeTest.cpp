@@ -90,7 +90,7 @@ TEST(SntpTimeTest, TimevalConversionsAndTheirRounding)
     // The 1970 offset wraps modulo 2^32 both ways.
     back = ntp(0, 0);
     EXPECT_EQ(0x7C558180, back.tv_sec);
-    EXPECT_EQ(static_cast<uint32>(-1 + 2208988800ll), SntpTime(timeval { -1, 0 }).seconds());
+    EXPECT_EQ(static_cast<uint32>(-1 + 2208988800LL), SntpTime(timeval { -1, 0 }).seconds());
 }
 
 TEST(SntpTimeTest, PacketFormIsNetworkOrderBothWays)
@@ -135,7 +135,7 @@ TEST(SntpTimeTest, FullResolutionStampsRoundTripAndSubtractAcrossTheEra)
         EXPECT_EQ(c.stamp, NtpStamp::fromTimespec(c.ts)) << c.ts.tv_sec;
         EXPECT_EQ(c.stamp, NtpStamp::fromWire(NtpStamp::toWire(c.stamp)));
         // Placed back from either side of the boundary, nanoseconds intact.
-        for (time_t near : { ERA - 86400 * 365, ERA + 86400 * 365, c.ts.tv_sec }) {
+        for (time_t near : { ERA - 86400L * 365, ERA + 86400L * 365, c.ts.tv_sec }) {
             const timespec back = NtpStamp::toTimespec(c.stamp, timespec { near, 0 });
             EXPECT_EQ(c.ts.tv_sec, back.tv_sec) << near;
             EXPECT_EQ(c.ts.tv_nsec, back.tv_nsec) << near;
@@ -190,6 +190,7 @@ TEST_F(SntpClockTest, SlewAimsAtTheTargetsWholeSecond)
         EXPECT_TRUE(SntpTime::adjustCurrentTime(SntpTime(c.target)));
         const std::string tv
             = std::to_string(c.expected.tv_sec) + ", " + std::to_string(c.expected.tv_usec);
+        // NOLINTNEXTLINE(performance-inefficient-string-concatenation): an expected text, once
         EXPECT_EQ("Sntp::adjustCurrentTime Called! tv: " + tv
                 + "\nadjtime success! syncronizing time to : " + tv + "\n",
             capture.take());
