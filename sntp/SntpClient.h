@@ -27,7 +27,7 @@
 
 namespace Kovan {
 
-// What one strict query saw, beyond the design's SntpServerResponse.
+// What one strict query saw, beyond the classic SntpServerResponse.
 struct SntpQueryReport {
     enum Outcome {
         ANSWERED, // a reply passed every check

@@ -346,7 +346,7 @@ TEST_F(SntpModernServerTest, AnswersOnlyClientRequestsWith48ByteRepliesStampedTo
 
 TEST_F(SntpModernServerTest, RefusesAHeldPortAndLimitsEachClientsRate)
 {
-    // Held by the design's server (SO_REUSEADDR) or by another modern server (SO_REUSEPORT):
+    // Held by the classic server (SO_REUSEADDR) or by another modern server (SO_REUSEPORT):
     // never taken over.
     SntpModernServer::Options o = options();
     o.port = 123;
