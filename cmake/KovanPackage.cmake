@@ -27,7 +27,8 @@ endif()
 
 # The tool's manual page goes wherever the tool goes.
 if(TARGET quillo)
-  install(FILES ${PROJECT_SOURCE_DIR}/tool/quillo.8 DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
+  install(FILES ${PROJECT_SOURCE_DIR}/tool/quillo.8 DESTINATION ${CMAKE_INSTALL_MANDIR}/man8
+    COMPONENT quillo)
 endif()
 
 install(EXPORT KovanTargets
