@@ -14,6 +14,8 @@
 # and kept as build/package-root/*.tar.zst; each run unpacks a fresh copy.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# debootstrap, mount and chroot need root.
+[ "$(id -u)" -eq 0 ] || exec sudo -E bash "$0" "$@"
 started=$SECONDS
 step() { printf '\n== %s (at %ds)\n' "$*" $((SECONDS - started)); }
 fail() {
@@ -25,7 +27,9 @@ step "tools"
 bash scripts/deps.sh g++-arm-linux-gnueabihf qemu-user
 jobs=$(nproc)
 work=build/package-check
-rm -rf "$work"
+# A run that was killed may have left its root's /proc mounted: never delete through it.
+umount "$work/root/proc" 2>/dev/null || true
+rm -rf --one-file-system "$work"
 mkdir -p "$work"
 
 # build PRESET: the packages of one preset, in build/PRESET/deb.
@@ -123,7 +127,8 @@ if [ ! -f "$cache" ]; then
   [ -n "$mirror" ] || fail "no Debian mirror in /etc/apt/sources.list*; set KOVAN_DEBIAN_MIRROR"
   echo "debootstrap from $mirror"
   fresh=$cache_dir/fresh
-  rm -rf "$fresh"
+  umount "$fresh/proc" 2>/dev/null || true
+  rm -rf --one-file-system "$fresh"
   mkdir -p "$cache_dir"
   debootstrap --variant=minbase bookworm "$fresh" "$mirror" >"$cache_dir/debootstrap.log"
   # The build tools for the library's consumer and systemd (to verify the unit). They bring no
