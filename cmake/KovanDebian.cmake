@@ -97,6 +97,7 @@ set(CPACK_DEBIAN_SNTP-SERVE_PACKAGE_CONTROL_EXTRA
 
 # Manual pages compressed, changelog and copyright added, in the staged tree only.
 set(CPACK_KOVAN_DOC_DIR ${CMAKE_CURRENT_LIST_DIR}/debian)
+set(CPACK_KOVAN_OBJCOPY ${CMAKE_OBJCOPY})
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/KovanDebianStage.cmake)
 
 include(CPack)

@@ -1,5 +1,6 @@
 # Run by CPack after it has staged each package's files, before it builds the packages: what
-# Debian asks of every binary package and a plain install does not need. Manual pages are
+# Debian asks of every binary package and a plain install does not need. Programs lose their
+# .comment section. Manual pages are
 # compressed (gzip -9n: no name or time stamp, so rebuilds give the same bytes), and each
 # package gets /usr/share/doc/<package>/copyright and changelog.Debian.gz, and its lintian
 # overrides (cmake/debian/).
@@ -16,6 +17,20 @@ foreach(component ${CPACK_COMPONENTS_ALL})
     execute_process(COMMAND gzip -9nf ${page} RESULT_VARIABLE rc)
     if(NOT rc EQUAL 0)
       message(FATAL_ERROR "gzip ${page} failed")
+    endif()
+  endforeach()
+
+  # The compiler's version note, which the C runtime's start files bring into every program even
+  # when this build leaves it out (-fno-ident): of no use on the board, as Debian's own packages.
+  file(GLOB_RECURSE programs ${root}/bin/* ${root}/sbin/* ${root}/lib/*.so)
+  foreach(program ${programs})
+    file(READ ${program} magic LIMIT 4 HEX)
+    if(magic STREQUAL "7f454c46")
+      execute_process(COMMAND ${CPACK_KOVAN_OBJCOPY} --remove-section=.comment ${program}
+        RESULT_VARIABLE rc)
+      if(NOT rc EQUAL 0)
+        message(FATAL_ERROR "objcopy ${program} failed")
+      endif()
     endif()
   endforeach()
 
