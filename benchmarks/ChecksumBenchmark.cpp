@@ -1,41 +1,21 @@
-// Adler-32 throughput: the registry's own beside zlib's, over the same 64 KiB.
+// Adler-32: the registry's own beside zlib's, over the same bytes in the same run.
+#include "SideBySide.h"
+
 #include "registry/Adler32.h"
 
-#include <benchmark/benchmark.h>
-#include <random>
-#include <vector>
 #include <zlib.h>
 
 namespace {
 
-const std::vector<uint8_t>& data()
+void adler32(benchmark::State& state)
 {
-    static const std::vector<uint8_t> bytes = [] {
-        std::vector<uint8_t> b(64 * 1024);
-        std::mt19937 rng(1);
-        for (auto& x : b)
-            x = static_cast<uint8_t>(rng());
-        return b;
-    }();
-    return bytes;
+    const uint8_t* d = KovanBench::randomBytes().data();
+    const size_t n = static_cast<size_t>(state.range(0));
+    KovanBench::sideBySide(
+        state, n,
+        [&] { benchmark::DoNotOptimize(Kovan::adler32(1, d, static_cast<Kovan::uint32>(n))); },
+        [&] { benchmark::DoNotOptimize(::adler32(1, d, static_cast<uInt>(n))); });
 }
-
-void kovanAdler32(benchmark::State& state)
-{
-    const auto& d = data();
-    for (auto _ : state)
-        benchmark::DoNotOptimize(Kovan::adler32(1, d.data(), static_cast<Kovan::uint32>(d.size())));
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * d.size()));
-}
-BENCHMARK(kovanAdler32);
-
-void zlibAdler32(benchmark::State& state)
-{
-    const auto& d = data();
-    for (auto _ : state)
-        benchmark::DoNotOptimize(adler32(1, d.data(), static_cast<uInt>(d.size())));
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * d.size()));
-}
-BENCHMARK(zlibAdler32);
+BENCHMARK(adler32)->Arg(64)->Arg(1024)->Arg(64 << 10)->Arg(1 << 20)->Apply(KovanBench::repeated);
 
 } // namespace

@@ -1,25 +1,34 @@
-// sntp-query: asks one SNTP server for the time, once, and prints what a technician checks
-// first: the server's time, the offset of this machine's clock from it, the round trip, the
-// stratum and the leap indicator, on one line like the usual one-shot NTP clients.
+// sntp-query: asks one SNTP server for the time and prints what a technician checks first: the
+// server's time, the offset of this machine's clock from it, the round trip, the stratum and the
+// leap indicator, on one line like the usual one-shot NTP clients (or as JSON with -j).
 //
-//   sntp-query [-p PORT] [-t MILLISECONDS] SERVER
+//   sntp-query [--classic] [-j] [-c COUNT] [-p PORT] [-t MILLISECONDS] SERVER
 //
-// Exit status: 0 with a reply, 1 without one, 2 for a bad command line.
+// Strict by default: only a reply that passes every check of the strict client counts (see
+// sntp/SntpClient.h); --classic takes the first datagram from the server, as the library's
+// default mode does. With -c the requests go out one after another and the reply with the
+// shortest round trip is reported.
+//
+// Exit status: 0 with a reply, 1 without one (time-out, only bad replies, a kiss-o'-death or no
+// way to reach the server), 2 for a bad command line.
 #include "net/SocketException.h"
 #include "sntp/SntpClient.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <sys/time.h>
+#include <getopt.h>
+#include <string>
 #include <unistd.h>
 
 namespace {
 
 void usage(const char* program)
 {
-    fprintf(stderr, "Usage: %s [-p PORT] [-t MILLISECONDS] SERVER\n", program);
+    fprintf(stderr, "Usage: %s [--classic] [-j] [-c COUNT] [-p PORT] [-t MILLISECONDS] SERVER\n",
+        program);
 }
 
 const char* leapText(int leap)
@@ -28,76 +37,186 @@ const char* leapText(int leap)
     return texts[leap & 3];
 }
 
+// JSON string contents: quotes, backslashes and control characters escaped.
+std::string jsonText(const char* text)
+{
+    std::string out;
+    for (const char* c = text; *c; ++c) {
+        const unsigned char u = static_cast<unsigned char>(*c);
+        if ('"' == u || '\\' == u) {
+            out += '\\';
+            out += *c;
+        } else if (u < 0x20) {
+            char escaped[8];
+            snprintf(escaped, sizeof(escaped), "\\u%04x", u);
+            out += escaped;
+        } else {
+            out += *c;
+        }
+    }
+    return out;
+}
+
+// A stratum-1 server names its reference in letters ("GPS", "LOCL"); above that, the reference
+// id is the IPv4 address of the server's own source.
+std::string referenceText(int stratum, Kovan::uint32 id)
+{
+    char text[16];
+    if (stratum <= 1) {
+        int n = 0;
+        for (int shift = 24; shift >= 0; shift -= 8) {
+            const char c = static_cast<char>(id >> shift);
+            if (0 == c)
+                break;
+            text[n++] = (c >= 0x20 && c < 0x7F) ? c : '?';
+        }
+        text[n] = 0;
+    } else {
+        snprintf(text, sizeof(text), "%u.%u.%u.%u", id >> 24, (id >> 16) & 0xFF, (id >> 8) & 0xFF,
+            id & 0xFF);
+    }
+    return text;
+}
+
+bool parseNumber(const char* text, unsigned long low, unsigned long high, unsigned long* value)
+{
+    char* end = nullptr;
+    *value = strtoul(text, &end, 0);
+    return end != text && 0 == *end && *value >= low && *value <= high && '-' != text[0];
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    const char* program = argv[0];
     unsigned long port = 123;
     unsigned long timeout = 5000;
-    int option;
-    while ((option = getopt(argc, argv, "p:t:h")) != -1) {
-        char* end = nullptr;
-        switch (option) {
+    unsigned long count = 1;
+    bool json = false;
+    bool classic = false;
+    static const option longOptions[] = { { "classic", no_argument, nullptr, 'C' },
+        { "help", no_argument, nullptr, 'h' }, { nullptr, 0, nullptr, 0 } };
+    int opt;
+    while ((opt = getopt_long(argc, argv, "c:jp:t:h", longOptions, nullptr)) != -1) {
+        switch (opt) {
+        case 'c':
+            if (!parseNumber(optarg, 1, 100, &count)) {
+                fprintf(stderr, "%s: bad count \"%s\" (1 to 100)\n", program, optarg);
+                return 2;
+            }
+            break;
+        case 'j':
+            json = true;
+            break;
         case 'p':
-            port = strtoul(optarg, &end, 0);
-            if (*end || 0 == port || port > 65535) {
-                fprintf(stderr, "%s: bad port \"%s\"\n", argv[0], optarg);
+            if (!parseNumber(optarg, 1, 65535, &port)) {
+                fprintf(stderr, "%s: bad port \"%s\"\n", program, optarg);
                 return 2;
             }
             break;
         case 't':
-            timeout = strtoul(optarg, &end, 0);
-            if (*end || timeout > 600000) {
-                fprintf(stderr, "%s: bad time-out \"%s\" (0 to 600000 ms)\n", argv[0], optarg);
+            if (!parseNumber(optarg, 0, 600000, &timeout)) {
+                fprintf(stderr, "%s: bad time-out \"%s\" (0 to 600000 ms)\n", program, optarg);
                 return 2;
             }
             break;
+        case 'C':
+            classic = true;
+            break;
         default:
-            usage(argv[0]);
+            usage(program);
             return 2;
         }
     }
     if (optind + 1 != argc) {
-        usage(argv[0]);
+        usage(program);
         return 2;
     }
+    const char* server = argv[optind];
 
     Kovan::SntpClient client;
-    client.setServerAddress(argv[optind]);
+    client.setServerAddress(server);
     client.setPort(static_cast<Kovan::uint32>(port));
     client.setTimeout(static_cast<Kovan::uint32>(timeout));
+    client.setStrict(!classic);
 
-    Kovan::SntpServerResponse response;
-    try {
-        if (!client.getServerTime(&response)) {
-            fprintf(stderr, "%s: no usable reply from %s\n", argv[0], argv[optind]);
+    // The sample with the shortest round trip is the one least disturbed by queueing.
+    Kovan::SntpServerResponse best;
+    Kovan::SntpQueryReport bestReport, last;
+    bool answered = false;
+    for (unsigned long sample = 0; sample < count; ++sample) {
+        Kovan::SntpServerResponse response;
+        try {
+            client.getServerTime(&response, &last);
+        } catch (const Kovan::SocketException& e) {
+            fprintf(stderr, "%s: %s: socket error %d: %s\n", program, server,
+                static_cast<int>(e.errorCode()), e.message());
             return 1;
         }
-    } catch (const Kovan::SocketException& e) {
-        fprintf(stderr, "%s: %s: socket error %d: %s\n", argv[0], argv[optind],
-            static_cast<int>(e.errorCode()), e.message());
+        if (Kovan::SntpQueryReport::ANSWERED == last.outcome
+            && (!answered || response.delay < best.delay)) {
+            best = response;
+            bestReport = last;
+            answered = true;
+        }
+        // A server that says go away is not asked again.
+        if (Kovan::SntpQueryReport::KISS_OF_DEATH == last.outcome)
+            break;
+    }
+    if (!answered) {
+        if (Kovan::SntpQueryReport::KISS_OF_DEATH == last.outcome)
+            fprintf(stderr, "%s: %s: kiss-o'-death %s: the server refuses to serve us\n", program,
+                server, last.kissCode);
+        else if (Kovan::SntpQueryReport::TIMED_OUT == last.outcome && last.rejected > 0)
+            fprintf(stderr, "%s: %s: only bad replies (%u rejected) within %lu ms\n", program,
+                server, static_cast<unsigned>(last.rejected), timeout);
+        else if (Kovan::SntpQueryReport::TIMED_OUT == last.outcome)
+            fprintf(stderr, "%s: %s: no reply within %lu ms\n", program, server, timeout);
+        else
+            fprintf(stderr, "%s: no usable reply from %s\n", program, server);
         return 1;
     }
 
     // The server's time now, as this machine's clock corrected by the offset.
-    timeval tv = Kovan::SntpTime::currentTime() + response.offset;
-    if (tv.tv_usec >= 1000000) {
-        tv.tv_sec += 1;
-        tv.tv_usec -= 1000000;
+    timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    const double corrected
+        = static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9 + best.offset;
+    time_t seconds = static_cast<time_t>(std::floor(corrected));
+    long micros = std::lround((corrected - static_cast<double>(seconds)) * 1e6);
+    if (micros >= 1000000) {
+        ++seconds;
+        micros -= 1000000;
     }
-    const time_t seconds = tv.tv_sec;
+    // A loopback round trip can come out a few microseconds below zero when the two sides'
+    // stamps disagree by that much (and classic stamps move in whole milliseconds): shown as 0.
+    const double delay = best.delay > 0 ? best.delay : 0.0;
+
+    if (json) {
+        tm utc;
+        gmtime_r(&seconds, &utc);
+        char date[32];
+        strftime(date, sizeof(date), "%Y-%m-%dT%H:%M:%S", &utc);
+        printf("{\"server\":\"%s\",\"mode\":\"%s\",\"time\":\"%s.%06ldZ\",\"offset\":%.9f,"
+               "\"delay\":%.9f,\"stratum\":%d,\"leap\":%d,\"reference_id\":\"%s\","
+               "\"version\":%d,\"precision\":%d,\"root_delay\":%.6f,\"root_dispersion\":%.6f,"
+               "\"samples\":%lu}\n",
+            jsonText(server).c_str(), classic ? "classic" : "strict", date, micros, best.offset,
+            delay, static_cast<int>(best.stratum), static_cast<int>(best.leapIndicator),
+            jsonText(referenceText(best.stratum, bestReport.referenceId).c_str()).c_str(),
+            static_cast<int>(bestReport.version), static_cast<int>(bestReport.precision),
+            bestReport.rootDelay, bestReport.rootDispersion, count);
+        return 0;
+    }
+
     tm local;
     localtime_r(&seconds, &local);
     char date[64];
     strftime(date, sizeof(date), "%Y-%m-%d %H:%M:%S", &local);
     char zone[16];
     strftime(zone, sizeof(zone), "%z", &local);
-
-    // Our own timestamps move in whole milliseconds, so a loopback round trip can come out a
-    // few microseconds below zero; it is shown as zero.
-    const double delay = response.delay > 0 ? response.delay : 0.0;
-    printf("%s.%06ld (%s) %+.6f +/- %.6f %s s%d %s\n", date, static_cast<long>(tv.tv_usec), zone,
-        response.offset, delay, argv[optind], static_cast<int>(response.stratum),
-        leapText(response.leapIndicator));
+    printf("%s.%06ld (%s) %+.6f +/- %.6f %s s%d %s\n", date, micros, zone, best.offset, delay,
+        server, static_cast<int>(best.stratum), leapText(best.leapIndicator));
     return 0;
 }

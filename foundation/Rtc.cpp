@@ -1,5 +1,6 @@
 #include "foundation/Rtc.h"
 
+#include "foundation/ClockPolicy.h"
 #include "foundation/Trace.h"
 
 #include <cstring>
@@ -45,7 +46,7 @@ bool Rtc::sync()
         return false;
     }
     const time_t ct = time(nullptr);
-    if (_abs(t, ct) < 60) {
+    if (ClockPolicy::slews(t, ct)) {
         if (adjustSystemClock(t)) {
             trace("Rtc(adj) : time was synchronised successfully: t=%d, ct=%d\n",
                 static_cast<int>(t), static_cast<int>(ct));

@@ -3,6 +3,7 @@
 #include "foundation/Trace.h"
 
 #include <cstring>
+#include <mutex>
 
 namespace Kovan {
 
@@ -16,9 +17,10 @@ ByteOrder* ByteOrder::_nativeOrder = nullptr;
 
 ByteOrder* ByteOrder::nativeOrder()
 {
-    // Unlocked: every thread computes the same value.
-    if (_nativeOrder == nullptr)
-        _nativeOrder = implNativeOrder();
+    // Threads that ask first at the same time wait for one detection instead of racing to store
+    // the pointer; later calls see the stored value through the flag.
+    static std::once_flag detected;
+    std::call_once(detected, [] { _nativeOrder = implNativeOrder(); });
     return _nativeOrder;
 }
 

@@ -67,10 +67,7 @@ void ServerSocketChannel::accept(SocketChannel* socket)
 
 void ServerSocketChannel::setReuseAddress(bool on)
 {
-    int value = on ? 1 : 0;
-    if (::setsockopt(_sockfd, SOL_SOCKET, SO_REUSEADDR, &value, sizeof(value))
-        == SocketApiWrapper::RETURN_ERROR)
-        throw SocketException(SocketApiWrapper::errorCode());
+    SocketApiWrapper::setOption(_sockfd, SOL_SOCKET, SO_REUSEADDR, on ? 1 : 0);
 }
 
 bool ServerSocketChannel::getReuseAddress() const

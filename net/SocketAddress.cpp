@@ -1,6 +1,6 @@
 #include "net/SocketAddress.h"
 
-#include "net/HostLookup.h"
+#include "net/Inet4.h"
 #include "net/SocketException.h"
 
 #include <arpa/inet.h>
@@ -21,15 +21,6 @@ void copyBounded(char* dst, size_t size, const char* src)
     const size_t length = strnlen(src, size - 1);
     memcpy(dst, src, length);
     dst[length] = '\0';
-}
-
-// inet_ntop instead of inet_ntoa: the same text, without the shared static buffer.
-void dottedText(in_addr address, char* out, size_t size)
-{
-    char text[INET_ADDRSTRLEN];
-    if (inet_ntop(AF_INET, &address, text, sizeof(text)) == nullptr)
-        text[0] = '\0';
-    copyBounded(out, size, text);
 }
 
 } // namespace
@@ -60,7 +51,7 @@ void SocketAddress::setAddress(const char* addr, short port)
         int resolverError = 0;
         if (!detail::lookupHostAddress(addr, &found, &resolverError))
             return;
-        dottedText(found, _hostAddress, sizeof(_hostAddress));
+        detail::formatInet4Address(found, _hostAddress, sizeof(_hostAddress));
     }
     _port = port;
     _unresolved = false;
@@ -68,7 +59,7 @@ void SocketAddress::setAddress(const char* addr, short port)
 
 void SocketAddress::setAddress(const sockaddr_in* addr)
 {
-    dottedText(addr->sin_addr, _hostAddress, sizeof(_hostAddress));
+    detail::formatInet4Address(addr->sin_addr, _hostAddress, sizeof(_hostAddress));
     _port = static_cast<short>(ntohs(addr->sin_port));
     copyBounded(_hostName, sizeof(_hostName), "Unknown");
     _unresolved = false;

@@ -1,6 +1,6 @@
 #include "net/SocketApiWrapper.h"
 
-#include "net/HostLookup.h"
+#include "net/Inet4.h"
 #include "net/SocketAddress.h"
 
 #include <arpa/inet.h>
@@ -28,27 +28,18 @@ const int SEND_FLAGS = MSG_NOSIGNAL;
     throw SocketException(resolverError, hstrerror(resolverError));
 }
 
-// Every address handed to the system: zeroed, AF_INET, port and address in network order.
+// Every address handed to the system is built by makeInet4Address; ports above 32767 arrive here
+// sign-extended from a short, and the cut to 16 bits restores them.
 sockaddr_in makeAddress(in_addr_t networkAddress, short port)
 {
-    sockaddr_in address;
-    memset(&address, 0, sizeof(address));
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16>(port));
-    address.sin_addr.s_addr = networkAddress;
-    return address;
+    return detail::makeInet4Address(networkAddress, static_cast<uint16>(port));
 }
 
-// A dotted literal converts directly. Anything inet_addr cannot read comes back as all ones, and
-// so does the literal 255.255.255.255: both go to the resolver, which also accepts the literal.
 in_addr_t resolveOrThrow(const char* text)
 {
-    in_addr_t networkAddress = inet_addr(text);
-    if (networkAddress != INADDR_NONE)
-        return networkAddress;
     in_addr found;
     int resolverError = 0;
-    if (!detail::lookupHostAddress(text, &found, &resolverError))
+    if (!detail::resolveHostAddress(text, &found, &resolverError))
         throwLookupError(resolverError);
     return found.s_addr;
 }
@@ -115,9 +106,14 @@ int SocketApiWrapper::sendTo(
     in_addr_t networkAddress = INADDR_BROADCAST;
     if (address.hostAddress() != nullptr)
         networkAddress = resolveOrThrow(address.hostAddress());
-    sockaddr_in destination = makeAddress(networkAddress, address.port());
+    return sendTo(sockfd, buff, nbytes, makeAddress(networkAddress, address.port()));
+}
+
+int SocketApiWrapper::sendTo(
+    SOCKET_FD sockfd, const void* buff, int nbytes, const sockaddr_in& address)
+{
     ssize_t sent = ::sendto(sockfd, buff, static_cast<size_t>(nbytes), SEND_FLAGS,
-        reinterpret_cast<const sockaddr*>(&destination), sizeof(destination));
+        reinterpret_cast<const sockaddr*>(&address), sizeof(address));
     if (sent == RETURN_ERROR)
         throwSystemError();
     return static_cast<int>(sent);
@@ -126,22 +122,58 @@ int SocketApiWrapper::sendTo(
 int SocketApiWrapper::recvFrom(SOCKET_FD sockfd, void* buff, int nbytes, SocketAddress& address)
 {
     sockaddr_in source;
-    memset(&source, 0, sizeof(source));
-    socklen_t length = sizeof(source);
-    ssize_t received = ::recvfrom(sockfd, buff, static_cast<size_t>(nbytes), 0,
-        reinterpret_cast<sockaddr*>(&source), &length);
+    int received = recvFrom(sockfd, buff, nbytes, &source);
+    address.setAddress(&source);
+    return received;
+}
+
+int SocketApiWrapper::recvFrom(SOCKET_FD sockfd, void* buff, int nbytes, sockaddr_in* source)
+{
+    memset(source, 0, sizeof(*source));
+    socklen_t length = sizeof(*source);
+    ssize_t received = ::recvfrom(
+        sockfd, buff, static_cast<size_t>(nbytes), 0, reinterpret_cast<sockaddr*>(source), &length);
     if (received == RETURN_ERROR)
         throwSystemError();
-    address.setAddress(&source);
+    return static_cast<int>(received);
+}
+
+int SocketApiWrapper::recvFrom(
+    SOCKET_FD sockfd, void* buff, int nbytes, sockaddr_in* source, timespec* arrival)
+{
+    memset(source, 0, sizeof(*source));
+    memset(arrival, 0, sizeof(*arrival));
+    iovec part;
+    part.iov_base = buff;
+    part.iov_len = static_cast<size_t>(nbytes);
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+    msghdr message;
+    memset(&message, 0, sizeof(message));
+    message.msg_name = source;
+    message.msg_namelen = sizeof(*source);
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof(control);
+    ssize_t received = ::recvmsg(sockfd, &message, 0);
+    if (received == RETURN_ERROR)
+        throwSystemError();
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c))
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS
+            && c->cmsg_len >= CMSG_LEN(sizeof(timespec)))
+            memcpy(arrival, CMSG_DATA(c), sizeof(timespec));
     return static_cast<int>(received);
 }
 
 void SocketApiWrapper::connect(SOCKET_FD sockfd, const char* address, int port)
 {
-    // Ports above 32767 arrive here sign-extended from a short; the cut to 16 bits restores them.
     sockaddr_in destination = makeAddress(resolveOrThrow(address), static_cast<short>(port));
-    if (::connect(sockfd, reinterpret_cast<const sockaddr*>(&destination), sizeof(destination))
-        == RETURN_ERROR)
+    connect(sockfd, reinterpret_cast<const sockaddr*>(&destination), sizeof(destination));
+}
+
+void SocketApiWrapper::connect(SOCKET_FD sockfd, const sockaddr* address, int length)
+{
+    if (::connect(sockfd, address, static_cast<socklen_t>(length)) == RETURN_ERROR)
         throwSystemError();
 }
 
@@ -172,9 +204,19 @@ void SocketApiWrapper::listen(SOCKET_FD sockfd, int backlog)
 
 void SocketApiWrapper::bind(SOCKET_FD sockfd, short port)
 {
-    sockaddr_in address = makeAddress(htonl(INADDR_ANY), port);
+    bind(sockfd, makeAddress(htonl(INADDR_ANY), port));
+}
+
+void SocketApiWrapper::bind(SOCKET_FD sockfd, const sockaddr_in& address)
+{
     if (::bind(sockfd, reinterpret_cast<const sockaddr*>(&address), sizeof(address))
         == RETURN_ERROR)
+        throwSystemError();
+}
+
+void SocketApiWrapper::setOption(SOCKET_FD sockfd, int level, int name, int value)
+{
+    if (::setsockopt(sockfd, level, name, &value, sizeof(value)) == RETURN_ERROR)
         throwSystemError();
 }
 

@@ -1,14 +1,16 @@
-// The one place where the networking library and the SNTP service meet the BSD socket interface.
-// Static operations over IPv4 sockets: each makes one system call (plus a name lookup where a host
-// name is given) and turns a failure into a SocketException carrying errno and its text. Nothing
-// is retried and no error number is tolerated here; the non-blocking channels decide what an
-// operation in progress or one that would block means, by comparing errorCode() with the
-// constants below.
+// The BSD socket interface over IPv4 as the networking library and the SNTP service share it,
+// with the address and name helpers of net/Inet4.h beside it; only the channels make a few calls
+// of their own, mostly where they read a failure as a result rather than an exception. Static
+// operations: each makes one system call (plus a name lookup where a host name is given) and
+// turns a failure into a SocketException carrying errno and its text. Nothing is retried and no
+// error number is tolerated here; the non-blocking channels decide what an operation in progress or
+// one that would block means, by comparing errorCode() with the constants below.
 #pragma once
 
 #include "foundation/Types.h"
 #include "net/SocketException.h"
 
+#include <ctime>
 #include <netinet/in.h>
 
 namespace Kovan {
@@ -48,17 +50,30 @@ public:
     static int sendTo(SOCKET_FD sockfd, const void* buff, int nbytes, const SocketAddress& address);
     // On success the sender is stored in `address`.
     static int recvFrom(SOCKET_FD sockfd, void* buff, int nbytes, SocketAddress& address);
+    // The same two with the system's own address form, for datagram services that answer many
+    // peers and have no use for the text: `source` is zeroed first and filled on success.
+    static int sendTo(SOCKET_FD sockfd, const void* buff, int nbytes, const sockaddr_in& address);
+    static int recvFrom(SOCKET_FD sockfd, void* buff, int nbytes, sockaddr_in* source);
+    // The same, with the kernel's receive time of the datagram in `arrival` when the socket has
+    // SO_TIMESTAMPNS on (recvmsg); all zero when the kernel gave none.
+    static int recvFrom(
+        SOCKET_FD sockfd, void* buff, int nbytes, sockaddr_in* source, timespec* arrival);
 
     // `address` is a dotted IPv4 literal or a host name. A non-blocking connect that is still in
     // progress throws too (errorCode() CONNECT_IN_PROGRESS).
     static void connect(SOCKET_FD sockfd, const char* address, int port);
     // An unresolved address throws EDESTADDRREQ without touching the socket.
     static void connect(SOCKET_FD sockfd, const SocketAddress& address);
+    // An address already in the system's form, of `length` bytes.
+    static void connect(SOCKET_FD sockfd, const sockaddr* address, int length);
     // On success the peer is stored in `address`.
     static SOCKET_FD accept(SOCKET_FD sockfd, SocketAddress& address);
     static void listen(SOCKET_FD sockfd, int backlog);
     // The wildcard address and the given port (0: the system chooses).
     static void bind(SOCKET_FD sockfd, short port);
+    static void bind(SOCKET_FD sockfd, const sockaddr_in& address);
+    // setsockopt with an int value.
+    static void setOption(SOCKET_FD sockfd, int level, int name, int value);
     static void getSocketName(SOCKET_FD sockfd, sockaddr_in* addr);
     static void getPeerName(SOCKET_FD sockfd, sockaddr_in* addr);
 

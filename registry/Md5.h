@@ -28,8 +28,6 @@ public:
     const State& state() const { return _state; }
 
 private:
-    void process(const uint8* block);
-
     State _state;
 };
 

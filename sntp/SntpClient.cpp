@@ -1,52 +1,123 @@
 #include "sntp/SntpClient.h"
 
+#include "foundation/ClockPolicy.h"
 #include "foundation/Thread.h"
 #include "foundation/Tick.h"
 #include "foundation/Trace.h"
+#include "net/Inet4.h"
+#include "sntp/NtpStamp.h"
 
 #include <arpa/inet.h>
 #include <cstring>
 #include <ctime>
+#include <exception>
 #include <netdb.h>
-#include <netinet/in.h>
-#include <resolv.h>
+#include <sys/random.h>
+#include <sys/time.h>
 
 namespace Kovan {
 
 namespace {
 
-// Closes the query's socket when a SocketException leaves getServerTime, so that no path keeps
-// the descriptor; the send's exception, not a second one from the close, is what the caller sees.
+// Closes the query's socket on every way out of getServerTime. A failed close on a normal return
+// reaches the caller; while another exception (the send's) is already on its way, that one is
+// what the caller sees and the close's own failure is dropped.
 class SocketCloser {
 public:
     explicit SocketCloser(SntpSocket& socket)
         : _socket(socket)
+        , _pending(std::uncaught_exceptions())
     {
     }
-    ~SocketCloser()
+    ~SocketCloser() noexcept(false)
     {
-        if (_armed) {
-            try {
-                _socket.closeSocket();
-            } catch (const SocketException&) {
-            }
+        if (std::uncaught_exceptions() == _pending) {
+            _socket.closeSocket();
+            return;
+        }
+        try {
+            _socket.closeSocket();
+        } catch (const SocketException&) {
         }
     }
-    void disarm() { _armed = false; }
+    SocketCloser(const SocketCloser&) = delete;
+    SocketCloser& operator=(const SocketCloser&) = delete;
 
 private:
     SntpSocket& _socket;
-    bool _armed = true;
+    const int _pending;
 };
 
-// Replaces the resolver's first name server, as the boards' resolver set-up expects.
-bool forceNameServer(const char* dnsText)
+// Leap 0, version 4, mode 3 (client): the strict request speaks the current protocol.
+constexpr uint8 STRICT_LI_VN_MODE = 0x23;
+// The request's transmit time is random below 2^-20 s (under a microsecond): an off-path forger
+// who knows the time to the microsecond still cannot guess the org a reply must carry.
+constexpr uint64 RANDOM_BITS = 0xFFF;
+
+uint64 withRandomLowBits(uint64 stamp)
 {
-    if (0 != res_init())
-        return false;
-    if (_res.nscount > 0)
-        _res.nsaddr_list[0].sin_addr.s_addr = inet_addr(dnsText);
-    return true;
+    uint64 bits = 0;
+    if (static_cast<ssize_t>(sizeof(bits)) != getrandom(&bits, sizeof(bits), GRND_NONBLOCK)) {
+        // No entropy yet (early boot): the nanoseconds of the monotonic clock are a poor but
+        // unpredictable-enough stand-in for one query.
+        timespec now;
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        bits = static_cast<uint64>(now.tv_nsec) * 0x9E3779B97F4A7C15ull;
+    }
+    return (stamp & ~RANDOM_BITS) | (bits & RANDOM_BITS);
+}
+
+enum ReplyCheck { ACCEPTED, KISS, REJECTED };
+
+// The strict client's whole judgement of one datagram; `reply` gets its header when it came
+// from the server and answers our request (ACCEPTED or KISS).
+ReplyCheck checkReply(const unsigned char* datagram, int length, const sockaddr_in& source,
+    const sockaddr_in& server, uint64 originate, SntpBasicInfo* reply)
+{
+    if (source.sin_family != AF_INET || source.sin_addr.s_addr != server.sin_addr.s_addr
+        || source.sin_port != server.sin_port || length < static_cast<int>(sizeof(*reply)))
+        return REJECTED;
+    memcpy(reply, datagram, sizeof(*reply));
+    const int mode = reply->li_vn_mode & 0x07;
+    const int version = (reply->li_vn_mode >> 3) & 0x07;
+    if (4 != mode || version < 1 || version > 4 || NtpStamp::fromWire(reply->org) != originate)
+        return REJECTED;
+    if (0 == reply->stratum)
+        return KISS;
+    const int leap = reply->li_vn_mode >> 6;
+    if (reply->stratum > 15 || 3 == leap || 0 == NtpStamp::fromWire(reply->xmt))
+        return REJECTED;
+    return ACCEPTED;
+}
+
+// NTP short format: 16 bits of seconds, 16 of fraction.
+double shortSeconds(int32 networkValue)
+{
+    return static_cast<double>(static_cast<int32>(ntohl(static_cast<uint32>(networkValue))))
+        / 65536.0;
+}
+
+// The reply's header fields a report shows, whatever the mode.
+void describe(const SntpBasicInfo& reply, SntpQueryReport* report)
+{
+    report->referenceId = ntohl(reply.refid);
+    // A plain char is unsigned on ARM; the exponent is signed on the wire.
+    const int32 precision = static_cast<uint8>(reply.precision);
+    report->precision = precision >= 128 ? precision - 256 : precision;
+    report->poll = reply.ppoll;
+    report->version = (reply.li_vn_mode >> 3) & 0x07;
+    report->rootDelay = shortSeconds(reply.rootdelay);
+    report->rootDispersion = shortSeconds(reply.rootdispersion);
+    report->originate = NtpStamp::fromWire(reply.org);
+    report->receive = NtpStamp::fromWire(reply.rec);
+    report->transmit = NtpStamp::fromWire(reply.xmt);
+    if (0 == reply.stratum) {
+        memcpy(report->kissCode, &reply.refid, 4);
+        for (char& c : report->kissCode)
+            if (c != 0 && (c < 0x20 || c > 0x7E))
+                c = '?';
+        report->kissCode[4] = 0;
+    }
 }
 
 } // namespace
@@ -64,6 +135,7 @@ SntpClient::SntpClient()
     , _syncing(false)
     , _stopSync(false)
     , _needSync(false)
+    , _strict(false)
 {
 }
 
@@ -83,34 +155,28 @@ void SntpClient::setDnsServer(const IpAddress& dnsServer)
 
 bool SntpClient::resolveServer(const char* address, char* text)
 {
+    in_addr server;
     const in_addr_t literal = inet_addr(address);
     if (INADDR_NONE != literal) {
-        // A literal with hexadecimal or octal parts may not fit 15 characters; its canonical
-        // dotted form names the same address and always does.
-        if (strlen(address) <= 15) {
-            strcpy(text, address);
-        } else {
-            in_addr a;
-            a.s_addr = literal;
-            strcpy(text, inet_ntoa(a));
-        }
+        // The canonical dotted form names the same address and always fits 15 characters, even
+        // for a literal written with hexadecimal or octal parts.
+        server.s_addr = literal;
+        detail::formatInet4Address(server, text, detail::INET4_TEXT_SIZE);
         return true;
     }
 
     char dnsText[16];
     dnsServer().toString(dnsText);
     for (int attempt = 0; attempt < 2; ++attempt) {
-        if (!forceNameServer(dnsText))
+        if (!detail::replaceFirstNameServer(dnsText))
             return false;
-        const hostent* host = gethostbyname(address);
-        if (host && AF_INET == host->h_addrtype && host->h_addr_list[0]) {
-            in_addr a;
-            memcpy(&a, host->h_addr_list[0], sizeof(a));
-            strcpy(text, inet_ntoa(a));
+        int resolverError = 0;
+        if (detail::lookupHostAddress(address, &server, &resolverError)) {
+            detail::formatInet4Address(server, text, detail::INET4_TEXT_SIZE);
             return true;
         }
         // Only a temporary failure is worth one more try.
-        if (TRY_AGAIN != h_errno)
+        if (TRY_AGAIN != resolverError)
             return false;
     }
     return false;
@@ -118,6 +184,18 @@ bool SntpClient::resolveServer(const char* address, char* text)
 
 bool SntpClient::getServerTime(SntpServerResponse* response)
 {
+    SntpQueryReport report;
+    return getServerTime(response, &report);
+}
+
+bool SntpClient::getServerTime(SntpServerResponse* response, SntpQueryReport* report)
+{
+    return query(response, report, _strict);
+}
+
+bool SntpClient::query(SntpServerResponse* response, SntpQueryReport* report, bool strict)
+{
+    *report = SntpQueryReport();
     MutexLocker queryLock(_queryMutex);
     Btring<64> address;
     {
@@ -131,35 +209,31 @@ bool SntpClient::getServerTime(SntpServerResponse* response)
     }
     SocketCloser closer(_socket);
 
-    char text[16];
-    if (!resolveServer(address.cString(), text)) {
-        closer.disarm();
-        _socket.closeSocket();
+    char text[detail::INET4_TEXT_SIZE];
+    if (!resolveServer(address.cString(), text))
         return false;
-    }
     if (!_socket.connectSocket(text, static_cast<int32>(port()))) {
         trace("SntpClient : connect failed\n");
-        closer.disarm();
-        _socket.closeSocket();
         return false;
     }
+    return strict ? exchangeStrict(response, report) : exchangeClassic(response, report);
+}
 
+bool SntpClient::exchangeClassic(SntpServerResponse* response, SntpQueryReport* report)
+{
     SntpBasicInfo request;
     memset(&request, 0, sizeof(request));
     request.li_vn_mode = SNTP_CLIENT_LI_VN_MODE;
     request.xmt = SntpTime::currentTime();
     if (!_socket.sendSocket(reinterpret_cast<char*>(&request), sizeof(request))) {
         trace("SntpClient : failed in call to send NTP request to server\n");
-        closer.disarm();
-        _socket.closeSocket();
         return false;
     }
 
     bool readable = false;
     if (!_socket.isReadable(&readable, timeout()) || !readable) {
         trace("SntpClient : unable to wait for NTP reply from server\n");
-        closer.disarm();
-        _socket.closeSocket();
+        report->outcome = SntpQueryReport::TIMED_OUT;
         return false;
     }
     response->desTime = SntpTime::currentTime();
@@ -169,8 +243,6 @@ bool SntpClient::getServerTime(SntpServerResponse* response)
     memset(&reply, 0, sizeof(reply));
     if (0 == _socket.receiveSocket(reinterpret_cast<char*>(&reply), sizeof(reply))) {
         trace("SntpClient : unable to read reply from the SNTP server\n");
-        closer.disarm();
-        _socket.closeSocket();
         return false;
     }
 
@@ -184,10 +256,91 @@ bool SntpClient::getServerTime(SntpServerResponse* response)
         = (response->desTime - response->oriTime) - (response->xmtTime - response->recTime);
     response->offset
         = ((response->recTime - response->oriTime) + (response->xmtTime - response->desTime)) / 2;
-
-    closer.disarm();
-    _socket.closeSocket();
+    describe(reply.basic, report);
+    report->destination = response->desTime.time();
+    report->outcome = SntpQueryReport::ANSWERED;
     return true;
+}
+
+bool SntpClient::exchangeStrict(SntpServerResponse* response, SntpQueryReport* report)
+{
+    sockaddr_in server;
+    SocketApiWrapper::getPeerName(_socket.fd(), &server);
+
+    SntpBasicInfo request;
+    memset(&request, 0, sizeof(request));
+    request.li_vn_mode = STRICT_LI_VN_MODE;
+    try {
+        SocketApiWrapper::setOption(_socket.fd(), SOL_SOCKET, SO_TIMESTAMPNS, 1);
+    } catch (const SocketException&) {
+        // Without the kernel's stamp the clock read after the receive stands in for it.
+    }
+    const uint64 originate = withRandomLowBits(NtpStamp::now());
+    request.xmt = NtpStamp::toWire(originate);
+    if (!_socket.sendSocket(reinterpret_cast<char*>(&request), sizeof(request))) {
+        trace("SntpClient : failed in call to send NTP request to server\n");
+        return false;
+    }
+
+    const uint32 limit = timeout();
+    const uint32 start = currentTick();
+    for (;;) {
+        const uint32 elapsed = diffTick(start, currentTick());
+        bool readable = false;
+        if (elapsed >= limit || !_socket.isReadable(&readable, limit - elapsed) || !readable)
+            break;
+        // Room for more than a header, so that a longer datagram still shows its length.
+        unsigned char datagram[sizeof(SntpFullPacket) + 4];
+        sockaddr_in source;
+        timespec arrival;
+        int length;
+        try {
+            length = SocketApiWrapper::recvFrom(
+                _socket.fd(), datagram, sizeof(datagram), &source, &arrival);
+        } catch (const SocketException&) {
+            // An ICMP error (anyone may forge one) is no reply either: wait on.
+            continue;
+        }
+        // The kernel's arrival time leaves our wake-up and the receive call out of the delay.
+        const uint64 destination
+            = 0 != arrival.tv_sec ? NtpStamp::fromTimespec(arrival) : NtpStamp::now();
+
+        SntpBasicInfo reply;
+        const ReplyCheck check = checkReply(datagram, length, source, server, originate, &reply);
+        if (REJECTED == check) {
+            ++report->rejected;
+            continue;
+        }
+        describe(reply, report);
+        if (KISS == check) {
+            report->outcome = SntpQueryReport::KISS_OF_DEATH;
+            trace("SntpClient : kiss-o'-death %s from the SNTP server\n", report->kissCode);
+            return false;
+        }
+
+        report->originate = originate;
+        report->receive = NtpStamp::fromWire(reply.rec);
+        report->transmit = NtpStamp::fromWire(reply.xmt);
+        report->destination = destination;
+        response->stratum = reply.stratum;
+        response->leapIndicator = (reply.li_vn_mode & 0xC0) >> 6;
+        response->oriTime.setTime(report->originate);
+        response->recTime.setTime(report->receive);
+        response->xmtTime.setTime(report->transmit);
+        response->desTime.setTime(report->destination);
+        // Differences modulo 2^64: right when the stamps straddle an era.
+        const double t21 = NtpStamp::difference(report->receive, report->originate);
+        const double t34 = NtpStamp::difference(report->transmit, report->destination);
+        response->delay = NtpStamp::difference(report->destination, report->originate)
+            - NtpStamp::difference(report->transmit, report->receive);
+        response->offset = (t21 + t34) / 2;
+        report->outcome = SntpQueryReport::ANSWERED;
+        return true;
+    }
+    report->outcome = SntpQueryReport::TIMED_OUT;
+    trace("SntpClient : no valid NTP reply from server (%u rejected)\n",
+        static_cast<unsigned>(report->rejected));
+    return false;
 }
 
 void SntpClient::notifySucceeded(int32 code)
@@ -222,12 +375,15 @@ void SntpClient::syncNow(uint32 retryCount)
             static_cast<int>(port()));
     }
 
+    // The mode of the whole sync: a change in between does not mix the two.
+    const bool strict = _strict;
     SntpServerResponse response;
+    SntpQueryReport report;
     bool received = false;
     for (uint32 attempt = 0; attempt < retryCount && !received; ++attempt) {
         if (_stopSync)
             continue;
-        received = getServerTime(&response);
+        received = query(&response, &report, strict);
     }
     if (_stopSync || !received) {
         notifyFailed(0);
@@ -235,8 +391,16 @@ void SntpClient::syncNow(uint32 retryCount)
     }
 
     const time_t before = time(nullptr);
+    // Classic: the new time to the millisecond, slewed toward its whole second. Strict: to the
+    // microsecond, slewed by exactly the offset, so that a sub-second error is corrected rather
+    // than traded for another.
     const SntpTime newTime = SntpTime::currentTime() + response.offset;
-    const timeval tv = newTime;
+    timeval tv = newTime;
+    if (strict) {
+        timeval now;
+        gettimeofday(&now, nullptr);
+        tv = ClockPolicy::later(now, response.offset);
+    }
     if (static_cast<int32>(tv.tv_sec) < 0 || tv.tv_usec > 999999) {
         trace("SntpClient : new time is invalid\n");
         notifyFailed(1);
@@ -245,10 +409,12 @@ void SntpClient::syncNow(uint32 retryCount)
     trace("SntpTime : current=%u, newtime=%u!\n", static_cast<unsigned>(before),
         static_cast<unsigned>(tv.tv_sec));
 
-    const int64 difference = static_cast<int64>(before) - static_cast<int64>(tv.tv_sec);
     const bool earlier = tv.tv_sec < before;
-    if (_adjustForSameMinute && -59 <= difference && difference <= 59) {
-        if (SntpTime::adjustCurrentTime(newTime)) {
+    if (_adjustForSameMinute && ClockPolicy::slews(tv.tv_sec, before)) {
+        const bool slewed = strict ? ClockPolicy::slew(ClockPolicy::correctionOf(response.offset),
+                                SntpTime::rtc(), tv.tv_sec)
+                                   : SntpTime::adjustCurrentTime(newTime);
+        if (slewed) {
             trace("SntpClient(adj) : time was synchronised successfully\n");
             notifySucceeded(earlier ? 2 : 3);
         } else {
@@ -256,7 +422,9 @@ void SntpClient::syncNow(uint32 retryCount)
             notifyFailed(2);
         }
     } else {
-        if (SntpTime::setCurrentTime(newTime)) {
+        const bool stepped = strict ? ClockPolicy::step(tv, SntpTime::rtc(), ClockPolicy::RTC_FIRST)
+                                    : SntpTime::setCurrentTime(newTime);
+        if (stepped) {
             trace("SntpClient : time was synchronised successfully\n");
             notifySucceeded(earlier ? 0 : 1);
         } else {

@@ -1,6 +1,18 @@
 // Keeps the system clock in step with one SNTP server: a single query that any thread may call,
 // and a background sync on the client's own looper thread that, every interval, queries with
 // retries and steps the clock, or slews it when the difference is under a minute.
+//
+// Two modes. The classic mode is the default: it takes the first datagram from the server as
+// the reply without looking at it, and keeps its time stamps to the millisecond. The strict mode
+// (setStrict(true); sntp-query's default) believes only real replies: one that comes from the
+// server's address and port, is at least 48 bytes, mode 4 (server), version 1-4, stratum 1-15,
+// leap indicator not 3 (unsynchronised), transmit time not 0, and whose org is exactly the
+// request's transmit time, a full-resolution time whose bits below a microsecond are random.
+// Anything else is skipped and the wait goes on until the time-out; a kiss-o'-death (stratum 0)
+// that passes the address and org checks ends the query, reported by its code. Its time stamps
+// have the clock's full resolution and its arithmetic is right across NTP eras (2036-02-07). A
+// strict background sync never changes the clock from a reply that failed a check: the listener
+// hears sntpSyncFailed(0).
 #pragma once
 
 #include "foundation/Btring.h"
@@ -14,6 +26,28 @@
 #include <atomic>
 
 namespace Kovan {
+
+// What one strict query saw, beyond the design's SntpServerResponse.
+struct SntpQueryReport {
+    enum Outcome {
+        ANSWERED, // a reply passed every check
+        FAILED, // no socket, no address, no connection or no send: the trace line says which
+        TIMED_OUT, // no reply passed the checks in time (`rejected` counts those that failed)
+        KISS_OF_DEATH, // the server said go away: `kissCode`
+    };
+    Outcome outcome = FAILED;
+    uint32 rejected = 0; // datagrams skipped for a failed check
+    char kissCode[5] = { 0 }; // the four ASCII letters of a kiss-o'-death
+    // From the accepted reply.
+    uint32 referenceId = 0; // host order; its bytes are letters for stratum 1
+    int32 precision = 0; // log2 seconds
+    int32 poll = 0;
+    int32 version = 0;
+    double rootDelay = 0.0; // seconds
+    double rootDispersion = 0.0; // seconds
+    // T1-T4 as full-resolution stamps (see sntp/NtpStamp.h).
+    uint64 originate = 0, receive = 0, transmit = 0, destination = 0;
+};
 
 class SntpClient : public Looper {
 public:
@@ -37,6 +71,9 @@ public:
     // any step fails. A SocketException from the send or the close passes to the caller; the
     // socket is closed on every path. Queries from several threads take turns.
     bool getServerTime(SntpServerResponse* response);
+    // The same, with what the query saw in `report` (filled in both modes; the classic mode
+    // knows only ANSWERED, FAILED and TIMED_OUT).
+    bool getServerTime(SntpServerResponse* response, SntpQueryReport* report);
     // One sync with up to `retryCount` attempts. A SocketException from a query passes to the
     // caller (the sync is then over and no longer marked running).
     void syncNow(uint32 retryCount);
@@ -58,6 +95,7 @@ public:
     IpAddress dnsServer() const;
     Listener* listener() const { return _listener; }
     bool isSyncing() const { return _syncing; }
+    bool isStrict() const { return _strict; }
 
     // The name server forced on the resolver for host-name lookups (0.0.0.0 unless set).
     void setDnsServer(const IpAddress& dnsServer);
@@ -67,6 +105,8 @@ public:
     void setRetryCount(uint32 retryCount) { _retryCount = retryCount; }
     void setAdjustForSameMinute(bool adjust) { _adjustForSameMinute = adjust; }
     void setListener(Listener* listener) { _listener = listener; }
+    // Strict or classic mode (the default) for the queries that start after the call.
+    void setStrict(bool strict) { _strict = strict; }
 
 protected:
     // One pass of the background sync; suspends the looper while there is no address or no
@@ -79,6 +119,11 @@ private:
     // The server's address as a dotted text of at most 15 characters, looked up when it is a
     // host name; false when the lookup failed.
     bool resolveServer(const char* address, char* text);
+    // getServerTime in the given mode.
+    bool query(SntpServerResponse* response, SntpQueryReport* report, bool strict);
+    // The two exchanges over the connected socket; the caller closes it.
+    bool exchangeClassic(SntpServerResponse* response, SntpQueryReport* report);
+    bool exchangeStrict(SntpServerResponse* response, SntpQueryReport* report);
     void notifySucceeded(int32 code);
     void notifyFailed(int32 code);
 
@@ -97,6 +142,7 @@ private:
     std::atomic<bool> _syncing;
     std::atomic<bool> _stopSync;
     std::atomic<bool> _needSync;
+    std::atomic<bool> _strict;
 
     mutable Mutex _configMutex; // _serverAddress, _dnsServer
     Mutex _queryMutex; // one query at a time on _socket

@@ -1,12 +1,9 @@
 #include "sntp/SntpSocket.h"
 
 #include "foundation/Trace.h"
+#include "net/Inet4.h"
 
-#include <arpa/inet.h>
-#include <cstring>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <sys/select.h>
+#include <climits>
 
 namespace Kovan {
 
@@ -33,34 +30,32 @@ void SntpSocket::bindSocket(short port)
 {
     KOVAN_CHECK(_socketFd != SocketApiWrapper::INVALID_FD);
     trace("SntpServer bind..\n");
-    sockaddr_in address;
-    memset(&address, 0, sizeof(address));
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16>(port));
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    bind(_socketFd, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
+    try {
+        SocketApiWrapper::bind(_socketFd, port);
+    } catch (const SocketException&) {
+        // Not reported: a receiving user finds out when nothing arrives.
+    }
 }
 
 bool SntpSocket::connectSocket(const char* hostAddress, int32 port)
 {
     KOVAN_CHECK(_socketFd != SocketApiWrapper::INVALID_FD);
-    sockaddr_in address;
-    memset(&address, 0, sizeof(address));
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16>(port));
-    address.sin_addr.s_addr = inet_addr(hostAddress);
-    if (INADDR_NONE == address.sin_addr.s_addr) {
-        const hostent* host = gethostbyname(hostAddress);
-        if (nullptr == host || AF_INET != host->h_addrtype || nullptr == host->h_addr_list[0])
-            return false;
-        memcpy(&address.sin_addr, host->h_addr_list[0], sizeof(address.sin_addr));
-    }
+    in_addr host;
+    int resolverError = 0;
+    if (!detail::resolveHostAddress(hostAddress, &host, &resolverError))
+        return false;
+    const sockaddr_in address = detail::makeInet4Address(host.s_addr, static_cast<uint16>(port));
     return connectSocket(reinterpret_cast<const sockaddr*>(&address), sizeof(address));
 }
 
 bool SntpSocket::connectSocket(const sockaddr* sockAddr, int32 sockAddrLen)
 {
-    return 0 == connect(_socketFd, sockAddr, static_cast<socklen_t>(sockAddrLen));
+    try {
+        SocketApiWrapper::connect(_socketFd, sockAddr, sockAddrLen);
+        return true;
+    } catch (const SocketException&) {
+        return false;
+    }
 }
 
 bool SntpSocket::sendSocket(char* buf, int32 bufCount)
@@ -89,21 +84,15 @@ void SntpSocket::closeSocket()
 
 bool SntpSocket::isReadable(bool* readable, uint32 out)
 {
-    // select() cannot watch a descriptor outside its set; treat it as a failed select rather
-    // than write past the set.
-    if (_socketFd < 0 || _socketFd >= FD_SETSIZE)
+    // Limits beyond what the wrapper's int can hold (24 days) are cut to that.
+    const int limit = out > static_cast<uint32>(INT_MAX) ? INT_MAX : static_cast<int>(out);
+    try {
+        *readable = SocketApiWrapper::waitReadable(_socketFd, limit);
+        return true;
+    } catch (const SocketException&) {
+        // A failed select, or a descriptor it cannot watch: *readable stays as it was.
         return false;
-    timeval limit;
-    limit.tv_sec = static_cast<time_t>(out / 1000);
-    limit.tv_usec = static_cast<suseconds_t>((out % 1000) * 1000);
-    fd_set readSet;
-    FD_ZERO(&readSet);
-    FD_SET(_socketFd, &readSet);
-    const int result = select(_socketFd + 1, &readSet, nullptr, nullptr, &limit);
-    if (-1 == result)
-        return false;
-    *readable = 0 != result;
-    return true;
+    }
 }
 
 } // namespace Kovan

@@ -28,7 +28,8 @@ uint64 truncToU64(double x)
 SntpTime::SntpTime(const timeval& tv)
 {
     const uint32 sec = static_cast<uint32>(static_cast<int64>(tv.tv_sec) + NTP_POSIX_EPOCH_OFFSET);
-    // Signed division: a negative microsecond count rounds toward zero like the old code did.
+    // Signed division: a negative microsecond count (no clock gives one, a caller's timeval may)
+    // rounds toward zero instead of wrapping to a huge unsigned fraction.
     const int64 ms = (static_cast<int64>(tv.tv_usec) + 500) / 1000;
     _time = (static_cast<uint64>(sec) << 32) + msToNtpFraction(static_cast<uint32>(ms));
 }

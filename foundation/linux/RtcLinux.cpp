@@ -1,5 +1,6 @@
 // The RTC through the kernel's character device: read-only, so the hardware time is never
 // changed from here.
+#include "foundation/ClockPolicy.h"
 #include "foundation/Rtc.h"
 
 #include <cstring>
@@ -65,24 +66,13 @@ bool Rtc::setSystemClock(time_t t)
     timeval tv;
     tv.tv_sec = t;
     tv.tv_usec = 0;
-    return 0 == settimeofday(&tv, nullptr);
+    return ClockPolicy::step(tv);
 }
 
 bool Rtc::adjustSystemClock(time_t t)
 {
-    timeval now;
-    if (0 != gettimeofday(&now, nullptr))
-        return false;
-    // Aim at the whole second t; the microsecond part of the correction is never negative.
     timeval delta;
-    if (0 != now.tv_usec) {
-        delta.tv_sec = t - now.tv_sec - 1;
-        delta.tv_usec = 1000000 - now.tv_usec;
-    } else {
-        delta.tv_sec = t - now.tv_sec;
-        delta.tv_usec = 0;
-    }
-    return 0 == adjtime(&delta, nullptr);
+    return ClockPolicy::correctionToSecond(t, &delta) && ClockPolicy::slew(delta);
 }
 
 } // namespace Kovan

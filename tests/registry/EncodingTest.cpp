@@ -1,4 +1,7 @@
-// MD5, Base64 and the scrambles.
+// MD5, Base64, Adler-32 and the scrambles.
+#include "support/Base64Reference.h"
+
+#include "registry/Adler32.h"
 #include "registry/Base64.h"
 #include "registry/Encrypt.h"
 #include "registry/Md5.h"
@@ -6,9 +9,13 @@
 #include <algorithm>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
+#ifdef KOVAN_TEST_HAVE_ZLIB
+#include <zlib.h>
+#endif
 
 using namespace Kovan;
 
@@ -26,6 +33,7 @@ const std::vector<std::pair<std::string, std::string>> RFC1321 = {
     { "12345678901234567890123456789012345678901234567890123456789012345678901234567890",
         "57edf4a22be3c955ac49da2e2107b67a" },
 };
+const std::string MILLION_A_MD5 = "7707d6ae4e027c70eea2a935c2296f21";
 
 // Digests `text` in pieces ending at `cuts`; each piece resumes from the state saved after the
 // one before, and a negative count adds nothing.
@@ -67,6 +75,10 @@ TEST(Md5Test, RfcSuiteHoweverTheInputIsSplitAndResumedFromSavedStates)
     // Around the block and padding edges of the longest text.
     for (size_t split : { 55u, 63u, 64u, 65u })
         EXPECT_EQ(RFC1321.back().second, md5Hex(RFC1321.back().first, { split })) << split;
+    // Many blocks in one append, and in pieces that leave part of a block behind each time.
+    const std::string million(1000000, 'a');
+    EXPECT_EQ(MILLION_A_MD5, md5Hex(million, {}));
+    EXPECT_EQ(MILLION_A_MD5, md5Hex(million, { 1, 1000, 333333, 333397, 999999 }));
 }
 
 std::string encode(const std::string& in)
@@ -78,11 +90,18 @@ std::string encode(const std::string& in)
     return reinterpret_cast<const char*>(out.data());
 }
 
-// The count base64Decode returns, a colon, then the bytes it wrote.
+// The count base64Decode returns, a colon, then the bytes it wrote. The plain model must agree,
+// also on the bytes written before a bad group, and nothing may be written past them. The text
+// sits in an allocation of its exact size, so that AddressSanitizer sees a read past its end.
 std::string decode(const std::string& in)
 {
     std::string out(in.size() + 3, '\x7F');
-    const int32 n = base64Decode(&out[0], in.c_str());
+    const std::unique_ptr<char[]> exact(new char[in.size() + 1]);
+    memcpy(exact.get(), in.c_str(), in.size() + 1);
+    const int32 n = base64Decode(&out[0], exact.get());
+    std::string model;
+    EXPECT_EQ(KovanTest::referenceBase64Decode(&model, in.c_str()), n) << in;
+    EXPECT_EQ(model + std::string(out.size() - model.size(), '\x7F'), out) << in;
     return std::to_string(n) + ":" + out.substr(0, n > 0 ? static_cast<size_t>(n) : 0);
 }
 
@@ -132,6 +151,57 @@ TEST(Base64Test, DecoderRulesAndRejections)
 
     EXPECT_EQ(-1, decode64(0x80 | 'A'));
     EXPECT_EQ(63, decode64('/'));
+}
+
+TEST(Base64Test, DecoderAgreesWithThePlainRulesWhereverTheTextBreaks)
+{
+    // Each character that ends or breaks a group, in each place of the texts of 0 to 130 bytes
+    // and around the 4096th character of a longer one (as far as the decoder looks ahead for
+    // the end), with and without the "+ " prefix.
+    std::mt19937 rng(1050);
+    for (size_t length = 0; length <= 131; ++length) {
+        std::string data(length > 130 ? 3100 : length, '\0');
+        for (char& c : data)
+            c = static_cast<char>(rng());
+        const std::string text = encode(data) + "Zm9v";
+        for (size_t at = length > 130 ? 4084 : 0; at < std::min<size_t>(text.size() - 2, 4108);
+             ++at)
+            for (const std::string prefix : { "", "+ " })
+                for (char special : { '\0', '\r', '=', '\n', '*', '\x80' }) {
+                    std::string bent = prefix + text;
+                    bent[prefix.size() + at] = special;
+                    decode(bent);
+                }
+    }
+}
+
+TEST(Adler32Test, AgreesWithTheDefinitionAndZlibAtEveryLengthAndSplit)
+{
+    // Every length to 300 (whole blocks of 128 bytes and every tail) and around the lengths after
+    // which the sums are reduced; all 0xFF gives the largest sums.
+    std::mt19937 rng(1950);
+    std::vector<uint8> bytes(11200);
+    for (int round = 0; round < 2; ++round) {
+        for (uint8& x : bytes)
+            x = round ? 0xFF : static_cast<uint8>(rng());
+        uint32 a = 1, b = 0;
+        for (size_t length = 0; length < bytes.size(); ++length) {
+            if (length <= 300 || (length + 2) % 5504 < 5 || (length + 2) % 5552 < 5) {
+                const uint32 expected = (b << 16) | a, n = static_cast<uint32>(length),
+                             split = static_cast<uint32>(rng() % (length + 1));
+                EXPECT_EQ(expected, Kovan::adler32(1, bytes.data(), n)) << length;
+                EXPECT_EQ(expected,
+                    Kovan::adler32(
+                        Kovan::adler32(1, bytes.data(), split), bytes.data() + split, n - split))
+                    << length << " split at " << split;
+#ifdef KOVAN_TEST_HAVE_ZLIB
+                EXPECT_EQ(expected, ::adler32(1, bytes.data(), n)) << length;
+#endif
+            }
+            a = (a + bytes[length]) % 65521;
+            b = (b + a) % 65521;
+        }
+    }
 }
 
 class KeyedEncrypt : public Encrypt {

@@ -6,6 +6,8 @@
 #include "SntpTestSupport.h"
 #include "support/StderrCapture.h"
 
+#include "sntp/NtpStamp.h"
+
 #include <cerrno>
 #include <cmath>
 #include <gtest/gtest.h>
@@ -320,5 +322,92 @@ TEST_F(SntpClientTest, StopSyncEndsAFailingBackgroundSyncAfterTheAttemptInProgre
     EXPECT_FALSE(_client.isSyncing());
     EXPECT_EQ(std::vector<std::string>({ "failed 0" }), _listener.outcomes());
     EXPECT_LT(_server.requests(), 10);
+    EXPECT_TRUE(ClockSeam::calls().empty());
+}
+
+TEST_F(SntpClientTest, StrictModeSkipsEveryBadReplyAndTakesTheValidOneThatFollows)
+{
+    // Each bad kind arrives before a valid reply from a server 5 s ahead; a kiss-o'-death that
+    // echoes the request ends the query, one that does not is only one more bad reply.
+    using Edit = std::function<void(std::string&)>;
+    const auto byte = [](size_t at, char value) { return [=](std::string& r) { r[at] = value; }; };
+    const std::pair<const char*, Edit> bad[] = {
+        { "one byte", [](std::string& r) { r.resize(1); } },
+        { "47 bytes", [](std::string& r) { r.resize(47); } },
+        { "all zero", [](std::string& r) { r.assign(48, '\0'); } },
+        { "mode 3", byte(0, 0x1B) },
+        { "version 0", byte(0, 0x04) },
+        { "version 5", byte(0, 0x2C) },
+        { "stratum 16", byte(1, 16) },
+        { "leap 3", byte(0, '\xDC') },
+        { "transmit 0", [](std::string& r) { r.replace(40, 8, 8, '\0'); } },
+        { "org off by 2^-32 s", [](std::string& r) { r[31] = static_cast<char>(r[31] ^ 1); } },
+        { "forged kiss", [](std::string& r) { r[1] = 0, r[31] = static_cast<char>(r[31] ^ 1); } },
+    };
+    _client.setStrict(true);
+    _client.setServerAddress("127.0.0.1");
+    for (const auto& [name, edit] : bad) {
+        std::string request;
+        ScriptedServer server(ScriptedServer::Burst([&](const std::string& bytes) {
+            request = bytes;
+            const SntpTime t = SntpTest::timeAt(bytes, 40) + 5.0;
+            std::string wrong = ScriptedServer::reply(bytes, t, t);
+            edit(wrong);
+            return std::vector<std::string> { wrong, ScriptedServer::reply(bytes, t, t, 3) };
+        }));
+        Kovan::SntpQueryReport report;
+        _client.setPort(static_cast<Kovan::uint32>(server.port()));
+        ASSERT_TRUE(_client.getServerTime(&_response, &report)) << name;
+        EXPECT_EQ(Kovan::SntpQueryReport::ANSWERED, report.outcome) << name;
+        EXPECT_EQ(1u, report.rejected) << name;
+        EXPECT_EQ(3, _response.stratum) << name;
+        EXPECT_NEAR(5.0, _response.offset, 0.05) << name;
+        // Version 4, mode 3, and a transmit time of the real clock, not the seam's.
+        EXPECT_EQ('\x23', request[0]);
+        EXPECT_NEAR(0.0,
+            Kovan::NtpStamp::difference(
+                Kovan::NtpStamp::now(), SntpTest::timeAt(request, 40).time()),
+            2.0);
+    }
+
+    // Nothing but bad replies: the whole wait, then a failure that says so; a kiss that echoes
+    // the request: at once, with its code.
+    ScriptedServer liar(ScriptedServer::Burst([](const std::string& bytes) {
+        const SntpTime t = SntpTest::timeAt(bytes, 40);
+        return std::vector<std::string> { "x", ScriptedServer::reply(bytes, t, t, 16) };
+    }));
+    ScriptedServer kiss(ScriptedServer::Burst([](const std::string& bytes) {
+        std::string r = ScriptedServer::reply(bytes, SntpTime(), SntpTime(), 0, 3);
+        r.replace(12, 4, "RATE");
+        return std::vector<std::string> { r };
+    }));
+    Kovan::SntpQueryReport report;
+    const auto timed = [&](const ScriptedServer& server) {
+        _client.setPort(static_cast<Kovan::uint32>(server.port()));
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_FALSE(_client.getServerTime(&_response, &report));
+        return SntpTest::msSince(start);
+    };
+    EXPECT_GE(timed(liar), 290);
+    EXPECT_EQ(Kovan::SntpQueryReport::TIMED_OUT, report.outcome);
+    EXPECT_EQ(2u, report.rejected);
+    EXPECT_LT(timed(kiss), 290);
+    EXPECT_EQ(Kovan::SntpQueryReport::KISS_OF_DEATH, report.outcome);
+    EXPECT_STREQ("RATE", report.kissCode);
+
+    // A strict sync slews by exactly the offset, where the classic one aims at a whole second.
+    _client.setPort(static_cast<Kovan::uint32>(_server.port()));
+    sync(2.5);
+    EXPECT_EQ("ok 3", _listener.last());
+    ASSERT_EQ(1u, ClockSeam::count(ClockCall::ADJTIME));
+    const timeval slew = ClockSeam::calls()[0].tv;
+    EXPECT_NEAR(2.5, static_cast<double>(slew.tv_sec) + slew.tv_usec * 1e-6, 0.01);
+    ClockSeam::reset();
+
+    // A strict background sync told only lies never touches the clock; its listener hears it.
+    _client.setServerAddress("127.0.0.1");
+    _client.setPort(static_cast<Kovan::uint32>(liar.port()));
+    _client.syncNow(2);
+    EXPECT_EQ("failed 0", _listener.last());
     EXPECT_TRUE(ClockSeam::calls().empty());
 }

@@ -5,6 +5,7 @@
 #include "sntp/SntpClient.h"
 #include "sntp/SntpServer.h"
 
+#include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -60,6 +61,17 @@ TEST_F(SntpInteropTest, ClientQueriesChronyd)
     }
     // The quietest of up to twenty exchanges, as any NTP client would pick it.
     EXPECT_LT(best, 0.002);
+
+    // Strict: chronyd's replies pass every check, and with full-resolution stamps on the same
+    // clock the typical offset is a few microseconds.
+    client.setStrict(true);
+    std::vector<double> offsets;
+    for (int i = 0; i < 21; ++i) {
+        ASSERT_TRUE(client.getServerTime(&response));
+        offsets.push_back(std::fabs(response.offset));
+    }
+    std::nth_element(offsets.begin(), offsets.begin() + 10, offsets.end());
+    EXPECT_LT(offsets[10], 100e-6);
 }
 
 TEST_F(SntpInteropTest, NtpdigAcceptsTheServer)
@@ -84,18 +96,31 @@ TEST_F(SntpInteropTest, ExamplesServeUntilInterruptedAndQueryLikeNtpdig)
         10000))
         << serve.err;
     expectReports({ SNTP_QUERY_PATH, "127.0.0.1" }, "s14");
+    Child json({ SNTP_QUERY_PATH, "-j", "-c", "3", "127.0.0.1" });
     int status = -1;
+    ASSERT_TRUE(json.wait(20000, &status));
+    EXPECT_EQ(0, status);
+    EXPECT_EQ(0u, json.out.find("{\"server\":\"127.0.0.1\",\"mode\":\"strict\",\"time\":"))
+        << json.out;
+    for (const char* field : { "\"stratum\":14,\"leap\":0,", "\"samples\":3}\n" })
+        EXPECT_NE(std::string::npos, json.out.find(field)) << json.out;
     kill(serve.pid, SIGINT);
     ASSERT_TRUE(serve.wait(5000, &status));
     EXPECT_EQ(0, status);
     EXPECT_NE(std::string::npos, serve.err.find("SntpServer is finished...\n")) << serve.err;
 
-    // Nobody answers now: a short wait, a message and status 1; a bad option gives status 2.
-    Child silent({ SNTP_QUERY_PATH, "-t", "200", "127.0.0.1" });
-    ASSERT_TRUE(silent.wait(10000, &status));
-    EXPECT_EQ(1, status);
-    EXPECT_EQ("", silent.out);
-    EXPECT_NE(std::string::npos, silent.err.find("no usable reply from 127.0.0.1")) << silent.err;
+    // Nobody answers now: a message and status 1, at once in the classic mode (the refusal ends
+    // it), after the wait in the strict one (anyone can forge a refusal); a bad option gives 2.
+    for (const char* mode : { "--classic", "-j" }) {
+        Child silent({ SNTP_QUERY_PATH, mode, "-t", "200", "127.0.0.1" });
+        ASSERT_TRUE(silent.wait(10000, &status));
+        EXPECT_EQ(1, status);
+        EXPECT_EQ("", silent.out);
+        EXPECT_NE(std::string::npos,
+            silent.err.find('j' == mode[1] ? "127.0.0.1: no reply within 200 ms"
+                                           : "no usable reply from 127.0.0.1"))
+            << silent.err;
+    }
     Child bad({ SNTP_QUERY_PATH, "-p", "0", "127.0.0.1" });
     ASSERT_TRUE(bad.wait(10000, &status));
     EXPECT_EQ(2, status);

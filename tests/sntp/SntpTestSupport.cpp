@@ -96,7 +96,16 @@ std::string rawQuery(int port, const std::string& request, int timeoutMs)
 }
 
 ScriptedServer::ScriptedServer(Script script, int port)
-    : _script(std::move(script))
+    : ScriptedServer(Burst([script](const std::string& request) {
+        const auto answer = script(request);
+        return answer ? std::vector<std::string> { *answer } : std::vector<std::string>();
+    }),
+        port)
+{
+}
+
+ScriptedServer::ScriptedServer(Burst burst, int port)
+    : _script(std::move(burst))
     , _fd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0))
 {
     const int one = 1;
@@ -119,10 +128,10 @@ ScriptedServer::ScriptedServer(Script script, int port)
                     &fromLength);
             if (n < 0)
                 continue;
-            const auto answer = _script(std::string(buffer, static_cast<size_t>(n)));
+            const auto answers = _script(std::string(buffer, static_cast<size_t>(n)));
             ++_requests;
-            if (answer)
-                sendto(_fd, answer->data(), answer->size(), 0, reinterpret_cast<sockaddr*>(&from),
+            for (const std::string& answer : answers)
+                sendto(_fd, answer.data(), answer.size(), 0, reinterpret_cast<sockaddr*>(&from),
                     fromLength);
         }
     });

@@ -45,7 +45,10 @@ std::string rawQuery(int port, const std::string& request, int timeoutMs);
 class ScriptedServer {
 public:
     using Script = std::function<std::optional<std::string>(const std::string& request)>;
+    // Several datagrams for each request, sent in order.
+    using Burst = std::function<std::vector<std::string>(const std::string& request)>;
     explicit ScriptedServer(Script script, int port = 0);
+    explicit ScriptedServer(Burst burst, int port = 0);
     ~ScriptedServer();
     int port() const { return _port; }
     int requests() const { return _requests; }
@@ -56,7 +59,7 @@ public:
     static std::string prompt(const std::string& request); // the current time
 
 private:
-    Script _script;
+    Burst _script;
     int _fd;
     int _port = 0;
     std::atomic<bool> _stop { false };

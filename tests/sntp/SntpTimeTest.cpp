@@ -6,6 +6,7 @@
 #include "support/StderrCapture.h"
 
 #include "foundation/Rtc.h"
+#include "sntp/NtpStamp.h"
 
 #include <cerrno>
 #include <cmath>
@@ -113,6 +114,38 @@ TEST(SntpTimeTest, DifferenceIsSignedAndExactBeforeConversion)
     // The borrow from the seconds, and the full range.
     EXPECT_NEAR(0.75, ntp(10, 0x40000000u) - ntp(9, 0x80000000u), 1e-9);
     EXPECT_EQ(-4294967296.0, ntp(0, 0) - hi);
+}
+
+TEST(SntpTimeTest, FullResolutionStampsRoundTripAndSubtractAcrossTheEra)
+{
+    using Kovan::NtpStamp;
+    // 2036-02-07 06:28:16 UTC starts era 1: its stamp's seconds are 0 again.
+    const time_t ERA = 2085978496;
+    const struct {
+        timespec ts;
+        uint64 stamp;
+    } cases[] = {
+        { { 0, 0 }, 2208988800ull << 32 },
+        { { 0, 1 }, (2208988800ull << 32) + 4 }, // 4.29 fraction units round to 4
+        { { ERA - 1, 999999999 }, 0xFFFFFFFFFFFFFFFCull },
+        { { ERA, 0 }, 0 },
+        { { ERA, 500000000 }, 0x80000000u },
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.stamp, NtpStamp::fromTimespec(c.ts)) << c.ts.tv_sec;
+        EXPECT_EQ(c.stamp, NtpStamp::fromWire(NtpStamp::toWire(c.stamp)));
+        // Placed back from either side of the boundary, nanoseconds intact.
+        for (time_t near : { ERA - 86400 * 365, ERA + 86400 * 365, c.ts.tv_sec }) {
+            const timespec back = NtpStamp::toTimespec(c.stamp, timespec { near, 0 });
+            EXPECT_EQ(c.ts.tv_sec, back.tv_sec) << near;
+            EXPECT_EQ(c.ts.tv_nsec, back.tv_nsec) << near;
+        }
+    }
+    // Half a second before and after the boundary: the difference stays small and signed.
+    const uint64 before = NtpStamp::fromTimespec({ ERA - 1, 500000000 });
+    const uint64 after = NtpStamp::fromTimespec({ ERA, 250000000 });
+    EXPECT_DOUBLE_EQ(0.75, NtpStamp::difference(after, before));
+    EXPECT_DOUBLE_EQ(-0.75, NtpStamp::difference(before, after));
 }
 
 TEST(SntpTimeTest, AddingSecondsMovesTheWordsAndWraps)

@@ -1,13 +1,25 @@
-#include "net/HostLookup.h"
+#include "net/Inet4.h"
 
+#include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
 #include <netdb.h>
+#include <resolv.h>
 #include <sys/socket.h>
 #include <vector>
 
 namespace Kovan {
 namespace detail {
+
+sockaddr_in makeInet4Address(in_addr_t networkAddress, uint16 port)
+{
+    sockaddr_in address;
+    memset(&address, 0, sizeof(address));
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = networkAddress;
+    return address;
+}
 
 bool lookupHostAddress(const char* name, in_addr* address, int* resolverError)
 {
@@ -35,6 +47,36 @@ bool lookupHostAddress(const char* name, in_addr* address, int* resolverError)
     }
     memcpy(address, result->h_addr_list[0], sizeof(in_addr));
     return true;
+}
+
+bool resolveHostAddress(const char* text, in_addr* address, int* resolverError)
+{
+    const in_addr_t literal = inet_addr(text);
+    if (literal != INADDR_NONE) {
+        address->s_addr = literal;
+        return true;
+    }
+    return lookupHostAddress(text, address, resolverError);
+}
+
+bool replaceFirstNameServer(const char* nameServer)
+{
+    if (0 != res_init())
+        return false;
+    if (_res.nscount > 0)
+        _res.nsaddr_list[0].sin_addr.s_addr = inet_addr(nameServer);
+    return true;
+}
+
+void formatInet4Address(in_addr address, char* out, size_t size)
+{
+    // inet_ntop instead of inet_ntoa: the same text, without the shared static buffer.
+    char text[INET_ADDRSTRLEN];
+    if (inet_ntop(AF_INET, &address, text, sizeof(text)) == nullptr)
+        text[0] = '\0';
+    const size_t length = strnlen(text, size - 1);
+    memcpy(out, text, length);
+    out[length] = '\0';
 }
 
 } // namespace detail

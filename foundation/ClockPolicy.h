@@ -1,0 +1,49 @@
+// How the libraries move the system clock, decided in one place: whether a new time is stepped to
+// or slewed toward, the whole-second correction a slew asks adjtime for, and how a change of the
+// system clock and the write of a registered RTC follow each other. Rtc::sync, Time::setCurrentTime
+// and the SNTP service's clock access and background sync all go through it.
+#pragma once
+
+#include "foundation/Types.h"
+
+#include <ctime>
+#include <sys/time.h>
+
+namespace Kovan {
+
+class Rtc;
+
+class ClockPolicy {
+public:
+    // A new time less than a minute from the clock is slewed toward; a minute or more is stepped
+    // to, since adjtime at its usual rate would take hours to get there.
+    static constexpr int64 SLEW_LIMIT = 60;
+    static bool slews(int64 target, int64 now)
+    {
+        return (target > now ? target - now : now - target) < SLEW_LIMIT;
+    }
+
+    // The correction that brings a clock showing `now` to the whole second `target`: the
+    // microsecond part is never negative, as adjtime wants it ({-3, 750000} is -2.25 s).
+    static timeval wholeSecondCorrection(time_t target, const timeval& now);
+    // The same from the system clock read now; false when it cannot be read.
+    static bool correctionToSecond(time_t target, timeval* correction);
+    // A correction of exactly `seconds` (to the microsecond), in the same form, for callers that
+    // know their offset better than to the second. Also the form of a new time: now + seconds.
+    static timeval correctionOf(double seconds);
+    static timeval later(const timeval& now, double seconds);
+
+    // Which clock is written first when an RTC is registered. RTC_FIRST: the RTC may refuse the
+    // time, and the system clock then stays as it was, so the two never disagree because of us.
+    // CLOCK_FIRST: the system clock, then the RTC, whatever either answers.
+    enum RtcOrder { RTC_FIRST, CLOCK_FIRST };
+
+    // Steps the system clock to `tv` (settimeofday) and writes its whole second into `rtc` (null:
+    // none) in `order`. True when the clock was stepped (and, RTC_FIRST, the RTC took the time).
+    static bool step(const timeval& tv, Rtc* rtc = nullptr, RtcOrder order = RTC_FIRST);
+    // Hands `correction` to adjtime, after writing `rtcSecond` into `rtc` (null: none); a refusal
+    // of the RTC leaves the clock alone.
+    static bool slew(const timeval& correction, Rtc* rtc = nullptr, time_t rtcSecond = 0);
+};
+
+} // namespace Kovan
