@@ -1,24 +1,33 @@
-// The settings registry beside SQLite, each storing small integers durably in a file in the same
-// directory: an add that has reached the device when it returns, a lookup among the 200 values
-// of one key, and a walk over a thousand values. SQLite runs with a write-ahead log and
-// synchronous=FULL, its durable setting closest to the registry's synchronous writes.
+// The settings registry beside SQLite, each keeping small integers in a file, in one run:
+//
+// - a lookup among the 200 values of one key in an open file (SQLite: a prepared statement on an
+//   open connection in WAL mode), on tmpfs and on a disk file that is in the page cache;
+// - opening the file, one lookup and closing it (SQLite: open, prepare, step, close);
+// - a durable add, which has reached the device when it returns (SQLite: WAL with
+//   synchronous=FULL, one transaction each), on the disk file;
+// - a walk over a thousand values.
+//
+// After the table it prints, for each pair, SQLite's time per operation over the registry's: a
+// ratio above 1 means the registry is faster.
 #include "registry/Registry.h"
 
 #include <benchmark/benchmark.h>
+#include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <sqlite3.h>
 #include <string>
 #include <unistd.h>
 
 namespace {
 
-// Files beside the build: a benchmark that syncs should hit a real file system, not tmpfs.
+// A scratch directory under `base`, removed afterwards.
 class Scratch {
 public:
-    Scratch()
+    explicit Scratch(const std::string& base)
     {
-        char name[] = "kovan-bench-XXXXXX";
-        _path = mkdtemp(name) ? name : ".";
+        std::string name = base + "/kovan-bench-XXXXXX";
+        _path = mkdtemp(&name[0]) ? name : base;
     }
     ~Scratch()
     {
@@ -39,7 +48,8 @@ sqlite3* openDb(const std::string& name)
     sqlite3_open(name.c_str(), &db);
     sqlite3_exec(db,
         "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;"
-        "CREATE TABLE t(k INTEGER, id INTEGER, v INTEGER, PRIMARY KEY(k, id)) WITHOUT ROWID;",
+        "CREATE TABLE IF NOT EXISTS t(k INTEGER, id INTEGER, v INTEGER, PRIMARY KEY(k, id))"
+        " WITHOUT ROWID;",
         nullptr, nullptr, nullptr);
     return db;
 }
@@ -68,9 +78,19 @@ void freshRegistry(Kovan::Registry& reg, const std::string& name)
     reg.setPath(1, 0);
 }
 
-void registryDurableAdd(benchmark::State& state)
+// A registry file with key 1 holding ids 1..200.
+void fill200(const std::string& name)
 {
-    Scratch dir;
+    Kovan::Registry reg;
+    freshRegistry(reg, name);
+    for (Kovan::uint32 id = 1; id <= 200; ++id)
+        reg.addInt32(id, static_cast<Kovan::int32>(id * 3));
+    reg.close();
+}
+
+void registryDurableAdd(benchmark::State& state, std::string base)
+{
+    Scratch dir(base);
     const std::string name = dir.file("add.reg");
     Kovan::Registry reg;
     freshRegistry(reg, name);
@@ -89,11 +109,10 @@ void registryDurableAdd(benchmark::State& state)
     reg.close();
     state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(registryDurableAdd)->MinTime(2.0);
 
-void sqliteDurableAdd(benchmark::State& state)
+void sqliteDurableAdd(benchmark::State& state, std::string base)
 {
-    Scratch dir;
+    Scratch dir(base);
     sqlite3* db = openDb(dir.file("add.db"));
     sqlite3_stmt* insert = nullptr;
     sqlite3_prepare_v2(db, "INSERT INTO t VALUES(1, ?, ?)", -1, &insert, nullptr);
@@ -112,15 +131,13 @@ void sqliteDurableAdd(benchmark::State& state)
     sqlite3_close(db);
     state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(sqliteDurableAdd)->MinTime(2.0);
 
-void registryLookupIn200(benchmark::State& state)
+void registryLookupIn200(benchmark::State& state, std::string base)
 {
-    Scratch dir;
-    Kovan::Registry reg;
-    freshRegistry(reg, dir.file("lookup.reg"));
-    for (Kovan::uint32 id = 1; id <= 200; ++id)
-        reg.addInt32(id, static_cast<Kovan::int32>(id * 3));
+    Scratch dir(base);
+    fill200(dir.file("lookup.reg"));
+    Kovan::Registry reg(dir.file("lookup.reg").c_str(), false);
+    reg.setPath(1, 0);
     Kovan::uint32 id = 0;
     Kovan::int32 value = 0;
     for (auto _ : state) {
@@ -134,11 +151,10 @@ void registryLookupIn200(benchmark::State& state)
     reg.close();
     state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(registryLookupIn200);
 
-void sqliteLookupIn200(benchmark::State& state)
+void sqliteLookupIn200(benchmark::State& state, std::string base)
 {
-    Scratch dir;
+    Scratch dir(base);
     sqlite3* db = openDb(dir.file("lookup.db"));
     fillDb(db, 1, 200);
     sqlite3_stmt* select = nullptr;
@@ -158,7 +174,58 @@ void sqliteLookupIn200(benchmark::State& state)
     sqlite3_close(db);
     state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(sqliteLookupIn200);
+
+void registryOpenLookupClose(benchmark::State& state, std::string base)
+{
+    Scratch dir(base);
+    const std::string name = dir.file("once.reg");
+    fill200(name);
+    Kovan::Registry reg;
+    Kovan::uint32 id = 0;
+    Kovan::int32 value = 0;
+    for (auto _ : state) {
+        id = id % 200 + 1;
+        reg.open(name.c_str(), false);
+        reg.setPath(1, 0);
+        if (reg.getInt32(id, &value) != 0) {
+            state.SkipWithError("lookup failed");
+            break;
+        }
+        reg.close();
+        benchmark::DoNotOptimize(value);
+    }
+    reg.close();
+    state.SetItemsProcessed(state.iterations());
+}
+
+void sqliteOpenLookupClose(benchmark::State& state, std::string base)
+{
+    Scratch dir(base);
+    const std::string name = dir.file("once.db");
+    sqlite3* filled = openDb(name);
+    fillDb(filled, 1, 200);
+    sqlite3_close(filled);
+    int id = 0;
+    for (auto _ : state) {
+        id = id % 200 + 1;
+        sqlite3* db = nullptr;
+        sqlite3_stmt* select = nullptr;
+        sqlite3_open_v2(name.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+        sqlite3_prepare_v2(db, "SELECT v FROM t WHERE k = 1 AND id = ?", -1, &select, nullptr);
+        sqlite3_bind_int(select, 1, id);
+        const bool found = sqlite3_step(select) == SQLITE_ROW;
+        if (found)
+            benchmark::DoNotOptimize(sqlite3_column_int(select, 0));
+        sqlite3_finalize(select);
+        if (!found) {
+            fail(state, db);
+            sqlite3_close(db);
+            break;
+        }
+        sqlite3_close(db);
+    }
+    state.SetItemsProcessed(state.iterations());
+}
 
 class Count : public Kovan::Registry::Scanner {
 public:
@@ -168,9 +235,9 @@ public:
 };
 
 // Ten keys of a hundred values each.
-void registryScan1000(benchmark::State& state)
+void registryScan1000(benchmark::State& state, std::string base)
 {
-    Scratch dir;
+    Scratch dir(base);
     Kovan::Registry reg;
     reg.create(dir.file("scan.reg").c_str());
     for (Kovan::uint32 k = 1; k <= 10; ++k) {
@@ -188,11 +255,10 @@ void registryScan1000(benchmark::State& state)
     reg.close();
     state.SetItemsProcessed(state.iterations() * 1000);
 }
-BENCHMARK(registryScan1000);
 
-void sqliteScan1000(benchmark::State& state)
+void sqliteScan1000(benchmark::State& state, std::string base)
 {
-    Scratch dir;
+    Scratch dir(base);
     sqlite3* db = openDb(dir.file("scan.db"));
     for (int k = 1; k <= 10; ++k)
         fillDb(db, k, 100);
@@ -211,6 +277,72 @@ void sqliteScan1000(benchmark::State& state)
     sqlite3_close(db);
     state.SetItemsProcessed(state.iterations() * 1000);
 }
-BENCHMARK(sqliteScan1000);
+
+// The console table, and each run's real time per iteration kept for the ratios.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            // Names end in "/min_time:..."; the pairs are told by what comes before.
+            const std::string name = run.benchmark_name();
+            if (!run.error_occurred && Run::RT_Iteration == run.run_type)
+                seconds[name.substr(0, name.find("/min_time"))]
+                    = run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+        }
+    }
+    std::map<std::string, double> seconds;
+};
+
+typedef void (*Body)(benchmark::State&, std::string);
 
 } // namespace
+
+int main(int argc, char** argv)
+{
+    // tmpfs where there is one; the disk is the working directory (run it from the build tree),
+    // whose files stay in the page cache between the lookups.
+    const std::string tmpfs = (0 == access("/dev/shm", W_OK)) ? "/dev/shm" : ".";
+    const struct {
+        const char* what;
+        Body registry;
+        Body sqlite;
+        bool onTmpfs;
+        bool onDisk;
+    } pairs[] = {
+        { "lookup in 200", registryLookupIn200, sqliteLookupIn200, true, true },
+        { "open, lookup, close", registryOpenLookupClose, sqliteOpenLookupClose, true, true },
+        { "durable add", registryDurableAdd, sqliteDurableAdd, false, true },
+        { "walk over 1000", registryScan1000, sqliteScan1000, false, true },
+    };
+    std::vector<std::string> names;
+    for (const auto& p : pairs) {
+        for (int disk = 0; disk < 2; ++disk) {
+            if (!(disk ? p.onDisk : p.onTmpfs))
+                continue;
+            const std::string where = disk ? "disk" : "tmpfs";
+            const std::string base = disk ? "." : tmpfs;
+            const std::string name = std::string(p.what) + "/" + where;
+            benchmark::RegisterBenchmark((name + "/registry").c_str(), p.registry, base)
+                ->MinTime(p.registry == registryDurableAdd ? 2.0 : 0.5);
+            benchmark::RegisterBenchmark((name + "/sqlite").c_str(), p.sqlite, base)
+                ->MinTime(p.registry == registryDurableAdd ? 2.0 : 0.5);
+            names.push_back(name);
+        }
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    printf("\nSQLite's time over the registry's (above 1: the registry is faster)\n");
+    for (const std::string& name : names) {
+        const auto r = reporter.seconds.find(name + "/registry");
+        const auto s = reporter.seconds.find(name + "/sqlite");
+        if (r != reporter.seconds.end() && s != reporter.seconds.end() && r->second > 0)
+            printf("  %-28s %7.2fx\n", name.c_str(), s->second / r->second);
+    }
+    benchmark::Shutdown();
+    return 0;
+}

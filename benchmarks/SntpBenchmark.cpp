@@ -1,14 +1,20 @@
 // The SNTP service beside chronyd and ntpdig, on a loopback of the program's own (a private
 // network namespace made before main; run as root):
 //
-//   BM_ServerLoad/kovan|chronyd/WINDOW  a bounded burst of requests with WINDOW outstanding at a
-//                                       time: replies per second, p50/p99 latency, lost requests
-//   BM_OneShot                          one complete query program run against chronyd: the
-//                                       strict sntp-query, the classic one and ntpdig in turn,
-//                                       beside /bin/true as the cost of any process start
+//   BM_ServerLoad/SERVER/WINDOW  a bounded burst of requests with WINDOW outstanding at a time,
+//                                against chronyd, the modern sntp-serve or the classic one
+//                                (--classic): replies per second, p50/p99 latency, lost
+//                                requests, the server's CPU time per reply (all its threads,
+//                                from /proc), the median |offset| the load client computes from
+//                                each reply, and for the project's servers the ratios to
+//                                chronyd's figures at the same window
+//   BM_OneShot                   one complete query program run against chronyd: the strict
+//                                sntp-query, the classic one and ntpdig in turn, beside
+//                                /bin/true as the cost of any process start
 //
 // Servers are separate processes started and stopped around each benchmark (the project's is
-// the sntp-serve example, its trace lines sent to /dev/null); nothing leaves the namespace.
+// the sntp-serve example, its output sent to /dev/null); nothing leaves the namespace.
+#include "net/DatagramBatch.h"
 #include "sntp/SntpPacket.h"
 
 #include <algorithm>
@@ -16,11 +22,15 @@
 #include <benchmark/benchmark.h>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <fstream>
+#include <map>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -38,9 +48,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const int REQUESTS = 20000; // per load run
+const int REQUESTS = 40000; // per load run
 const int LOAD_LIMIT_S = 20; // and never longer than this
 const int LOST_AFTER_MS = 200;
+const int MAX_WINDOW = 64;
 
 bool makePrivateNetwork()
 {
@@ -93,6 +104,10 @@ void stopChild(pid_t pid)
 int connectedSocket()
 {
     const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    // Replies carry the kernel's arrival time, so the offsets below do not include the load
+    // client's own queueing.
+    const int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof(on));
     sockaddr_in address;
     memset(&address, 0, sizeof(address));
     address.sin_family = AF_INET;
@@ -157,21 +172,70 @@ struct ChronydConfig {
     }
 };
 
-pid_t startServer(bool chronyd, const ChronydConfig& config)
+enum Server { CHRONYD, MODERN, CLASSIC };
+
+pid_t startServer(Server server, const ChronydConfig& config)
 {
-    if (chronyd)
+    if (server == CHRONYD)
         return spawn({ "chronyd", "-x", "-d", "-f", config.conf });
-    return spawn({ SNTP_SERVE_PATH });
+    // The same footing as chronyd's local reference, and no rate limit: the load comes from one
+    // address.
+    if (server == MODERN)
+        return spawn({ SNTP_SERVE_PATH, "--local", "--rate-limit", "0" });
+    return spawn({ SNTP_SERVE_PATH, "--classic" });
 }
 
-void BM_ServerLoad(benchmark::State& state, bool chronyd)
+// CPU time used so far by all threads of `pid`, in nanoseconds (the scheduler's own account, so
+// short runs are measured to the nanosecond rather than to the clock tick).
+double cpuNs(pid_t pid)
+{
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    double total = 0;
+    DIR* dir = opendir(tasks.c_str());
+    if (dir == nullptr)
+        return 0;
+    while (const dirent* entry = readdir(dir)) {
+        if (entry->d_name[0] == '.')
+            continue;
+        std::ifstream in(tasks + "/" + entry->d_name + "/schedstat");
+        double ns = 0;
+        if (in >> ns)
+            total += ns;
+    }
+    closedir(dir);
+    return total;
+}
+
+// NTP seconds in long double: a double's 52 bits would leave only microseconds beside 2^32 s.
+using Seconds = long double;
+
+Seconds realNtp()
+{
+    timespec t;
+    clock_gettime(CLOCK_REALTIME, &t);
+    return Seconds(t.tv_sec) + 2208988800.0L + Seconds(t.tv_nsec) * 1e-9L;
+}
+
+Seconds ntpSeconds(const Kovan::SntpTimePacket& p)
+{
+    return Seconds(ntohl(p.sec)) + Seconds(ntohl(p.fraction)) / 4294967296.0L;
+}
+
+// chronyd's figures per window, for the ratios of the project's rows that follow it.
+std::map<int, std::map<std::string, double>>& chronydFigures()
+{
+    static std::map<int, std::map<std::string, double>> figures;
+    return figures;
+}
+
+void BM_ServerLoad(benchmark::State& state, Server which)
 {
     if (!privateNetwork) {
         state.SkipWithError("needs root for a private network namespace");
         return;
     }
     ChronydConfig config;
-    const pid_t server = startServer(chronyd, config);
+    const pid_t server = startServer(which, config);
     if (!waitForServer()) {
         stopChild(server);
         state.SkipWithError("the server did not answer");
@@ -179,61 +243,94 @@ void BM_ServerLoad(benchmark::State& state, bool chronyd)
     }
     const int window = static_cast<int>(state.range(0));
     const int fd = connectedSocket();
-    std::vector<double> latencies;
+    Kovan::detail::setSocketTimeouts(fd, LOST_AFTER_MS);
+    Kovan::DatagramBatch replies(MAX_WINDOW, sizeof(Kovan::SntpFullPacket));
+    std::vector<double> latencies, offsets;
     latencies.reserve(REQUESTS);
+    offsets.reserve(REQUESTS);
     long lost = 0;
-    double seconds = 0;
+    double seconds = 0, cpu = 0;
 
     for (auto _ : state) {
         std::vector<Clock::time_point> sentAt(REQUESTS);
+        std::vector<Seconds> sentNtp(REQUESTS);
         std::vector<bool> done(REQUESTS, false);
         int next = 0, outstanding = 0, answered = 0;
+        const double cpuBefore = cpuNs(server);
         const auto start = Clock::now();
         const auto limit = start + std::chrono::seconds(LOAD_LIMIT_S);
         while ((next < REQUESTS || outstanding > 0) && Clock::now() < limit) {
+            // Each request stamped just before its own send (the offsets below need it); the
+            // replies taken in batches with the kernel's arrival stamps, which keeps the load
+            // client's own cost out of the servers' way.
             while (outstanding < window && next < REQUESTS) {
                 Kovan::SntpBasicInfo packet;
                 request(static_cast<Kovan::uint32>(next + 1), &packet);
                 sentAt[next] = Clock::now();
+                sentNtp[next] = realNtp();
                 send(fd, &packet, sizeof(packet), 0);
                 ++next;
                 ++outstanding;
             }
-            pollfd p = { fd, POLLIN, 0 };
-            if (poll(&p, 1, LOST_AFTER_MS) <= 0) {
+            const int received = replies.receive(fd);
+            if (received == 0) {
                 // Nothing for a while: whatever is outstanding is given up as lost.
                 outstanding = 0;
                 continue;
             }
-            Kovan::SntpFullPacket reply;
-            const ssize_t n = recv(fd, &reply, sizeof(reply), 0);
-            if (n < 48)
-                continue;
-            const Kovan::uint32 sequence = ntohl(reply.basic.org.fraction);
-            if (sequence < 1 || sequence > static_cast<Kovan::uint32>(next) || done[sequence - 1])
-                continue;
-            done[sequence - 1] = true;
-            latencies.push_back(
-                std::chrono::duration<double, std::micro>(Clock::now() - sentAt[sequence - 1])
-                    .count());
-            --outstanding;
-            ++answered;
+            const auto now = Clock::now();
+            for (int i = 0; i < received; ++i) {
+                if (replies.length(i) < 48)
+                    continue;
+                Kovan::SntpBasicInfo reply;
+                memcpy(&reply, replies.data(i), sizeof(reply));
+                const Kovan::uint32 sequence = ntohl(reply.org.fraction);
+                if (sequence < 1 || sequence > static_cast<Kovan::uint32>(next)
+                    || done[sequence - 1])
+                    continue;
+                done[sequence - 1] = true;
+                latencies.push_back(
+                    std::chrono::duration<double, std::micro>(now - sentAt[sequence - 1]).count());
+                const timespec& t = replies.arrival(i);
+                const Seconds arrived
+                    = Seconds(t.tv_sec) + 2208988800.0L + Seconds(t.tv_nsec) * 1e-9L;
+                const Seconds t1 = sentNtp[sequence - 1];
+                offsets.push_back(static_cast<double>(std::fabs(
+                    ((ntpSeconds(reply.rec) - t1) + (ntpSeconds(reply.xmt) - arrived)) / 2)));
+                --outstanding;
+                ++answered;
+            }
         }
         lost = REQUESTS - answered; // timed out, or never sent before the limit
         seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        cpu = cpuNs(server) - cpuBefore;
         state.SetIterationTime(seconds);
     }
     close(fd);
     stopChild(server);
 
     std::sort(latencies.begin(), latencies.end());
-    const auto percentile = [&](double q) {
-        return latencies.empty() ? 0.0 : latencies[static_cast<size_t>(q * (latencies.size() - 1))];
+    std::sort(offsets.begin(), offsets.end());
+    const auto percentile = [](const std::vector<double>& v, double q) {
+        return v.empty() ? 0.0 : v[static_cast<size_t>(q * (v.size() - 1))];
     };
-    state.counters["replies/s"] = latencies.size() / seconds;
-    state.counters["p50_us"] = percentile(0.50);
-    state.counters["p99_us"] = percentile(0.99);
-    state.counters["lost"] = static_cast<double>(lost);
+    std::map<std::string, double> figures;
+    figures["replies/s"] = latencies.size() / seconds;
+    figures["p50_us"] = percentile(latencies, 0.50);
+    figures["p99_us"] = percentile(latencies, 0.99);
+    figures["lost"] = static_cast<double>(lost);
+    figures["cpu_us/reply"] = latencies.empty() ? 0.0 : cpu / 1000.0 / latencies.size();
+    figures["offset_us"] = percentile(offsets, 0.50) * 1e6;
+    if (which == CHRONYD)
+        chronydFigures()[window] = figures;
+    else if (chronydFigures().count(window) != 0) {
+        std::map<std::string, double>& chronyd = chronydFigures()[window];
+        figures["x_chronyd_replies"] = figures["replies/s"] / chronyd["replies/s"];
+        figures["x_chronyd_cpu"] = figures["cpu_us/reply"] / chronyd["cpu_us/reply"];
+        figures["x_chronyd_p99"] = figures["p99_us"] / chronyd["p99_us"];
+    }
+    for (const auto& f : figures)
+        state.counters[f.first] = f.second;
 }
 
 // One round runs each program once, in turn, so load on the machine falls on all of them alike;
@@ -245,7 +342,7 @@ void BM_OneShot(benchmark::State& state)
         return;
     }
     ChronydConfig config;
-    const pid_t server = startServer(true, config);
+    const pid_t server = startServer(CHRONYD, config);
     if (!waitForServer()) {
         stopChild(server);
         state.SkipWithError("chronyd did not answer");
@@ -287,15 +384,22 @@ void BM_OneShot(benchmark::State& state)
     state.counters["failures"] = failures;
 }
 
-BENCHMARK_CAPTURE(BM_ServerLoad, kovan, false)
+// chronyd first: the project's rows report their ratios to its figures.
+BENCHMARK_CAPTURE(BM_ServerLoad, chronyd, CHRONYD)
     ->Arg(1)
-    ->Arg(16)
+    ->Arg(64)
     ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_ServerLoad, chronyd, true)
+BENCHMARK_CAPTURE(BM_ServerLoad, modern, MODERN)
     ->Arg(1)
-    ->Arg(16)
+    ->Arg(64)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ServerLoad, classic, CLASSIC)
+    ->Arg(1)
+    ->Arg(64)
     ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);

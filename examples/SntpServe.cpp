@@ -1,48 +1,183 @@
-// sntp-serve: answers SNTP requests on UDP port 123 with this machine's clock until it is
-// interrupted (Ctrl-C or SIGTERM). The server's own lines go to standard error.
+// sntp-serve: answers SNTP requests with this machine's clock until it is interrupted (Ctrl-C or
+// SIGTERM). By default it is the modern server (SntpModernServer): only real client requests
+// are answered, with 48 bytes, per-client rate limits, one worker per processor, and no line
+// per request; SIGUSR1 prints its counters, and so does stopping. --classic runs the library's
+// minimal SntpServer on port 123 instead, with its trace lines on standard error.
 //
-//   sntp-serve
+//   sntp-serve [-a ADDRESS] [-p PORT] [-s STRATUM] [-r REFID] [-w WORKERS] [-l RATE] [-b BURST]
+//              [-k] [-L]
+//   sntp-serve --classic
 //
-// Exit status: 0 after an interruption, 1 when the port cannot be served (another server holds
-// it, or the process may not bind below 1024).
+// Exit status: 0 after an interruption, 1 when the port cannot be served (another process holds
+// it, or this one may not bind it), 2 for a bad command line.
+#include "sntp/SntpModernServer.h"
 #include "sntp/SntpServer.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <getopt.h>
 #include <pthread.h>
 
-int main(int argc, char** argv)
+namespace {
+
+const char* const USAGE = "Usage: %s [-a ADDRESS] [-p PORT] [-s STRATUM] [-r REFID] [-w WORKERS]\n"
+                          "          [-l RATE] [-b BURST] [-k] [-L]\n"
+                          "       %s --classic\n";
+
+// Blocked before any server thread starts, so that only sigwait below sees them.
+sigset_t blockSignals()
 {
-    if (argc != 1) {
-        fprintf(stderr, "Usage: %s\n", argv[0]);
-        return 2;
-    }
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGUSR1);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    return signals;
+}
 
-    // Blocked before the server thread starts, so that only sigwait below sees them.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+bool number(const char* text, unsigned long low, unsigned long high, unsigned long* value)
+{
+    char* end = nullptr;
+    errno = 0;
+    *value = strtoul(text, &end, 10);
+    return *text != '\0' && *text != '-' && *end == '\0' && errno == 0 && *value >= low
+        && *value <= high;
+}
 
+void printCounters(const Kovan::SntpModernServer::Counters& c)
+{
+    printf("received %llu answered %llu too-short %llu not-request %llu bad-version %llu "
+           "rate-limited %llu kisses %llu send-failed %llu\n",
+        static_cast<unsigned long long>(c.received), static_cast<unsigned long long>(c.answered),
+        static_cast<unsigned long long>(c.tooShort), static_cast<unsigned long long>(c.notRequest),
+        static_cast<unsigned long long>(c.badVersion),
+        static_cast<unsigned long long>(c.rateLimited), static_cast<unsigned long long>(c.kisses),
+        static_cast<unsigned long long>(c.sendFailed));
+    fflush(stdout);
+}
+
+int serveClassic(const char* program, sigset_t signals)
+{
     Kovan::SntpServer server;
     server.setEnable(true);
     if (!server.isEnable()) {
-        fprintf(stderr, "%s: cannot serve UDP port %d\n", argv[0], Kovan::SntpServer::PORT);
+        fprintf(stderr, "%s: cannot serve UDP port %d\n", program, Kovan::SntpServer::PORT);
         return 1;
     }
     if (!server.run()) {
-        fprintf(stderr, "%s: cannot start the server thread\n", argv[0]);
+        fprintf(stderr, "%s: cannot start the server thread\n", program);
         return 1;
     }
     printf("serving SNTP on UDP port %d; interrupt to stop\n", Kovan::SntpServer::PORT);
     fflush(stdout);
-
     int signalNumber = 0;
-    sigwait(&stopSignals, &signalNumber);
-
+    while (0 == sigwait(&signals, &signalNumber) && SIGUSR1 == signalNumber) { }
     server.quit();
     server.join();
     server.setEnable(false);
     return 0;
+}
+
+int serveModern(
+    const char* program, const Kovan::SntpModernServer::Options& options, sigset_t signals)
+{
+    Kovan::SntpModernServer server(options);
+    if (!server.start()) {
+        fprintf(stderr, "%s: %s\n", program, server.error().c_str());
+        return 1;
+    }
+    printf("serving SNTP on %s UDP port %d with %d workers; interrupt to stop\n",
+        options.address.c_str(), server.port(), server.workers());
+    fflush(stdout);
+    int signalNumber = 0;
+    while (0 == sigwait(&signals, &signalNumber) && SIGUSR1 == signalNumber)
+        printCounters(server.counters());
+    server.stop();
+    printCounters(server.counters());
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    static const option longOptions[] = {
+        { "address", required_argument, nullptr, 'a' },
+        { "port", required_argument, nullptr, 'p' },
+        { "stratum", required_argument, nullptr, 's' },
+        { "refid", required_argument, nullptr, 'r' },
+        { "workers", required_argument, nullptr, 'w' },
+        { "rate-limit", required_argument, nullptr, 'l' },
+        { "burst", required_argument, nullptr, 'b' },
+        { "kiss", no_argument, nullptr, 'k' },
+        { "local", no_argument, nullptr, 'L' },
+        { "classic", no_argument, nullptr, 'C' },
+        { "help", no_argument, nullptr, 'h' },
+        { nullptr, 0, nullptr, 0 },
+    };
+    Kovan::SntpModernServer::Options options;
+    bool classic = false;
+    int modernOptions = 0;
+    int option;
+    while ((option = getopt_long(argc, argv, "a:p:s:r:w:l:b:kLh", longOptions, nullptr)) != -1) {
+        unsigned long value = 0;
+        bool good = true;
+        modernOptions += option != 'C';
+        switch (option) {
+        case 'a':
+            options.address = optarg;
+            break;
+        case 'p':
+            good = number(optarg, 0, 65535, &value);
+            options.port = static_cast<Kovan::uint16>(value);
+            break;
+        case 's':
+            good = number(optarg, 1, 15, &value);
+            options.stratum = static_cast<Kovan::uint8>(value);
+            break;
+        case 'r':
+            good = strlen(optarg) <= 4;
+            options.referenceId = optarg;
+            break;
+        case 'w':
+            good = number(optarg, 1, 256, &value);
+            options.workers = static_cast<int>(value);
+            break;
+        case 'l':
+            good = number(optarg, 0, 1000000, &value);
+            options.rateLimit = static_cast<Kovan::uint32>(value);
+            break;
+        case 'b':
+            good = number(optarg, 1, 1000000, &value);
+            options.rateBurst = static_cast<Kovan::uint32>(value);
+            break;
+        case 'k':
+            options.kissOfDeath = true;
+            break;
+        case 'L':
+            options.localReference = true;
+            break;
+        case 'C':
+            classic = true;
+            break;
+        default:
+            fprintf(stderr, USAGE, argv[0], argv[0]);
+            return 2;
+        }
+        if (!good) {
+            fprintf(stderr, "%s: bad value \"%s\" for -%c\n", argv[0], optarg, option);
+            return 2;
+        }
+    }
+    if (optind != argc || (classic && modernOptions != 0)) {
+        fprintf(stderr, USAGE, argv[0], argv[0]);
+        return 2;
+    }
+
+    const sigset_t signals = blockSignals();
+    return classic ? serveClassic(argv[0], signals) : serveModern(argv[0], options, signals);
 }

@@ -2,22 +2,17 @@
 
 #include "foundation/Trace.h"
 #include "registry/Adler32.h"
+#include "registry/RegistryWalk.h"
 
 #include <cstdarg>
 #include <cstring>
+#include <vector>
 
 namespace Kovan {
 
-static_assert(sizeof(Registry::Item) == 12, "a record is 12 bytes in the file");
+static_assert(sizeof(Registry::Item) == Registry::ITEM_SIZE, "a record is 12 bytes in the file");
 
 namespace {
-
-const uint32 ITEM_SIZE = 12;
-// Where the two link fields sit in a record.
-const uint32 LINK_NEXT = 4;
-const uint32 LINK_CHILD = 8;
-// A legacy file has no header: its root sits at 0 and its first child right behind it.
-const uint32 LEGACY_FIRST_CHILD = ITEM_SIZE;
 
 uint32 loadLe32(const uint8* p)
 {
@@ -109,9 +104,7 @@ void Registry::create(const char* filename)
     _depth = 0;
     saveHeader();
     Item root = {};
-    if (!_file.seek(ROOT_ITEM_OFFSET, 0))
-        throw failure(4, 0);
-    saveItem(root);
+    saveItem(root, ROOT_ITEM_OFFSET, nullptr, 0, 0);
     setPath(0);
 }
 
@@ -120,7 +113,7 @@ void Registry::open(const char* filename, bool writable)
     KOVAN_CHECK(!_file.isOpen());
     _mutex.lock();
     _locked = true;
-    if (!_file.open(filename, writable ? 2 : 0)) {
+    if (!_file.open(filename, writable ? StdFile::READ_WRITE_SYNC : StdFile::READ_ONLY)) {
         _locked = false;
         _mutex.unlock();
         throw Exception(2, filename);
@@ -152,14 +145,7 @@ void Registry::setAppInfo(uint32 product, uint32 oem, const char* version, const
     copyString(_appBuild, sizeof(_appBuild), build);
 }
 
-uint32 Registry::rootOffset() const { return _legacy ? 0 : ROOT_ITEM_OFFSET; }
-
-uint32 Registry::fileSize()
-{
-    if (!_file.seek(0, 2))
-        throw failure(3, 0);
-    return _file.position();
-}
+uint32 Registry::rootOffset() const { return _legacy ? LEGACY_ROOT_OFFSET : ROOT_ITEM_OFFSET; }
 
 Registry::Exception Registry::failure(int32 code, uint32 id) const
 {
@@ -168,18 +154,24 @@ Registry::Exception Registry::failure(int32 code, uint32 id) const
 
 void Registry::loadHeader()
 {
-    // Sizes are checked first, so that a short file is refused rather than half read.
-    uint32 size = _file.seek(0, 2) ? _file.position() : 0;
-    uint32 magic = 0;
-    uint32 version = 0;
-    if (size < 16 || !_file.seek(0, 0) || !_file.readUint32(&magic) || !_file.readUint32(&version)
-        || !_file.readUint32(&_appProduct) || !_file.readUint32(&_appOem))
+    // One read for the whole header: a file shorter than its header is refused rather than
+    // half read.
+    uint8 header[ROOT_ITEM_OFFSET];
+    const int32 n = _file.readAt(0, header, sizeof(header));
+    if (n < 16)
         throw Exception(3, "Header");
+    const uint32 magic = loadLe32(header);
+    const uint32 version = loadLe32(header + 4);
+    _appProduct = loadLe32(header + 8);
+    _appOem = loadLe32(header + 12);
 
     if (REGISTRY_MAGIC == magic) {
-        if (size < ROOT_ITEM_OFFSET || !_file.read(_appVersion, 16) || !_file.read(_appBuild, 8)
-            || !_file.read(_reserved, 4) || !_file.readUint32(&_checksum))
+        if (n < static_cast<int32>(ROOT_ITEM_OFFSET))
             throw Exception(3, "Header");
+        memcpy(_appVersion, header + 16, 16);
+        memcpy(_appBuild, header + 32, 8);
+        memcpy(_reserved, header + 40, 4);
+        _checksum = loadLe32(header + CHECKSUM_OFFSET);
         _appVersion[16] = '\0';
         _appBuild[8] = '\0';
         _version = version;
@@ -191,163 +183,187 @@ void Registry::loadHeader()
         throw Exception(3, "Header");
     _version = VERSION_1;
     _legacy = true;
-    _file.seek(0, 0);
 }
 
 void Registry::saveHeader()
 {
     _checksum = 0;
-    if (!_file.seek(0, 0) || !_file.writeUint32(REGISTRY_MAGIC) || !_file.writeUint32(_version)
-        || !_file.writeUint32(_appProduct) || !_file.writeUint32(_appOem)
-        || !_file.write(_appVersion, 16) || !_file.write(_appBuild, 8) || !_file.write(_reserved, 4)
+    if (!_file.seek(0, StdFile::FROM_START) || !_file.writeUint32(REGISTRY_MAGIC)
+        || !_file.writeUint32(_version) || !_file.writeUint32(_appProduct)
+        || !_file.writeUint32(_appOem) || !_file.write(_appVersion, 16)
+        || !_file.write(_appBuild, 8) || !_file.write(_reserved, 4)
         || !_file.writeUint32(_checksum))
         throw Exception(4, "header");
 }
 
-// A record moves in one call each way: the same bytes as field by field, with a quarter of the
-// system calls, and a synchronous write of a record is then one trip to the device.
-void Registry::loadItem(Item* item)
+void Registry::loadItem(const uint8* bytes, Item* item)
 {
-    uint8 bytes[ITEM_SIZE];
-    if (!_file.read(bytes, ITEM_SIZE))
-        throw failure(3, item->id);
     item->id = static_cast<uint16>(bytes[0] | (bytes[1] << 8));
     item->type = static_cast<uint16>(bytes[2] | (bytes[3] << 8));
-    item->next = loadLe32(bytes + 4);
-    item->child = loadLe32(bytes + 8);
+    item->next = loadLe32(bytes + NEXT_FIELD_OFFSET);
+    item->child = loadLe32(bytes + CHILD_FIELD_OFFSET);
 }
 
-void Registry::saveItem(const Item& item)
+void Registry::saveItem(
+    const Item& item, uint32 offset, const void* value, uint32 size, uint32 valueId)
 {
     KOVAN_CHECK(item.id < UINT16_MAX);
     KOVAN_CHECK(item.type < UINT16_MAX);
     uint8 bytes[ITEM_SIZE];
     storeLe16(bytes, item.id);
     storeLe16(bytes + 2, item.type);
-    storeLe32(bytes + 4, item.next);
-    storeLe32(bytes + 8, item.child);
-    if (!_file.write(bytes, ITEM_SIZE))
-        throw failure(4, item.id);
+    storeLe32(bytes + NEXT_FIELD_OFFSET, item.next);
+    storeLe32(bytes + CHILD_FIELD_OFFSET, item.child);
+    uint32 written = 0;
+    if (!_file.writeAt(offset, bytes, ITEM_SIZE, value, size, &written))
+        throw failure(4, written < ITEM_SIZE ? item.id : valueId);
 }
 
-void Registry::loadItemAt(uint32 offset, Item* item, uint32 size)
+Registry::Walk::Walk(Registry& registry)
+    : _registry(registry)
+    , _seen(0)
+    , _visited(0)
+    , _windowStart(0)
+    , _windowLength(0)
 {
-    if (static_cast<uint64>(offset) + ITEM_SIZE > size || !_file.seek(offset, 0))
-        throw failure(3, 0);
-    item->id = 0;
-    loadItem(item);
 }
 
-uint32 Registry::firstChild(const Item& item, uint32 offset, uint32 size) const
+bool Registry::Walk::inWindow(uint64 offset, uint64 size) const
 {
-    // A legacy root's child field holds a format mark rather than an offset.
-    if (_legacy && rootOffset() == offset)
-        return (size >= LEGACY_FIRST_CHILD + ITEM_SIZE) ? LEGACY_FIRST_CHILD : 0;
+    return offset >= _windowStart && offset + size <= uint64(_windowStart) + _windowLength;
+}
+
+bool Registry::Walk::fetch(uint32 offset, uint32 size)
+{
+    if (inWindow(offset, size))
+        return true;
+    const int32 n = _registry._file.readAt(offset, _window, WINDOW_SIZE);
+    _windowStart = offset;
+    _windowLength = (n > 0) ? static_cast<uint32>(n) : 0;
+    const uint64 end = uint64(offset) + _windowLength;
+    if (end > _seen)
+        _seen = static_cast<uint32>(_min(end, uint64(UINT32_MAX)));
+    return inWindow(offset, size);
+}
+
+bool Registry::Walk::reaches(uint64 end)
+{
+    uint32 size = 0;
+    if (end > _seen && _registry._file.size(&size) && size > _seen)
+        _seen = size;
+    return end <= _seen;
+}
+
+void Registry::Walk::load(uint32 offset, Item* item)
+{
+    if (!fetch(offset, ITEM_SIZE))
+        throw _registry.failure(3, 0);
+    loadItem(_window + (offset - _windowStart), item);
+}
+
+void Registry::Walk::count()
+{
+    if (++_visited > _seen / ITEM_SIZE + 1 && !reaches(uint64(_visited - 1) * ITEM_SIZE))
+        throw _registry.failure(3, 0);
+}
+
+uint32 Registry::Walk::firstChild(const Item& item, uint32 offset)
+{
+    if (_registry._legacy && _registry.rootOffset() == offset)
+        return fetch(LEGACY_FIRST_CHILD, ITEM_SIZE) ? LEGACY_FIRST_CHILD : 0;
     return item.child;
 }
 
-void Registry::findPathItem()
+bool Registry::Walk::holdsValue(uint32 offset, uint32 size)
+{
+    return reaches(uint64(offset) + ITEM_SIZE + size);
+}
+
+bool Registry::Walk::read(uint32 offset, void* data, uint32 size)
+{
+    if (size <= WINDOW_SIZE && fetch(offset, size)) {
+        memcpy(data, _window + (offset - _windowStart), size);
+        return true;
+    }
+    return size > WINDOW_SIZE
+        && _registry._file.readAt(offset, data, size) == static_cast<int32>(size);
+}
+
+void Registry::resolvePath(Walk& walk)
+{
+    if (_findPathItem) {
+        findPathItem(walk);
+        return;
+    }
+    walk.load(_pathItemOffset, &_pathItem);
+    _pathItem.child = walk.firstChild(_pathItem, _pathItemOffset);
+}
+
+void Registry::findPathItem(Walk& walk)
 {
     KOVAN_CHECK(_file.isOpen());
     KOVAN_CHECK(_findPathItem == true);
 
-    const uint32 size = fileSize();
-    // No walk of an intact file visits a record twice, so it cannot visit more records than
-    // the file holds; anything longer is a loop.
-    uint32 budget = size / ITEM_SIZE + 1;
-
-    uint32 offset = rootOffset();
-    loadItemAt(offset, &_pathItem, size);
-    _pathItemOffset = offset;
-    _pathItem.child = firstChild(_pathItem, offset, size);
+    _pathItemOffset = rootOffset();
+    walk.load(_pathItemOffset, &_pathItem);
+    _pathItem.child = walk.firstChild(_pathItem, _pathItemOffset);
 
     if (0 != _depth) {
-        if (0 == _pathItem.child)
-            throw failure(5, 0);
-        uint32 d = 0;
-        offset = _pathItem.child;
-        for (;;) {
-            if (0 == budget--)
-                throw failure(3, 0);
-            loadItemAt(offset, &_pathItem, size);
-            _pathItemOffset = offset;
-            if (_pathItem.id == _path[d]) {
-                // Keys and values share ids; a value can hold no path, and following its
-                // size as if it were a child would read records that are not there.
-                if (KEY != _pathItem.type)
-                    throw failure(5, 0);
-                if (d + 1 == _depth)
-                    break;
-                if (0 == _pathItem.child)
-                    throw failure(5, 0);
-                offset = _pathItem.child;
-                ++d;
-            } else {
-                if (0 == _pathItem.next)
-                    throw failure(5, 0);
-                offset = _pathItem.next;
-            }
+        Siblings level(walk, _pathItem.child);
+        for (uint32 d = 0;;) {
+            if (!level.next())
+                throw failure(5, 0);
+            if (level.item().id != _path[d])
+                continue;
+            _pathItem = level.item();
+            _pathItemOffset = level.offset();
+            // Keys and values share ids; a value can hold no path, and following its size as
+            // if it were a child would read records that are not there.
+            if (KEY != _pathItem.type)
+                throw failure(5, 0);
+            if (++d == _depth)
+                break;
+            level.enter(_pathItem.child);
         }
     }
     _findPathItem = false;
 }
 
-void Registry::findPrevItem()
+void Registry::findPrevItem(Walk& walk)
 {
     KOVAN_CHECK(_file.isOpen());
     KOVAN_CHECK(_findPrevItem == true);
 
-    if (0 == _pathItem.child) {
-        _prevItem = _pathItem;
-        _prevItemOffset = _pathItemOffset;
-    } else {
-        const uint32 size = fileSize();
-        uint32 budget = size / ITEM_SIZE + 1;
-        uint32 offset = _pathItem.child;
-        for (;;) {
-            if (0 == budget--)
-                throw failure(3, 0);
-            loadItemAt(offset, &_prevItem, size);
-            _prevItemOffset = offset;
-            if (0 == _prevItem.next)
-                break;
-            offset = _prevItem.next;
-        }
+    _prevItem = _pathItem;
+    _prevItemOffset = _pathItemOffset;
+    for (Siblings children(walk, _pathItem.child); children.next();) {
+        _prevItem = children.item();
+        _prevItemOffset = children.offset();
     }
     _findPrevItem = false;
 }
 
-void Registry::findItem(uint32 id, uint32 size, Item* item)
+uint32 Registry::findItem(Walk& walk, uint32 id, uint32 size, Item* item)
 {
     KOVAN_CHECK(0 != id && 0 < size && 0 != item);
-    if (0 == _pathItem.child)
-        throw failure(6, id);
-
-    const uint32 end = fileSize();
-    uint32 budget = end / ITEM_SIZE + 1;
-    uint32 offset = _pathItem.child;
-    for (;;) {
-        if (0 == budget--)
-            throw failure(3, 0);
-        loadItemAt(offset, item, end);
-        if (item->id == id) {
-            if (item->size != size)
-                throw failure(7, id);
-            // A value cut off by the end of the file cannot be read or safely overwritten.
-            if (static_cast<uint64>(offset) + ITEM_SIZE + size > end)
-                throw failure(3, id);
-            return;
-        }
-        if (0 == item->next)
-            throw failure(6, id);
-        offset = item->next;
+    for (Siblings children(walk, _pathItem.child); children.next();) {
+        if (children.item().id != id)
+            continue;
+        *item = children.item();
+        if (item->size != size)
+            throw failure(7, id);
+        // A value cut off by the end of the file cannot be read or safely overwritten.
+        if (!walk.holdsValue(children.offset(), size))
+            throw failure(3, id);
+        return children.offset();
     }
+    throw failure(6, id);
 }
 
-uint32 Registry::addItem(const Item& item)
+uint32 Registry::addItem(const Item& item, const void* value, uint32 id)
 {
     KOVAN_CHECK(KEY != item.type);
-    return appendItem(item);
+    return appendItem(item, value, id);
 }
 
 void Registry::addKey(uint32 id)
@@ -355,24 +371,31 @@ void Registry::addKey(uint32 id)
     Item item = {};
     item.id = static_cast<uint16>(id);
     item.type = KEY;
-    uint32 offset = appendItem(item);
+    const uint32 offset = appendItem(item, nullptr, id);
     itemAdded(item, offset);
 }
 
-uint32 Registry::appendItem(const Item& item)
+// Two synchronous writes per add, in this order: the record with its value at the end of the
+// file, then the link to it. A crash between them leaves a record that nothing reaches.
+uint32 Registry::appendItem(const Item& item, const void* value, uint32 id)
 {
-    if (_findPathItem)
-        findPathItem();
-    if (_findPrevItem)
-        findPrevItem();
-    if (!_file.seek(0, 2))
+    if (_findPathItem || _findPrevItem) {
+        Walk walk(*this);
+        if (_findPathItem)
+            findPathItem(walk);
+        if (_findPrevItem)
+            findPrevItem(walk);
+    }
+    const uint32 size = (KEY == item.type) ? 0 : item.size;
+    uint32 offset = 0;
+    // Offsets are 32 bits wide: a file cannot grow past what a link can name.
+    if (!_file.size(&offset) || uint64(offset) + ITEM_SIZE + size > UINT32_MAX)
         throw failure(4, item.id);
-    const uint32 offset = _file.position();
     // A legacy root cannot point at its first child; that child has to land right behind it.
     if (_legacy && rootOffset() == _pathItemOffset && 0 == _pathItem.child
         && LEGACY_FIRST_CHILD != offset)
         throw failure(4, item.id);
-    saveItem(item);
+    saveItem(item, offset, value, size, id);
     return offset;
 }
 
@@ -383,10 +406,10 @@ void Registry::itemAdded(const Item& item, uint32 offset)
     // that came damaged from the file is linked without being judged by saveItem's checks.
     if (0 == _pathItem.child) {
         if (!(_legacy && rootOffset() == _pathItemOffset))
-            saveLink(_pathItemOffset + LINK_CHILD, offset, _pathItem.id);
+            saveLink(_pathItemOffset + CHILD_FIELD_OFFSET, offset, _pathItem.id);
         _pathItem.child = offset;
     } else {
-        saveLink(_prevItemOffset + LINK_NEXT, offset, _prevItem.id);
+        saveLink(_prevItemOffset + NEXT_FIELD_OFFSET, offset, _prevItem.id);
         _prevItem.next = offset;
     }
     _prevItem = item;
@@ -395,7 +418,9 @@ void Registry::itemAdded(const Item& item, uint32 offset)
 
 void Registry::saveLink(uint32 at, uint32 offset, uint32 id)
 {
-    if (!_file.seek(static_cast<int32>(at), 0) || !_file.writeUint32(offset))
+    uint8 bytes[4];
+    storeLe32(bytes, offset);
+    if (!_file.writeAt(at, bytes, sizeof(bytes)))
         throw failure(4, id);
 }
 
@@ -450,8 +475,8 @@ template <typename T> uint16 Registry::typeCode()
 
 namespace {
 
-// The byte size a count of elements stands for; 0 when the count is negative or the size does
-// not fit the file's 32-bit field, which no stored item can match.
+// The byte size a count of elements stands for; false when the count is negative or the size
+// does not fit the file's 32-bit field, which no stored item can match.
 template <typename T> bool byteSize(int32 count, uint32* size)
 {
     const uint64 bytes = static_cast<uint64>(static_cast<int64>(count)) * sizeof(T);
@@ -463,20 +488,32 @@ template <typename T> bool byteSize(int32 count, uint32* size)
 
 } // namespace
 
-// The item that a set or get of `wanted` of its `count` values reaches (below 1: all of them),
-// and how many values move.
-template <typename T> int32 Registry::findValues(uint32 id, int32 count, int32 wanted, Item* item)
+template <typename T> Registry::Extent Registry::extentOf(int32 count, int32 wanted)
 {
-    if (_findPathItem)
-        findPathItem();
-    uint32 size = 0;
-    if (!byteSize<T>(count, &size))
+    Extent extent = {};
+    extent.fits = byteSize<T>(count, &extent.size);
+    // Below 1: all of them. Past the count, the byte count is past the size and fails alike.
+    extent.move = (wanted < 1) ? 0 : static_cast<uint64>(wanted) * sizeof(T);
+    return extent;
+}
+
+Registry::Extent Registry::extentOf(uint32 size, uint32 wanted)
+{
+    const Extent extent = { true, size, wanted };
+    return extent;
+}
+
+// The item that a set or get reaches, and how many of its bytes move.
+uint32 Registry::findValue(Walk& walk, uint32 id, const Extent& extent, Item* item, uint32* at)
+{
+    resolvePath(walk);
+    if (!extent.fits)
         throw failure(7, id);
-    findItem(id, size, item);
-    const int32 n = (wanted < 1) ? count : wanted;
-    if (n > count)
+    *at = findItem(walk, id, extent.size, item) + ITEM_SIZE;
+    const uint64 n = (0 == extent.move) ? extent.size : extent.move;
+    if (n > extent.size)
         throw failure(8, id);
-    return n;
+    return static_cast<uint32>(n);
 }
 
 template <typename T> void Registry::addValues(uint32 id, const T* data, int32 count)
@@ -484,33 +521,87 @@ template <typename T> void Registry::addValues(uint32 id, const T* data, int32 c
     uint32 size = 0;
     const bool fits = byteSize<T>(count, &size);
     KOVAN_CHECK(0 <= count && fits);
-    Item item = {};
-    item.id = static_cast<uint16>(id);
-    item.type = typeCode<T>();
-    item.size = size;
-    const uint32 offset = addItem(item);
-    if (!detail::writeValues(_file, data, count))
-        throw failure(4, id);
-    itemAdded(item, offset);
+    addBlock(id, typeCode<T>(), data, size);
 }
 
 template <typename T>
 void Registry::setValues(uint32 id, const T* data, int32 count, int32 countToSet)
 {
-    Item item;
-    const int32 n = findValues<T>(id, count, countToSet, &item);
-    _file.toggleReadWrite();
-    if (!detail::writeValues(_file, data, n))
-        throw failure(4, id);
+    setBlock(id, data, extentOf<T>(count, countToSet));
 }
 
 template <typename T> uint32 Registry::getValues(uint32 id, T* data, int32 count, int32 countToGet)
 {
+    return getBlock(id, data, extentOf<T>(count, countToGet));
+}
+
+namespace {
+
+// The bytes of values as the file holds them: the caller's own memory, or for doubles a copy
+// with the two words of each element exchanged.
+template <typename T> class FileBytes {
+public:
+    FileBytes(const T* data, uint32 size)
+        : _bytes(data)
+    {
+        if (!detail::needsWordSwap<T>())
+            return;
+        const uint8* p = reinterpret_cast<const uint8*>(data);
+        _copy.assign(p, p + size);
+        for (uint32 i = 0; i + sizeof(T) <= size; i += sizeof(T))
+            detail::swapDoubleWords(&_copy[i]);
+        _bytes = _copy.data();
+    }
+    const void* data() const { return _bytes; }
+
+private:
+    const void* _bytes;
+    std::vector<uint8> _copy;
+};
+
+template <typename T> void toHostOrder(T* data, uint32 size)
+{
+    if (detail::needsWordSwap<T>()) {
+        for (uint32 i = 0; i < size / sizeof(T); ++i)
+            detail::swapDoubleWords(&data[i]);
+    }
+}
+
+} // namespace
+
+template <typename T> void Registry::addBlock(uint32 id, uint16 type, const T* data, uint32 size)
+{
+    Item item = {};
+    item.id = static_cast<uint16>(id);
+    item.type = type;
+    item.size = size;
+    const FileBytes<T> bytes(data, size);
+    const uint32 offset = addItem(item, bytes.data(), id);
+    itemAdded(item, offset);
+}
+
+template <typename T> void Registry::setBlock(uint32 id, const T* data, const Extent& extent)
+{
+    Walk walk(*this);
+    Item item;
+    uint32 at = 0;
+    const uint32 n = findValue(walk, id, extent, &item, &at);
+    _file.toggleReadWrite();
+    const FileBytes<T> bytes(data, n);
+    if (!_file.writeAt(at, bytes.data(), n))
+        throw failure(4, id);
+}
+
+template <typename T> uint32 Registry::getBlock(uint32 id, T* data, const Extent& extent)
+{
     try {
+        Walk walk(*this);
         Item item;
-        const int32 n = findValues<T>(id, count, countToGet, &item);
-        if (!detail::readValues(_file, data, n))
+        uint32 at = 0;
+        const uint32 n = findValue(walk, id, extent, &item, &at);
+        if (!walk.read(at, data, n))
             throw failure(3, item.id);
+        toHostOrder(data, n);
     } catch (const Exception& e) {
         return static_cast<uint32>(e.code());
     }
@@ -526,46 +617,17 @@ KOVAN_VALUE_TYPES(KOVAN_REGISTRY_INSTANTIATE)
 
 void Registry::addData(uint32 id, uint32 type, const void* data, uint32 size)
 {
-    Item item = {};
-    item.id = static_cast<uint16>(id);
-    item.type = static_cast<uint16>(type);
-    item.size = size;
-    const uint32 offset = addItem(item);
-    if (!_file.write(data, size))
-        throw failure(4, id);
-    itemAdded(item, offset);
+    addBlock(id, static_cast<uint16>(type), static_cast<const uint8*>(data), size);
 }
 
 void Registry::setData(uint32 id, const void* data, uint32 size, uint32 sizeToSet)
 {
-    if (_findPathItem)
-        findPathItem();
-    Item item;
-    findItem(id, size, &item);
-    const uint32 n = (0 == sizeToSet) ? size : sizeToSet;
-    if (n > size)
-        throw failure(8, id);
-    _file.toggleReadWrite();
-    if (!_file.write(data, n))
-        throw failure(4, id);
+    setBlock(id, static_cast<const uint8*>(data), extentOf(size, sizeToSet));
 }
 
 uint32 Registry::getData(uint32 id, void* buffer, uint32 size, uint32 sizeToGet)
 {
-    try {
-        if (_findPathItem)
-            findPathItem();
-        Item item;
-        findItem(id, size, &item);
-        const uint32 n = (0 == sizeToGet) ? size : sizeToGet;
-        if (n > size)
-            throw failure(8, id);
-        if (!_file.read(buffer, n))
-            throw failure(3, item.id);
-    } catch (const Exception& e) {
-        return static_cast<uint32>(e.code());
-    }
-    return 0;
+    return getBlock(id, static_cast<uint8*>(buffer), extentOf(size, sizeToGet));
 }
 
 void Registry::addString(uint32 id, const char* buffer, int32 bufferSize)
@@ -608,8 +670,8 @@ void Registry::getBinary(uint32 id, void* buffer, uint32 size, uint32 sizeToGet)
 bool Registry::adler32OfFile(uint32* adler)
 {
     uint32 size = 0;
-    if (!_file.seek(0, 2) || (size = _file.position()) < ROOT_ITEM_OFFSET
-        || !_file.seek(ROOT_ITEM_OFFSET, 0))
+    if (!_file.seek(0, StdFile::FROM_END) || (size = _file.position()) < ROOT_ITEM_OFFSET
+        || !_file.seek(ROOT_ITEM_OFFSET, StdFile::FROM_START))
         return false;
     uint8 chunk[4096];
     uint32 sum = 1;
@@ -630,10 +692,10 @@ bool Registry::testFileChecksum()
         return true;
     const uint32 position = _file.position();
     uint32 computed = 0;
-    if (!_file.seek(CHECKSUM_OFFSET, 0) || !_file.readUint32(&_checksum)
+    if (!_file.seek(CHECKSUM_OFFSET, StdFile::FROM_START) || !_file.readUint32(&_checksum)
         || !adler32OfFile(&computed))
         return false;
-    _file.seek(static_cast<int32>(position), 0);
+    _file.seek(static_cast<int32>(position), StdFile::FROM_START);
     return computed == _checksum;
 }
 
@@ -646,9 +708,9 @@ bool Registry::saveFileChecksum()
     if (!adler32OfFile(&computed))
         return false;
     _checksum = computed;
-    if (!_file.seek(CHECKSUM_OFFSET, 0) || !_file.writeUint32(_checksum))
+    if (!_file.seek(CHECKSUM_OFFSET, StdFile::FROM_START) || !_file.writeUint32(_checksum))
         return false;
-    _file.seek(static_cast<int32>(position), 0);
+    _file.seek(static_cast<int32>(position), StdFile::FROM_START);
     return true;
 }
 

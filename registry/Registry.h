@@ -21,6 +21,12 @@
 // A file is data that may have been damaged by a power cut: every walk is bounded by what the
 // file can hold, and a record or value that lies beyond the end of the file, a link that loops
 // or nesting deeper than the API can build fails with code 3 rather than hanging or crashing.
+//
+// Other processes may read the file while one process writes it. An add writes its record (with
+// the value) at the end and then the link to it, each synchronously, so a reader that follows
+// links never meets a record that is not all there, and a lookup sees every add that returned
+// before it began. A link past the end of the file as a walk first saw it is a record appended
+// since, not damage: the walk looks at the file again before it fails.
 #pragma once
 
 #include "foundation/Btring.h"
@@ -54,6 +60,8 @@ public:
     static constexpr uint32 REGISTRY_MAGIC = 0x34299100;
     static constexpr uint32 CHECKSUM_OFFSET = 44;
     static constexpr uint32 ROOT_ITEM_OFFSET = 48;
+    // The size of a record in the file; a value's bytes follow it.
+    static constexpr uint32 ITEM_SIZE = 12;
     static constexpr uint32 VERSION_1 = 1;
     static constexpr uint32 VERSION = 3;
     static constexpr uint32 MAX_DEPTH = 15;
@@ -199,33 +207,66 @@ public:
     void scan(Scanner* scanner);
     // A readable dump through trace; never throws.
     void print(const char* label);
+    // The same dump, but a walk that fails lets its exception out instead of reporting it
+    // (print catches it), so a caller can tell a whole dump from one cut short.
+    void dump(const char* label);
 
 private:
+    // Where the two link fields sit in a record.
+    static constexpr uint32 NEXT_FIELD_OFFSET = 4;
+    static constexpr uint32 CHILD_FIELD_OFFSET = 8;
+    // A legacy file has no header: its root sits at 0 and its first child right behind it.
+    static constexpr uint32 LEGACY_ROOT_OFFSET = 0;
+    static constexpr uint32 LEGACY_FIRST_CHILD = LEGACY_ROOT_OFFSET + ITEM_SIZE;
+
+    // The bounded walk through the records that every lookup, add and scan goes through
+    // (registry/RegistryWalk.h).
+    class Walk;
+    class Siblings;
+
+    // A typed request in bytes: the stored size it must match (`fits` false when the count
+    // cannot be a size), and how many bytes move, 0 for all of them.
+    struct Extent {
+        bool fits;
+        uint32 size;
+        uint64 move;
+    };
+    template <typename T> static Extent extentOf(int32 count, int32 wanted);
+    static Extent extentOf(uint32 size, uint32 wanted);
+
     void loadHeader();
     void saveHeader();
-    void loadItem(Item* item);
-    void saveItem(const Item& item);
-    void findPathItem();
-    void findPrevItem();
-    void findItem(uint32 id, uint32 size, Item* item);
-    uint32 addItem(const Item& item);
+    static void loadItem(const uint8* bytes, Item* item);
+    // Writes the record at `offset` and the `size` value bytes behind it in one synchronous
+    // write; a failure names `valueId` once the record itself is down.
+    void saveItem(const Item& item, uint32 offset, const void* value, uint32 size, uint32 valueId);
+    void findPathItem(Walk& walk);
+    void findPrevItem(Walk& walk);
+    // The offset of the record found.
+    uint32 findItem(Walk& walk, uint32 id, uint32 size, Item* item);
+    uint32 addItem(const Item& item, const void* value, uint32 id);
     void itemAdded(const Item& item, uint32 offset);
 
-    // The bounded forms the walks use.
     uint32 rootOffset() const;
-    uint32 fileSize();
-    void loadItemAt(uint32 offset, Item* item, uint32 fileSize);
-    uint32 firstChild(const Item& item, uint32 offset, uint32 fileSize) const;
-    void scanLevel(Scanner* scanner, uint32 offset, uint32 level, uint32 fileSize, uint32* budget);
+    // Resolves the path when stale, else reads the path item again: another process may have
+    // added its first child since.
+    void resolvePath(Walk& walk);
+    void scanLevel(Scanner* scanner, Walk& walk, uint32 first, uint32 level);
     Exception failure(int32 code, uint32 id) const;
-    uint32 appendItem(const Item& item);
+    uint32 appendItem(const Item& item, const void* value, uint32 id);
     void saveLink(uint32 at, uint32 offset, uint32 id);
     bool adler32OfFile(uint32* adler);
 
     template <typename T> void addValues(uint32 id, const T* data, int32 count);
     template <typename T> void setValues(uint32 id, const T* data, int32 count, int32 countToSet);
     template <typename T> uint32 getValues(uint32 id, T* data, int32 count, int32 countToGet);
-    template <typename T> int32 findValues(uint32 id, int32 count, int32 wanted, Item* item);
+    // What the typed family and the raw-data operations share; T is the element type whose word
+    // order the file keeps (uint8 for raw bytes).
+    template <typename T> void addBlock(uint32 id, uint16 type, const T* data, uint32 size);
+    template <typename T> void setBlock(uint32 id, const T* data, const Extent& extent);
+    template <typename T> uint32 getBlock(uint32 id, T* data, const Extent& extent);
+    // How many bytes move, and from where (`at`).
+    uint32 findValue(Walk& walk, uint32 id, const Extent& extent, Item* item, uint32* at);
     template <typename T> static uint16 typeCode();
 
     StdFile _file;

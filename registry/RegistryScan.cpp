@@ -2,6 +2,7 @@
 #include "foundation/Btring.h"
 #include "foundation/Trace.h"
 #include "registry/Registry.h"
+#include "registry/RegistryWalk.h"
 
 #include <cinttypes>
 #include <cstdio>
@@ -10,8 +11,6 @@
 namespace Kovan {
 
 namespace {
-
-const uint32 ITEM_SIZE = 12;
 
 const char* const TYPE_NAMES[] = { "KEY", "BOOL", "INT8", "UINT8", "INT16", "UINT16", "INT32",
     "UINT32", "INT64", "UINT64", "FLOAT", "DOUBLE", "STRING", "BINARY" };
@@ -202,16 +201,19 @@ void Registry::scan(Scanner* scanner)
         scanner->begin();
         scanner->headerLoaded(*this);
 
-        const uint32 size = fileSize();
-        // Shared by every level: the whole walk visits each record of an intact file once.
-        uint32 budget = size / ITEM_SIZE + 1;
+        // One walk, so one budget, for the whole tree.
+        Walk walk(*this);
         const uint32 offset = rootOffset();
         Item root;
-        loadItemAt(offset, &root, size);
+        walk.load(offset, &root);
         scanner->keyLoaded(root.id);
-        if (0 != firstChild(root, offset, size)) {
+        // From where the root's child link points, as lookups go: a writer killed after it
+        // appended its first record but before it linked it leaves a record right behind the
+        // root that no lookup reaches, and the first child further on.
+        const uint32 first = walk.firstChild(root, offset);
+        if (0 != first) {
             ++scanner->_depth;
-            scanLevel(scanner, offset + ITEM_SIZE, 1, size, &budget);
+            scanLevel(scanner, walk, first, 1);
             --scanner->_depth;
         }
         scanner->end();
@@ -221,13 +223,10 @@ void Registry::scan(Scanner* scanner)
     }
 }
 
-void Registry::scanLevel(Scanner* scanner, uint32 offset, uint32 level, uint32 size, uint32* budget)
+void Registry::scanLevel(Scanner* scanner, Walk& walk, uint32 first, uint32 level)
 {
-    for (;;) {
-        if (0 == (*budget)--)
-            throw failure(3, 0);
-        Item item;
-        loadItemAt(offset, &item, size);
+    for (Siblings siblings(walk, first); siblings.next();) {
+        const Item& item = siblings.item();
         if (KEY == item.type) {
             scanner->keyLoaded(item.id);
             if (0 != item.child) {
@@ -236,30 +235,32 @@ void Registry::scanLevel(Scanner* scanner, uint32 offset, uint32 level, uint32 s
                 if (level > MAX_DEPTH)
                     throw failure(3, item.id);
                 ++scanner->_depth;
-                scanLevel(scanner, item.child, level + 1, size, budget);
+                scanLevel(scanner, walk, item.child, level + 1);
                 --scanner->_depth;
             }
         } else {
-            if (static_cast<uint64>(offset) + ITEM_SIZE + item.size > size)
+            if (!walk.holdsValue(siblings.offset(), item.size))
                 throw failure(3, item.id);
             if (scanner->_buffer) {
                 const uint32 n = _min(item.size, scanner->_bufferSize);
                 if (n > 0)
-                    (void)_file.read(scanner->_buffer, n);
+                    (void)walk.read(siblings.offset() + ITEM_SIZE, scanner->_buffer, n);
             }
             scanner->itemLoaded(item.id, item.type, item.size);
         }
-        if (0 == item.next)
-            return;
-        offset = item.next;
     }
+}
+
+void Registry::dump(const char* label)
+{
+    TraceScanner scanner(label);
+    scan(&scanner);
 }
 
 void Registry::print(const char* label)
 {
     try {
-        TraceScanner scanner(label);
-        scan(&scanner);
+        dump(label);
     } catch (...) {
         trace("Exception is occurred in Registry::print(\"%s\")\n", label);
     }

@@ -15,16 +15,25 @@ public:
     StdFile(const StdFile&) = delete;
     StdFile& operator=(const StdFile&) = delete;
 
+    // Modes of open. Any mode but READ_ONLY opens for writing.
+    static constexpr uint32 READ_ONLY = 0;
+    static constexpr uint32 READ_WRITE = 1;
+    static constexpr uint32 READ_WRITE_SYNC = 2;
+
+    // Origins of seek, the values of SEEK_SET, SEEK_CUR and SEEK_END.
+    static constexpr int32 FROM_START = 0;
+    static constexpr int32 FROM_CURRENT = 1;
+    static constexpr int32 FROM_END = 2;
+
     bool isOpen() const { return -1 != _file; }
     // Truncates an existing file; every write is synchronous.
     bool create(const char* filename);
-    // mode 0: read-only; any other: read-write; 2 adds synchronous writes. Never creates.
+    // READ_WRITE_SYNC adds synchronous writes to READ_WRITE. Never creates.
     bool open(const char* filename, uint32 mode);
     void close();
 
     // All ones when the position cannot be had.
     uint32 position() const;
-    // origin 0: from the start, 1: from the current offset, 2: from the end.
     bool seek(int32 pos, int32 origin);
     // One system call each. A short read or write still counts as success; a read that reaches
     // the end of the file at once fails.
@@ -35,6 +44,19 @@ public:
     void toggleReadWrite();
     // Writes already reach the descriptor unbuffered; this forces them to the device.
     void flush();
+
+    // Positional forms, which leave the position alone: one system call per transfer, so a
+    // reader can take a whole run of records at once and a writer put a record and the value
+    // behind it down together.
+    // The bytes read at `offset` (fewer at the end of the file, 0 past it), -1 on an error.
+    int32 readAt(uint32 offset, void* data, uint32 size) const;
+    // Writes `size` bytes of `data` and then `moreSize` bytes of `more` from `offset` on, going
+    // on after a short write; true when all of them were written. `written`, when given, gets
+    // how many were.
+    bool writeAt(uint32 offset, const void* data, uint32 size, const void* more = nullptr,
+        uint32 moreSize = 0, uint32* written = nullptr);
+    // The size of the file now, all ones for 4 GiB and above; false when it cannot be had.
+    bool size(uint32* bytes) const;
 
     KOVAN_VALUE_TYPES(KOVAN_TYPED_TRANSFERS)
 

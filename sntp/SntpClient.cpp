@@ -264,7 +264,7 @@ bool SntpClient::exchangeClassic(SntpServerResponse* response, SntpQueryReport* 
 
 bool SntpClient::exchangeStrict(SntpServerResponse* response, SntpQueryReport* report)
 {
-    sockaddr_in server;
+    sockaddr_in server = {};
     SocketApiWrapper::getPeerName(_socket.fd(), &server);
 
     SntpBasicInfo request;
@@ -291,7 +291,7 @@ bool SntpClient::exchangeStrict(SntpServerResponse* response, SntpQueryReport* r
             break;
         // Room for more than a header, so that a longer datagram still shows its length.
         unsigned char datagram[sizeof(SntpFullPacket) + 4];
-        sockaddr_in source;
+        sockaddr_in source = {};
         timespec arrival;
         int length;
         try {

@@ -2,10 +2,7 @@
 
 #include "foundation/Trace.h"
 
-#include <arpa/inet.h>
 #include <cstring>
-#include <netinet/in.h>
-#include <sys/select.h>
 
 namespace Kovan {
 
@@ -44,12 +41,6 @@ bool SntpServer::initSocket()
     if (SocketApiWrapper::INVALID_FD != _socket)
         return true;
 
-    sockaddr_in local;
-    memset(&local, 0, sizeof(local));
-    local.sin_family = AF_INET;
-    local.sin_port = htons(PORT);
-    local.sin_addr.s_addr = htonl(INADDR_ANY);
-
     _socket = SocketApiWrapper::createDatagramSocket();
     if (SocketApiWrapper::INVALID_FD == _socket) {
         trace("SntpServer cannot open socket...\n");
@@ -57,12 +48,15 @@ bool SntpServer::initSocket()
     }
     SocketApiWrapper::configureBlocking(_socket, false);
 
-    const int reuse = 1;
-    if (-1 == setsockopt(_socket, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof(reuse))) {
+    try {
+        SocketApiWrapper::setOption(_socket, SOL_SOCKET, SO_REUSEADDR, 1);
+    } catch (const SocketException&) {
         trace("SntpServer cannot re-use address...\n");
         return false;
     }
-    if (-1 == bind(_socket, reinterpret_cast<const sockaddr*>(&local), sizeof(local))) {
+    try {
+        SocketApiWrapper::bind(_socket, static_cast<short>(PORT));
+    } catch (const SocketException&) {
         // Another server holds the port, or the process may not bind below 1024. Waiting on an
         // unbound socket would serve nothing, and retrying at once would only spin: let go of
         // the socket and switch off until the owner tries again.
@@ -100,57 +94,52 @@ void SntpServer::cleanupSocket()
     trace("SntpServer is finished...\n");
 }
 
-bool SntpServer::waitForRequest(sockaddr* from, uint32* len, SntpBasicInfo* nbi)
+bool SntpServer::waitUntilReady(bool forWriting, const char* selectFailure)
 {
-    trace("SntpServer is waiting for request...\n");
-    fd_set readSet;
-    FD_ZERO(&readSet);
+    // A second at most per wait, so that switching off or quitting is seen within it.
     while (!_quitRequested && isEnable()) {
-        timeval timeout;
-        timeout.tv_sec = 1;
-        timeout.tv_usec = 0;
-        FD_SET(_socket, &readSet);
-        const int result = select(_socket + 1, &readSet, nullptr, nullptr, &timeout);
-        if (SocketApiWrapper::RETURN_ERROR == result) {
-            trace("SntpServer::waitForRequest(): select error\n");
+        bool ready;
+        try {
+            ready = forWriting ? SocketApiWrapper::waitWritable(_socket, 1000)
+                               : SocketApiWrapper::waitReadable(_socket, 1000);
+        } catch (const SocketException&) {
+            trace("%s", selectFailure);
             throw false;
         }
-        if (0 == result)
-            continue;
-        if (!_quitRequested && isEnable()) {
-            KOVAN_CHECK(FD_ISSET(_socket, &readSet));
-            trace("waitForRequest(): recvfrom\n");
-            const ssize_t count = recvfrom(_socket, nbi, sizeof(SntpBasicInfo), 0, from, len);
-            return -1 != count && 0 != count;
-        }
+        if (ready && !_quitRequested && isEnable())
+            return true;
     }
     return false;
 }
 
-bool SntpServer::respondToRequest(const sockaddr* from, uint32 len, const SntpFullPacket* nfp)
+bool SntpServer::waitForRequest(sockaddr* from, uint32* len, SntpBasicInfo* nbi)
 {
-    fd_set writeSet;
-    FD_ZERO(&writeSet);
-    while (!_quitRequested && isEnable()) {
-        timeval timeout;
-        timeout.tv_sec = 1;
-        timeout.tv_usec = 0;
-        FD_SET(_socket, &writeSet);
-        const int result = select(_socket + 1, nullptr, &writeSet, nullptr, &timeout);
-        if (SocketApiWrapper::RETURN_ERROR == result) {
-            trace("SntpServer::respondToRequest(): select error\n");
-            throw false;
-        }
-        if (0 == result)
-            continue;
-        if (!_quitRequested && isEnable()) {
-            KOVAN_CHECK(FD_ISSET(_socket, &writeSet));
-            trace("SntpServer responds for request.\n");
-            sendto(_socket, nfp, sizeof(SntpFullPacket), 0, from, len);
-            return true;
-        }
+    trace("SntpServer is waiting for request...\n");
+    if (!waitUntilReady(false, "SntpServer::waitForRequest(): select error\n"))
+        return false;
+    trace("waitForRequest(): recvfrom\n");
+    try {
+        *len = sizeof(sockaddr_in);
+        return 0 < SocketApiWrapper::recvFrom(
+                   _socket, nbi, sizeof(SntpBasicInfo), reinterpret_cast<sockaddr_in*>(from));
+    } catch (const SocketException&) {
+        return false;
     }
-    return false;
+}
+
+bool SntpServer::respondToRequest(const sockaddr* from, uint32 /*len*/, const SntpFullPacket* nfp)
+{
+    // `from` is what waitForRequest stored: always an IPv4 address, of its own length.
+    if (!waitUntilReady(true, "SntpServer::respondToRequest(): select error\n"))
+        return false;
+    trace("SntpServer responds for request.\n");
+    try {
+        SocketApiWrapper::sendTo(
+            _socket, nfp, sizeof(SntpFullPacket), *reinterpret_cast<const sockaddr_in*>(from));
+    } catch (const SocketException&) {
+        // Not examined: the client asks again if it cares.
+    }
+    return true;
 }
 
 bool SntpServer::beginCycle()
@@ -186,8 +175,8 @@ void SntpServer::threadFunc()
         if (!beginCycle())
             continue;
 
-        sockaddr_in client;
-        uint32 length = sizeof(client);
+        sockaddr_storage client = {};
+        uint32 length = sizeof(sockaddr_in);
         SntpBasicInfo nbi;
         memset(&nbi, 0, sizeof(nbi));
         try {

@@ -47,6 +47,10 @@ protected:
     void quitRequested() override;
 
 private:
+    // The one wait both directions share: true once the socket is ready and the server still
+    // on; false once it is switched off or told to quit. A failed wait traces `selectFailure`
+    // and throws the boolean false.
+    bool waitUntilReady(bool forWriting, const char* selectFailure);
     // Takes the socket for one cycle: false when there is none to take or the server is off.
     bool beginCycle();
     void endCycle();

@@ -5,6 +5,7 @@
 
 #include "registry/Registry.h"
 
+#include <chrono>
 #include <csignal>
 #include <ctime>
 #include <gtest/gtest.h>
@@ -21,6 +22,23 @@ class Quiet : public Registry::Scanner {
 public:
     void keyLoaded(uint16) override { }
     void itemLoaded(uint16, uint16, uint32) override { }
+};
+
+// What a scan reports: the top-level ids, and the ids under the top-level keys in scan order.
+class Ids : public Registry::Scanner {
+public:
+    void keyLoaded(uint16 id) override { note(id); }
+    void itemLoaded(uint16 id, uint16, uint32) override { note(id); }
+    std::vector<uint32> top, below;
+
+private:
+    void note(uint16 id)
+    {
+        if (1 == depth())
+            top.push_back(id);
+        else if (2 == depth())
+            below.push_back(id);
+    }
 };
 
 // Opens `bytes` and gives the codes (0: success) of a lookup in key 1, a walk and an add in key 1;
@@ -153,15 +171,24 @@ TEST_F(RegistryDamageTest, KilledWriterLeavesEveryReturnedAddReadable)
         else
             ASSERT_EQ(0, WEXITSTATUS(status)) << "the writer failed in round " << round;
 
+        // The scan follows the links as lookups do: key 1 alone at the top, and below it every
+        // linked add in order, including one linked just before the kill and never acknowledged.
         reg.open(_name.c_str(), false);
+        Ids scanned;
+        reg.scan(&scanned);
+        EXPECT_EQ(std::vector<uint32>({ 1 }), scanned.top);
+        ASSERT_GE(scanned.below.size(), last) << "round " << round;
+        for (size_t i = 0; i < scanned.below.size(); ++i)
+            ASSERT_EQ(i + 1, scanned.below[i]) << "round " << round;
+        last = static_cast<uint32>(scanned.below.size());
         for (id = start; id <= last; ++id) {
             int32 v = 0;
             if (0 == id % 5) {
                 reg.setPath(1, id, 0);
-                EXPECT_EQ(6u, reg.getInt32(1, &v)) << "key " << id << " returned but is missing";
+                EXPECT_EQ(6u, reg.getInt32(1, &v)) << "key " << id << " scanned but is missing";
             } else {
                 reg.setPath(1, 0);
-                EXPECT_EQ(0u, reg.getInt32(id, &v)) << "value " << id << " returned but is missing";
+                EXPECT_EQ(0u, reg.getInt32(id, &v)) << "value " << id << " scanned but is missing";
                 EXPECT_EQ(static_cast<int32>(id * 3), v);
             }
         }
@@ -170,6 +197,63 @@ TEST_F(RegistryDamageTest, KilledWriterLeavesEveryReturnedAddReadable)
     }
     EXPECT_GT(lastAcked, 100u);
     EXPECT_GT(kills, 0);
+}
+
+// A reader beside a writer that keeps appending: the records the writer links during a walk lie
+// past the size the walk began with, and none of them may look like damage.
+TEST_F(RegistryDamageTest, ReaderBesideAGrowingFileSeesNoDamage)
+{
+    Registry reg;
+    reg.create(_name.c_str());
+    reg.addKey(1);
+    reg.pathDown(1);
+    reg.addInt32(1, 7);
+    reg.close();
+    const auto now = [] { return std::chrono::steady_clock::now(); };
+    pid_t pid = fork();
+    ASSERT_NE(-1, pid);
+    if (0 == pid) {
+        try {
+            reg.open(_name.c_str(), true);
+            const auto stop = now() + std::chrono::seconds(2);
+            for (uint32 id = 2; id < 3000 && now() < stop; ++id) {
+                // Mostly under key 1, with new top-level keys between, so that both a long
+                // list and the root's list grow.
+                reg.setPath(0 == id % 16 ? 0 : 1, 0);
+                if (0 == id % 16)
+                    reg.addKey(id);
+                else
+                    reg.addInt32(id, 1);
+            }
+        } catch (...) {
+            _exit(1);
+        }
+        _exit(0);
+    }
+    reg.open(_name.c_str(), false);
+    reg.setPath(1, 0);
+    int rounds = 0, status = 0;
+    std::string damage;
+    const auto stop = now() + std::chrono::seconds(5);
+    for (; rounds < 100000 && now() < stop && 0 == waitpid(pid, &status, WNOHANG); ++rounds) {
+        Ids seen;
+        int32 v = 0;
+        damage = failureOf([&] { reg.scan(&seen); });
+        if ("0" == damage)
+            damage = "0" + std::to_string(reg.getInt32(1, &v))
+                + std::to_string(reg.getInt32(65000, &v));
+        if ("006" != damage)
+            break;
+    }
+    reg.close();
+    if (0 == waitpid(pid, &status, WNOHANG)) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+    }
+    // Scan, a lookup of a value and one of an absent id.
+    EXPECT_EQ("006", damage) << "after " << rounds << " rounds";
+    EXPECT_TRUE(WIFEXITED(status) && 0 == WEXITSTATUS(status));
+    EXPECT_GT(rounds, 0);
 }
 
 } // namespace

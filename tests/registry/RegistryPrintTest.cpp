@@ -120,6 +120,28 @@ TEST_F(RegistryPrintTest, LongTitleIsCutAndAFailedWalkIsReported)
         err.take());
 }
 
+TEST_F(RegistryPrintTest, RecordOrphanedByAKilledWriterIsNeitherLookedUpNorPrinted)
+{
+    // Key 1 was appended right behind the root, but its writer died before linking it; the next
+    // writer's value 5 became the root's first child.
+    Bytes file = header(3);
+    append(file, record(0, 0, 0, 72));
+    append(file, record(1, 0, 0, 0));
+    append(file, record(5, 6, 0, 4, { 0x2D, 0x01, 0, 0 }));
+    writeBytes(_name, file);
+    Registry reg(_name.c_str(), false);
+    int32 v = 0;
+    EXPECT_EQ(0u, reg.getInt32(5, &v));
+    EXPECT_EQ(301, v);
+    reg.setPath(1, 0);
+    EXPECT_EQ(5u, reg.getInt32(5, &v));
+    StderrCapture err;
+    reg.print("Orphan");
+    EXPECT_EQ(dumpHead("Orphan", "0\napp-oem    : 0\napp-version: \napp-build  : ")
+            + "        [5]: INT32 [4: 301]\n=====================================\n",
+        err.take());
+}
+
 // Logs each key and value with its depth, and the first bytes of the last value.
 class Collector : public Registry::Scanner {
 public:

@@ -7,9 +7,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sstream>
+#include <sys/stat.h>
 
 using SntpTest::Child;
 
@@ -90,7 +93,7 @@ TEST_F(SntpInteropTest, NtpdigAcceptsTheServer)
 #if defined(SNTP_QUERY_PATH) && defined(SNTP_SERVE_PATH)
 TEST_F(SntpInteropTest, ExamplesServeUntilInterruptedAndQueryLikeNtpdig)
 {
-    Child serve({ SNTP_SERVE_PATH });
+    Child serve({ SNTP_SERVE_PATH, "--classic" });
     ASSERT_TRUE(serve.waitForOutput(
         [](const std::string& out) { return out.find("serving SNTP") != std::string::npos; },
         10000))
@@ -124,5 +127,39 @@ TEST_F(SntpInteropTest, ExamplesServeUntilInterruptedAndQueryLikeNtpdig)
     Child bad({ SNTP_QUERY_PATH, "-p", "0", "127.0.0.1" });
     ASSERT_TRUE(bad.wait(10000, &status));
     EXPECT_EQ(2, status);
+}
+#endif
+
+#ifdef SNTP_SERVE_PATH
+TEST_F(SntpInteropTest, ChronydSelectsTheModernServerAndNtpdigAcceptsIt)
+{
+    // Its own reference (-L): the kernel of a test machine may well call its clock unsynchronised,
+    // and chronyd ignores a source that says so.
+    Child serve({ SNTP_SERVE_PATH, "-L" });
+    ASSERT_TRUE(serve.waitForOutput(
+        [](const std::string& out) { return out.find("serving SNTP") != std::string::npos; },
+        10000))
+        << serve.err;
+    expectReports({ "ntpdig", "-t", "10", "127.0.0.1" }, "s10");
+
+    // chronyd as a client only (no port of its own), the modern server its one source.
+    char name[] = "/tmp/kovan-sntp-client-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(name));
+    const std::string dir = name;
+    chmod(name, 0777);
+    std::ofstream(dir + "/chrony.conf")
+        << "server 127.0.0.1 iburst minpoll -4 maxpoll -4\nport 0\ncmdport 0\npidfile " << dir
+        << "/chronyd.pid\ndriftfile " << dir << "/chrony.drift\n";
+    {
+        Child chronyd({ "chronyd", "-x", "-d", "-f", dir + "/chrony.conf" });
+        EXPECT_TRUE(chronyd.waitForOutput(
+            [&](const std::string&) {
+                return chronyd.err.find("Selected source 127.0.0.1") != std::string::npos;
+            },
+            20000))
+            << chronyd.err;
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
 }
 #endif

@@ -1,0 +1,424 @@
+#include "sntp/SntpModernServer.h"
+
+#include "net/DatagramBatch.h"
+#include "net/Inet4.h"
+#include "sntp/NtpStamp.h"
+#include "sntp/SntpPacket.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <random>
+#include <sys/timex.h>
+#include <unistd.h>
+
+namespace Kovan {
+
+namespace {
+
+constexpr int HEADER_SIZE = sizeof(SntpBasicInfo);
+// Enough to drain a busy socket in a few calls, small enough to stay in the cache.
+constexpr int BATCH = 64;
+// How long a worker may block before it looks at the stop flag.
+constexpr int WAKE_MS = 250;
+// Under load (more than one datagram waiting), a short pause before the next receive lets
+// requests gather, so that one wake-up and one pair of system calls serve many: the way network
+// cards moderate interrupts. A lone request is answered at once.
+constexpr long COALESCE_NS = 50000;
+constexpr int SEND_GROUP = 4;
+constexpr uint8 CLIENT_MODE = 3;
+constexpr uint8 SERVER_MODE = 4;
+constexpr uint8 LEAP_UNSYNCHRONISED = 3;
+constexpr int64 NS_PER_S = 1000000000;
+
+int64 nanoseconds(const timespec& t) { return int64(t.tv_sec) * NS_PER_S + t.tv_nsec; }
+
+timespec now(clockid_t clock)
+{
+    timespec t;
+    clock_gettime(clock, &t);
+    return t;
+}
+
+SntpTimePacket toPacket(const timespec& t) { return NtpStamp::toWire(NtpStamp::fromTimespec(t)); }
+
+// Seconds in the 16.16 fixed-point form of the root delay and dispersion, network order.
+int32 toShortFormat(double seconds)
+{
+    const double scaled = std::min(std::max(seconds, 0.0) * 65536.0, 2147483647.0);
+    return static_cast<int32>(htonl(static_cast<uint32>(std::ceil(scaled))));
+}
+
+// log2 of the smallest step between two different readings of the real-time clock (or of its
+// resolution, if coarser), rounded up: what a client may expect of our time stamps.
+int measurePrecision()
+{
+    timespec resolution;
+    clock_getres(CLOCK_REALTIME, &resolution);
+    int64 step = NS_PER_S;
+    for (int i = 0; i < 64; ++i) {
+        const int64 first = nanoseconds(now(CLOCK_REALTIME));
+        int64 second = first;
+        for (int spin = 0; spin < 1000 && second == first; ++spin)
+            second = nanoseconds(now(CLOCK_REALTIME));
+        if (second > first)
+            step = std::min(step, second - first);
+    }
+    step = std::max<int64>(step, nanoseconds(resolution));
+    return std::max(-30, static_cast<int>(std::ceil(std::log2(double(step) / NS_PER_S))));
+}
+
+// What every reply of the coming second says about this clock, from the kernel's own view
+// (a read-only query: nothing is changed).
+struct ClockState {
+    uint8 leap = LEAP_UNSYNCHRONISED;
+    int32 rootDispersion = 0;
+    SntpTimePacket referenceTime = {};
+    int64 refreshedAt = 0; // monotonic ns
+};
+
+ClockState readClockState(bool localReference, int precision)
+{
+    ClockState state;
+    timex query;
+    memset(&query, 0, sizeof(query));
+    const int kernel = ntp_adjtime(&query);
+    const bool synchronised = kernel != -1 && kernel != TIME_ERROR;
+    const double precisionSeconds = std::ldexp(1.0, precision);
+    if (synchronised) {
+        state.leap = kernel == TIME_INS ? 1 : kernel == TIME_DEL ? 2 : 0;
+        state.rootDispersion
+            = toShortFormat(std::max(precisionSeconds, double(query.esterror) / 1e6));
+    } else if (localReference) {
+        state.leap = 0;
+        state.rootDispersion = toShortFormat(precisionSeconds);
+    } else {
+        state.rootDispersion = toShortFormat(16.0);
+    }
+    state.referenceTime = toPacket(now(CLOCK_REALTIME));
+    state.refreshedAt = nanoseconds(now(CLOCK_MONOTONIC));
+    return state;
+}
+
+} // namespace
+
+// Written by one worker only, read by anyone: plain stores of relaxed atomics, each worker on
+// its own cache line.
+struct alignas(64) SntpModernServer::WorkerCounters {
+    std::atomic<uint64> values[8];
+
+    WorkerCounters()
+    {
+        for (auto& v : values)
+            v.store(0, std::memory_order_relaxed);
+    }
+    void add(int which, uint64 count)
+    {
+        if (count != 0)
+            values[which].store(
+                values[which].load(std::memory_order_relaxed) + count, std::memory_order_relaxed);
+    }
+};
+
+enum { RECEIVED, ANSWERED, TOO_SHORT, NOT_REQUEST, BAD_VERSION, RATE_LIMITED, KISSES, SEND_FAILED };
+
+// A token bucket per client address in a fixed, set-associative table: a new address takes the
+// place of the least recently seen one in its set. The sets are salted at random, so nobody can
+// choose addresses that crowd out a given client.
+class SntpModernServer::RateTable {
+public:
+    enum Verdict { PASS, DROP, KISS };
+
+    RateTable(uint32 entries, uint32 rate, uint32 burst)
+        : _sets(std::max<uint32>(1, (entries + WAYS - 1) / WAYS))
+        , _entries(new Entry[size_t(_sets) * WAYS])
+        , _rate(double(rate) / NS_PER_S)
+        , _burst(std::max<uint32>(1, burst))
+        , _salt(std::random_device()() | 1u)
+    {
+    }
+
+    Verdict admit(uint32 address, int64 nowNs)
+    {
+        const uint32 set = static_cast<uint32>((uint64(address * _salt) * _sets) >> 32);
+        std::lock_guard<std::mutex> lock(_locks[set % LOCKS]);
+        Entry* ways = &_entries[size_t(set) * WAYS];
+        Entry* slot = &ways[0];
+        for (int i = 0; i < WAYS; ++i) {
+            if (ways[i].used && ways[i].address == address) {
+                slot = &ways[i];
+                break;
+            }
+            if (!ways[i].used || ways[i].lastSeen < slot->lastSeen)
+                slot = &ways[i];
+        }
+        if (!slot->used || slot->address != address) {
+            *slot = Entry { address, true, double(_burst) - 1.0, nowNs, nowNs - NS_PER_S };
+            return PASS;
+        }
+        const double elapsed = double(std::max<int64>(0, nowNs - slot->lastSeen));
+        slot->tokens = std::min(double(_burst), slot->tokens + elapsed * _rate);
+        slot->lastSeen = nowNs;
+        if (slot->tokens >= 1.0) {
+            slot->tokens -= 1.0;
+            return PASS;
+        }
+        if (nowNs - slot->lastKiss >= NS_PER_S) {
+            slot->lastKiss = nowNs;
+            return KISS;
+        }
+        return DROP;
+    }
+
+private:
+    static constexpr int WAYS = 4;
+    static constexpr int LOCKS = 64;
+    struct Entry {
+        uint32 address = 0;
+        bool used = false;
+        double tokens = 0;
+        int64 lastSeen = 0;
+        int64 lastKiss = 0;
+    };
+
+    uint32 _sets;
+    std::unique_ptr<Entry[]> _entries;
+    double _rate; // tokens per nanosecond
+    uint32 _burst;
+    uint32 _salt;
+    std::mutex _locks[LOCKS];
+};
+
+SntpModernServer::SntpModernServer(const Options& options)
+    : _options(options)
+{
+}
+
+SntpModernServer::~SntpModernServer() { stop(); }
+
+bool SntpModernServer::start()
+{
+    if (isRunning())
+        return true;
+    _error.clear();
+    if (_options.referenceId.size() > 4) {
+        _error = "a reference id has at most 4 characters";
+        return false;
+    }
+    if (_options.stratum < 1 || _options.stratum > 15) {
+        _error = "the stratum is 1 to 15";
+        return false;
+    }
+    char id[4] = {};
+    memcpy(id, _options.referenceId.data(), _options.referenceId.size());
+    memcpy(&_referenceId, id, sizeof(id));
+    _precision = measurePrecision();
+
+    int workers = _options.workers;
+    if (workers <= 0)
+        workers = static_cast<int>(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
+    workers = std::min(workers, 256);
+
+    // First a plain bind, with no sharing option at all: it fails when anybody else holds the
+    // port (or the address with a wildcard), which the shared binds below would not all notice.
+    const std::string where = _options.address + " port " + std::to_string(_options.port);
+    in_addr host;
+    int resolverError = 0;
+    if (!detail::resolveHostAddress(_options.address.c_str(), &host, &resolverError)) {
+        _error = "\"" + _options.address + "\" is not an IPv4 address";
+        return false;
+    }
+    sockaddr_in local = detail::makeInet4Address(host.s_addr, _options.port);
+    const SOCKET_FD probe = SocketApiWrapper::createDatagramSocket();
+    if (SocketApiWrapper::isInvalidFd(probe)) {
+        _error = std::string("cannot open a socket: ") + SocketException(errno).message();
+        return false;
+    }
+    try {
+        SocketApiWrapper::bind(probe, local);
+        SocketApiWrapper::getSocketName(probe, &local);
+        _boundPort = ntohs(local.sin_port);
+    } catch (const SocketException& e) {
+        _error = e.errorCode() == EADDRINUSE ? where + " is held by another process"
+                                             : "cannot bind " + where + ": " + e.message();
+    }
+    SocketApiWrapper::closeSocket(probe);
+    if (!_error.empty())
+        return false;
+
+    try {
+        for (int i = 0; i < workers; ++i) {
+            const SOCKET_FD fd = SocketApiWrapper::createDatagramSocket();
+            if (SocketApiWrapper::isInvalidFd(fd))
+                throw SocketException(errno);
+            _sockets.push_back(fd);
+            SocketApiWrapper::setOption(fd, SOL_SOCKET, SO_REUSEPORT, 1);
+            try {
+                SocketApiWrapper::setOption(fd, SOL_SOCKET, SO_TIMESTAMPNS, 1);
+            } catch (const SocketException&) {
+                // No arrival stamps (some emulators): rec is read right after the receive.
+            }
+            detail::setSocketTimeouts(fd, WAKE_MS);
+            SocketApiWrapper::bind(fd, local);
+        }
+    } catch (const SocketException& e) {
+        _error = e.errorCode() == EADDRINUSE ? where + " is held by another process"
+                                             : "cannot serve " + where + ": " + e.message();
+        closeSockets();
+        _boundPort = 0;
+        return false;
+    }
+
+    _rates.reset(_options.rateLimit == 0
+            ? nullptr
+            : new RateTable(_options.rateClients, _options.rateLimit, _options.rateBurst));
+    _counters.reset(new WorkerCounters[workers]);
+    _counterCount = workers;
+    _stopping = false;
+    for (int i = 0; i < workers; ++i)
+        _threads.emplace_back(&SntpModernServer::work, this, _sockets[i], &_counters[i]);
+    return true;
+}
+
+void SntpModernServer::stop()
+{
+    _stopping = true;
+    for (std::thread& t : _threads)
+        t.join();
+    _threads.clear();
+    closeSockets();
+    _boundPort = 0;
+}
+
+void SntpModernServer::closeSockets()
+{
+    for (SOCKET_FD fd : _sockets) {
+        try {
+            SocketApiWrapper::closeSocket(fd);
+        } catch (const SocketException&) {
+            // Already gone: nothing else holds it.
+        }
+    }
+    _sockets.clear();
+}
+
+SntpModernServer::Counters SntpModernServer::counters() const
+{
+    uint64 sums[8] = {};
+    for (int w = 0; w < _counterCount; ++w)
+        for (int i = 0; i < 8; ++i)
+            sums[i] += _counters[w].values[i].load(std::memory_order_relaxed);
+    Counters c;
+    c.received = sums[RECEIVED];
+    c.answered = sums[ANSWERED];
+    c.tooShort = sums[TOO_SHORT];
+    c.notRequest = sums[NOT_REQUEST];
+    c.badVersion = sums[BAD_VERSION];
+    c.rateLimited = sums[RATE_LIMITED];
+    c.kisses = sums[KISSES];
+    c.sendFailed = sums[SEND_FAILED];
+    return c;
+}
+
+void SntpModernServer::work(SOCKET_FD fd, WorkerCounters* counters)
+{
+    DatagramBatch batch(BATCH, HEADER_SIZE);
+    ClockState clock = readClockState(_options.localReference, _precision);
+    SntpBasicInfo* stampLater[BATCH];
+
+    while (!_stopping.load(std::memory_order_relaxed)) {
+        int received = 0;
+        try {
+            received = batch.receive(fd);
+        } catch (const SocketException&) {
+            // Not a time-out: something the system ran short of. Do not spin on it.
+            usleep(10000);
+        }
+        const int64 monotonic = nanoseconds(now(CLOCK_MONOTONIC_COARSE));
+        if (monotonic - clock.refreshedAt >= NS_PER_S)
+            clock = readClockState(_options.localReference, _precision);
+        if (received == 0)
+            continue;
+
+        uint64 counts[8] = {};
+        counts[RECEIVED] = uint64(received);
+        int stamped = 0;
+        for (int i = 0; i < received; ++i) {
+            const uint8* request = batch.data(i);
+            if (batch.length(i) < HEADER_SIZE) {
+                ++counts[TOO_SHORT];
+                continue;
+            }
+            const uint8 mode = request[0] & 7;
+            const uint8 version = (request[0] >> 3) & 7;
+            if (mode != CLIENT_MODE || batch.peer(i).sin_family != AF_INET) {
+                ++counts[NOT_REQUEST];
+                continue;
+            }
+            if (version < 1 || version > 4) {
+                ++counts[BAD_VERSION];
+                continue;
+            }
+            bool kiss = false;
+            if (_rates) {
+                const RateTable::Verdict verdict
+                    = _rates->admit(batch.peer(i).sin_addr.s_addr, monotonic);
+                if (verdict == RateTable::DROP
+                    || (verdict == RateTable::KISS && !_options.kissOfDeath)) {
+                    ++counts[RATE_LIMITED];
+                    continue;
+                }
+                kiss = verdict == RateTable::KISS;
+            }
+
+            SntpBasicInfo* reply = reinterpret_cast<SntpBasicInfo*>(batch.reply(i, HEADER_SIZE));
+            const SntpBasicInfo* asked = reinterpret_cast<const SntpBasicInfo*>(request);
+            const uint8 leap = kiss ? LEAP_UNSYNCHRONISED : clock.leap;
+            reply->li_vn_mode = static_cast<uint8>(leap << 6 | version << 3 | SERVER_MODE);
+            reply->stratum = kiss ? 0 : _options.stratum;
+            reply->ppoll = asked->ppoll;
+            reply->precision = static_cast<char>(_precision);
+            reply->rootdelay = 0;
+            reply->rootdispersion = clock.rootDispersion;
+            if (kiss)
+                memcpy(&reply->refid, "RATE", 4);
+            else
+                reply->refid = _referenceId;
+            reply->reftime = clock.referenceTime;
+            reply->org = asked->xmt;
+            const timespec& arrival = batch.arrival(i);
+            reply->rec = toPacket(arrival.tv_sec != 0 ? arrival : now(CLOCK_REALTIME));
+            stampLater[stamped++] = reply;
+            ++counts[kiss ? KISSES : ANSWERED];
+        }
+
+        if (stamped != 0) {
+            // A few replies per call, each group stamped just before it goes: the replies at the
+            // end of a large batch would otherwise leave several microseconds after their xmt.
+            int sent = 0;
+            for (int first = 0; first < stamped; first += SEND_GROUP) {
+                const int count = std::min(SEND_GROUP, stamped - first);
+                const SntpTimePacket transmit = toPacket(now(CLOCK_REALTIME));
+                for (int i = first; i < first + count; ++i)
+                    stampLater[i]->xmt = transmit;
+                sent += batch.sendReplies(fd, first, count);
+            }
+            const int failed = stamped - sent;
+            counts[SEND_FAILED] = uint64(failed);
+            // Refused replies are counted once, as failed, not as answered or kissed.
+            counts[ANSWERED] -= std::min<uint64>(counts[ANSWERED], uint64(failed));
+        }
+        for (int i = 0; i < 8; ++i)
+            counters->add(i, counts[i]);
+        if (received > 1) {
+            const timespec pause = { 0, COALESCE_NS };
+            nanosleep(&pause, nullptr);
+        }
+    }
+}
+
+} // namespace Kovan
