@@ -55,8 +55,9 @@ quillo reads and sets the calendar of the S35391A or ISL1208 real-time-clock
 chip on the board's first I2C bus, reads and writes its registers, prints its
 time continuously and runs a drift test against an SNTP server.
 
-The package also holds sntp-query, a one-shot SNTP client, and
-registry-print, which dumps a Kovan settings file.")
+The package also holds quillo-rtc, the technicians' tool for the same chips
+with checked transfers (and its bash completion), sntp-query, a one-shot
+SNTP client, and registry-print, which dumps a Kovan settings file.")
 set(CPACK_DEBIAN_QUILLO_PACKAGE_SUGGESTS "quillo-sim")
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libkovan-dev)

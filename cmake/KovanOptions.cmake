@@ -4,12 +4,18 @@ if(KOVAN_WERROR)
   list(APPEND KOVAN_WARNINGS -Werror)
 endif()
 
-# kovan_library(NAME folder SOURCES ... [DEPS ...]): one static library per subsystem folder,
-# with the Kovan:: alias and the single include root.
+# kovan_library(NAME [OBJECT] [INTERNAL] SOURCES ... [DEPS ...]): one static library per folder,
+# with the Kovan:: alias and the single include root, installed and exported with its headers.
+# OBJECT makes an object library (its objects go into every program that links it); INTERNAL
+# keeps it out of the installed tree.
 function(kovan_library name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "OBJECT;INTERNAL" "" "SOURCES;DEPS" ${ARGN})
   set(target kovan_${name})
-  add_library(${target} STATIC ${ARG_SOURCES})
+  set(kind STATIC)
+  if(ARG_OBJECT)
+    set(kind OBJECT)
+  endif()
+  add_library(${target} ${kind} ${ARG_SOURCES})
   add_library(Kovan::${name} ALIAS ${target})
   set_target_properties(${target} PROPERTIES EXPORT_NAME ${name} POSITION_INDEPENDENT_CODE ON)
   target_include_directories(${target} PUBLIC
@@ -20,8 +26,12 @@ function(kovan_library name)
   if(ARG_DEPS)
     target_link_libraries(${target} PUBLIC ${ARG_DEPS})
   endif()
+  if(ARG_INTERNAL)
+    return()
+  endif()
   install(TARGETS ${target} EXPORT KovanTargets
-    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+    OBJECTS DESTINATION ${CMAKE_INSTALL_LIBDIR}/kovan)
   # Headers sit beside their sources; install them under include/kovan/<folder>/ so the
   # include text stays the same for users.
   file(GLOB_RECURSE headers RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*.h)

@@ -19,7 +19,8 @@ void boundedAssign(char* buffer, uint32 size, const char* s, const char* who)
 
 void boundedVPrintf(char* buffer, uint32 size, const char* fmt, va_list args, const char* who)
 {
-    vsnprintf(buffer, size, fmt, args);
+    // The length it returns is not the text's: the text is measured after the cut.
+    (void)vsnprintf(buffer, size, fmt, args);
     buffer[size - 1] = '\0';
     size_t len = strlen(buffer);
     if (len == size - 1)
@@ -31,7 +32,7 @@ void boundedVAppendf(char* buffer, uint32 size, const char* fmt, va_list args, c
     size_t len = strlen(buffer);
     if (len >= size - 1)
         return;
-    vsnprintf(buffer + len, size - len, fmt, args);
+    (void)vsnprintf(buffer + len, size - len, fmt, args);
     buffer[size - 1] = '\0';
     len = strlen(buffer);
     if (len == size - 1)

@@ -21,8 +21,6 @@ IpAddress::IpAddress(const char* s)
     set(s);
 }
 
-IpAddress::~IpAddress() = default;
-
 void IpAddress::set(int32 f0, int32 f1, int32 f2, int32 f3)
 {
     KOVAN_CHECK(0 <= f0 && f0 <= 255 && 0 <= f1 && f1 <= 255 && 0 <= f2 && f2 <= 255 && 0 <= f3
@@ -47,10 +45,11 @@ void IpAddress::set(const char* s)
         }
         if (!isdigit(static_cast<unsigned char>(*start)))
             break;
-        int32 value = atoi(start);
+        // A run of digits too long for a long saturates and fails the 255 test: no overflow.
+        const long value = strtol(start, nullptr, 10);
         if (value > 255)
             break;
-        setField(index, value);
+        setField(index, static_cast<int32>(value));
         if ('\0' == *p)
             return;
         start = p + 1;
@@ -93,11 +92,7 @@ uint8 IpAddress::field(uint32 index) const
     }
 }
 
-IpAddress& IpAddress::operator=(const IpAddress& other)
-{
-    set(other);
-    return *this;
-}
+IpAddress& IpAddress::operator=(const IpAddress& other) = default;
 
 IpAddress& IpAddress::operator=(const char* s)
 {
@@ -124,7 +119,7 @@ const char* IpAddress::toString(char* buffer) const
     // Formatted apart and then assigned: the longest address fills all 15 characters, which the
     // bounded printf would report as a cut although nothing is lost.
     char text[24];
-    snprintf(
+    (void)snprintf(
         text, sizeof(text), "%d.%d.%d.%d", _u._field.f0, _u._field.f1, _u._field.f2, _u._field.f3);
     Ptring(buffer, 16, text);
     return buffer;

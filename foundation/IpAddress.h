@@ -12,7 +12,7 @@ public:
     IpAddress(const IpAddress& other);
     IpAddress(int32 f0, int32 f1, int32 f2, int32 f3);
     explicit IpAddress(const char* s);
-    ~IpAddress();
+    ~IpAddress() = default;
 
     void set(int32 f0, int32 f1, int32 f2, int32 f3);
     void set(const IpAddress& other);

@@ -7,7 +7,8 @@ namespace Kovan {
 
 class Mutex {
 public:
-    Mutex();
+    // noexcept: global mutexes (the thread chain's) are built before main.
+    Mutex() noexcept;
     ~Mutex();
     Mutex(const Mutex&) = delete;
     Mutex& operator=(const Mutex&) = delete;

@@ -1,5 +1,6 @@
 #include "foundation/Rtc.h"
 
+#include "foundation/Bcd.h"
 #include "foundation/ClockPolicy.h"
 #include "foundation/Trace.h"
 
@@ -98,15 +99,11 @@ bool Rtc::set(const Time& t)
     return write(utc);
 }
 
-uint8 Rtc::BCD_TO_DEC(uint8 value)
-{
-    return static_cast<uint8>((value >> 4) * 10 + (value & 0x0F));
-}
+uint8 Rtc::BCD_TO_DEC(uint8 value) { return static_cast<uint8>(fromBcd(value)); }
 
 uint8 Rtc::DEC_TO_BCD(int32 value)
 {
-    const uint32 v = static_cast<uint32>(value) % 100;
-    return static_cast<uint8>(((v / 10) << 4) | (v % 10));
+    return toBcd(static_cast<int32>(static_cast<uint32>(value) % 100));
 }
 
 bool Rtc::isInDataArea(uint32 address, uint32 size) const

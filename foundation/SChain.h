@@ -9,7 +9,8 @@ namespace Kovan {
 
 template <class T> class SChain {
 public:
-    SChain()
+    // noexcept: the global chains (profilers, threads) are built before main.
+    SChain() noexcept
         : _first(nullptr)
         , _last(nullptr)
         , _count(0)

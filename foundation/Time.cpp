@@ -69,13 +69,9 @@ Time::Time(time_t t)
     set(t);
 }
 
-Time::Time(const Time& other) { _value = other._value; }
+Time::Time(const Time& other) = default;
 
-Time& Time::operator=(const Time& other)
-{
-    _value = other._value;
-    return *this;
-}
+Time& Time::operator=(const Time& other) = default;
 
 Time& Time::operator=(time_t t)
 {

@@ -46,7 +46,7 @@ char* TimeFormatter::makeFormat(char* s, int32 format, char dateSeparator)
         s[0] = '\0';
         return s;
     }
-    strcpy(s, _formats[format]);
+    memcpy(s, _formats[format], strlen(_formats[format]) + 1);
     if (format <= 5) {
         for (char* p = s; '\0' != *p; ++p) {
             if ('?' == *p)

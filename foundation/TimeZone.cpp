@@ -156,7 +156,9 @@ void TimeZone::setCurrentTimeZone(const TimeZone& tz)
         const int32 m = zone.minutesFromGmt;
         text.printf("GMT%+d:%02d", m / -60, (m < 0 ? -m : m) % 60);
     }
-    setenv("TZ", text, 1);
+    // Changing the process's zone is this function's purpose; callers do it before they start
+    // threads that read the local time.
+    setenv("TZ", text, 1); // NOLINT(concurrency-mt-unsafe)
     tzset();
 }
 

@@ -7,6 +7,7 @@ void trace(const char* fmt, ...)
 {
     va_list args;
     va_start(args, fmt);
-    vfprintf(stderr, fmt, args);
+    // A trace that cannot be written has nowhere to be reported.
+    (void)vfprintf(stderr, fmt, args);
     va_end(args);
 }

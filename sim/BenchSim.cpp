@@ -7,7 +7,7 @@
 //     BenchSim::OpenFile (one open file description: read, write, ioctl; deleted on close).
 //   - Register it from its own source file with a static object:
 //         static BenchSim::DeviceRegistration reg("/dev/rtc", [] () -> BenchSim::Device* { ... });
-//     and add the file to sim/CMakeLists.txt. Nothing here changes.
+//     sim/CMakeLists.txt builds every source file of the folder, so nothing else changes.
 //   - Read its configuration with BenchSim::setting("NAME") (environment QUILLO_SIM_NAME) and
 //     report bus-level traffic with BenchSim::logLine.
 //

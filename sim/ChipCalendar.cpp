@@ -2,6 +2,7 @@
 
 #include "sim/BenchSim.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
@@ -61,7 +62,11 @@ bool counts(const ChipCalendar::Registers& r)
 
 bool isBcd(uint8_t value) { return (value & 0x0F) <= 9 && (value >> 4) <= 9; }
 int fromBcd(uint8_t value) { return (value >> 4) * 10 + (value & 0x0F); }
-uint8_t toBcd(int value) { return static_cast<uint8_t>(((value / 10) << 4) | (value % 10)); }
+uint8_t toBcd(int value)
+{
+    const unsigned v = static_cast<unsigned>(value) % 100;
+    return static_cast<uint8_t>(((v / 10) << 4) | (v % 10));
+}
 
 ChipCalendar::ChipCalendar()
     : _setAt(hostNow())
@@ -80,16 +85,24 @@ ChipCalendar::Registers ChipCalendar::at(double hostTime) const
 {
     if (!counts(_set))
         return _set;
-    double rate = 1.0 + numberSetting("DRIFT_PPM", 0.0) / 1e6;
-    if (rate < 0.0)
-        rate = 0.0;
-    // A battery clock does not run backwards when the host's clock is set back.
-    const double elapsed = hostTime > _setAt ? (hostTime - _setAt) * rate : 0.0;
+    // From a stopped oscillator to a thousandfold one: every product below stays finite.
+    const double ppm = std::min(std::max(numberSetting("DRIFT_PPM", 0.0), -1e6), 1e9);
+    const double rate = 1.0 + ppm / 1e6;
+    // The seconds divider restarts when the calendar is written, unless the bench places the
+    // edges itself: then the count starts EDGE_MS after the whole host second of the writing.
+    double start = _setAt;
+    const double edgeMs = numberSetting("EDGE_MS", -1.0);
+    if (edgeMs >= 0.0)
+        start = std::floor(_setAt) + std::min(edgeMs, 999.999) / 1000.0;
+    // A battery clock does not run backwards when the host's clock is set back. The calendar
+    // repeats, weekdays included, every seven centuries, so only the rest of that period counts.
+    double elapsed = hostTime > start ? (hostTime - start) * rate : 0.0;
+    elapsed = std::fmod(elapsed, 7.0 * CENTURY_DAYS * DAY);
     const int64_t startDay
         = daysFrom2000(2000 + fromBcd(_set.year), fromBcd(_set.month), fromBcd(_set.day));
     const int64_t seconds = startDay * DAY + fromBcd(_set.hour) * 3600 + fromBcd(_set.minute) * 60
         + fromBcd(_set.second) + static_cast<int64_t>(std::floor(elapsed));
-    const int64_t day = seconds / DAY;
+    const int64_t day = seconds / DAY; // never negative: the set date is 2000 or later
     const int64_t inDay = seconds % DAY;
 
     Registers now = _set;
@@ -126,7 +139,9 @@ bool ChipCalendar::load(const std::string& text)
         &r.year, &r.month, &r.day, &r.weekday, &r.hour, &r.minute, &r.second, &setAt, &end);
     if (8 != fields)
         return false;
-    if (!std::isfinite(setAt))
+    // About 1200 BC to AD 5100 on the host's clock: enough for any bench, and the state file's
+    // "%.6f" form stays short.
+    if (!std::isfinite(setAt) || std::fabs(setAt) > 1e11)
         return false;
     set(r, setAt);
     return true;

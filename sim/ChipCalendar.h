@@ -1,8 +1,10 @@
 // The calendar counter of a battery-backed clock chip: seven BCD registers that keep counting,
 // at the chip's own rate, from the host time they were last set at. The chip's rate is the host's
 // clock scaled by QUILLO_SIM_DRIFT_PPM (parts per million; positive runs fast, -1000000 stops the
-// oscillator). Contents no real calendar can hold (a month 13, a nibble above 9) are kept as
-// written and do not count, so a program reads back exactly what it wrote.
+// oscillator, clamped to -1000000..10^9). QUILLO_SIM_EDGE_MS places the second edges that many
+// milliseconds after the host's whole seconds (the count starts then, rather than at the write).
+// Contents no real calendar can hold (a month 13, a nibble above 9) are kept as written and do not
+// count, so a program reads back exactly what it wrote.
 #pragma once
 
 #include <cstdint>

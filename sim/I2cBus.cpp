@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -23,8 +24,9 @@ namespace BenchSim {
 namespace {
 
 const char* const BUS_PATH = "/dev/i2c-0";
-// i2c-dev caps one plain transfer at this many bytes.
+// i2c-dev caps one plain transfer at this many bytes, and one I2C_RDWR call at this many messages.
 constexpr size_t MAX_TRANSFER = 8192;
+constexpr uint32_t MAX_MESSAGES = 42;
 
 class I2cBus : public Device {
 public:
@@ -33,16 +35,19 @@ public:
 
     ssize_t read(unsigned address, void* buffer, size_t length);
     ssize_t write(unsigned address, const void* data, size_t length);
+    // Whether QUILLO_SIM_BUSY names the address ("0x6f,0x58"; read at every call).
+    static bool heldByDriver(unsigned address);
 
 private:
     I2cChip* chipAt(unsigned address) const;
     void loadState();
-    void saveState() const;
+    void saveState();
 
     std::mutex _lock;
     std::vector<std::unique_ptr<I2cChip>> _chips;
     std::string _statePath;
     long _maxReads = -1;
+    std::string _saved; // the state file's text as last written by this process
     long _reads = 0;
 };
 
@@ -66,6 +71,9 @@ public:
     int ioctl(unsigned long request, void* argument) override;
 
 private:
+    int combined(const i2c_rdwr_ioctl_data* transfer);
+    int smbus(const i2c_smbus_ioctl_data* transfer);
+
     I2cBus& _bus;
     // The kernel starts every open at address 0, where nothing answers.
     unsigned _address = 0;
@@ -82,8 +90,13 @@ int I2cBusFile::ioctl(unsigned long request, void* argument)
             errno = EINVAL;
             return -1;
         }
+        if (I2C_SLAVE == request && I2cBus::heldByDriver(static_cast<unsigned>(value))) {
+            logLine("slave 0x%02lx EBUSY", value);
+            errno = EBUSY;
+            return -1;
+        }
         _address = static_cast<unsigned>(value);
-        logLine("slave 0x%02x", _address);
+        logLine(I2C_SLAVE == request ? "slave 0x%02x" : "force 0x%02x", _address);
         return 0;
     case I2C_TENBIT:
         if (value) {
@@ -92,15 +105,116 @@ int I2cBusFile::ioctl(unsigned long request, void* argument)
         }
         return 0;
     case I2C_FUNCS:
-        *static_cast<unsigned long*>(argument) = I2C_FUNC_I2C;
+        *static_cast<unsigned long*>(argument) = I2C_FUNC_I2C | I2C_FUNC_SMBUS_QUICK
+            | I2C_FUNC_SMBUS_BYTE | I2C_FUNC_SMBUS_BYTE_DATA | I2C_FUNC_SMBUS_WORD_DATA
+            | I2C_FUNC_SMBUS_I2C_BLOCK;
         return 0;
     case I2C_RETRIES:
     case I2C_TIMEOUT:
         return 0;
+    case I2C_RDWR:
+        return combined(static_cast<const i2c_rdwr_ioctl_data*>(argument));
+    case I2C_SMBUS:
+        return smbus(static_cast<const i2c_smbus_ioctl_data*>(argument));
     default:
         errno = ENOTTY;
         return -1;
     }
+}
+
+// Each message to its own address, in order; the first that fails ends the call, as a NACK does.
+int I2cBusFile::combined(const i2c_rdwr_ioctl_data* transfer)
+{
+    if (!transfer || !transfer->msgs || 0 == transfer->nmsgs || transfer->nmsgs > MAX_MESSAGES) {
+        errno = EINVAL;
+        return -1;
+    }
+    for (uint32_t i = 0; i < transfer->nmsgs; ++i) {
+        const i2c_msg& m = transfer->msgs[i];
+        if ((m.flags & I2C_M_TEN) || m.addr > 0x7F || m.len > MAX_TRANSFER || (m.len && !m.buf)) {
+            errno = EINVAL;
+            return -1;
+        }
+        const ssize_t done = (m.flags & I2C_M_RD) ? _bus.read(m.addr, m.buf, m.len)
+                                                  : _bus.write(m.addr, m.buf, m.len);
+        if (done < 0)
+            return -1;
+    }
+    return static_cast<int>(transfer->nmsgs);
+}
+
+// SMBus transfers as the kernel emulates them on a plain I2C adapter: the command byte written,
+// then (for reads) the data read back in a second message.
+int I2cBusFile::smbus(const i2c_smbus_ioctl_data* transfer)
+{
+    if (!transfer || (I2C_SMBUS_QUICK != transfer->size && !transfer->data)) {
+        errno = EINVAL;
+        return -1;
+    }
+    const bool reading = I2C_SMBUS_READ == transfer->read_write;
+    i2c_smbus_data* data = transfer->data;
+    uint8_t command[2 + I2C_SMBUS_BLOCK_MAX] = { transfer->command };
+    size_t length = 0; // data bytes after the command
+    uint8_t* into = nullptr;
+    switch (transfer->size) {
+    case I2C_SMBUS_QUICK:
+        return reading ? (_bus.read(_address, command, 0) < 0 ? -1 : 0)
+                       : (_bus.write(_address, command, 0) < 0 ? -1 : 0);
+    case I2C_SMBUS_BYTE:
+        if (reading)
+            return _bus.read(_address, &data->byte, 1) < 0 ? -1 : 0;
+        return _bus.write(_address, command, 1) < 0 ? -1 : 0;
+    case I2C_SMBUS_BYTE_DATA:
+        length = 1;
+        into = &data->byte;
+        break;
+    case I2C_SMBUS_WORD_DATA:
+        length = 2;
+        into = reinterpret_cast<uint8_t*>(&data->word);
+        break;
+    case I2C_SMBUS_I2C_BLOCK_DATA:
+        length = data->block[0];
+        into = data->block + 1;
+        if (0 == length || length > I2C_SMBUS_BLOCK_MAX) {
+            errno = EINVAL;
+            return -1;
+        }
+        break;
+    default:
+        errno = EOPNOTSUPP;
+        return -1;
+    }
+    if (reading) {
+        if (_bus.write(_address, command, 1) < 0 || _bus.read(_address, into, length) < 0)
+            return -1;
+        // SMBus words travel low byte first.
+        if (I2C_SMBUS_WORD_DATA == transfer->size)
+            data->word = static_cast<uint16_t>(into[0] | (into[1] << 8));
+        return 0;
+    }
+    if (I2C_SMBUS_WORD_DATA == transfer->size) {
+        command[1] = static_cast<uint8_t>(data->word & 0xFF);
+        command[2] = static_cast<uint8_t>(data->word >> 8);
+    } else {
+        memcpy(command + 1, into, length);
+    }
+    return _bus.write(_address, command, 1 + length) < 0 ? -1 : 0;
+}
+
+bool I2cBus::heldByDriver(unsigned address)
+{
+    const char* busy = setting("BUSY");
+    if (!busy)
+        return false;
+    std::string list = busy;
+    for (char& c : list)
+        c = (',' == c) ? ' ' : c;
+    std::istringstream words(list);
+    for (std::string word; words >> word;) {
+        if (strtoul(word.c_str(), nullptr, 0) == address)
+            return true;
+    }
+    return false;
 }
 
 I2cBus::I2cBus()
@@ -121,6 +235,13 @@ I2cBus::I2cBus()
     }
     const char* state = setting("STATE");
     _statePath = state ? state : "";
+    // Renaming over anything but a regular file would replace it (a device node, a link).
+    struct stat info;
+    if (!_statePath.empty() && 0 == lstat(_statePath.c_str(), &info) && !S_ISREG(info.st_mode)) {
+        warn("QUILLO_SIM_STATE=%s is not a regular file; the chips keep no state",
+            _statePath.c_str());
+        _statePath.clear();
+    }
     _maxReads = static_cast<long>(numberSetting("MAX_READS", -1));
     loadState();
 }
@@ -213,13 +334,17 @@ void I2cBus::loadState()
         chip->load(state);
 }
 
-void I2cBus::saveState() const
+void I2cBus::saveState()
 {
     if (_statePath.empty())
         return;
     std::string text = "# quillo bench simulator: what the chips' backup battery keeps\n";
     for (const auto& chip : _chips)
         chip->save(&text);
+    // A write that changed nothing the battery keeps (an ISL1208 register pointer) costs no file
+    // write: programs that poll the chip stay fast.
+    if (text == _saved)
+        return;
     // Written aside and renamed over the old file, so a killed run never leaves half a state.
     const std::string temporary = _statePath + ".tmp" + std::to_string(getpid());
     const int fd = real::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -230,7 +355,9 @@ void I2cBus::saveState() const
     if (!written || 0 != rename(temporary.c_str(), _statePath.c_str())) {
         warn("cannot save the state file %s: %s", _statePath.c_str(), strerror(errno));
         unlink(temporary.c_str());
+        return;
     }
+    _saved = text;
 }
 
 DeviceRegistration registration(BUS_PATH, []() -> Device* { return new I2cBus; });

@@ -1,7 +1,10 @@
 // The board's first I2C bus ("/dev/i2c-0") and the chips on it. The bus device answers the
-// i2c-dev interface (I2C_SLAVE, then plain read and write transfers to that address), hands each
-// transfer to the chip that answers the address, logs every transfer, and keeps the chips' state
-// in the state file between runs, as their backup battery would.
+// i2c-dev interface (I2C_SLAVE, then plain read and write transfers to that address; I2C_RDWR's
+// combined messages; I2C_SMBUS quick, byte, byte-data, word-data and I2C-block transfers, as the
+// kernel emulates them on a plain I2C adapter), hands each transfer to the chip that answers the
+// address, logs every transfer, and keeps the chips' state in the state file between runs, as
+// their backup battery would. QUILLO_SIM_BUSY names addresses a kernel driver holds: I2C_SLAVE
+// on them fails with EBUSY, I2C_SLAVE_FORCE takes them anyway.
 #pragma once
 
 #include "sim/BenchSim.h"

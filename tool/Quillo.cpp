@@ -28,6 +28,13 @@ SntpClient _client;
 
 unsigned long number(const char* text) { return strtoul(text, nullptr, 0); }
 
+// number(text) + add as an int, wrapping like the 32-bit arithmetic it stands for: "-2147483648"
+// is a year like any other.
+int numberPlus(const char* text, int add)
+{
+    return static_cast<int>(static_cast<unsigned>(number(text)) + static_cast<unsigned>(add));
+}
+
 void usage(const char* argv0)
 {
     puts("Quillo v1.0.0\n");
@@ -77,11 +84,6 @@ time_t serverSeconds(const SntpServerResponse& response)
     return tv.tv_sec;
 }
 
-void printDate(const tm& t)
-{
-    printf("DATE: %4d-%2d-%2d(%1d) - ", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_wday);
-}
-
 // The drift test: set the chip from the server once, then compare the two every _delay seconds.
 // The system clock is only the base the offset is added to; it is never changed.
 void serverDriftTest()
@@ -98,8 +100,7 @@ void serverDriftTest()
     writeRtc(&serverTime);
     printf("<<<<< Sync Local & Rtc to Server >>>>>\n");
     printf("SERVER- ");
-    printDate(serverTime);
-    printf("TIME: %2d-%2d-%2d\n\n", serverTime.tm_hour, serverTime.tm_min, serverTime.tm_sec);
+    printDateTime(&serverTime, "\n\n");
     fflush(stdout);
 
     int count = 0;
@@ -122,11 +123,9 @@ void serverDriftTest()
 
         printf("<<<<< Check Server & Local & Rtc >>>>> - Elapsed : %.2f min.\n", elapsed);
         printf("SERVER- ");
-        printDate(serverTime);
-        printf("TIME: %2d-%2d-%2d\n", serverTime.tm_hour, serverTime.tm_min, serverTime.tm_sec);
+        printDateTime(&serverTime, "\n");
         printf("RTC   - ");
-        printDate(chip);
-        printf("TIME: %2d-%2d-%2d\n\n", chip.tm_hour, chip.tm_min, chip.tm_sec);
+        printDateTime(&chip, "\n\n");
 
         const time_t difference = server - mktime(&chip);
         printf("DIFF  = %d sec. ", static_cast<int>(difference));
@@ -151,9 +150,7 @@ void syncTest(bool withServer)
     for (;;) {
         tm chip = {};
         readRtc(&chip);
-        printf("DATE: %4d-%2d-%2d(%1d) - ", chip.tm_year + 1900, chip.tm_mon + 1, chip.tm_mday,
-            chip.tm_wday);
-        printf("TIME: %2d-%2d-%2d\n", chip.tm_hour, chip.tm_min, chip.tm_sec);
+        printDateTime(&chip, "\n");
         // Each reading is worth seeing as it happens, also through a pipe.
         fflush(stdout);
         sleepMilliseconds(_mdelay);
@@ -183,8 +180,8 @@ void run(int argc, char** argv)
         if (argc < 10)
             return usage(argv[0]);
         tm t = {};
-        t.tm_year = static_cast<int>(number(argv[3])) - 1900;
-        t.tm_mon = static_cast<int>(number(argv[4])) - 1;
+        t.tm_year = numberPlus(argv[3], -1900);
+        t.tm_mon = numberPlus(argv[4], -1);
         t.tm_mday = static_cast<int>(number(argv[5]));
         t.tm_wday = static_cast<int>(number(argv[6]));
         t.tm_hour = static_cast<int>(number(argv[7]));

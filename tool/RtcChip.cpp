@@ -1,5 +1,7 @@
 #include "tool/RtcChip.h"
 
+#include "foundation/Bcd.h"
+
 #include <cstdio>
 #include <fcntl.h>
 #include <linux/i2c-dev.h>
@@ -14,18 +16,6 @@ int _i2cFd = -1;
 int _slave = 0;
 
 namespace {
-
-// S35391A status register bits, in the chip's own bit order (after flipByteOrder).
-constexpr unsigned char STATUS_POWER_ON = 0x80;
-constexpr unsigned char STATUS_BATTERY_LOW = 0x40;
-constexpr unsigned char STATUS_24_HOUR = 0x02;
-constexpr unsigned char STATUS_RESET = 0x01;
-// Hour byte: the S35391A's afternoon flag; both chips keep flag bits above the BCD hour.
-constexpr unsigned char HOUR_PM = 0x40;
-constexpr unsigned char HOUR_MASK = 0x3F;
-// ISL1208 status register and its write-enable bit for the calendar registers.
-constexpr unsigned char ISL1208_STATUS_REGISTER = 0x07;
-constexpr unsigned char ISL1208_WRITE_ENABLE = 0x10;
 
 bool isS35391A() { return S35391A_ADDRESS == _slave; }
 bool isIsl1208() { return ISL1208_ADDRESS == _slave; }
@@ -60,13 +50,13 @@ void init()
         (void)read(_i2cFd, &status, 1);
         flipByteOrder(&status);
         printf("0x%02x\n", status);
-        if (status & (STATUS_POWER_ON | STATUS_BATTERY_LOW)) {
+        if (status & (S35391A_POWER_ON | S35391A_BATTERY_LOW)) {
             // After a power loss the calendar is garbage: reset the chip, which also drops it
             // back to 12-hour mode.
-            writeS35391AStatus(STATUS_RESET);
-            writeS35391AStatus(STATUS_24_HOUR);
-        } else if (!(status & STATUS_24_HOUR)) {
-            writeS35391AStatus(STATUS_24_HOUR);
+            writeS35391AStatus(S35391A_RESET);
+            writeS35391AStatus(S35391A_24_HOUR);
+        } else if (!(status & S35391A_24_HOUR)) {
+            writeS35391AStatus(S35391A_24_HOUR);
         }
         setBusAddress(_slave);
     } else if (isIsl1208()) {
@@ -91,32 +81,14 @@ int readArray(unsigned char* buffer, int length)
 
 int readRtc(tm* t)
 {
-    unsigned char b[8] = {};
-    if (isS35391A()) {
-        readArray(b, 7);
-        for (int i = 0; i < 7; ++i)
-            flipByteOrder(&b[i]);
-        b[4] &= HOUR_MASK;
-        t->tm_year = BCD_TO_DEC(b[0]) + 100;
-        t->tm_mon = BCD_TO_DEC(b[1]) - 1;
-        t->tm_mday = BCD_TO_DEC(b[2]);
-        t->tm_wday = BCD_TO_DEC(b[3]);
-        t->tm_hour = BCD_TO_DEC(b[4]);
-        t->tm_min = BCD_TO_DEC(b[5]);
-        t->tm_sec = BCD_TO_DEC(b[6]);
-    } else if (isIsl1208()) {
-        readArray(b, 8);
-        b[2] &= HOUR_MASK;
-        t->tm_sec = BCD_TO_DEC(b[0]);
-        t->tm_min = BCD_TO_DEC(b[1]);
-        t->tm_hour = BCD_TO_DEC(b[2]);
-        t->tm_mday = BCD_TO_DEC(b[3]);
-        t->tm_mon = BCD_TO_DEC(b[4]) - 1;
-        t->tm_year = BCD_TO_DEC(b[5]) + 100;
-        t->tm_wday = BCD_TO_DEC(b[6]);
-    } else {
+    if (!isS35391A() && !isIsl1208())
         return 0;
-    }
+    // The ISL1208 reads its status register 0x07 too, into the eighth byte.
+    unsigned char b[8] = {};
+    readArray(b, isS35391A() ? CALENDAR_SIZE : 8);
+    unsigned char fields[CALENDAR_SIZE];
+    calendarFromBus(_slave, b, fields);
+    fieldsToTm(fields, t);
     t->tm_yday = 0;
     t->tm_isdst = 0;
     return 0;
@@ -124,35 +96,75 @@ int readRtc(tm* t)
 
 void writeRtc(const tm* t)
 {
-    if (isS35391A()) {
-        unsigned char b[7] = {
-            DEC_TO_BCD(t->tm_year - 100),
-            DEC_TO_BCD(t->tm_mon + 1),
-            DEC_TO_BCD(t->tm_mday),
-            DEC_TO_BCD(t->tm_wday),
-            DEC_TO_BCD(t->tm_hour),
-            DEC_TO_BCD(t->tm_min),
-            DEC_TO_BCD(t->tm_sec),
-        };
-        if (t->tm_hour > 11)
-            b[4] = static_cast<unsigned char>(b[4] + HOUR_PM);
-        for (unsigned char& byte : b)
-            flipByteOrder(&byte);
-        writeArray(b, 7);
-    } else if (isIsl1208()) {
-        // Register pointer 0x00 first: the whole calendar goes in one auto-incrementing transfer.
-        const unsigned char b[8] = {
-            0x00,
-            DEC_TO_BCD(t->tm_sec),
-            DEC_TO_BCD(t->tm_min),
-            DEC_TO_BCD(t->tm_hour),
-            DEC_TO_BCD(t->tm_mday),
-            DEC_TO_BCD(t->tm_mon + 1),
-            DEC_TO_BCD(t->tm_year - 100),
-            DEC_TO_BCD(t->tm_wday),
-        };
-        writeArray(b, 8);
+    if (!isS35391A() && !isIsl1208())
+        return;
+    unsigned char fields[CALENDAR_SIZE];
+    tmToFields(t, fields);
+    if (isS35391A() && t->tm_hour > 11)
+        fields[HOUR] = static_cast<unsigned char>(fields[HOUR] + HOUR_PM);
+    // The ISL1208's register pointer 0x00 first: the whole calendar goes in one auto-incrementing
+    // transfer.
+    unsigned char b[1 + CALENDAR_SIZE] = {};
+    const int pointer = isIsl1208() ? 1 : 0;
+    calendarToBus(_slave, fields, b + pointer);
+    writeArray(b, pointer + CALENDAR_SIZE);
+}
+
+namespace {
+
+// Where each field sits in the ISL1208's registers 0x00-0x06.
+constexpr int ISL1208_REGISTER_OF[CALENDAR_SIZE] = { 5, 4, 3, 6, 2, 1, 0 };
+
+} // namespace
+
+void calendarFromBus(int chip, const unsigned char* bus, unsigned char* fields)
+{
+    for (int f = 0; f < CALENDAR_SIZE; ++f) {
+        if (S35391A_ADDRESS == chip) {
+            fields[f] = bus[f];
+            flipByteOrder(&fields[f]);
+        } else {
+            fields[f] = bus[ISL1208_REGISTER_OF[f]];
+        }
     }
+}
+
+void calendarToBus(int chip, const unsigned char* fields, unsigned char* bus)
+{
+    for (int f = 0; f < CALENDAR_SIZE; ++f) {
+        if (S35391A_ADDRESS == chip) {
+            bus[f] = fields[f];
+            flipByteOrder(&bus[f]);
+        } else {
+            bus[ISL1208_REGISTER_OF[f]] = fields[f];
+        }
+    }
+}
+
+void fieldsToTm(const unsigned char* fields, tm* t)
+{
+    t->tm_year = BCD_TO_DEC(fields[YEAR]) + 100;
+    t->tm_mon = BCD_TO_DEC(fields[MONTH]) - 1;
+    t->tm_mday = BCD_TO_DEC(fields[MDAY]);
+    t->tm_wday = BCD_TO_DEC(fields[WDAY]);
+    t->tm_hour = BCD_TO_DEC(fields[HOUR] & HOUR_MASK);
+    t->tm_min = BCD_TO_DEC(fields[MINUTE]);
+    t->tm_sec = BCD_TO_DEC(fields[SECOND]);
+}
+
+void tmToFields(const tm* t, unsigned char* fields)
+{
+    // Wrapping arithmetic: any int the command line gave is encoded, never undefined.
+    const auto plus = [](int value, int add) {
+        return static_cast<int>(static_cast<unsigned>(value) + static_cast<unsigned>(add));
+    };
+    fields[YEAR] = DEC_TO_BCD(plus(t->tm_year, -100));
+    fields[MONTH] = DEC_TO_BCD(plus(t->tm_mon, 1));
+    fields[MDAY] = DEC_TO_BCD(t->tm_mday);
+    fields[WDAY] = DEC_TO_BCD(t->tm_wday);
+    fields[HOUR] = DEC_TO_BCD(t->tm_hour);
+    fields[MINUTE] = DEC_TO_BCD(t->tm_min);
+    fields[SECOND] = DEC_TO_BCD(t->tm_sec);
 }
 
 void readAddress(unsigned char address)
@@ -173,8 +185,13 @@ void writeAddress(unsigned char address, unsigned char value)
 void printRtc(const tm* t)
 {
     printf("RTC   - ");
+    printDateTime(t, "\n");
+}
+
+void printDateTime(const tm* t, const char* ending)
+{
     printf("DATE: %4d-%2d-%2d(%1d) - ", t->tm_year + 1900, t->tm_mon + 1, t->tm_mday, t->tm_wday);
-    printf("TIME: %2d-%2d-%2d\n", t->tm_hour, t->tm_min, t->tm_sec);
+    printf("TIME: %2d-%2d-%2d%s", t->tm_hour, t->tm_min, t->tm_sec, ending);
 }
 
 void flipByteOrder(unsigned char* byte)
@@ -188,14 +205,8 @@ void flipByteOrder(unsigned char* byte)
     *byte = out;
 }
 
-unsigned char DEC_TO_BCD(int value)
-{
-    // Shifted as unsigned: out-of-range and negative values are cut to 8 bits, never undefined.
-    const unsigned tens = static_cast<unsigned>(value / 10) << 4;
-    const unsigned ones = static_cast<unsigned>(value % 10);
-    return static_cast<unsigned char>((tens & 0xFF) | (ones & 0xFF));
-}
+unsigned char DEC_TO_BCD(int value) { return toBcd(value); }
 
-int BCD_TO_DEC(unsigned char value) { return (value >> 4) * 10 + (value & 0x0F); }
+int BCD_TO_DEC(unsigned char value) { return fromBcd(value); }
 
 } // namespace Kovan

@@ -16,7 +16,7 @@ uint32 fileCountInPath(const char* path, const char* ext)
         return 0;
     uint32 count = 0;
     size_t extLen = strlen(ext);
-    while (struct dirent* entry = readdir(dir)) {
+    while (struct dirent* entry = readdir(dir)) { // NOLINT(concurrency-mt-unsafe)
         size_t len = strlen(entry->d_name);
         if (len >= extLen + 2 && 0 == strncmp(entry->d_name + len - extLen, ext, extLen))
             ++count;
@@ -33,7 +33,7 @@ int32 findFilesWithExt(const char* path, const char* ext, Btring<64>* filename, 
         return 0;
     int32 count = 0;
     while (count < maxCount) {
-        struct dirent* entry = readdir(dir);
+        struct dirent* entry = readdir(dir); // NOLINT(concurrency-mt-unsafe)
         if (!entry)
             break;
         if (strlen(entry->d_name) < 63 && checkFileExt(entry->d_name, ext))

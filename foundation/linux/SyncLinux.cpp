@@ -9,7 +9,7 @@
 
 namespace Kovan {
 
-Mutex::Mutex() { pthread_mutex_init(&_handle, nullptr); }
+Mutex::Mutex() noexcept { pthread_mutex_init(&_handle, nullptr); }
 
 Mutex::~Mutex() { pthread_mutex_destroy(&_handle); }
 

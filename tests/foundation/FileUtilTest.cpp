@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <iterator>
 #include <set>
 #include <string>
 #include <unistd.h>
@@ -16,22 +16,12 @@ using namespace Kovan;
 
 namespace {
 
-std::string contents(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // A fresh directory under /tmp for each test.
 class FileUtilTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_NE(nullptr, mkdtemp(&_dir[0])); }
-    void TearDown() override { (void)!system(("rm -rf '" + _dir + "'").c_str()); }
-    std::string touch(const std::string& name, const std::string& content = "")
-    {
-        std::ofstream(_dir + "/" + name, std::ios::binary) << content;
-        return _dir + "/" + name;
-    }
+    void TearDown() override { std::filesystem::remove_all(_dir); }
+    void touch(const std::string& name) { std::ofstream(_dir + "/" + name) << name; }
 
     std::string _dir = "/tmp/kovan-files-XXXXXX";
 };
@@ -40,12 +30,9 @@ protected:
 
 TEST(FileUtilNameTest, FilenameOnlyAndCheckFileExt)
 {
-    const char* path = "../dir/report.txt";
-    EXPECT_EQ(path + 7, filenameOnly(path));
+    EXPECT_STREQ("report.txt", filenameOnly("../dir/report.txt"));
     EXPECT_STREQ("name", filenameOnly("dir\\sub\\name"));
-    EXPECT_STREQ("a", filenameOnly("a"));
     EXPECT_CHECK_FAILS(filenameOnly("dir\\"), "'\\\\' != *p && '/' != *p", "filenameOnly");
-
     const struct {
         const char* name;
         const char* ext;
@@ -57,37 +44,25 @@ TEST(FileUtilNameTest, FilenameOnlyAndCheckFileExt)
         EXPECT_EQ(c.match, checkFileExt(c.name, c.ext)) << c.name << " / " << c.ext;
 }
 
-TEST_F(FileUtilTest, CopyFileCopiesToTheEndInChunks)
+TEST(FileUtilCopyTest, CopiesToTheEndAndGivesUpOnAPipeThatStaysEmpty)
 {
-    std::string content;
-    for (int i = 0; i < 10000; ++i)
-        content += static_cast<char>('a' + i % 26);
-    const std::string dst = _dir + "/dst.bin";
-    for (const std::string& src : { touch("src.bin", content), touch("empty") }) {
-        FILE* in = fopen(src.c_str(), "rb");
-        FILE* out = fopen(dst.c_str(), "wb");
-        EXPECT_TRUE(copyFile(out, in));
-        fclose(in);
-        fclose(out);
-        EXPECT_EQ(contents(src), contents(dst));
-    }
-
-    // A non-blocking pipe: the data is copied, then the hundredth EAGAIN in a row fails.
+    // A non-blocking pipe: what is there is copied, then the hundredth EAGAIN in a row fails.
     int fds[2];
     ASSERT_EQ(0, pipe(fds));
     fcntl(fds[0], F_SETFL, O_NONBLOCK);
-    ASSERT_EQ(5, write(fds[1], "hello", 5));
+    const std::string data(5000, 'x');
+    ASSERT_EQ(5000, write(fds[1], data.data(), data.size()));
     FILE* src = fdopen(fds[0], "rb");
     FILE* out = tmpfile();
     EXPECT_FALSE(copyFile(out, src));
-    EXPECT_EQ(5L, ftell(out));
+    EXPECT_EQ(5000L, ftell(out));
     // With the writer closed the pipe reaches its end and the copy succeeds.
     ASSERT_EQ(3, write(fds[1], "abc", 3));
     close(fds[1]);
     EXPECT_TRUE(copyFile(out, src));
-    EXPECT_EQ(8L, ftell(out));
-    fclose(src);
-    fclose(out);
+    EXPECT_EQ(5003L, ftell(out));
+    (void)fclose(src);
+    (void)fclose(out);
 }
 
 TEST_F(FileUtilTest, DirectoryScansCountAndListByExtension)
@@ -96,17 +71,14 @@ TEST_F(FileUtilTest, DirectoryScansCountAndListByExtension)
         touch(name);
     EXPECT_EQ(3u, fileCountInPath(_dir.c_str(), "log"));
     EXPECT_EQ(0u, fileCountInPath((_dir + "/missing").c_str(), "log"));
-
     KovanTest::StderrCapture err;
     Btring<64> names[8];
-    int32 n = findFilesWithExt(_dir.c_str(), "log", names, 8);
-    EXPECT_EQ("finding files(*.log) in \"" + _dir + "\"...\n", err.take());
     std::set<std::string> found;
-    for (int32 i = 0; i < n; ++i)
+    for (int32 i = 0, n = findFilesWithExt(_dir.c_str(), "log", names, 8); i < n; ++i)
         found.insert(names[i].cString());
     EXPECT_EQ((std::set<std::string> { "a.log", "x.log", "b.LOG" }), found);
-
-    // A name of 63 characters is skipped although it would fit.
+    EXPECT_EQ("finding files(*.log) in \"" + _dir + "\"...\n", err.take());
+    // A name of 63 characters is skipped although it would fit; the count bounds the list.
     touch(std::string(59, 'l') + ".log");
     touch(std::string(58, 'k') + ".log");
     EXPECT_EQ(4, findFilesWithExt(_dir.c_str(), "log", names, 8));

@@ -2,6 +2,8 @@
 
 #include "NetTestSupport.h"
 
+#include "net/Inet4.h"
+
 using namespace Kovan;
 
 namespace {
@@ -10,37 +12,39 @@ class SocketAddressTest : public KovanTest::NetTest { };
 
 sockaddr_in systemAddress(const char* dotted, uint16 port)
 {
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = inet_addr(dotted);
-    return address;
+    return detail::makeInet4Address(inet_addr(dotted), port);
 }
 
-TEST_F(SocketAddressTest, LiteralsAndSystemAddresses)
+TEST_F(SocketAddressTest, LiteralsSystemAndLocalAddressesAndRelease)
 {
     SocketAddress address;
-    EXPECT_TRUE(address.isUnresolved());
-    EXPECT_EQ(nullptr, address.hostAddress());
-    EXPECT_EQ(nullptr, address.hostName());
-
-    address.setAddress("10.1.2.3", 8080);
-    EXPECT_STREQ("10.1.2.3", address.hostAddress());
-    EXPECT_STREQ("", address.hostName());
-    EXPECT_EQ(8080, address.port());
-    // The caller's text, not a canonical form, cut at 15 characters.
+    EXPECT_EQ(nullptr, address.hostAddress()) << "unresolved";
+    EXPECT_EQ(nullptr, address.hostName()) << "unresolved";
+    // The caller's text, not a canonical form, cut at 15 characters; ports above 32767 kept.
     address.setAddress("127.00000000000000.0.1", short(40000));
     EXPECT_STREQ("127.00000000000", address.hostAddress());
+    EXPECT_STREQ("", address.hostName());
     EXPECT_EQ(40000, uint16(address.port()));
 
-    sockaddr_in system = systemAddress("192.168.0.7", 123);
+    sockaddr_in system = systemAddress("192.168.100.200", 123); // the longest address there is
     address.setAddress(&system);
-    EXPECT_STREQ("192.168.0.7", address.hostAddress());
+    EXPECT_STREQ("192.168.100.200", address.hostAddress());
     EXPECT_STREQ("Unknown", address.hostName());
     EXPECT_EQ(123, address.port());
+    // Released, nothing of the old address is left to show through the next literal.
     address.release();
     EXPECT_TRUE(address.isUnresolved());
     EXPECT_EQ(0, address.port());
+    address.setAddress("10.1.2.3", 8080);
+    EXPECT_STREQ("", address.hostName());
+
+    // The local address: this machine's name (cut at 50 characters) on every interface.
+    char name[256] = {};
+    ASSERT_EQ(0, gethostname(name, sizeof(name) - 1));
+    name[50] = '\0';
+    EXPECT_STREQ(name, SocketAddress::localAddress()->hostName());
+    EXPECT_STREQ("0.0.0.0", SocketAddress::localAddress()->hostAddress());
+    EXPECT_EQ(0, SocketAddress::localAddress()->port());
 }
 
 TEST_F(SocketAddressTest, NamesResolveOrLeaveTheAddressAsItWas)
@@ -62,17 +66,6 @@ TEST_F(SocketAddressTest, NamesResolveOrLeaveTheAddressAsItWas)
         EXPECT_STREQ("Unknown", address.hostName());
         EXPECT_EQ(25, address.port());
     });
-}
-
-TEST_F(SocketAddressTest, TheLocalAddressIsTheMachineOnEveryInterface)
-{
-    char name[256] = {};
-    ASSERT_EQ(0, gethostname(name, sizeof(name) - 1));
-    name[50] = '\0';
-    const SocketAddress* local = SocketAddress::localAddress();
-    EXPECT_STREQ(name, local->hostName());
-    EXPECT_STREQ("0.0.0.0", local->hostAddress());
-    EXPECT_EQ(0, local->port());
 }
 
 } // namespace

@@ -28,7 +28,7 @@ inline std::string readFile(const std::string& path)
 struct BenchRun {
     std::string out;
     std::string err;
-    int status = -1; // 128 + the signal number when killed, 137 when it overran its 20 s
+    int status = -1; // 128 + the signal number when killed, 137 when it overran its time
 };
 
 class Bench {
@@ -50,9 +50,11 @@ public:
     std::string path(const char* name) const { return _dir + "/" + name; }
 
     // Runs `program` with the words of `args` as its arguments, TZ=UTC0, this bench's state and
-    // log, and no other QUILLO_SIM_ setting than `settings` ("NAME=value").
+    // log, and no other QUILLO_SIM_ setting than `settings` ("NAME=value"; "TZ=..." too), its
+    // standard input from `input` (a shell redirection target).
     BenchRun run(const std::string& program, const std::string& args,
-        const std::vector<std::string>& settings = {}) const
+        const std::vector<std::string>& settings = {}, const std::string& input = "/dev/null",
+        int timeoutSeconds = 20) const
     {
         auto quoted = [](const std::string& word) {
             return "'" + std::regex_replace(word, std::regex("'"), "'\\''") + "'";
@@ -65,14 +67,17 @@ public:
         std::vector<std::string> words
             = { "TZ=UTC0", "QUILLO_SIM_STATE=" + path("state"), "QUILLO_SIM_LOG=" + path("log") };
         words.insert(words.end(), settings.begin(), settings.end());
-        words.insert(words.end(), { "timeout", "-s", "KILL", "20", QUILLO_BENCH_WRAPPER, program });
+        words.insert(words.end(),
+            { "timeout", "-s", "KILL", std::to_string(timeoutSeconds), QUILLO_BENCH_WRAPPER,
+                program });
         std::istringstream more(args);
         for (std::string word; more >> word;)
             words.push_back(word);
         for (const std::string& word : words)
             line += " " + quoted(word);
-        const int status
-            = system((line + " >" + quoted(path("out")) + " 2>" + quoted(path("err"))).c_str());
+        const int status = system(
+            (line + " <" + quoted(input) + " >" + quoted(path("out")) + " 2>" + quoted(path("err")))
+                .c_str());
         return { readFile(path("out")), readFile(path("err")),
             WIFEXITED(status) ? WEXITSTATUS(status) : -1 };
     }

@@ -70,6 +70,23 @@ TEST_F(BenchSimTest, TheCalendarKeepsCountingBetweenRunsAtItsOwnRate)
     EXPECT_TRUE(std::regex_match(out, std::regex("r7: 2[456] 01 00 20 07 31 00\n"))) << out;
 }
 
+TEST_F(BenchSimTest, ExtremeSettingsAreClampedAndOnlyARegularFileHoldsTheState)
+{
+    // A rate of 10^300 ppm and a calendar set in 1900 (host time): still a calendar, no undefined
+    // arithmetic (the asan preset would stop on it).
+    std::ofstream(bench.path("state")) << "isl1208.calendar 31 07 09 03 23 59 58 @ -2208988800\n";
+    const BenchRun r = probe("s6f w00 r7", { "QUILLO_SIM_DRIFT_PPM=1e300" });
+    EXPECT_TRUE(std::regex_match(
+        r.out, std::regex("r7: ([0-5][0-9] ){3}[0-3][0-9] [01][0-9] [0-9][0-9] 0[0-6]\n")))
+        << r.out << r.err;
+    // A device node named as the state file stays what it is.
+    EXPECT_EQ("quillo-sim: QUILLO_SIM_STATE=/dev/null is not a regular file; the chips keep no "
+              "state\n",
+        probe("s6f w0710", { "QUILLO_SIM_STATE=/dev/null" }).err);
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
+    EXPECT_EQ("s6f: EBUSY\n", probe("s6f", { "QUILLO_SIM_BUSY=0x58,0x6f" }).out);
+}
+
 TEST_F(BenchSimTest, ChipsOnTheBusAreChosenAndAbsentOnesDoNotAnswer)
 {
     EXPECT_EQ(

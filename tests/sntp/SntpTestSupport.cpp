@@ -1,5 +1,7 @@
 #include "SntpTestSupport.h"
 
+#include "support/PrivateNetwork.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
@@ -22,22 +24,9 @@ namespace {
 
 std::string failure(const char* what) { return std::string(what) + ": " + strerror(errno); }
 
-std::string enterPrivateNetwork()
-{
-    if (0 != unshare(CLONE_NEWNET))
-        return failure("unshare(CLONE_NEWNET)");
-    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    ifreq request = {};
-    strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
-    request.ifr_flags = IFF_UP | IFF_RUNNING | IFF_LOOPBACK;
-    const std::string why = 0 == ioctl(fd, SIOCSIFFLAGS, &request) ? "" : failure("lo up");
-    close(fd);
-    return why;
-}
-
 // Entered during static initialisation, on the main thread, so every thread and child of the
 // program starts inside it.
-const std::string networkError = enterPrivateNetwork();
+const std::string networkError = KovanTest::enterPrivateNetwork();
 
 } // namespace
 

@@ -127,7 +127,7 @@ namespace {
 // Before main: a test program linked with the seam can never change the clock, seam or not.
 [[maybe_unused]] const bool clockCapabilityDropped = [] {
     if (!dropClockCapability()) {
-        fprintf(stderr, "ClockSeam: cannot drop CAP_SYS_TIME; refusing to run\n");
+        (void)fprintf(stderr, "ClockSeam: cannot drop CAP_SYS_TIME; refusing to run\n");
         abort();
     }
     return true;

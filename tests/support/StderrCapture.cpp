@@ -9,7 +9,7 @@ namespace KovanTest {
 
 StderrCapture::StderrCapture()
 {
-    fflush(stderr);
+    (void)fflush(stderr);
     char name[] = "/tmp/kovan-stderr-XXXXXX";
     _fileFd = mkstemp(name);
     if (_fileFd < 0)
@@ -25,7 +25,7 @@ void StderrCapture::restore()
 {
     if (_savedFd < 0)
         return;
-    fflush(stderr);
+    (void)fflush(stderr);
     dup2(_savedFd, 2);
     close(_savedFd);
     close(_fileFd);
@@ -34,7 +34,7 @@ void StderrCapture::restore()
 
 std::string StderrCapture::take()
 {
-    fflush(stderr);
+    (void)fflush(stderr);
     // The file only grows: reading from where the last take() stopped, without moving the
     // shared file offset or truncating, cannot lose a line another thread writes meanwhile.
     std::string out;

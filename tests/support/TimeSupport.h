@@ -11,9 +11,10 @@ namespace KovanTest {
 class ScopedTz {
 public:
     explicit ScopedTz(const char* tz)
-        : _had(nullptr != getenv("TZ"))
-        , _old(_had ? getenv("TZ") : "")
     {
+        const char* old = getenv("TZ");
+        _had = nullptr != old;
+        _old = _had ? old : "";
         setenv("TZ", tz, 1);
         tzset();
     }
@@ -26,8 +27,8 @@ public:
     ScopedTz& operator=(const ScopedTz&) = delete;
 
 private:
-    const bool _had;
-    const std::string _old;
+    bool _had;
+    std::string _old;
 };
 
 // The broken-down fields of a calendar time, as the C library counts them.

@@ -111,6 +111,9 @@ TEST(QuilloBenchTest, EveryOptionOnBothChipsAndOnNoChip)
         { "0x6F -ra", {}, USAGE, isl1208({}) },
         { "0x6F -wa 5", {}, USAGE, isl1208({}) },
         { "0x6F -rrr", {}, USAGE, isl1208({}) },
+        // Years wrap as 32-bit arithmetic does, the lowest one included.
+        { "0x6F -wv -2147483648 7 9 3 21 8 57", {}, "",
+            isl1208({ "write 0x6f 8: 00 57 08 21 09 07 48 03" }) },
         // ISL1208: register pointer 0, then plain BCD from the second on, the hour without a flag.
         { "0x6F -wv 2031 7 9 3 21 8 57", {}, "",
             isl1208({ "write 0x6f 8: 00 57 08 21 09 07 31 03" }) },

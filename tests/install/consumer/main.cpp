@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#ifdef CONSUMER_OWN_CHECK_HANDLER
 namespace Kovan {
 
 void assertFunc(const char* expression, const char* file, unsigned int line, const char* function)
@@ -20,6 +21,7 @@ void assertFunc(const char* expression, const char* file, unsigned int line, con
 }
 
 } // namespace Kovan
+#endif
 
 int main()
 {

@@ -1,7 +1,7 @@
-// The tool's assertion hook, which the tests, examples, benchmarks and fuzzers link too: death
-// tests then match the very line a technician sees (expression text, file name, function), and
-// libFuzzer keeps the input that aborted. What was already printed is flushed first, so the
-// output before the broken check is not lost.
+// The usual assertion hook: "EXPR: [file:line] function" on standard error, then abort. The tool
+// links it, and so do the tests, examples, benchmarks and fuzzers: death tests then match the
+// very line a technician sees, and libFuzzer keeps the input that aborted. What was already
+// printed is flushed first, so the output before the broken check is not lost.
 #include "foundation/FileUtil.h"
 #include "foundation/Trace.h"
 

@@ -1,0 +1,48 @@
+#include "foundation/IpAddress.h"
+
+#include "support/StderrCapture.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <random>
+#include <string>
+
+using namespace Kovan;
+
+TEST(IpAddressTest, DottedTextAndWordRoundTripAgainstTheCLibrary)
+{
+    std::mt19937 random(5);
+    char text[16];
+    for (int i = 0; i < 2000; ++i) {
+        const uint32 word = random();
+        in_addr native { word };
+        const std::string dotted = inet_ntoa(native);
+        IpAddress ip;
+        ip.fromUint32(word);
+        ASSERT_EQ(dotted, ip.toString(text));
+        ASSERT_EQ(word, IpAddress(dotted.c_str()).toUint32()) << dotted;
+        // Field k is the k-th byte in memory: network order.
+        const uint8* bytes = reinterpret_cast<const uint8*>(&word);
+        IpAddress byField;
+        for (int32 k = 0; k < 4; ++k) {
+            ASSERT_EQ(bytes[k], ip.field(k)) << dotted << " field " << k;
+            byField.setField(k, bytes[k]);
+        }
+        ASSERT_EQ(ip, byField) << dotted;
+    }
+}
+
+TEST(IpAddressTest, ATextThatIsNotAnAddressGivesZeroAndAShortOneKeepsTheRest)
+{
+    for (const char* bad : { "256.1.1.1", "1.2.3.4.5", "1.2.3.4.", "1..2.3", " 1.2.3.4", "",
+             "1.2.3.-4", "1.2.3.4x", "+1.2.3.4", "99999999999999999999.1.1.1" }) {
+        IpAddress a(9, 9, 9, 9);
+        EXPECT_FALSE(a.fromString(bad)) << "'" << bad << "'";
+        EXPECT_EQ(IpAddress(0, 0, 0, 0), a) << "'" << bad << "'";
+    }
+    IpAddress partial(1, 2, 3, 4);
+    partial.set("192.168");
+    EXPECT_EQ(IpAddress(192, 168, 3, 4), partial);
+    EXPECT_EQ(IpAddress(10, 1, 0, 255), IpAddress("010.001.000.255"));
+    EXPECT_CHECK_FAILS(partial.setField(4, 1), "0 <= field && field <= 3", "setField");
+}

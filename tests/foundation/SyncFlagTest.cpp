@@ -1,0 +1,43 @@
+#include "foundation/SyncFlag.h"
+
+#include "foundation/Tick.h"
+
+#include <atomic>
+#include <gtest/gtest.h>
+#include <thread>
+
+using namespace Kovan;
+
+TEST(SyncFlagTest, ASignalIsConsumedOnceAndATimeoutWaitsItsTime)
+{
+    SyncFlag flag;
+    flag.signal();
+    flag.signal();
+    EXPECT_TRUE(flag.isSignaled());
+    EXPECT_EQ(SyncFlag::SIGNALED, flag.waitForSignal(0));
+    const uint32 before = currentTick();
+    EXPECT_EQ(SyncFlag::TIMEOUT, flag.waitForSignal(100));
+    EXPECT_GE(diffTick(before, currentTick()), 90u);
+    flag.signal();
+    flag.reset();
+    EXPECT_EQ(SyncFlag::TIMEOUT, flag.waitForSignal(1));
+}
+
+TEST(SyncFlagTest, ASignalFromAnotherThreadIsNeverLost)
+{
+    // A ping-pong: every round must be answered; a lost signal shows as a TIMEOUT.
+    SyncFlag ping, pong;
+    std::atomic<int> timeouts { 0 };
+    std::thread peer([&] {
+        for (int i = 0; i < 500; ++i) {
+            timeouts += SyncFlag::TIMEOUT == ping.waitForSignal(5000);
+            pong.signal();
+        }
+    });
+    for (int i = 0; i < 500; ++i) {
+        ping.signal();
+        timeouts += SyncFlag::TIMEOUT == pong.waitForSignal(5000);
+    }
+    peer.join();
+    EXPECT_EQ(0, timeouts.load());
+}

@@ -1,0 +1,260 @@
+// quillo-rtc end to end on the simulated bench: every command and failure with its exit status,
+// output and bus traffic; its readings beside i2c-tools' own; and its drift measurement against
+// the project's SNTP server on a private loopback (the whole program runs in a network namespace
+// of its own, so nothing it sends leaves the machine).
+#include "BenchRunner.h"
+#include "support/PrivateNetwork.h"
+#include "support/TimeSupport.h"
+
+#include "sntp/SntpServer.h"
+
+#include <cmath>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <regex>
+
+using KovanTest::BenchRun;
+using Settings = std::vector<std::string>;
+
+namespace {
+
+const std::string networkError = KovanTest::enterPrivateNetwork();
+
+const std::string STOPPED = "QUILLO_SIM_DRIFT_PPM=-1000000";
+const std::string ISL = "QUILLO_SIM_CHIPS=isl1208";
+const std::string S35 = "QUILLO_SIM_CHIPS=s35391a";
+
+// The chip holds the host's current second, as local time in `tz`, set exactly at its start.
+void holdNow(const KovanTest::Bench& bench, const char* chip, const char* tz)
+{
+    const time_t now = time(nullptr);
+    KovanTest::ScopedTz zone(tz);
+    tm t = {};
+    localtime_r(&now, &t);
+    char line[160];
+    snprintf(line, sizeof line, "%s.calendar %02d %02d %02d %02d %02d %02d %02d @ %lld.000000\n",
+        chip, t.tm_year - 100, t.tm_mon + 1, t.tm_mday, t.tm_wday, t.tm_hour, t.tm_min, t.tm_sec,
+        static_cast<long long>(now));
+    // (Two decimal digits printed as they are read as hex: their BCD.)
+    std::ofstream(bench.path("state"))
+        << line << "isl1208.registers 10 00 00 00 00 00 00 00 00 00 00 00 00\n";
+}
+
+double jsonNumber(const std::string& out, const std::string& key)
+{
+    std::smatch m;
+    if (!std::regex_search(out, m, std::regex("\"" + key + "\":(-?[0-9.]+)")))
+        return NAN;
+    return std::stod(m[1]);
+}
+
+TEST(QuilloRtcTest, EveryCommandAndFailure)
+{
+    KovanTest::Bench bench;
+    const std::string y = bench.path("yes");
+    std::ofstream(y) << "y\n";
+    struct Row {
+        std::string args;
+        Settings settings;
+        int status;
+        std::string out; // a regular expression, matched whole
+        std::string err; // a regular expression, searched
+        bool readOnly = false; // no write crosses the bus but an ISL1208 register pointer
+        std::string input = "/dev/null";
+    };
+    const std::string usage = "\nUsage: quillo-rtc \\[--bus";
+    const Row rows[] = {
+        // Help and version need no bus; usage errors exit 2 with the usage on standard error.
+        { "--help", { "QUILLO_SIM_BUS=absent" }, 0, "Usage: quillo-rtc [^]*", "^$" },
+        { "-V", { "QUILLO_SIM_BUS=absent" }, 0, "quillo-rtc 1\\.0\\.0\n", "^$" },
+        { "", {}, 2, "", "^quillo-rtc: no command given" + usage },
+        { "frob", {}, 2, "", "unknown command \"frob\"" + usage },
+        { "read --clear", {}, 2, "", "--clear does not go with read" + usage },
+        { "drift --server h --interval 0.5", {}, 2, "", "--interval is at least 1 second" },
+        { "drift --server h --count 2 --duration 5", {}, 2, "", "not both" },
+        { "set 2031-02-29T00:00:00", {}, 2, "", "is not a valid time" },
+        { "set 2031-07-09T21:08:57+24:00", {}, 2, "", "is not a valid time" },
+        // What fails says what to do, in one line, exit 1.
+        { "read", { "QUILLO_SIM_BUS=absent" }, 1, "",
+            "^quillo-rtc: cannot open /dev/i2c-0: No such file or directory; load i2c-dev "
+            "\\(modprobe i2c-dev\\) or name the bus with --bus\n$" },
+        { "read", { "QUILLO_SIM_BUS=denied" }, 1, "", "Permission denied; run as root" },
+        { "read", { "QUILLO_SIM_CHIPS=none" }, 1, "", "^quillo-rtc: no supported chip answers" },
+        { "read --chip s35391a", { ISL }, 1, "", "no s35391a answers at 0x58-0x5f on" },
+        { "read", {}, 1, "",
+            "both an isl1208 \\(0x6f\\) and an s35391a .* choose one with --chip" },
+        { "read", { ISL, "QUILLO_SIM_BUSY=0x6f" }, 1, "",
+            "^quillo-rtc: a kernel driver holds the isl1208 at 0x6f .* or add --force\n$" },
+        { "detect", {}, 0, "isl1208 at 0x6f on /dev/i2c-0\ns35391a at 0x58-0x5f on /dev/i2c-0\n",
+            "^$", true },
+        // A fresh ISL1208: its power loss is reported, and left alone.
+        { "read", { ISL, STOPPED }, 0, "2000-01-01T00:00:00\\+00:00\n", "reports a power loss",
+            true },
+        { "status --json", { ISL }, 0,
+            "\\{\"chip\":\"isl1208\",\"status\":\"0x01\",\"power_failure\":true,\"on_battery\":"
+            "false,\"alarm\":false,\"write_enable\":false,\"hour24\":false\\}\n",
+            "^$", true },
+        // The write lands on the next second: TIME stands for the second of the invocation.
+        { "set --utc 2031-07-09T21:08:57+09:00", { ISL, STOPPED }, 0,
+            "2031-07-09T12:08:58\\+00:00\n", "^$" },
+        { "read --utc --json", { ISL, STOPPED }, 0,
+            "\\{\"chip\":\"isl1208\",\"time\":\"2031-07-09T12:08:58\\+00:00\",\"epoch\":1941365338,"
+            "\"zone\":\"utc\",\"power_lost\":false\\}\n",
+            "^$", true },
+        { "read --force", { ISL, STOPPED, "QUILLO_SIM_BUSY=0x6f" }, 0,
+            "2031-07-09T12:08:58\\+00:00\n", "^$", true },
+        { "status", { ISL }, 0,
+            "isl1208 at 0x6f on /dev/i2c-0: status 0x10\n[^]*write enable   yes\n[^]*", "^$",
+            true },
+        { "reg get 0x02", { ISL, STOPPED }, 0, "0x12\n", "^$", true },
+        { "reg get 0x14", { ISL }, 2, "", "\"0x14\" is not a register of the isl1208" },
+        { "reg set 0x08 256 -y", { ISL }, 2, "", "is not a byte" },
+        { "reg set 0x08 0x12 --dry-run", { ISL }, 0, "would write to 0x6f: 08 12\n", "^$", true },
+        { "reg set 0x08 0x12", { ISL }, 1, "", "not confirmed; nothing written", true },
+        { "reg set 0x08 0x12", { ISL }, 0, "0x12\n", "\\? \\[y/N\\] $", false, y },
+        { "status --clear --json", { ISL, "QUILLO_SIM_ISL1208_STATUS=0x17" }, 0,
+            "\\{\"chip\":\"isl1208\",\"status\":\"0x10\",[^]*", "^$" },
+        // The S35391A in 12-hour mode: the afternoon flag, bits reversed on the bus.
+        { "set 2031-07-09T21:08:57Z", { S35, STOPPED, "QUILLO_SIM_S35391A_STATUS=0x00" }, 0,
+            "2031-07-09T21:08:58\\+00:00\n", "^$" },
+        { "reg get 2", { S35, STOPPED }, 0, "0x31 0x07 0x09 0x03 0x49 0x08 0x58\n", "^$", true },
+        { "read", { S35, STOPPED }, 0, "2031-07-09T21:08:58\\+00:00\n", "^$", true },
+        { "reg set 2 1 -y", { S35 }, 1, "", "holds 7 bytes; use 'set'" },
+    };
+    const std::regex pointerOnly("write 0x6f 1: [0-9a-f]{2}");
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.args + " " + testing::PrintToString(row.settings));
+        const BenchRun r = bench.run(QUILLO_RTC_BINARY, row.args, row.settings, row.input);
+        EXPECT_EQ(row.status, r.status) << r.err;
+        EXPECT_TRUE(std::regex_match(r.out, std::regex(row.out))) << r.out;
+        EXPECT_TRUE(std::regex_search(r.err, std::regex(row.err))) << r.err;
+        for (const std::string& line : bench.takeLog()) {
+            if (row.readOnly && 0 == line.rfind("write", 0)) {
+                EXPECT_TRUE(std::regex_match(line, pointerOnly)) << line;
+            }
+        }
+    }
+}
+
+// quillo-rtc's reading beside the registers as i2ctransfer (I2C_RDWR) and i2cget (SMBus) read
+// them from the same simulated chips.
+TEST(QuilloRtcTest, ReadAgreesWithI2cTools)
+{
+    if (*KOVAN_EMULATOR)
+        GTEST_SKIP() << "i2c-tools here are the build machine's programs, not the target's";
+    KovanTest::Bench bench;
+    std::ofstream(bench.path("state")) << "isl1208.calendar 31 07 09 03 12 08 57 @ 0\n"
+                                       << "s35391a.calendar 29 02 28 04 23 59 09 @ 0\n"
+                                       << "s35391a.status 02 00\n";
+    struct Row {
+        const char* chip;
+        std::string tool, args;
+        bool reversed; // the S35391A sends each byte least significant bit first
+        int order[6]; // where year, month, day, hour, minute, second come in the bytes read
+    };
+    const Row rows[] = {
+        { "isl1208", "i2ctransfer", "-y 0 w1@0x6f 0x00 r7", false, { 5, 4, 3, 2, 1, 0 } },
+        { "s35391a", "i2ctransfer", "-y 0 r7@0x5a", true, { 0, 1, 2, 4, 5, 6 } },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.chip);
+        const BenchRun raw = bench.run(row.tool, row.args, { STOPPED });
+        ASSERT_EQ(0, raw.status) << raw.err;
+        std::vector<unsigned> bytes;
+        std::istringstream words(raw.out);
+        for (std::string word; words >> word;) {
+            unsigned b = std::stoul(word, nullptr, 16), r = 0;
+            for (int i = 0; i < 8; ++i)
+                r |= ((b >> i) & 1) << (7 - i);
+            bytes.push_back(row.reversed ? r : b);
+        }
+        ASSERT_EQ(7u, bytes.size()) << raw.out;
+        unsigned f[6];
+        for (int i = 0; i < 6; ++i)
+            f[i] = bytes[row.order[i]] & (3 == i ? 0x3F : 0xFF);
+        char expected[64];
+        snprintf(expected, sizeof expected, "20%02x-%02x-%02xT%02x:%02x:%02x+00:00\n", f[0], f[1],
+            f[2], f[3], f[4], f[5]);
+        EXPECT_EQ(expected,
+            bench.run(QUILLO_RTC_BINARY, std::string("read --utc --chip ") + row.chip, { STOPPED })
+                .out);
+    }
+    EXPECT_EQ("0x12\n", bench.run("i2cget", "-y 0 0x6f 0x02 b", { STOPPED }).out);
+}
+
+class QuilloRtcDriftTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ("", networkError);
+        _server.setEnable(true);
+        ASSERT_TRUE(_server.run());
+    }
+    void TearDown() override
+    {
+        _server.quit();
+        _server.join();
+        _server.setEnable(false);
+    }
+
+    Kovan::SntpServer _server;
+};
+
+TEST_F(QuilloRtcDriftTest, OffsetRateAndZonesAgainstTheServer)
+{
+    KovanTest::Bench bench;
+    const std::string drift = "drift --server 127.0.0.1 --interval 1 --json ";
+    struct Row {
+        const char* tz;
+        Settings settings;
+        std::string args;
+        const char* key;
+        double expected, tolerance;
+    };
+    const Row rows[] = {
+        // The chip's edges 250 ms after the host's seconds: 250 ms behind.
+        { "UTC0", { "QUILLO_SIM_EDGE_MS=250" }, "--count 1", "offset_ms", -250, 2 },
+        // 1% fast: +10,000 ppm, from 5 s of samples.
+        { "UTC0", { "QUILLO_SIM_EDGE_MS=0", "QUILLO_SIM_DRIFT_PPM=10000" },
+            "--duration 5 --plot " + bench.path("plot.svg"), "rate_ppm", 10000, 500 },
+        // A chip on local time, in daylight saving or not: no phantom hour (one of the two
+        // zones keeps summer time whatever the date).
+        { "Australia/Sydney", { "QUILLO_SIM_EDGE_MS=0" }, "--count 1", "offset_ms", 0, 3 },
+        { "America/New_York", { "QUILLO_SIM_EDGE_MS=0" }, "--count 1", "offset_ms", 0, 3 },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.args + " " + row.tz);
+        holdNow(bench, "isl1208", row.tz);
+        Settings settings = row.settings;
+        // No transfer log: thousands of reads need not each append a line.
+        settings.insert(settings.end(), { ISL, std::string("TZ=") + row.tz, "QUILLO_SIM_LOG=" });
+        const BenchRun r
+            = bench.run(QUILLO_RTC_BINARY, drift + row.args, settings, "/dev/null", 60);
+        EXPECT_EQ(0, r.status) << r.err;
+        const size_t summary = r.out.find("{\"summary\"");
+        ASSERT_NE(std::string::npos, summary) << r.out;
+        // Half the server's round trip bounds what the exchange itself may be off (it is
+        // under 1 ms here, unless the machine is crowded or emulated).
+        EXPECT_NEAR(row.expected, jsonNumber(r.out.substr(summary), row.key),
+            row.tolerance
+                + ("offset_ms" == std::string(row.key) ? jsonNumber(r.out, "delay_ms") / 2 : 0))
+            << r.out;
+    }
+    EXPECT_EQ(0u, KovanTest::readFile(bench.path("plot.svg")).rfind("<svg", 0));
+
+    // Ctrl-C ends the run with its summary; a server nobody can reach fails at once.
+    holdNow(bench, "isl1208", "UTC0");
+    BenchRun r = bench.run("timeout",
+        "--preserve-status -s INT 6 " KOVAN_EMULATOR " " QUILLO_RTC_BINARY
+        " drift --server 127.0.0.1",
+        { ISL }, "/dev/null", 60);
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("\nsummary: offset [-+][0-9.]+ ms, rate ")))
+        << r.out;
+    r = bench.run(QUILLO_RTC_BINARY, "drift --server 192.0.2.1 --count 1", { ISL });
+    EXPECT_EQ(1, r.status);
+    EXPECT_TRUE(std::regex_search(r.err, std::regex("^quillo-rtc: no answer from the time server")))
+        << r.err;
+}
+
+} // namespace
