@@ -19,7 +19,8 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
 endif()
 
 # The tool's manual page goes wherever the tool goes.
-install(FILES ${PROJECT_SOURCE_DIR}/tool/quillo.8 DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
+install(FILES ${PROJECT_SOURCE_DIR}/tool/quillo.8 DESTINATION ${CMAKE_INSTALL_MANDIR}/man8
+  COMPONENT quillo)
 
 install(EXPORT KovanTargets
   NAMESPACE Kovan::

@@ -12,6 +12,12 @@ namespace Kovan {
 
 // Called on a broken precondition with the check's source text, file, line and function.
 // Supplied by the program that links the libraries; it must not return.
+//
+// A link that fails with "undefined reference to `Kovan::assertFunc(char const*, char const*,
+// unsigned int, char const*)'" means the program has no body for it. Either link the usual one,
+// which prints "EXPR: [file:line] function" on standard error and aborts:
+//     target_link_libraries(app PRIVATE Kovan::check_handler)   (CMake, package libkovan-dev)
+// or define it in the program, with exactly this signature, in namespace Kovan.
 [[noreturn]] void assertFunc(
     const char* expression, const char* file, unsigned int line, const char* function);
 

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs whatever Debian packages of scripts/packages.txt are missing. Safe to run again.
+# Installs whatever Debian packages of scripts/packages.txt, and those named as arguments, are
+# missing. Safe to run again.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 
@@ -10,7 +11,7 @@ while read -r pkg _; do
   if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
     missing+=("$pkg")
   fi
-done < "$here/packages.txt"
+done < <(cat "$here/packages.txt"; printf '%s\n' "$@")
 
 if [ ${#missing[@]} -gt 0 ]; then
   sudo=""

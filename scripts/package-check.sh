@@ -1,0 +1,186 @@
+#!/usr/bin/env bash
+# Builds the Debian packages for amd64 (preset `package`) and armhf (preset `armhf-release`) and
+# checks them as a board developer would meet them:
+#  - lintian finds no error or warning (overrides are explained in cmake/debian/);
+#  - every program has a manual page, and man formats each without a warning;
+#  - libkovan-dev holds only libraries, headers and build files; nothing enables the server's
+#    unit, and systemd-analyze verify accepts it once installed;
+#  - the amd64 packages install with dpkg -i into a clean minimal Debian 12 root, where
+#    `quillo-bench quillo 0x6F -w` then `-r` run from the installed files, and a program builds
+#    against libkovan-dev through CMake and through pkg-config;
+#  - the armhf packages hold ARM code, their quillo stays within 64 KB and runs (on the installed
+#    simulator) under qemu-arm.
+# The root is made once with debootstrap from the mirror this machine uses (or KOVAN_DEBIAN_MIRROR)
+# and kept as build/package-root/*.tar.zst; each run unpacks a fresh copy.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+# debootstrap, mount and chroot need root.
+[ "$(id -u)" -eq 0 ] || exec sudo -E bash "$0" "$@"
+started=$SECONDS
+step() { printf '\n== %s (at %ds)\n' "$*" $((SECONDS - started)); }
+fail() {
+  echo "package-check: $*" >&2
+  exit 1
+}
+
+step "tools"
+bash scripts/deps.sh g++-arm-linux-gnueabihf qemu-user
+jobs=$(nproc)
+work=build/package-check
+# A run that was killed may have left its root's /proc mounted: never delete through it.
+umount "$work/root/proc" 2>/dev/null || true
+rm -rf --one-file-system "$work"
+mkdir -p "$work"
+
+# build PRESET: the packages of one preset, in build/PRESET/deb.
+build() {
+  cmake --preset "$1" >/dev/null
+  cmake --build --preset "$1" -j "$jobs"
+  rm -rf "build/$1/deb"
+  (cd "build/$1" && cpack -B deb >/dev/null)
+}
+step "amd64 packages"
+build package
+step "armhf packages"
+build armhf-release
+amd64_debs=(build/package/deb/*.deb)
+armhf_debs=(build/armhf-release/deb/*.deb)
+
+# lintian takes a while: it runs beside the other checks, its verdict is collected at the end.
+lintian --fail-on error,warning "${amd64_debs[@]}" "${armhf_debs[@]}" >"$work/lintian.log" 2>&1 &
+lintian_pid=$!
+
+# Each architecture's packages unpacked one by one (x/ARCH/PACKAGE) and all together (x/ARCH/all).
+for arch in amd64 armhf; do
+  declare -n debs=${arch}_debs
+  [ ${#debs[@]} -eq 4 ] || fail "$arch: ${#debs[@]} packages, expected 4"
+  for deb in "${debs[@]}"; do
+    package=$(dpkg-deb -f "$deb" Package)
+    [ "$(dpkg-deb -f "$deb" Architecture)" = "$arch" ] || fail "$deb is not $arch"
+    mkdir -p "$work/x/$arch/$package" "$work/x/$arch/all"
+    dpkg-deb -x "$deb" "$work/x/$arch/$package"
+    dpkg-deb -x "$deb" "$work/x/$arch/all"
+  done
+  unset -n debs
+  for package in quillo libkovan-dev quillo-sim sntp-serve; do
+    [ -d "$work/x/$arch/$package" ] || fail "$arch: no package $package"
+  done
+done
+
+step "contents"
+for arch in amd64 armhf; do
+  x=$work/x/$arch
+  # A file that names no component lands in the development package: catch it there.
+  stray=$(cd "$x/libkovan-dev" && find . ! -type d | grep -vE '^\./usr/(lib/[^/]+-linux-gnu[^/]*/|include/kovan/|share/(doc|lintian)/)' || true)
+  [ -z "$stray" ] || fail "$arch: libkovan-dev holds files of no library: $stray"
+  for program in "$x"/all/usr/bin/* "$x"/all/usr/sbin/*; do
+    name=$(basename "$program")
+    compgen -G "$x/all/usr/share/man/man[1-8]/$name.[1-8].gz" >/dev/null || fail "$arch: $name has no manual page"
+  done
+done
+bash scripts/manlint.sh "$work"/x/amd64/all/usr/share/man/man*/*
+
+# The server's unit: present, valid, and installed disabled (no maintainer script or link
+# enables it).
+mapfile -t units < <(find "$work/x/amd64/sntp-serve" -path '*/systemd/system/*.service')
+[ ${#units[@]} -gt 0 ] || fail "sntp-serve holds no systemd unit"
+[ ! -e "$work/x/amd64/sntp-serve/etc/systemd" ] || fail "sntp-serve enables its unit"
+for deb in build/package/deb/sntp-serve_*.deb; do
+  ! dpkg-deb -I "$deb" postinst >/dev/null 2>&1 || fail "sntp-serve has a postinst"
+done
+units=("${units[@]#"$work/x/amd64/sntp-serve"}")
+
+step "armhf programs"
+x=$work/x/armhf/all
+for f in "$x"/usr/bin/quillo "$x"/usr/bin/sntp-query "$x"/usr/bin/registry-print \
+  "$x"/usr/sbin/sntp-serve "$x"/usr/lib/arm-linux-gnueabihf/quillo/libquillo-sim.so; do
+  file -b "$f" | grep -q 'ELF 32-bit LSB .* ARM, EABI5' || fail "not an ARM program: $f ($(file -b "$f"))"
+done
+machines=$(arm-linux-gnueabihf-readelf -h "$x"/usr/lib/arm-linux-gnueabihf/libkovan_*.a | sed -n 's/ *Machine: *//p' | sort -u)
+[ "$machines" = ARM ] || fail "armhf static libraries hold code for: $machines"
+size=$(stat -c %s "$x/usr/bin/quillo")
+echo "armhf quillo: $size bytes, stripped"
+[ "$size" -le 65536 ] || fail "armhf quillo is $size bytes, more than 64 KB"
+
+# bench PROGRAM-RUNNER...: `quillo 0x6F -w` then `-r` on a simulated chip that stands still; the
+# time read back is the time written.
+bench() {
+  local written read
+  written=$("$@" 0x6F -w | grep 'DATE:')
+  read=$("$@" 0x6F -r | grep 'DATE:')
+  echo "$read"
+  [ -n "$written" ] && [ "$written" = "$read" ] || fail "wrote '$written', read back '$read'"
+}
+export QUILLO_SIM_DRIFT_PPM=-1000000
+export QUILLO_SIM_STATE=$PWD/$work/armhf-chips
+QEMU_SET_ENV=LD_PRELOAD=$PWD/$x/usr/lib/arm-linux-gnueabihf/quillo/libquillo-sim.so \
+  bench qemu-arm -cpu cortex-a7 -L /usr/arm-linux-gnueabihf "$x/usr/bin/quillo"
+
+step "clean Debian 12 root"
+cache_dir=build/package-root
+cache=$cache_dir/bookworm-minbase-tools.tar.zst
+tools=(g++ cmake make pkg-config systemd)
+if [ ! -f "$cache" ]; then
+  mirror=${KOVAN_DEBIAN_MIRROR:-$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list \
+    /etc/apt/sources.list.d/*.sources 2>/dev/null | grep -v '^[[:space:]]*#' |
+    grep -oE '(https?|ftp)://[^ ]+/debian/?( |$)' | head -n 1 | tr -d ' ')}
+  [ -n "$mirror" ] || fail "no Debian mirror in /etc/apt/sources.list*; set KOVAN_DEBIAN_MIRROR"
+  echo "debootstrap from $mirror"
+  fresh=$cache_dir/fresh
+  umount "$fresh/proc" 2>/dev/null || true
+  rm -rf --one-file-system "$fresh"
+  mkdir -p "$cache_dir"
+  debootstrap --variant=minbase bookworm "$fresh" "$mirror" >"$cache_dir/debootstrap.log"
+  # The build tools for the library's consumer and systemd (to verify the unit). They bring no
+  # run-time library the packages need that minbase lacks (libc6, libstdc++6, libgcc-s1 are
+  # part of it), so the packages' dependencies are still tried on a minimal system.
+  mount -t proc proc "$fresh/proc"
+  DEBIAN_FRONTEND=noninteractive chroot "$fresh" apt-get install -y -qq --no-install-recommends \
+    "${tools[@]}" >"$cache_dir/tools.log"
+  chroot "$fresh" apt-get clean
+  umount "$fresh/proc"
+  tar -C "$fresh" --zstd -cf "$cache.part" .
+  mv "$cache.part" "$cache"
+  rm -rf "$fresh"
+fi
+root=$work/root
+mkdir -p "$root"
+tar -C "$root" --zstd -xf "$cache"
+mount -t proc proc "$root/proc"
+trap 'umount "$root/proc" 2>/dev/null || true' EXIT
+in_root() { chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LC_ALL=C.UTF-8 "$@"; }
+
+step "install and run in the root"
+mkdir -p "$root/tmp/debs"
+cp "${amd64_debs[@]}" "$root/tmp/debs/"
+in_root sh -c 'dpkg -i --force-unsafe-io /tmp/debs/quillo_*.deb /tmp/debs/quillo-sim_*.deb \
+  /tmp/debs/sntp-serve_*.deb' >/dev/null
+bench in_root QUILLO_SIM_DRIFT_PPM=-1000000 QUILLO_SIM_STATE=/tmp/chips quillo-bench quillo
+in_root sh -c 'command -v sntp-query registry-print sntp-serve' >/dev/null
+
+step "the unit in the root"
+# Verified where the package is installed, so ExecStart= is checked against the installed program.
+in_root systemd-analyze verify --man=no "${units[@]}"
+echo "${units[*]}: verified"
+
+step "a program built against libkovan-dev in the root"
+in_root sh -c 'dpkg -i --force-unsafe-io /tmp/debs/libkovan-dev_*.deb' >/dev/null
+cp -r tests/install/consumer "$root/tmp/consumer"
+in_root sh -ec '
+  cd /tmp/consumer
+  cmake -S . -B build >/dev/null
+  cmake --build build >/dev/null
+  ./build/consumer | cmp - expected.txt
+  echo "find_package(Kovan): ok"
+  # pkg-config lists the libraries only: this program brings its own assertion hook.
+  c++ -std=c++17 -DCONSUMER_OWN_CHECK_HANDLER main.cpp $(pkg-config --cflags --libs kovan) -o consumer-pc
+  ./consumer-pc | cmp - expected.txt
+  echo "pkg-config kovan: ok"'
+
+step "lintian"
+lintian_status=0
+wait $lintian_pid || lintian_status=$?
+grep -v '^running with root privileges' "$work/lintian.log" || true
+[ $lintian_status -eq 0 ] || fail "lintian found errors or warnings"
+
+step "done"
