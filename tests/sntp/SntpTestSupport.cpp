@@ -158,11 +158,6 @@ std::string ScriptedServer::reply(
     return std::string(reinterpret_cast<const char*>(&packet), sizeof(packet));
 }
 
-std::string ScriptedServer::prompt(const std::string& request)
-{
-    return reply(request, Kovan::SntpTime::currentTime(), Kovan::SntpTime::currentTime());
-}
-
 Child::Child(const std::vector<std::string>& argv)
 {
     int o[2], e[2];
@@ -236,7 +231,7 @@ void Child::stop()
             fd = -1;
 }
 
-Chronyd::Chronyd()
+Chronyd::Chronyd(const std::string& config)
 {
     char name[] = "/tmp/kovan-sntp-XXXXXX";
     // chronyd drops to its own user and still writes its files here.
@@ -246,9 +241,11 @@ Chronyd::Chronyd()
     }
     dir = name;
     std::ofstream(dir + "/chrony.conf")
-        << "local stratum 10\nallow 127.0.0.1\ncmdport 0\npidfile " << dir
-        << "/chronyd.pid\ndriftfile " << dir << "/chrony.drift\n";
+        << (config.empty() ? "local stratum 10\nallow 127.0.0.1\n" : config)
+        << "cmdport 0\npidfile " << dir << "/chronyd.pid\ndriftfile " << dir << "/chrony.drift\n";
     child.reset(new Child({ "chronyd", "-x", "-d", "-f", dir + "/chrony.conf" }));
+    if (!config.empty())
+        return;
     std::string request(48, '\0');
     request[0] = Kovan::SNTP_CLIENT_LI_VN_MODE;
     int status = 0;

@@ -56,7 +56,6 @@ public:
     // A server reply: the leap bits, the stratum, org echoed from the request, rec and xmt.
     static std::string reply(const std::string& request, Kovan::SntpTime rec, Kovan::SntpTime xmt,
         int stratum = 2, int leap = 0);
-    static std::string prompt(const std::string& request); // the current time
 
 private:
     Burst _script;
@@ -74,6 +73,11 @@ public:
     ~Child() { stop(); }
     // Collects output until `done(out)` holds or `timeoutMs` has passed; `done`'s value.
     bool waitForOutput(const std::function<bool(const std::string&)>& done, int timeoutMs);
+    bool waitForText(const std::string& text, int timeoutMs)
+    {
+        return waitForOutput(
+            [&](const std::string& o) { return o.find(text) != std::string::npos; }, timeoutMs);
+    }
     // True, with the status (128 + signal when killed), if it exited in time.
     bool wait(int timeoutMs, int* exitStatus = nullptr);
     void stop(); // SIGTERM, then SIGKILL after a second
@@ -88,9 +92,10 @@ private:
     int _status = 0;
 };
 
-// chronyd serving 127.0.0.1:123 without touching the clock, its files in a temporary folder.
+// chronyd never touching the clock, its files in a temporary folder: by default serving
+// 127.0.0.1:123 (`ready` once it answers), else with `config` as its first lines.
 struct Chronyd {
-    Chronyd();
+    explicit Chronyd(const std::string& config = "");
     ~Chronyd();
     std::string dir;
     std::unique_ptr<Child> child;
