@@ -24,6 +24,8 @@ using Kovan::SntpSocket;
 using Kovan::SntpTime;
 using SntpTest::msSince;
 using SntpTest::rawQuery;
+using SntpTest::receiveWithin;
+using SntpTest::udpSocket;
 
 namespace {
 
@@ -138,17 +140,11 @@ TEST_F(SntpServerTest, SwitchingWhileAClientFloodsIsSafe)
     std::atomic<bool> stop(false);
     std::atomic<int> replies(0);
     std::thread flood([&] {
-        const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        const sockaddr_in address = SntpTest::loopback(123);
-        const std::string bytes = clientRequest(0x23);
+        const int fd = udpSocket("127.0.0.1", 123, true);
         const auto start = Clock::now();
         for (int i = 0; i < 200000 && !stop && msSince(start) < 20000; ++i) {
-            sendto(fd, bytes.data(), bytes.size(), MSG_DONTWAIT,
-                reinterpret_cast<const sockaddr*>(&address), sizeof(address));
-            pollfd p = { fd, POLLIN, 0 };
-            char buffer[128];
-            if (poll(&p, 1, 1) > 0 && 68 == recv(fd, buffer, sizeof(buffer), MSG_DONTWAIT))
-                ++replies;
+            send(fd, clientRequest(0x23).data(), 48, MSG_DONTWAIT);
+            replies += 68 == receiveWithin(fd, 1).size();
         }
         close(fd);
     });
@@ -199,23 +195,6 @@ namespace {
 Kovan::uint64 stampAt(const std::string& d, size_t at)
 {
     return Kovan::NtpStamp::fromWire(SntpTest::timeAt(d, at));
-}
-
-int udpSocket(const char* address, int port, bool connected)
-{
-    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a = SntpTest::loopback(port);
-    inet_pton(AF_INET, address, &a.sin_addr);
-    EXPECT_EQ(0, (connected ? connect : bind)(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)));
-    return fd;
-}
-
-std::string receiveWithin(int fd, int timeoutMs)
-{
-    pollfd p = { fd, POLLIN, 0 };
-    char buffer[2048];
-    const ssize_t n = poll(&p, 1, timeoutMs) > 0 ? recv(fd, buffer, sizeof(buffer), 0) : -1;
-    return n >= 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
 }
 
 // "received: answered tooShort notRequest badVersion rateLimited kisses sendFailed", once

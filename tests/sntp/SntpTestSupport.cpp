@@ -81,18 +81,31 @@ Kovan::SntpTime timeAt(const std::string& datagram, size_t offset)
     return packet;
 }
 
-std::string rawQuery(int port, const std::string& request, int timeoutMs)
+int udpSocket(const char* address, int port, bool connected)
 {
     const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    const sockaddr_in address = loopback(port);
-    char buffer[512];
-    ssize_t n = -1;
+    sockaddr_in a = loopback(port);
+    inet_pton(AF_INET, address, &a.sin_addr);
+    EXPECT_EQ(0, (connected ? connect : bind)(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)))
+        << failure(address);
+    return fd;
+}
+
+std::string receiveWithin(int fd, int timeoutMs)
+{
     pollfd p = { fd, POLLIN, 0 };
-    if (0 == connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address))
-        && send(fd, request.data(), request.size(), 0) >= 0 && poll(&p, 1, timeoutMs) > 0)
-        n = recv(fd, buffer, sizeof(buffer), 0);
+    char buffer[2048];
+    const ssize_t n = poll(&p, 1, timeoutMs) > 0 ? recv(fd, buffer, sizeof(buffer), 0) : -1;
+    return n >= 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
+}
+
+std::string rawQuery(int port, const std::string& request, int timeoutMs)
+{
+    const int fd = udpSocket("127.0.0.1", port, true);
+    const bool sent = send(fd, request.data(), request.size(), 0) >= 0;
+    const std::string reply = sent ? receiveWithin(fd, timeoutMs) : std::string();
     close(fd);
-    return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
+    return reply;
 }
 
 ScriptedServer::ScriptedServer(Script script, int port)

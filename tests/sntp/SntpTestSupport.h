@@ -37,7 +37,11 @@ bool eventually(const std::function<bool()>& condition, int timeoutMs = 5000);
 int openDescriptors();
 sockaddr_in loopback(int port);
 Kovan::SntpTime timeAt(const std::string& datagram, size_t offset);
-// One exchange with 127.0.0.1:`port`: the reply, or "" when nothing came within `timeoutMs`.
+// A UDP socket connected, or else bound, to `address`:`port`.
+int udpSocket(const char* address, int port, bool connected);
+// The next datagram, or "" when nothing came within `timeoutMs`.
+std::string receiveWithin(int fd, int timeoutMs);
+// One exchange with 127.0.0.1:`port`.
 std::string rawQuery(int port, const std::string& request, int timeoutMs);
 
 // A UDP server on 127.0.0.1 that sends what `script` makes of each request (nothing when it
