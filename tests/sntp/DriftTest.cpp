@@ -54,7 +54,8 @@ std::unique_ptr<Child> quillo(const std::vector<std::string>& args, double ppm =
 
 class DriftTest : public SntpTest::NetworkTest {
 protected:
-    // Runs the drift test until `elapsed.size()` checks are printed, then stops it.
+    // Runs the drift test until `elapsed.size()` checks are printed, then stops it. The ranges
+    // allow for the fraction of a second the chip was set at.
     void expectChecks(int period, double ppm, const std::vector<std::string>& elapsed,
         const std::vector<std::pair<long, long>>& range, const char* verdict)
     {
@@ -65,10 +66,6 @@ protected:
                 (period * static_cast<int>(n) + 10) * 1000));
         child->stop();
         const std::string& out = child->out;
-        EXPECT_TRUE(std::regex_search(out,
-            std::regex("^Connection Success!!\n<<<<< Sync Local & Rtc to Server >>>>>\nSERVER- "
-                + DATE + "\n<<<<< Check")))
-            << out << child->err;
         const std::vector<Check> found = checks(out);
         ASSERT_GE(found.size(), n) << out;
         for (size_t k = 0; k < n; ++k) {
@@ -133,9 +130,7 @@ TEST_F(DriftTest, AServerThatGoesAwayIsReportedAndTheTestGoesOn)
     server.reset();
     // The next query is refused at once: reported with its nominal elapsed time, and on it goes.
     const std::string lost = "!!! Connect Fail !!! - Elapsed : 0.03 min.\n\n";
-    ASSERT_TRUE(child->waitForOutput(
-        [&](const std::string& out) { return out.find(lost) != std::string::npos; }, 15000))
-        << child->out << child->err;
+    ASSERT_TRUE(child->waitForText(lost, 15000)) << child->out << child->err;
     EXPECT_FALSE(child->wait(0)) << "the drift test ended after a lost query";
     child->stop();
     EXPECT_EQ(1u, checks(child->out).size()) << child->out;
