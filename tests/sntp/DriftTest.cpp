@@ -14,7 +14,7 @@ using SntpTest::Child;
 
 namespace {
 
-const std::string DATE
+const char* const DATE
     = "(DATE: [ 0-9]{4}-[ 0-9]{2}-[ 0-9]{2}\\([0-6]\\) - TIME: [ 0-9]{2}-[ 0-9]{2}-[ 0-9]{2})\n";
 
 time_t seconds(const std::string& date)
@@ -34,8 +34,9 @@ struct Check {
 std::vector<Check> checks(const std::string& out)
 {
     static const std::regex block(
-        "<<<<< Check Server & Local & Rtc >>>>> - Elapsed : ([0-9.]+) min\\.\nSERVER- " + DATE
-        + "RTC   - " + DATE + "\nDIFF  = (-?[0-9]+) sec\\. \\((RTC is [a-z ]+ SERVER)\\)\n\n");
+        std::string("<<<<< Check Server & Local & Rtc >>>>> - Elapsed : ([0-9.]+) min\\.\nSERVER- ")
+        + DATE + "RTC   - " + DATE
+        + "\nDIFF  = (-?[0-9]+) sec\\. \\((RTC is [a-z ]+ SERVER)\\)\n\n");
     std::vector<Check> found;
     for (std::sregex_iterator i(out.begin(), out.end(), block), end; i != end; ++i)
         found.push_back(

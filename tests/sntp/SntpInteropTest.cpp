@@ -31,7 +31,8 @@ void expectReports(const std::vector<std::string>& argv, const std::string& expe
         ASSERT_TRUE(
             in >> date >> time >> zone >> offset >> plusMinus >> error >> host >> stratum >> leap)
             << client.out;
-        EXPECT_EQ(expected, host + " " + stratum + " " + leap) << client.out;
+        EXPECT_EQ(expected, host.append(" ").append(stratum).append(" ").append(leap))
+            << client.out;
         best = std::min(best, std::fabs(offset));
     }
     EXPECT_LT(best, 0.002) << "best offset of " << argv[0];

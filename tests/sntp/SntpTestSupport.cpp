@@ -14,13 +14,17 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace SntpTest {
 
 namespace {
 
-std::string failure(const char* what) { return std::string(what) + ": " + strerror(errno); }
+std::string failure(const char* what)
+{
+    return std::string(what) + ": " + std::system_category().message(errno);
+}
 
 std::string enterPrivateNetwork()
 {
@@ -30,13 +34,14 @@ std::string enterPrivateNetwork()
     ifreq request = {};
     strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
     request.ifr_flags = IFF_UP | IFF_RUNNING | IFF_LOOPBACK;
-    const std::string why = 0 == ioctl(fd, SIOCSIFFLAGS, &request) ? "" : failure("lo up");
+    std::string why = 0 == ioctl(fd, SIOCSIFFLAGS, &request) ? "" : failure("lo up");
     close(fd);
     return why;
 }
 
 // Entered during static initialisation, on the main thread, so every thread and child of the
 // program starts inside it.
+// NOLINTNEXTLINE(cert-err58-cpp): it must run before main, and a throw there is a plain abort.
 const std::string networkError = enterPrivateNetwork();
 
 } // namespace
@@ -103,12 +108,12 @@ std::string rawQuery(int port, const std::string& request, int timeoutMs)
 {
     const int fd = udpSocket("127.0.0.1", port, true);
     const bool sent = send(fd, request.data(), request.size(), 0) >= 0;
-    const std::string reply = sent ? receiveWithin(fd, timeoutMs) : std::string();
+    std::string reply = sent ? receiveWithin(fd, timeoutMs) : std::string();
     close(fd);
     return reply;
 }
 
-ScriptedServer::ScriptedServer(Script script, int port)
+ScriptedServer::ScriptedServer(const Script& script, int port)
     : ScriptedServer(Burst([script](const std::string& request) {
         const auto answer = script(request);
         return answer ? std::vector<std::string> { *answer } : std::vector<std::string>();
@@ -179,6 +184,7 @@ Child::Child(const std::vector<std::string>& argv)
         return;
     }
     std::vector<const char*> args;
+    args.reserve(argv.size() + 1);
     for (const std::string& word : argv)
         args.push_back(word.c_str());
     args.push_back(nullptr);
@@ -202,7 +208,7 @@ bool Child::pumpUntil(const std::function<bool()>& done, int timeoutMs)
     const auto start = std::chrono::steady_clock::now();
     while (!done() && msSince(start) < timeoutMs && pid > 0) {
         pollfd p[2] = { { _fds[0], POLLIN, 0 }, { _fds[1], POLLIN, 0 } };
-        poll(p, 2, static_cast<int>(std::min(50ll, std::max(0ll, timeoutMs - msSince(start)))));
+        poll(p, 2, static_cast<int>(std::min(50LL, std::max(0LL, timeoutMs - msSince(start)))));
         for (int i = 0; i < 2; ++i) {
             char buffer[4096];
             const ssize_t n = p[i].revents ? read(_fds[i], buffer, sizeof(buffer)) : -1;

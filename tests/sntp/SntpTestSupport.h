@@ -51,7 +51,7 @@ public:
     using Script = std::function<std::optional<std::string>(const std::string& request)>;
     // Several datagrams for each request, sent in order.
     using Burst = std::function<std::vector<std::string>(const std::string& request)>;
-    explicit ScriptedServer(Script script, int port = 0);
+    explicit ScriptedServer(const Script& script, int port = 0);
     explicit ScriptedServer(Burst burst, int port = 0);
     ~ScriptedServer();
     int port() const { return _port; }
