@@ -16,16 +16,21 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace SntpTest {
 
 namespace {
 
-std::string failure(const char* what) { return std::string(what) + ": " + strerror(errno); }
+std::string failure(const char* what)
+{
+    return std::string(what) + ": " + std::system_category().message(errno);
+}
 
 // Entered during static initialisation, on the main thread, so every thread and child of the
 // program starts inside it.
+// NOLINTNEXTLINE(cert-err58-cpp): it must run before main, and a throw there is a plain abort.
 const std::string networkError = KovanTest::enterPrivateNetwork();
 
 } // namespace
@@ -70,21 +75,34 @@ Kovan::SntpTime timeAt(const std::string& datagram, size_t offset)
     return packet;
 }
 
-std::string rawQuery(int port, const std::string& request, int timeoutMs)
+int udpSocket(const char* address, int port, bool connected)
 {
     const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    const sockaddr_in address = loopback(port);
-    char buffer[512];
-    ssize_t n = -1;
-    pollfd p = { fd, POLLIN, 0 };
-    if (0 == connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address))
-        && send(fd, request.data(), request.size(), 0) >= 0 && poll(&p, 1, timeoutMs) > 0)
-        n = recv(fd, buffer, sizeof(buffer), 0);
-    close(fd);
-    return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
+    sockaddr_in a = loopback(port);
+    inet_pton(AF_INET, address, &a.sin_addr);
+    EXPECT_EQ(0, (connected ? connect : bind)(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)))
+        << failure(address);
+    return fd;
 }
 
-ScriptedServer::ScriptedServer(Script script, int port)
+std::string receiveWithin(int fd, int timeoutMs)
+{
+    pollfd p = { fd, POLLIN, 0 };
+    char buffer[2048];
+    const ssize_t n = poll(&p, 1, timeoutMs) > 0 ? recv(fd, buffer, sizeof(buffer), 0) : -1;
+    return n >= 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
+}
+
+std::string rawQuery(int port, const std::string& request, int timeoutMs)
+{
+    const int fd = udpSocket("127.0.0.1", port, true);
+    const bool sent = send(fd, request.data(), request.size(), 0) >= 0;
+    std::string reply = sent ? receiveWithin(fd, timeoutMs) : std::string();
+    close(fd);
+    return reply;
+}
+
+ScriptedServer::ScriptedServer(const Script& script, int port)
     : ScriptedServer(Burst([script](const std::string& request) {
         const auto answer = script(request);
         return answer ? std::vector<std::string> { *answer } : std::vector<std::string>();
@@ -147,11 +165,6 @@ std::string ScriptedServer::reply(
     return std::string(reinterpret_cast<const char*>(&packet), sizeof(packet));
 }
 
-std::string ScriptedServer::prompt(const std::string& request)
-{
-    return reply(request, Kovan::SntpTime::currentTime(), Kovan::SntpTime::currentTime());
-}
-
 Child::Child(const std::vector<std::string>& argv)
 {
     int o[2], e[2];
@@ -160,6 +173,7 @@ Child::Child(const std::vector<std::string>& argv)
         return;
     }
     std::vector<const char*> args;
+    args.reserve(argv.size() + 1);
     for (const std::string& word : argv)
         args.push_back(word.c_str());
     args.push_back(nullptr);
@@ -183,7 +197,7 @@ bool Child::pumpUntil(const std::function<bool()>& done, int timeoutMs)
     const auto start = std::chrono::steady_clock::now();
     while (!done() && msSince(start) < timeoutMs && pid > 0) {
         pollfd p[2] = { { _fds[0], POLLIN, 0 }, { _fds[1], POLLIN, 0 } };
-        poll(p, 2, static_cast<int>(std::min(50ll, std::max(0ll, timeoutMs - msSince(start)))));
+        poll(p, 2, static_cast<int>(std::min(50LL, std::max(0LL, timeoutMs - msSince(start)))));
         for (int i = 0; i < 2; ++i) {
             char buffer[4096];
             const ssize_t n = p[i].revents ? read(_fds[i], buffer, sizeof(buffer)) : -1;
@@ -225,7 +239,7 @@ void Child::stop()
             fd = -1;
 }
 
-Chronyd::Chronyd()
+Chronyd::Chronyd(const std::string& config)
 {
     char name[] = "/tmp/kovan-sntp-XXXXXX";
     // chronyd drops to its own user and still writes its files here.
@@ -235,9 +249,11 @@ Chronyd::Chronyd()
     }
     dir = name;
     std::ofstream(dir + "/chrony.conf")
-        << "local stratum 10\nallow 127.0.0.1\ncmdport 0\npidfile " << dir
-        << "/chronyd.pid\ndriftfile " << dir << "/chrony.drift\n";
+        << (config.empty() ? "local stratum 10\nallow 127.0.0.1\n" : config)
+        << "cmdport 0\npidfile " << dir << "/chronyd.pid\ndriftfile " << dir << "/chrony.drift\n";
     child.reset(new Child({ "chronyd", "-x", "-d", "-f", dir + "/chrony.conf" }));
+    if (!config.empty())
+        return;
     std::string request(48, '\0');
     request[0] = Kovan::SNTP_CLIENT_LI_VN_MODE;
     int status = 0;

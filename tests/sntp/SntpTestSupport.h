@@ -37,7 +37,11 @@ bool eventually(const std::function<bool()>& condition, int timeoutMs = 5000);
 int openDescriptors();
 sockaddr_in loopback(int port);
 Kovan::SntpTime timeAt(const std::string& datagram, size_t offset);
-// One exchange with 127.0.0.1:`port`: the reply, or "" when nothing came within `timeoutMs`.
+// A UDP socket connected, or else bound, to `address`:`port`.
+int udpSocket(const char* address, int port, bool connected);
+// The next datagram, or "" when nothing came within `timeoutMs`.
+std::string receiveWithin(int fd, int timeoutMs);
+// One exchange with 127.0.0.1:`port`.
 std::string rawQuery(int port, const std::string& request, int timeoutMs);
 
 // A UDP server on 127.0.0.1 that sends what `script` makes of each request (nothing when it
@@ -47,7 +51,7 @@ public:
     using Script = std::function<std::optional<std::string>(const std::string& request)>;
     // Several datagrams for each request, sent in order.
     using Burst = std::function<std::vector<std::string>(const std::string& request)>;
-    explicit ScriptedServer(Script script, int port = 0);
+    explicit ScriptedServer(const Script& script, int port = 0);
     explicit ScriptedServer(Burst burst, int port = 0);
     ~ScriptedServer();
     int port() const { return _port; }
@@ -56,7 +60,6 @@ public:
     // A server reply: the leap bits, the stratum, org echoed from the request, rec and xmt.
     static std::string reply(const std::string& request, Kovan::SntpTime rec, Kovan::SntpTime xmt,
         int stratum = 2, int leap = 0);
-    static std::string prompt(const std::string& request); // the current time
 
 private:
     Burst _script;
@@ -74,6 +77,11 @@ public:
     ~Child() { stop(); }
     // Collects output until `done(out)` holds or `timeoutMs` has passed; `done`'s value.
     bool waitForOutput(const std::function<bool(const std::string&)>& done, int timeoutMs);
+    bool waitForText(const std::string& text, int timeoutMs)
+    {
+        return waitForOutput(
+            [&](const std::string& o) { return o.find(text) != std::string::npos; }, timeoutMs);
+    }
     // True, with the status (128 + signal when killed), if it exited in time.
     bool wait(int timeoutMs, int* exitStatus = nullptr);
     void stop(); // SIGTERM, then SIGKILL after a second
@@ -88,9 +96,10 @@ private:
     int _status = 0;
 };
 
-// chronyd serving 127.0.0.1:123 without touching the clock, its files in a temporary folder.
+// chronyd never touching the clock, its files in a temporary folder: by default serving
+// 127.0.0.1:123 (`ready` once it answers), else with `config` as its first lines.
 struct Chronyd {
-    Chronyd();
+    explicit Chronyd(const std::string& config = "");
     ~Chronyd();
     std::string dir;
     std::unique_ptr<Child> child;
