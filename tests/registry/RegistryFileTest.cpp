@@ -97,52 +97,49 @@ TEST_F(RegistryFileTest, LegacyFileOpensAsVersionOneWithRootAtZero)
     EXPECT_EQ("3 Header 0", failureOf([&] { reg.open(_name.c_str(), false); }));
 }
 
-TEST_F(RegistryFileTest, VersionTwoFileOpensAndChecksumsAreNoOps)
+// The legacy root's child field holds the format mark, so its first child can only be the
+// record right behind it; bytes there too few for a record are no child, and nothing added past
+// them could be linked.
+TEST_F(RegistryFileTest, LegacyRootWithoutARecordBehindItIsEmptyAndRefusesAdds)
 {
-    Bytes v2 = header(2);
-    putLe32(v2, 44, 0xDEADBEEF);
-    append(v2, record(0, 0, 0, 60));
-    append(v2, record(1, 7, 0, 4, { 9, 0, 0, 0 }));
-    writeBytes(_name, v2);
-
-    Registry reg(_name.c_str(), true);
-    EXPECT_EQ(2u, reg.version());
-    EXPECT_TRUE(reg.testFileChecksum());
-    EXPECT_TRUE(reg.saveFileChecksum());
-    EXPECT_EQ(0xDEADBEEFu, reg.checksum());
-    uint32 v = 0;
-    EXPECT_EQ(0u, reg.getUint32(1, &v));
-    EXPECT_EQ(9u, v);
+    const Bytes root = record(0, 0, 0, 2);
+    writeBytes(_name, root);
+    Registry reg;
+    EXPECT_EQ("3 Header 0", failureOf([&] { reg.open(_name.c_str(), true); })) << "no fourth word";
     reg.close();
-    EXPECT_EQ(v2, readBytes(_name));
+    for (const size_t stray : { 4, 11 }) {
+        Bytes file = root;
+        append(file, Bytes(stray, 0xEE));
+        writeBytes(_name, file);
+        reg.open(_name.c_str(), true);
+        int32 v = 0;
+        EXPECT_EQ(6u, reg.getInt32(3, &v)) << stray << " stray bytes read as a child";
+        EXPECT_EQ("4 / 3", failureOf([&] { reg.addInt32(3, 1); })) << stray;
+        reg.close();
+        EXPECT_EQ(file, readBytes(_name)) << stray;
+    }
 }
 
-TEST_F(RegistryFileTest, ChecksumAgreesWithZlibAndTheDefinitionOnRandomFiles)
+TEST_F(RegistryFileTest, ChecksumAgreesWithZlibOnRandomFiles)
 {
+#ifndef KOVAN_TEST_HAVE_ZLIB
+    GTEST_SKIP() << "built without zlib";
+#else
     std::mt19937 rng(1950);
-    for (int round = 0; round < 20; ++round) {
+    for (int round = 0; round < 12; ++round) {
         Bytes file = header(3);
         append(file, record(0, 0, 0, 0));
         // Long runs of 0xFF stress the deferred reduction of the sums.
         for (size_t i = rng() % 20000; i > 0; --i)
             file.push_back(0 == round % 4 ? 0xFF : static_cast<uint8_t>(rng()));
         writeBytes(_name, file);
-
-        // Adler-32 by its definition, checked against zlib where the build has it.
-        uint32 a = 1, b = 0;
-        for (size_t i = 48; i < file.size(); ++i) {
-            a = (a + file[i]) % 65521;
-            b = (b + a) % 65521;
-        }
-        const uint32 expected = (b << 16) | a;
-#ifdef KOVAN_TEST_HAVE_ZLIB
-        EXPECT_EQ(expected, ::adler32(1, file.data() + 48, static_cast<uInt>(file.size() - 48)));
-#endif
+        const uint32 expected = ::adler32(1, file.data() + 48, static_cast<uInt>(file.size() - 48));
         Registry reg(_name.c_str(), true);
         EXPECT_TRUE(reg.saveFileChecksum());
-        EXPECT_EQ(expected, reg.checksum());
+        EXPECT_EQ(expected, reg.checksum()) << file.size() << " bytes";
         EXPECT_TRUE(reg.testFileChecksum());
     }
+#endif
 }
 
 } // namespace
