@@ -17,57 +17,39 @@ namespace {
 
 typedef ScratchFileTest RegistryFileTest;
 
-TEST_F(RegistryFileTest, NewFileAppTextsEmptyChecksumThenFirstAndSecondValueByteForByte)
+TEST_F(RegistryFileTest, NewFileAndItsFirstValueByteForByteWithTheChecksumOnlyOnRequest)
 {
     Registry reg;
     reg.setAppInfo(7, 9, "0123456789ABCDEF", "build-01");
     reg.create(_name.c_str());
+    EXPECT_TRUE(reg.saveFileChecksum());
     Bytes expected = header(3);
     putLe32(expected, 8, 7);
     putLe32(expected, 12, 9);
     const std::string texts = "0123456789ABCDEFbuild-01";
     std::copy(texts.begin(), texts.end(), expected.begin() + 16);
+    putLe32(expected, 44, 0x000C0001);
     append(expected, Bytes(12, 0));
     EXPECT_EQ(expected, readBytes(_name));
-    EXPECT_TRUE(reg.saveFileChecksum());
-    EXPECT_EQ(0x000C0001u, reg.checksum());
-    putLe32(expected, 44, 0x000C0001);
-    EXPECT_EQ(expected, readBytes(_name));
 
-    // Values are appended; the first becomes the root's child, the second the first's sibling.
-    reg.addInt32(5, 1);
+    // The first value becomes the root's child; a double's high word goes first.
+    const double pi = 3.141592653589793;
+    reg.addDouble(5, pi);
     putLe32(expected, 56, 60);
-    append(expected, record(5, 6, 0, 4, { 0x01, 0x00, 0x00, 0x00 }));
+    append(expected, record(5, 11, 0, 8, { 0xFB, 0x21, 0x09, 0x40, 0x18, 0x2D, 0x44, 0x54 }));
     EXPECT_EQ(expected, readBytes(_name));
-    reg.addInt32(6, -1);
-    putLe32(expected, 64, 76);
-    append(expected, record(6, 6, 0, 4, Bytes(4, 0xFF)));
-    EXPECT_EQ(expected, readBytes(_name));
-
-    // The stored checksum is stale until asked for.
-    EXPECT_FALSE(reg.testFileChecksum());
+    double back = 0;
+    EXPECT_EQ(0u, reg.getDouble(5, &back));
+    EXPECT_EQ(pi, back);
+    EXPECT_FALSE(reg.testFileChecksum()) << "the checksum followed an add";
     EXPECT_TRUE(reg.saveFileChecksum());
     EXPECT_TRUE(reg.testFileChecksum());
     reg.close();
 
     // Texts that fill their fields read back whole.
-    Registry back(_name.c_str(), false);
-    EXPECT_STREQ("0123456789ABCDEF", back.appVersion());
-    EXPECT_STREQ("build-01", back.appBuild());
-}
-
-TEST_F(RegistryFileTest, DoublesLandInFpaWordOrderAndRoundTrip)
-{
-    Registry reg;
-    reg.create(_name.c_str());
-    // pi has bits in both words, so a swap that only works for 1.0 shows.
-    const double values[2] = { 1.0, 3.141592653589793 };
-    reg.addDoubleArray(1, values, 2);
-    EXPECT_EQ(
-        Bytes({ 0x00, 0x00, 0xF0, 0x3F, 0x00, 0x00, 0x00, 0x00 }), slice(readBytes(_name), 72, 8));
-    double back[2] = {};
-    EXPECT_EQ(0u, reg.getDoubleArray(1, back, 2, 0));
-    EXPECT_EQ(0, memcmp(values, back, sizeof(values)));
+    Registry reopened(_name.c_str(), false);
+    EXPECT_STREQ("0123456789ABCDEF", reopened.appVersion());
+    EXPECT_STREQ("build-01", reopened.appBuild());
 }
 
 TEST_F(RegistryFileTest, LegacyFileOpensAsVersionOneWithRootAtZero)
@@ -118,6 +100,25 @@ TEST_F(RegistryFileTest, LegacyRootWithoutARecordBehindItIsEmptyAndRefusesAdds)
         reg.close();
         EXPECT_EQ(file, readBytes(_name)) << stray;
     }
+}
+
+TEST_F(RegistryFileTest, BelowVersionThreeChecksumsSucceedWithoutTouchingTheFile)
+{
+    Bytes v2 = header(2);
+    putLe32(v2, 44, 0xDEADBEEF);
+    append(v2, record(0, 0, 0, 60));
+    append(v2, record(1, 7, 0, 4, { 9, 0, 0, 0 }));
+    writeBytes(_name, v2);
+    Registry reg(_name.c_str(), true);
+    EXPECT_EQ(2u, reg.version());
+    EXPECT_TRUE(reg.testFileChecksum());
+    EXPECT_TRUE(reg.saveFileChecksum());
+    EXPECT_EQ(0xDEADBEEFu, reg.checksum());
+    uint32 v = 0;
+    EXPECT_EQ(0u, reg.getUint32(1, &v));
+    EXPECT_EQ(9u, v);
+    reg.close();
+    EXPECT_EQ(v2, readBytes(_name));
 }
 
 TEST_F(RegistryFileTest, ChecksumAgreesWithZlibOnRandomFiles)
