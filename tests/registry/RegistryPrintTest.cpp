@@ -71,59 +71,43 @@ TEST_F(RegistryPrintTest, DumpShowsEachTypeFromItsFileBytesUnderNestedKeys)
         err.take());
 }
 
-TEST_F(RegistryPrintTest, VersionOneFileHasNoHeaderLines)
+TEST_F(RegistryPrintTest, DumpOfALegacyFileAnOrphanedRecordAndABrokenLink)
 {
+    const std::string noApp = "0\napp-oem    : 0\napp-version: \napp-build  : ";
+    const std::string end = "=====================================\n";
     Bytes legacy = record(0, 0, 0, 1);
     append(legacy, record(9, 12, 0, 3, { 'a', 'b', 'c' }));
-    writeBytes(_name, legacy);
-    Registry reg(_name.c_str(), false);
-    StderrCapture err;
-    reg.print("Old");
-    EXPECT_EQ("Old ===================================\nmagic: none\nversion: VERSION_1\nROOT\n"
-              "        [9]: STRING [3: \"abc\"]\n=====================================\n",
-        err.take());
-}
-
-TEST_F(RegistryPrintTest, LongTitleIsCutAndAFailedWalkIsReported)
-{
-    Bytes file = header(3);
-    append(file, record(0, 0, 0, 60));
-    append(file, record(1, 6, 5000, 4, { 1, 0, 0, 0 }));
-    writeBytes(_name, file);
-
-    Registry reg(_name.c_str(), false);
-    StderrCapture err;
-    const std::string title(40, 'T');
-    reg.print(title.c_str());
-    EXPECT_EQ("Btring::operator=() LONG TEXT: [40]\"" + title + "\"\n"
-            + dumpHead(std::string(31, 'T'), "0\napp-oem    : 0\napp-version: \napp-build  : ")
-            + "        [1]: INT32 [4: 1]\n"
-              "Exception is thrown in Registry::scan()\n"
-              "Exception is occurred in Registry::print(\""
-            + title + "\")\n",
-        err.take());
-}
-
-TEST_F(RegistryPrintTest, RecordOrphanedByAKilledWriterIsNeitherLookedUpNorPrinted)
-{
     // Key 1 was appended right behind the root, but its writer died before linking it; the next
     // writer's value 5 became the root's first child.
-    Bytes file = header(3);
-    append(file, record(0, 0, 0, 72));
-    append(file, record(1, 0, 0, 0));
-    append(file, record(5, 6, 0, 4, { 0x2D, 0x01, 0, 0 }));
-    writeBytes(_name, file);
-    Registry reg(_name.c_str(), false);
-    int32 v = 0;
-    EXPECT_EQ(0u, reg.getInt32(5, &v));
-    EXPECT_EQ(301, v);
-    reg.setPath(1, 0);
-    EXPECT_EQ(5u, reg.getInt32(5, &v));
-    StderrCapture err;
-    reg.print("Orphan");
-    EXPECT_EQ(dumpHead("Orphan", "0\napp-oem    : 0\napp-version: \napp-build  : ")
-            + "        [5]: INT32 [4: 301]\n=====================================\n",
-        err.take());
+    Bytes orphan = header(3);
+    append(orphan, record(0, 0, 0, 72));
+    append(orphan, record(1, 0, 0, 0));
+    append(orphan, record(5, 6, 0, 4, { 0x2D, 0x01, 0, 0 }));
+    Bytes broken = header(3);
+    append(broken, record(0, 0, 0, 60));
+    append(broken, record(1, 6, 5000, 4, { 1, 0, 0, 0 }));
+    const struct {
+        const char* what;
+        Bytes file;
+        std::string shown;
+    } cases[] = {
+        { "a legacy file", legacy,
+            "T ===================================\nmagic: none\nversion: VERSION_1\nROOT\n"
+            "        [9]: STRING [3: \"abc\"]\n"
+                + end },
+        { "an orphan", orphan, dumpHead("T", noApp) + "        [5]: INT32 [4: 301]\n" + end },
+        { "a link past the end", broken,
+            dumpHead("T", noApp)
+                + "        [1]: INT32 [4: 1]\nException is thrown in Registry::scan()\n"
+                  "Exception is occurred in Registry::print(\"T\")\n" },
+    };
+    for (const auto& c : cases) {
+        writeBytes(_name, c.file);
+        Registry reg(_name.c_str(), false);
+        StderrCapture err;
+        reg.print("T");
+        EXPECT_EQ(c.shown, err.take()) << c.what;
+    }
 }
 
 // Logs each key and value with its depth, and the first bytes of the last value.
