@@ -156,17 +156,18 @@ TEST_F(RegistryTest, PathsNestKeysAndFailuresCarryTheirCodeAndPath)
     _reg.create(_name.c_str());
 }
 
-// A registry that failed to reach its file holds no lock: the next open does not wait for it,
-// and its close cannot release the lock of the registry opened after it.
-TEST_F(RegistryTest, AFailedOpenOrCreateNeitherKeepsNorReleasesTheLock)
+// A registry that never reached its file holds no lock: the next open does not wait for it, and
+// its close cannot release the lock of the registry opened after it.
+TEST_F(RegistryTest, ARegistryThatNeverOpenedNeitherKeepsNorReleasesTheLock)
 {
     _reg.close();
-    for (const bool create : { false, true }) {
+    for (const std::string attempt : { "no open", "a failed open", "a failed create" }) {
         Registry failed;
-        if (create)
-            EXPECT_THROW(failed.create(file("no/dir").c_str()), Registry::Exception);
-        else
+        if ("a failed open" == attempt) {
             EXPECT_THROW(failed.open(file("missing").c_str(), false), Registry::Exception);
+        } else if ("a failed create" == attempt) {
+            EXPECT_THROW(failed.create(file("no/dir").c_str()), Registry::Exception);
+        }
         _reg.open(_name.c_str(), true);
         failed.close();
         std::promise<void> got;
@@ -181,8 +182,7 @@ TEST_F(RegistryTest, AFailedOpenOrCreateNeitherKeepsNorReleasesTheLock)
             == got.get_future().wait_for(std::chrono::milliseconds(200));
         _reg.close();
         other.join();
-        EXPECT_FALSE(stolen) << "the close after a failed " << (create ? "create" : "open")
-                             << " released the lock of another registry";
+        EXPECT_FALSE(stolen) << "a close after " << attempt << " released another's lock";
     }
     _reg.open(_name.c_str(), true);
 }
