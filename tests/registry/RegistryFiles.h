@@ -25,15 +25,11 @@ protected:
         std::filesystem::remove_all(_dir, ignored);
     }
     std::string file(const std::string& name) const { return _dir + "/" + name; }
-    std::string _dir = makeDir();
-    std::string _name = file("settings.reg");
-
-private:
-    static std::string makeDir()
-    {
+    std::string _dir = [] {
         char name[] = "/tmp/kovan-registry-XXXXXX";
-        return mkdtemp(name) ? name : "/nonexistent";
-    }
+        return std::string(mkdtemp(name) ? name : "/nonexistent");
+    }();
+    std::string _name = file("settings.reg");
 };
 
 inline Bytes readBytes(const std::string& path)
@@ -50,7 +46,7 @@ inline void writeBytes(const std::string& path, const Bytes& bytes)
 
 inline Bytes slice(const Bytes& bytes, size_t from, size_t count)
 {
-    return Bytes(bytes.data() + from, bytes.data() + from + count);
+    return Bytes(bytes.begin() + from, bytes.begin() + from + count);
 }
 
 inline void putLe32(Bytes& bytes, size_t at, uint32_t v)

@@ -22,140 +22,106 @@ std::string dumpHead(const std::string& title, const std::string& app)
         + app + "\nROOT\n";
 }
 
-TEST_F(RegistryPrintTest, DumpOfEveryTypeNestedKeysAndAnUnknownType)
+TEST_F(RegistryPrintTest, DumpShowsEachTypeFromItsFileBytesUnderNestedKeys)
 {
+    const std::string pad(50, ' ');
+    const struct {
+        uint16 type;
+        Bytes value;
+        std::string shown;
+    } rows[] = {
+        { Registry::BOOL, { 2 }, "BOOL [1: true]" },
+        { Registry::INT8, { 0xFB }, "INT8 [1: -5]" },
+        { Registry::UINT8, { 250 }, "UINT8 [1: 250]" },
+        { Registry::INT16, { 0xD4, 0xFE }, "INT16 [2: -300]" },
+        { Registry::UINT16, { 0x60, 0xEA }, "UINT16 [2: 60000]" },
+        { Registry::INT32, { 7, 0, 0, 0, 8, 0, 0, 0 }, "INT32 [8: 7]" },
+        { Registry::UINT32, { 0x00, 0x28, 0x6B, 0xEE }, "UINT32 [4: 4000000000]" },
+        { Registry::INT64, { 0x00, 0x0E, 0xFA, 0xD5, 0xFE, 0xFF, 0xFF, 0xFF },
+            "INT64 [8: -5000000000]" },
+        { Registry::UINT64, { 0x00, 0x00, 0x08, 0xC5, 0xA1, 0xD8, 0xCC, 0xF9 },
+            "UINT64 [8: 18000000000000000000]" },
+        { Registry::FLOAT, { 0, 0, 0xC0, 0x3F }, "FLOAT [4: 1.500000]" },
+        { Registry::DOUBLE, { 0, 0, 0x02, 0xC0, 0, 0, 0, 0 }, "DOUBLE [8: -2.250000]" },
+        { Registry::STRING, { 'h', 'e', 'l', 'l', 'o' }, "STRING [5: \"hello\"]" },
+        { Registry::BINARY, { 'a', '\t', 'b', '\n', 0, 'c', '\r', '\b', 'z' },
+            "BINARY [9: atbn crbz" + pad + "     ]" },
+        { 20, { 'x', 'y', 'z' }, "UNKNOWN-TYPE [3: xyz" + pad + "           ]" },
+    };
     Registry reg;
     reg.setAppInfo(1, 2, "1.0.0", "b42");
     reg.create(_name.c_str());
     reg.addInt32(5, 1);
     reg.addKey(3);
     reg.pathDown(3);
-    reg.addBool(1, true);
-    reg.addInt8(2, -5);
-    reg.addUint8(3, 250);
-    reg.addInt16(4, -300);
-    reg.addUint16(5, 60000);
-    reg.addUint32(7, 4000000000u);
-    reg.addInt64(8, -5000000000LL);
-    reg.addUint64(9, 18000000000000000000ULL);
-    reg.addFloat(10, 1.5f);
-    reg.addDouble(11, -2.25);
-    reg.addBinary(12, "hello", 5);
-    reg.addData(12, Registry::STRING, "hello", 5);
-    reg.addBinary(13, "a\tb\n\0c\r\bz", 9);
-    reg.addData(14, 20, "xyz", 3);
-    reg.addKey(6);
-    reg.pathDown(6);
-    const int32 pair[2] = { 7, 8 };
-    reg.addInt32Array(1, pair, 2);
-    reg.addBool(2, false);
-
+    std::string want = dumpHead("Dump", "1\napp-oem    : 2\napp-version: 1.0.0\napp-build  : b42")
+        + "        [5]: INT32 [4: 1]\n    [3]: KEY\n";
+    uint16 id = 0;
+    for (const auto& r : rows) {
+        reg.addData(++id, r.type, r.value.data(), static_cast<uint32>(r.value.size()));
+        want += "            [" + std::to_string(id) + "]: " + r.shown + "\n";
+    }
+    reg.addKey(60);
+    reg.pathDown(60);
+    reg.addBool(1, false);
     StderrCapture err;
     reg.print("Dump");
-    EXPECT_EQ(dumpHead("Dump", "1\napp-oem    : 2\napp-version: 1.0.0\napp-build  : b42")
-            + R"(        [5]: INT32 [4: 1]
-    [3]: KEY
-            [1]: BOOL [1: true]
-            [2]: INT8 [1: -5]
-            [3]: UINT8 [1: 250]
-            [4]: INT16 [2: -300]
-            [5]: UINT16 [2: 60000]
-            [7]: UINT32 [4: 4000000000]
-            [8]: INT64 [8: -5000000000]
-            [9]: UINT64 [8: 18000000000000000000]
-            [10]: FLOAT [4: 1.500000]
-            [11]: DOUBLE [8: -2.250000]
-            [12]: BINARY [5: hello)"
-            + std::string(59, ' ') + R"(]
-            [12]: STRING [5: "hello"]
-            [13]: BINARY [9: atbn crbz)"
-            + std::string(55, ' ') + R"(]
-            [14]: UNKNOWN-TYPE [3: xyz)"
-            + std::string(61, ' ') + R"(]
-        [6]: KEY
-                [1]: INT32 [8: 7]
-                [2]: BOOL [1: false]
-=====================================
-)",
+    EXPECT_EQ(want + "        [60]: KEY\n                [1]: BOOL [1: false]\n"
+            + "=====================================\n",
         err.take());
 }
 
-TEST_F(RegistryPrintTest, VersionOneFile)
+TEST_F(RegistryPrintTest, DumpOfALegacyFileAnOrphanedRecordAndABrokenLink)
 {
+    const std::string noApp = "0\napp-oem    : 0\napp-version: \napp-build  : ";
+    const std::string end = "=====================================\n";
     Bytes legacy = record(0, 0, 0, 1);
-    append(legacy, record(4, 4, 24 + 2, 2, { 0x34, 0x12 }));
     append(legacy, record(9, 12, 0, 3, { 'a', 'b', 'c' }));
-    writeBytes(_name, legacy);
-    Registry reg(_name.c_str(), false);
-    StderrCapture err;
-    reg.print("Old");
-    EXPECT_EQ(R"(Old ===================================
-magic: none
-version: VERSION_1
-ROOT
-        [4]: INT16 [2: 4660]
-        [9]: STRING [3: "abc"]
-=====================================
-)",
-        err.take());
-}
-
-TEST_F(RegistryPrintTest, LongTitleIsCutAndAFailedWalkIsReported)
-{
-    Bytes file = header(3);
-    append(file, record(0, 0, 0, 60));
-    append(file, record(1, 6, 5000, 4, { 1, 0, 0, 0 }));
-    writeBytes(_name, file);
-
-    Registry reg(_name.c_str(), false);
-    StderrCapture err;
-    const std::string title(40, 'T');
-    reg.print(title.c_str());
-    EXPECT_EQ("Btring::operator=() LONG TEXT: [40]\"" + title + "\"\n"
-            + dumpHead(std::string(31, 'T'), "0\napp-oem    : 0\napp-version: \napp-build  : ")
-            + "        [1]: INT32 [4: 1]\n"
-              "Exception is thrown in Registry::scan()\n"
-              "Exception is occurred in Registry::print(\""
-            + title + "\")\n",
-        err.take());
-}
-
-TEST_F(RegistryPrintTest, RecordOrphanedByAKilledWriterIsNeitherLookedUpNorPrinted)
-{
     // Key 1 was appended right behind the root, but its writer died before linking it; the next
     // writer's value 5 became the root's first child.
-    Bytes file = header(3);
-    append(file, record(0, 0, 0, 72));
-    append(file, record(1, 0, 0, 0));
-    append(file, record(5, 6, 0, 4, { 0x2D, 0x01, 0, 0 }));
-    writeBytes(_name, file);
-    Registry reg(_name.c_str(), false);
-    int32 v = 0;
-    EXPECT_EQ(0u, reg.getInt32(5, &v));
-    EXPECT_EQ(301, v);
-    reg.setPath(1, 0);
-    EXPECT_EQ(5u, reg.getInt32(5, &v));
-    StderrCapture err;
-    reg.print("Orphan");
-    EXPECT_EQ(dumpHead("Orphan", "0\napp-oem    : 0\napp-version: \napp-build  : ")
-            + "        [5]: INT32 [4: 301]\n=====================================\n",
-        err.take());
+    Bytes orphan = header(3);
+    append(orphan, record(0, 0, 0, 72));
+    append(orphan, record(1, 0, 0, 0));
+    append(orphan, record(5, 6, 0, 4, { 0x2D, 0x01, 0, 0 }));
+    Bytes broken = header(3);
+    append(broken, record(0, 0, 0, 60));
+    append(broken, record(1, 6, 5000, 4, { 1, 0, 0, 0 }));
+    const struct {
+        const char* what;
+        Bytes file;
+        std::string shown;
+    } cases[] = {
+        { "a legacy file", legacy,
+            "T ===================================\nmagic: none\nversion: VERSION_1\nROOT\n"
+            "        [9]: STRING [3: \"abc\"]\n"
+                + end },
+        { "an orphan", orphan, dumpHead("T", noApp) + "        [5]: INT32 [4: 301]\n" + end },
+        { "a link past the end", broken,
+            dumpHead("T", noApp)
+                + "        [1]: INT32 [4: 1]\nException is thrown in Registry::scan()\n"
+                  "Exception is occurred in Registry::print(\"T\")\n" },
+    };
+    for (const auto& c : cases) {
+        writeBytes(_name, c.file);
+        Registry reg(_name.c_str(), false);
+        StderrCapture err;
+        reg.print("T");
+        EXPECT_EQ(c.shown, err.take()) << c.what;
+    }
 }
 
 // Logs each key and value with its depth, and the first bytes of the last value.
 class Collector : public Registry::Scanner {
 public:
-    void keyLoaded(uint16 id) override
-    {
-        log += " key" + std::to_string(id) + "@" + std::to_string(depth());
-    }
+    void keyLoaded(uint16 id) override { log += " key" + std::to_string(id) + at(); }
     void itemLoaded(uint16 id, uint16 type, uint32 size) override
     {
         log += " " + std::to_string(id) + ":" + std::to_string(type) + "/" + std::to_string(size)
-            + "@" + std::to_string(depth());
+            + at();
         if (buffer())
             seen.assign(buffer(), buffer() + bufferSize());
     }
+    std::string at() const { return "@" + std::to_string(depth()); }
     std::string log;
     Bytes seen;
 };
@@ -173,15 +139,13 @@ TEST_F(RegistryPrintTest, ScannerGetsPreOrderAndTheFirstBytesOfEachValue)
     Collector plain, buffered;
     reg.scan(&plain);
     EXPECT_EQ(" key0@0 1:2/1@1 key3@1 4:3/20@2", plain.log);
-    EXPECT_TRUE(plain.seen.empty());
+    EXPECT_TRUE(plain.seen.empty()) << "a scanner without a buffer got bytes";
     uint8 eight[8] = {};
     buffered.setBuffer(eight, 8);
     reg.scan(&buffered);
     EXPECT_EQ(Bytes(twenty, twenty + 8), buffered.seen);
-
-    // The walk leaves the current path alone: 1 is a value, not a key, so it holds no path.
     int8 v;
-    EXPECT_EQ(5u, reg.getInt8(1, &v));
+    EXPECT_EQ(5u, reg.getInt8(1, &v)) << "the walk moved the current path";
     buffered.setBuffer(eight, 0);
     EXPECT_CHECK_FAILS(reg.scan(&buffered),
         "0 == scanner->buffer() || (0 != scanner->buffer() && 0 != scanner->bufferSize())", "scan");

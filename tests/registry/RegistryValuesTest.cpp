@@ -4,7 +4,12 @@
 
 #include "registry/Registry.h"
 
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <future>
 #include <gtest/gtest.h>
+#include <thread>
 
 using namespace Kovan;
 using namespace KovanTest;
@@ -48,7 +53,7 @@ TYPED_TEST(RegistryTypedTest, AddSetGetOfValuesAndArrays)
 {
     typedef Ops<TypeParam> O;
     Registry& reg = this->_reg;
-    TypeParam array[5], fresh[5], back[5] = {};
+    TypeParam array[5], fresh[5], back[5] = {}, part[5] = {};
     for (int i = 0; i < 5; ++i) {
         array[i] = sample<TypeParam>(i + 2);
         fresh[i] = sample<TypeParam>(20 + i);
@@ -71,7 +76,6 @@ TYPED_TEST(RegistryTypedTest, AddSetGetOfValuesAndArrays)
     EXPECT_EQ(0u, (reg.*O::get)(1, &v));
     EXPECT_EQ(sample<TypeParam>(3), v);
     (reg.*O::setArray)(2, fresh, 5, 2);
-    TypeParam part[5] = {};
     EXPECT_EQ(0u, (reg.*O::getArray)(2, part, 5, 3));
     const TypeParam want[5] = { fresh[0], fresh[1], array[2], TypeParam(), TypeParam() };
     EXPECT_EQ(0, memcmp(want, part, sizeof(want)));
@@ -83,78 +87,54 @@ TYPED_TEST(RegistryTypedTest, AddSetGetOfValuesAndArrays)
     EXPECT_EQ(6u, (reg.*O::get)(3, &v));
 }
 
-TEST_F(RegistryTest, StringsStoreTheWholeBufferLessOneAndTrace)
+TEST_F(RegistryTest, StringsStoreTheBufferLessOneAndTraceEachCall)
 {
     StderrCapture err;
-    char buf[16] = "hi";
-    memset(buf + 3, 'x', 12);
-    _reg.addString(7, buf, 16);
     char out[16];
-    memset(out, '#', sizeof(out));
+    _reg.addString(7, "0123456789abcdef", 16);
+    _reg.setString(7, "ABCDEFGHIJKLMNOP", 16);
     _reg.getString(7, out, 16);
-    EXPECT_EQ(0, memcmp(buf, out, 15));
-    EXPECT_EQ('\0', out[15]);
-    _reg.setString(7, "0123456789abcdef", 16);
-    _reg.getString(7, out, 16);
-    EXPECT_STREQ("0123456789abcde", out);
-    EXPECT_EQ(R"(Registry::addString() is obsoleted. Use addBinary() for string
-Registry::getString() is obsoleted. Use getBinary() for string
-Registry::setString() is obsoleted. Use setBinary() for string
-Registry::getString() is obsoleted. Use getBinary() for string
-)",
-        err.take());
+    EXPECT_STREQ("ABCDEFGHIJKLMNO", out);
+    const std::string trace = err.take();
+    EXPECT_EQ(3, std::count(trace.begin(), trace.end(), '\n')) << trace;
     EXPECT_EQ(record(7, 12, 0, 15), slice(readBytes(_name), 60, 12));
-
     _reg.addBinary(8, "abc", 3);
     _reg.setBinary(8, "XY", 3, 2);
-    char bin[3] = {};
-    _reg.getBinary(8, bin, 3, 0);
-    EXPECT_EQ(0, memcmp("XYc", bin, 3));
-    EXPECT_EQ(8u, _reg.getData(8, bin, 3, 4));
+    _reg.getBinary(8, out, 3, 0);
+    EXPECT_EQ(0, memcmp("XYc", out, 3));
 }
 
-TEST_F(RegistryTest, KeysNestAndAddsLinkBehindTheLastChild)
+TEST_F(RegistryTest, PathsNestKeysAndFailuresCarryTheirCodeAndPath)
 {
+    int32 v = 0;
+    const int32 three[3] = {};
     _reg.addKey(1);
     _reg.addKey(2);
-    _reg.setPath(1, 0);
-    _reg.addInt32(10, 10);
     _reg.setPath(2, 0);
     _reg.addKey(3);
     _reg.pathDown(3);
     _reg.addInt32(30, 30);
     _reg.setPath(1, 0);
-    _reg.addInt32(11, 11);
-
-    int32 v = 0;
-    _reg.setPath(2, 3, 0);
-    EXPECT_EQ(0u, _reg.getInt32(30, &v));
-    _reg.pathUp();
-    _reg.pathUp();
-    EXPECT_EQ(6u, _reg.getInt32(10, &v)); // at the root, which holds only keys
-    _reg.pathDown(1);
-    EXPECT_EQ(0u, _reg.getInt32(11, &v));
-    EXPECT_EQ(11, v);
-    // Key 1, right behind the root, links to key 2 and to its first child, value 10.
-    EXPECT_EQ(record(1, 0, 72, 84), slice(readBytes(_name), 60, 12));
-}
-
-TEST_F(RegistryTest, EveryFailureCodeCarriesItsPathText)
-{
-    int32 v = 0;
-    _reg.addKey(1);
-    _reg.setPath(1, 0);
     _reg.addKey(20);
     _reg.addInt32(4, 4);
-    const int32 three[3] = {};
+    // Key 1, right behind the root, links to key 2 and to its first child, key 20.
+    EXPECT_EQ(record(1, 0, 72, 112), slice(readBytes(_name), 60, 12));
+    _reg.setPath(2, 3, 0);
+    EXPECT_EQ(0u, _reg.getInt32(30, &v));
+    EXPECT_EQ(30, v);
+    _reg.pathUp();
+    _reg.pathUp();
+    EXPECT_EQ(6u, _reg.getInt32(4, &v)) << "the root holds only keys";
+    _reg.pathDown(1);
+    EXPECT_EQ(0u, _reg.getInt32(4, &v));
     EXPECT_EQ("6 /1 6", failureOf([&] { _reg.setInt32(6, 1); }));
     EXPECT_EQ("7 /1 4", failureOf([&] { _reg.setInt64(4, 1); }));
     EXPECT_EQ("8 /1 4", failureOf([&] { _reg.setInt32Array(4, three, 1, 3); }));
     _reg.setPath(1, 20, 9, 0);
     EXPECT_EQ(5u, _reg.getInt32(4, &v));
     EXPECT_EQ("5 /1/20/9 0", failureOf([&] { _reg.setInt32(4, 1); }));
-    _reg.setPath(4, 0);
-    EXPECT_EQ("5 /4 0", failureOf([&] { _reg.addInt32(1, 1); }));
+    _reg.setPath(1, 4, 0);
+    EXPECT_EQ("5 /1/4 0", failureOf([&] { _reg.addInt32(1, 1); })) << "a value holds no path";
     _reg.setPath(0);
     EXPECT_EQ("6 / 9", failureOf([&] { _reg.setInt32(9, 1); }));
     _reg.close();
@@ -167,35 +147,80 @@ TEST_F(RegistryTest, EveryFailureCodeCarriesItsPathText)
     EXPECT_EQ(0u, _reg.getInt32(4, &v));
     EXPECT_EQ(4, v);
     _reg.close();
-
     EXPECT_EQ("2 " + file("missing") + " 0",
         failureOf([&] { _reg.open(file("missing").c_str(), false); }));
     EXPECT_EQ(
         "1 " + file("no/dir") + " 0", failureOf([&] { _reg.create(file("no/dir").c_str()); }));
-    // The failed attempts released the lock: this would wait forever otherwise.
     EXPECT_EQ("4 header 0", failureOf([&] { _reg.create("/dev/full"); }));
     _reg.close();
     _reg.create(_name.c_str());
 }
 
+// A registry that never reached its file holds no lock: the next open does not wait for it, and
+// its close cannot release the lock of the registry opened after it.
+TEST_F(RegistryTest, ARegistryThatNeverOpenedNeitherKeepsNorReleasesTheLock)
+{
+    _reg.close();
+    for (const std::string attempt : { "no open", "a failed open", "a failed create" }) {
+        Registry failed;
+        if ("a failed open" == attempt) {
+            EXPECT_THROW(failed.open(file("missing").c_str(), false), Registry::Exception);
+        } else if ("a failed create" == attempt) {
+            EXPECT_THROW(failed.create(file("no/dir").c_str()), Registry::Exception);
+        }
+        _reg.open(_name.c_str(), true);
+        failed.close();
+        std::promise<void> got;
+        std::thread other([&got] {
+            Registry r;
+            r.lock();
+            got.set_value();
+            r.unlock();
+        });
+        // Bounded: the other thread must still be waiting when this wait ends.
+        const bool stolen = std::future_status::ready
+            == got.get_future().wait_for(std::chrono::milliseconds(200));
+        _reg.close();
+        other.join();
+        EXPECT_FALSE(stolen) << "a close after " << attempt << " released another's lock";
+    }
+    _reg.open(_name.c_str(), true);
+}
+
 TEST_F(RegistryTest, BrokenPreconditionsEndInTheCheck)
 {
-    EXPECT_CHECK_FAILS(_reg.create(_name.c_str()), "!_file.isOpen()", "create");
-    EXPECT_CHECK_FAILS(_reg.open(_name.c_str(), false), "!_file.isOpen()", "open");
-    EXPECT_CHECK_FAILS(_reg.pathUp(), "0 < _depth", "pathUp");
-    for (uint32 i = 1; i <= 15; ++i)
-        _reg.pathDown(i);
-    EXPECT_CHECK_FAILS(_reg.pathDown(16), "_depth < MAX_DEPTH", "pathDown");
-    _reg.setPath(0);
-    int32 v;
-    EXPECT_CHECK_FAILS(_reg.getInt32(0, &v), "0 != id && 0 < size && 0 != item", "findItem");
-    EXPECT_CHECK_FAILS(
-        _reg.setInt32Array(1, &v, 0, 0), "0 != id && 0 < size && 0 != item", "findItem");
-    EXPECT_CHECK_FAILS(_reg.addInt32(0xFFFF, 1), "item.id < UINT16_MAX", "saveItem");
-    EXPECT_CHECK_FAILS(_reg.addData(1, 0xFFFF, &v, 4), "item.type < UINT16_MAX", "saveItem");
-    EXPECT_CHECK_FAILS(_reg.addData(1, 0, &v, 4), "KEY != item.type", "addItem");
-    EXPECT_CHECK_FAILS(_reg.setPath(1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 0),
-        "depth < MAX_DEPTH", "setPath");
+    int32 v = 0;
+    char text[4] = {};
+    const char* findRule = "0 != id && 0 < size && 0 != item";
+    const struct {
+        std::function<void()> op;
+        const char* rule;
+        const char* function;
+    } cases[] = {
+        { [&] { _reg.create(_name.c_str()); }, "!_file.isOpen()", "create" },
+        { [&] { _reg.open(_name.c_str(), false); }, "!_file.isOpen()", "open" },
+        { [&] { _reg.pathUp(); }, "0 < _depth", "pathUp" },
+        { [&] {
+             for (uint32 i = 1; i <= 16; ++i)
+                 _reg.pathDown(i);
+         },
+            "_depth < MAX_DEPTH", "pathDown" },
+        { [&] { _reg.setPath(1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 0); },
+            "depth < MAX_DEPTH", "setPath" },
+        { [&] { _reg.getInt32(0, &v); }, findRule, "findItem" },
+        { [&] { _reg.setInt32Array(1, &v, 0, 0); }, findRule, "findItem" },
+        { [&] { _reg.addInt32Array(1, &v, -1); }, "0 <= count && fits", "addValues" },
+        { [&] { _reg.addInt32(0xFFFF, 1); }, "item.id < UINT16_MAX", "saveItem" },
+        { [&] { _reg.addData(1, 0xFFFF, &v, 4); }, "item.type < UINT16_MAX", "saveItem" },
+        { [&] { _reg.addData(1, 0, &v, 4); }, "KEY != item.type", "addItem" },
+        { [&] { _reg.addString(1, text, 0); }, "0 < bufferSize", "addString" },
+        { [&] { _reg.setString(1, text, 0); }, "0 < bufferSize", "setString" },
+        { [&] { _reg.getString(1, text, 0); }, "0 < bufferSize", "getString" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.function);
+        EXPECT_CHECK_FAILS(c.op(), c.rule, c.function);
+    }
 }
 
 } // namespace
