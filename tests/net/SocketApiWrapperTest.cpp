@@ -62,7 +62,14 @@ TEST_F(SocketApiWrapperTest, DatagramsTravelWithTheirSourceAndArrivalTime)
     EXPECT_STREQ("127.0.0.1", from.hostAddress());
     EXPECT_EQ(boundPort(sender), uint16(from.port()));
 
-    W::setOption(receiver, SOL_SOCKET, SO_TIMESTAMPNS, 1);
+    // The emulator that runs the ARM build refuses kernel time stamps: then only the source counts.
+    bool stamped = true;
+    try {
+        W::setOption(receiver, SOL_SOCKET, SO_TIMESTAMPNS, 1);
+    } catch (const SocketException&) {
+        stamped = false;
+    }
+    ASSERT_TRUE(stamped || KOVAN_EMULATED) << "SO_TIMESTAMPNS refused";
     W::connect(sender, "127.0.0.1", port);
     timespec before, arrival, after;
     clock_gettime(CLOCK_REALTIME, &before);
@@ -71,8 +78,10 @@ TEST_F(SocketApiWrapperTest, DatagramsTravelWithTheirSourceAndArrivalTime)
     EXPECT_EQ(3, W::recvFrom(receiver, buffer, sizeof(buffer), &source, &arrival));
     clock_gettime(CLOCK_REALTIME, &after);
     EXPECT_EQ(htons(uint16(boundPort(sender))), source.sin_port);
-    EXPECT_LE(before.tv_sec, arrival.tv_sec) << "no arrival time";
-    EXPECT_GE(after.tv_sec, arrival.tv_sec);
+    if (stamped) {
+        EXPECT_LE(before.tv_sec, arrival.tv_sec) << "no arrival time";
+        EXPECT_GE(after.tv_sec, arrival.tv_sec);
+    }
 
     // Nothing waiting: a non-blocking receive fails, and an idle wait lasts its whole time-out,
     // seconds included (the upper bound leaves room for a loaded machine).
