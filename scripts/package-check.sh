@@ -121,9 +121,10 @@ cache_dir=build/package-root
 cache=$cache_dir/bookworm-minbase-tools.tar.zst
 tools=(g++ cmake make pkg-config systemd)
 if [ ! -f "$cache" ]; then
-  mirror=${KOVAN_DEBIAN_MIRROR:-$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list \
-    /etc/apt/sources.list.d/*.sources 2>/dev/null | grep -v '^[[:space:]]*#' |
-    grep -oE '(https?|ftp)://[^ ]+/debian/?( |$)' | head -n 1 | tr -d ' ')}
+  # Either list format; a missing file or an unmatched glob is no failure here.
+  mirror=${KOVAN_DEBIAN_MIRROR:-$({ cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list \
+    /etc/apt/sources.list.d/*.sources 2>/dev/null || true; } | grep -v '^[[:space:]]*#' |
+    grep -oE '(https?|ftp)://[^ ]+/debian/?( |$)' | head -n 1 | tr -d ' ' || true)}
   [ -n "$mirror" ] || fail "no Debian mirror in /etc/apt/sources.list*; set KOVAN_DEBIAN_MIRROR"
   echo "debootstrap from $mirror"
   fresh=$cache_dir/fresh
