@@ -60,10 +60,12 @@ SyncFlag::WaitResult SyncFlag::waitForSignal(uint32 timeoutMilisecond)
     } else {
         struct timeval now;
         gettimeofday(&now, nullptr);
-        int32 usec = static_cast<int32>(now.tv_usec) + static_cast<int32>(timeoutMilisecond * 1000);
+        // In 64 bits: a wait of over 35 minutes overflows 32-bit microseconds.
+        const int64 usec
+            = static_cast<int64>(now.tv_usec) + static_cast<int64>(timeoutMilisecond) * 1000;
         struct timespec deadline;
-        deadline.tv_sec = now.tv_sec + usec / 1000000;
-        deadline.tv_nsec = (usec % 1000000) * 1000L;
+        deadline.tv_sec = now.tv_sec + static_cast<time_t>(usec / 1000000);
+        deadline.tv_nsec = static_cast<long>(usec % 1000000) * 1000L;
         while (!_signaled && ETIMEDOUT != rc)
             rc = pthread_cond_timedwait(&_handle, &_mutex, &deadline);
     }

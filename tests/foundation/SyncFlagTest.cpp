@@ -41,3 +41,19 @@ TEST(SyncFlagTest, ASignalFromAnotherThreadIsNeverLost)
     peer.join();
     EXPECT_EQ(0, timeouts.load());
 }
+
+TEST(SyncFlagTest, ALongWaitLastsUntilItsSignal)
+{
+    // 50 minutes in microseconds overflows 32 bits: the deadline must not land in the past.
+    SyncFlag flag, done;
+    SyncFlag::WaitResult result = SyncFlag::TIMEOUT;
+    std::thread waiter([&] {
+        result = flag.waitForSignal(3000000);
+        done.signal();
+    });
+    EXPECT_EQ(SyncFlag::TIMEOUT, done.waitForSignal(200)) << "the long wait ended by itself";
+    flag.signal();
+    EXPECT_EQ(SyncFlag::SIGNALED, done.waitForSignal(5000));
+    waiter.join();
+    EXPECT_EQ(SyncFlag::SIGNALED, result);
+}
