@@ -62,12 +62,12 @@ TEST_F(BenchSimTest, S35391ACommandsByAddress)
 
 TEST_F(BenchSimTest, TheCalendarKeepsCountingBetweenRunsAtItsOwnRate)
 {
-    // Set to 2031-07-09 23:59:58 ten days ago; 100 ppm fast adds 86.4 s, and the weekday counter
-    // advances eleven days.
+    // Set to 2031-07-09 23:59:58 ten days ago; 100 ppm fast adds 86.4 s (and a loaded machine a
+    // few seconds of its own), and the weekday counter advances eleven days.
     std::ofstream(bench.path("state"))
         << "isl1208.calendar 31 07 09 03 23 59 58 @ " << time(nullptr) - 864000 << "\n";
     const std::string out = probe("s6f w00 r7", { "QUILLO_SIM_DRIFT_PPM=100" }).out;
-    EXPECT_TRUE(std::regex_match(out, std::regex("r7: 2[456] 01 00 20 07 31 00\n"))) << out;
+    EXPECT_TRUE(std::regex_match(out, std::regex("r7: 2[4-9] 01 00 20 07 31 00\n"))) << out;
 }
 
 TEST_F(BenchSimTest, ExtremeSettingsAreClampedAndOnlyARegularFileHoldsTheState)
