@@ -28,7 +28,7 @@ bash scripts/deps.sh g++-arm-linux-gnueabihf qemu-user
 jobs=$(nproc)
 work=build/package-check
 # A run that was killed may have left its root's /proc mounted: never delete through it.
-umount "$work/root/proc" 2>/dev/null || true
+umount "$work/debian/proc" 2>/dev/null || true
 rm -rf --one-file-system "$work"
 mkdir -p "$work"
 
@@ -144,7 +144,7 @@ if [ ! -f "$cache" ]; then
   mv "$cache.part" "$cache"
   rm -rf "$fresh"
 fi
-root=$work/root
+root=$work/debian
 mkdir -p "$root"
 tar -C "$root" --zstd -xf "$cache"
 mount -t proc proc "$root/proc"
