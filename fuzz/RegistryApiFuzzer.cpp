@@ -137,6 +137,9 @@ public:
         if (!_open)
             return;
         RegistryModel model(fileBytes());
+        // Nothing the library writes may keep a file it opened from opening again.
+        if (!model.opens)
+            __builtin_trap();
         if (!model.intact) {
             // After a crash the file must still be whole; damage it came with may stay, and a
             // legacy file, whose first child needs no link, is only as whole as its last write.

@@ -261,10 +261,13 @@ void Registry::Walk::load(uint32 offset, Item* item)
     loadItem(_window + (offset - _windowStart), item);
 }
 
-void Registry::Walk::count()
+void Registry::Walk::follow(uint32 offset, Item* item)
 {
     if (++_visited > _seen / ITEM_SIZE + 1 && !reaches(uint64(_visited - 1) * ITEM_SIZE))
         throw _registry.failure(3, 0);
+    if (offset < _registry.rootOffset() + ITEM_SIZE)
+        throw _registry.failure(3, 0);
+    load(offset, item);
 }
 
 uint32 Registry::Walk::firstChild(const Item& item, uint32 offset)

@@ -1,8 +1,8 @@
 // The one way through the records of a registry file, used by path finding, lookups, adds and
 // the scan. A file is data that a power cut may have damaged, so its limits live here and only
-// here: a record must lie inside the file, a value must end inside it, and one walk visits no
-// more records than the file can hold, since no walk of an intact file visits a record twice and
-// anything longer is a loop. Each breach is failure code 3.
+// here: a record must lie inside the file and behind the root, a value must end inside it, and
+// one walk visits no more records than the file can hold, since no walk of an intact file
+// visits a record twice and anything longer is a loop. Each breach is failure code 3.
 //
 // Another process may be appending while a walk runs: a record is written before the link to it,
 // so a link can point past the end of the file as this walk first saw it. Before anything is
@@ -23,8 +23,9 @@ public:
     // The record at `offset`, not counted against the budget (roots and path items are
     // reached once per walk).
     void load(uint32 offset, Item* item);
-    // Takes one record from the budget.
-    void count();
+    // A record reached through a link, taken from the budget. No link of an intact file points
+    // into the header or the root: a write through one would wreck what opens the file.
+    void follow(uint32 offset, Item* item);
     // The first child of the key record `item` read at `offset`: a legacy root's child field
     // holds a format mark, and its first child sits right behind it.
     uint32 firstChild(const Item& item, uint32 offset);
@@ -73,9 +74,8 @@ public:
     {
         if (0 == _next)
             return false;
-        _walk.count();
         _offset = _next;
-        _walk.load(_offset, &_item);
+        _walk.follow(_offset, &_item);
         _next = _item.next;
         return true;
     }
