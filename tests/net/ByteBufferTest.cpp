@@ -3,6 +3,7 @@
 // Seeded, bounded and deterministic. Then the edges the model cannot see.
 #include "net/ByteBuffer.h"
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
@@ -239,21 +240,22 @@ std::pair<Result, Result> step(std::mt19937& random, GrowingBuffer& b, Model& m,
     Result actual = run([&] { return b.grow(grow), int64(0); });
     if (grow < 0 || wrapped)
         return { failed(E::ILLEGAL_ARGUMENT), actual };
-    m.bytes.resize(size_t(m.capacity() + grow));
-    memset(&m.bytes[size_t(m.limit)], 0, size_t(m.capacity() - m.limit));
+    m.bytes.resize(m.bytes.size() + size_t(grow));
+    std::fill(m.bytes.begin() + m.limit, m.bytes.end(), 0);
     m.limit = m.capacity();
     return { OK, actual };
 }
 
 TEST(ByteBufferTest, RandomOperationsAgreeWithTheModel)
 {
-    // Owned, and wrapped four bytes into the caller's array.
+    // Owned, and wrapped four bytes into the caller's array (by either constructor).
     for (uint32 seed = 1; seed <= 8; ++seed) {
         for (bool wrapped : { false, true }) {
             std::mt19937 random(seed);
             std::vector<char> storage(64, 0);
-            std::unique_ptr<GrowingBuffer> buffer(
-                wrapped ? new GrowingBuffer(storage.data(), 4, 60) : new GrowingBuffer(48));
+            std::unique_ptr<GrowingBuffer> buffer(!wrapped ? new GrowingBuffer(48)
+                    : seed % 2 ? new GrowingBuffer(60, storage.data() + 4)
+                               : new GrowingBuffer(storage.data(), 4, 60));
             GrowingBuffer& b = *buffer;
             for (int i = 0; i < b.capacity(); ++i)
                 b.put(i, '\0'); // owned storage starts unset

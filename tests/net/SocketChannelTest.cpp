@@ -170,28 +170,32 @@ TEST_F(ChannelTest, NonBlockingServerAndAcceptedModes)
 
 TEST_F(ChannelTest, AConnectToAFullListenerStaysInProgress)
 {
-    runInPrivateNetwork([this] {
-        // Backlog 0 holds one connection; with nobody accepting, the listener drops the next
-        // handshakes and those connects go on in the background.
-        ServerSocketChannel server;
-        SocketChannel first, accepted;
-        NonBlockingSocketChannel slow;
-        Closer c1 { server }, c2 { first }, c3 { accepted }, c4 { slow };
-        SocketAddress endpoint = listen(server, 0);
-        first.open();
-        ASSERT_TRUE(first.connect(&endpoint));
+    // Backlog 0 holds one connection; with nobody accepting, the listener drops the next
+    // handshakes and those connects go on in the background.
+    ServerSocketChannel server;
+    SocketChannel first, accepted;
+    NonBlockingSocketChannel slow;
+    Closer c1 { server }, c2 { first }, c3 { accepted }, c4 { slow };
+    SocketAddress endpoint = listen(server, 0);
+    first.open();
+    ASSERT_TRUE(first.connect(&endpoint));
+    slow.open();
+    EXPECT_FALSE(slow.connect(&endpoint));
+    EXPECT_FALSE(slow.isConnected());
+    EXPECT_TRUE(slow.remoteAddress()->isUnresolved());
+    EXPECT_FALSE(slow.finishConnect(50));
 
-        slow.open();
-        EXPECT_FALSE(slow.connect(&endpoint));
-        EXPECT_FALSE(slow.isConnected());
-        EXPECT_TRUE(slow.remoteAddress()->isUnresolved());
-        EXPECT_FALSE(slow.finishConnect(50));
+    // Once the listener has room, a retried handshake completes.
+    server.accept(&accepted);
+    EXPECT_TRUE(slow.finishConnect(10000));
+    EXPECT_TRUE(slow.finishConnect(0)) << "already connected";
+    EXPECT_EQ(endpoint.port(), slow.remoteAddress()->port());
+}
 
-        // Once the listener has room, a retried handshake completes.
-        server.accept(&accepted);
-        EXPECT_TRUE(slow.finishConnect(10000));
-        EXPECT_EQ(endpoint.port(), slow.remoteAddress()->port());
-    });
+TEST(ChannelDeathTest, AcceptedNeedsThePeerAddress)
+{
+    SocketChannel channel;
+    EXPECT_DEATH(channel.accepted(-1, nullptr), "0 != addr: ");
 }
 
 } // namespace
