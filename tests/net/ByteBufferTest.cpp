@@ -11,6 +11,7 @@
 #include <memory>
 #include <random>
 #include <sys/resource.h>
+#include <tuple>
 #include <vector>
 
 using namespace Kovan;
@@ -266,18 +267,17 @@ TEST(ByteBufferTest, RandomOperationsAgreeWithTheModel)
             for (int n = 0; n < 4000; ++n) {
                 const std::pair<Result, Result> r = step(random, b, m, wrapped);
                 const char* base = b.buffer() - b.position(); // the storage, past every check
-                auto where = [&] {
-                    return "seed " + std::to_string(seed) + (wrapped ? " wrapped" : " owned")
-                        + ", step " + std::to_string(n);
-                };
-                ASSERT_EQ(r.first, r.second) << "error code and result, " << where();
-                ASSERT_EQ(m.position, b.position()) << "position, " << where();
-                ASSERT_EQ(m.limit, b.limit()) << "limit, " << where();
-                ASSERT_EQ(m.capacity(), b.capacity()) << "capacity, " << where();
-                ASSERT_EQ(m.big, b.order() == ByteOrder::ORDER_BIG_ENDIAN) << "order, " << where();
-                ASSERT_EQ(0, memcmp(base, m.bytes.data(), m.bytes.size())) << "bytes, " << where();
-                ASSERT_TRUE(!wrapped || base == storage.data() + 4) << "storage moved, " << where();
-                ASSERT_EQ(m.bulkBytes, b.bulkBytes) << "bulk writer bypassed, " << where();
+                // Error code and result; position, limit, capacity, order and what went through
+                // the bulk writer; every byte; wrapped storage in place.
+                const std::string at = "seed " + std::to_string(seed)
+                    + (wrapped ? " wrapped" : " owned") + ", step " + std::to_string(n);
+                ASSERT_EQ(r.first, r.second) << at;
+                ASSERT_EQ(std::make_tuple(m.position, m.limit, m.capacity(), m.big, m.bulkBytes),
+                    std::make_tuple(b.position(), b.limit(), b.capacity(),
+                        b.order() == ByteOrder::ORDER_BIG_ENDIAN, b.bulkBytes))
+                    << at;
+                ASSERT_EQ(0, memcmp(base, m.bytes.data(), m.bytes.size())) << "bytes, " << at;
+                ASSERT_TRUE(!wrapped || base == storage.data() + 4) << "storage moved, " << at;
             }
         }
     }

@@ -183,8 +183,8 @@ TEST(QuilloBenchTest, WriteAndReadTheLocalTime)
         for (const BenchRun* run : { &w, &r }) {
             int wday = -1;
             const time_t shown = shownTime(run->out, &wday);
-            EXPECT_GE(shown - 9 * 3600, before) << run->out;
-            EXPECT_LE(shown - 9 * 3600, after) << run->out;
+            EXPECT_GE(shown - time_t(9 * 3600), before) << run->out;
+            EXPECT_LE(shown - time_t(9 * 3600), after) << run->out;
             EXPECT_EQ(gmtime(&shown)->tm_wday, wday);
             EXPECT_EQ(0, run->status);
         }
