@@ -11,9 +11,10 @@ namespace KovanTest {
 class ScopedTz {
 public:
     explicit ScopedTz(const char* tz)
-        : _had(nullptr != getenv("TZ"))
-        , _old(_had ? getenv("TZ") : "")
     {
+        const char* old = getenv("TZ");
+        _had = nullptr != old;
+        _old = _had ? old : "";
         setenv("TZ", tz, 1);
         tzset();
     }
