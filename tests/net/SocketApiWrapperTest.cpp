@@ -35,7 +35,9 @@ TEST_F(SocketApiWrapperTest, EveryCallOnAClosedDescriptorThrows)
     const std::function<void()> calls[] = { [&] { W::closeSocket(fd); },
         [&] { W::configureBlocking(fd, false); }, [&] { W::recv(fd, &byte, 1); },
         [&] { W::recvFrom(fd, &byte, 1, &source, &arrival); }, [&] { W::accept(fd, peer); },
-        [&] { W::waitReadable(fd, 0); }, [&] { W::waitWritable(-1, 0); } };
+        [&] { W::listen(fd, 1); }, [&] { W::bind(fd, 0); }, [&] { W::getPeerName(fd, &source); },
+        [&] { W::setOption(fd, SOL_SOCKET, SO_REUSEADDR, 1); }, [&] { W::waitReadable(fd, 0); },
+        [&] { W::waitWritable(-1, 0); } };
     for (const auto& call : calls)
         expectSocketError(EBADF, call);
 }

@@ -30,8 +30,9 @@ void holdNow(const KovanTest::Bench& bench, const char* chip, const char* tz)
     tm t = {};
     localtime_r(&now, &t);
     char line[160];
-    (void)snprintf(line, sizeof line, "%s.calendar %02d %02d %02d %02d %02d %02d %02d @ %lld.000000\n",
-        chip, t.tm_year - 100, t.tm_mon + 1, t.tm_mday, t.tm_wday, t.tm_hour, t.tm_min, t.tm_sec,
+    (void)snprintf(line, sizeof line,
+        "%s.calendar %02d %02d %02d %02d %02d %02d %02d @ %lld.000000\n", chip, t.tm_year - 100,
+        t.tm_mon + 1, t.tm_mday, t.tm_wday, t.tm_hour, t.tm_min, t.tm_sec,
         static_cast<long long>(now));
     // (Two decimal digits printed as they are read as hex: their BCD.)
     std::ofstream(bench.path("state"))
@@ -155,8 +156,9 @@ TEST(QuilloRtcTest, ReadAgreesWithI2cTools)
         const size_t space = row.first.find(' ');
         const std::string program = row.first.substr(0, space);
         EXPECT_EQ(row.second,
-            bench.run("quillo-rtc" == program ? QUILLO_RTC_BINARY : program,
-                     row.first.substr(space + 1), { STOPPED })
+            bench
+                .run("quillo-rtc" == program ? QUILLO_RTC_BINARY : program,
+                    row.first.substr(space + 1), { STOPPED })
                 .out)
             << row.first;
     }
