@@ -1,30 +1,19 @@
-// Descriptor accounting, a private network namespace and socket error checks for the net tests.
+// Descriptor accounting and socket error checks for the net tests.
 #pragma once
+
+#include "support/PrivateNetwork.h"
 
 #include "net/NetworkChannel.h"
 #include "net/SocketException.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
-#include <net/if.h>
-#include <sched.h>
-#include <sys/ioctl.h>
-#include <thread>
 #include <unistd.h>
 
 namespace KovanTest {
-
-inline int openDescriptorCount()
-{
-    int count = 0;
-    for (int fd = 0; fd < 4096; ++fd)
-        count += fcntl(fd, F_GETFD) != -1;
-    return count;
-}
 
 struct ScopedFd {
     int fd;
@@ -35,28 +24,6 @@ struct Closer {
     Kovan::NetworkChannel& channel;
     ~Closer() { channel.close(); }
 };
-
-// Runs `body` on a thread that first moves into a fresh network namespace with only loopback, up:
-// nothing sent there leaves the machine and a lookup of an unknown name fails at once. (A
-// namespace belongs to the thread that unshares, so the test's own thread keeps the machine's.)
-inline void runInPrivateNetwork(const std::function<void()>& body)
-{
-    std::thread worker([&body] {
-        ASSERT_EQ(0, unshare(CLONE_NEWNET)) << "the tests need root: " << strerror(errno);
-        ScopedFd fd { socket(AF_INET, SOCK_DGRAM, 0) };
-        ifreq request {};
-        strcpy(request.ifr_name, "lo");
-        ASSERT_EQ(0, ioctl(fd, SIOCGIFFLAGS, &request)) << strerror(errno);
-        request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
-        ASSERT_EQ(0, ioctl(fd, SIOCSIFFLAGS, &request)) << strerror(errno);
-        try {
-            body();
-        } catch (const Kovan::SocketException& e) {
-            ADD_FAILURE() << "SocketException " << e.errorCode() << " " << e.message();
-        }
-    });
-    worker.join();
-}
 
 // `f` throws SocketException with `code` and `message` (by default the system's text).
 inline void expectSocketError(
@@ -79,13 +46,26 @@ inline int boundPort(int fd)
     return ntohs(address.sin_port);
 }
 
-// Every networking test checks that it closed whatever it opened.
+// Every networking test runs in a network namespace of the program's own, loopback only (nothing
+// sent leaves the machine, an unknown name fails at once), and closes whatever it opened.
 class NetTest : public ::testing::Test {
 protected:
-    void SetUp() override { _descriptors = openDescriptorCount(); }
-    void TearDown() override { EXPECT_EQ(_descriptors, openDescriptorCount()) << "leaked"; }
+    void SetUp() override
+    {
+        static const std::string networkError = enterPrivateNetwork(); // before any thread
+        ASSERT_EQ("", networkError) << "the tests need root";
+        _descriptors = openDescriptors();
+    }
+    void TearDown() override { EXPECT_EQ(_descriptors, openDescriptors()) << "leaked"; }
 
 private:
+    static int openDescriptors()
+    {
+        int count = 0;
+        for (int fd = 0; fd < 4096; ++fd)
+            count += fcntl(fd, F_GETFD) != -1;
+        return count;
+    }
     int _descriptors = 0;
 };
 

@@ -12,7 +12,6 @@ using namespace KovanTest;
 
 namespace {
 
-// A listening server on an ephemeral port of every local address.
 class ChannelTest : public NetTest {
 protected:
     SocketAddress listen(ServerSocketChannel& server, int backlog = 5)
@@ -63,7 +62,7 @@ TEST_F(ChannelTest, FailedConnectsKeepTheChannelAsItWasAndOnlyBlockingOnesTrace)
     ServerSocketChannel notListening;
     Closer c1 { channel }, c2 { nonBlocking }, c3 { notListening };
     StderrCapture capture;
-    // Bound but not listening: connects to it are refused.
+    // Bound but not listening: refused.
     notListening.open();
     SocketApiWrapper::bind(notListening.sockfd(), 0);
     SocketAddress refused("127.0.0.1", short(boundPort(notListening.sockfd())));
@@ -102,7 +101,6 @@ TEST_F(ChannelTest, ConnectAcceptShortWritesReadShutdownAndPortReuse)
     EXPECT_EQ(client.localAddress()->port(), peer.remoteAddress()->port());
     EXPECT_EQ(endpoint.port(), peer.localAddress()->port());
 
-    // Each write moves the position by what the system took, four bytes at a time here.
     ByteBuffer out(16);
     out.put("hello, ", 7).putInt(0x01020304).flip();
     EXPECT_EQ(4, client.write(&out));
@@ -111,7 +109,6 @@ TEST_F(ChannelTest, ConnectAcceptShortWritesReadShutdownAndPortReuse)
     ByteBuffer in(32);
     in.position(2);
     ASSERT_TRUE(SocketApiWrapper::waitReadable(peer.sockfd(), 5000));
-    // Asserted: with the wrong count, the reads below would wait for bytes that never come.
     ASSERT_EQ(11, peer.read(&in));
     ASSERT_EQ(13, in.position());
     EXPECT_EQ(0x01020304, in.getInt(9));
@@ -170,28 +167,32 @@ TEST_F(ChannelTest, NonBlockingServerAndAcceptedModes)
 
 TEST_F(ChannelTest, AConnectToAFullListenerStaysInProgress)
 {
-    runInPrivateNetwork([this] {
-        // Backlog 0 holds one connection; with nobody accepting, the listener drops the next
-        // handshakes and those connects go on in the background.
-        ServerSocketChannel server;
-        SocketChannel first, accepted;
-        NonBlockingSocketChannel slow;
-        Closer c1 { server }, c2 { first }, c3 { accepted }, c4 { slow };
-        SocketAddress endpoint = listen(server, 0);
-        first.open();
-        ASSERT_TRUE(first.connect(&endpoint));
+    // Backlog 0 holds one connection; with nobody accepting, the listener drops the next
+    // handshakes and those connects go on in the background.
+    ServerSocketChannel server;
+    SocketChannel first, accepted;
+    NonBlockingSocketChannel slow;
+    Closer c1 { server }, c2 { first }, c3 { accepted }, c4 { slow };
+    SocketAddress endpoint = listen(server, 0);
+    first.open();
+    ASSERT_TRUE(first.connect(&endpoint));
+    slow.open();
+    EXPECT_FALSE(slow.connect(&endpoint));
+    EXPECT_FALSE(slow.isConnected());
+    EXPECT_TRUE(slow.remoteAddress()->isUnresolved());
+    EXPECT_FALSE(slow.finishConnect(50));
 
-        slow.open();
-        EXPECT_FALSE(slow.connect(&endpoint));
-        EXPECT_FALSE(slow.isConnected());
-        EXPECT_TRUE(slow.remoteAddress()->isUnresolved());
-        EXPECT_FALSE(slow.finishConnect(50));
+    // Once the listener has room, a retried handshake completes.
+    server.accept(&accepted);
+    EXPECT_TRUE(slow.finishConnect(10000));
+    EXPECT_TRUE(slow.finishConnect(0)) << "already connected";
+    EXPECT_EQ(endpoint.port(), slow.remoteAddress()->port());
+}
 
-        // Once the listener has room, a retried handshake completes.
-        server.accept(&accepted);
-        EXPECT_TRUE(slow.finishConnect(10000));
-        EXPECT_EQ(endpoint.port(), slow.remoteAddress()->port());
-    });
+TEST(ChannelDeathTest, AcceptedNeedsThePeerAddress)
+{
+    SocketChannel channel;
+    EXPECT_DEATH(channel.accepted(-1, nullptr), "0 != addr: ");
 }
 
 } // namespace

@@ -1,11 +1,11 @@
-// The bench simulator itself, driven at the bus level by a probe program: which C library entries
-// it takes over, and how its chips answer transfers.
+// The bench simulator driven at the bus level by a probe program: which C library entries it
+// takes over, and how its chips answer transfers.
 #include "BenchRunner.h"
 
 #include <gtest/gtest.h>
 
 using KovanTest::BenchRun;
-using Log = std::vector<std::string>;
+using Settings = std::vector<std::string>;
 
 namespace {
 
@@ -13,7 +13,7 @@ const std::string STOPPED = "QUILLO_SIM_DRIFT_PPM=-1000000";
 
 class BenchSimTest : public ::testing::Test {
 protected:
-    BenchRun probe(const std::string& args, const std::vector<std::string>& settings = {})
+    BenchRun probe(const std::string& args, const Settings& settings = {})
     {
         return bench.run(SIM_PROBE, args, settings);
     }
@@ -29,7 +29,7 @@ TEST_F(BenchSimTest, EveryEntryThatOpensOrReadsTheBusIsTakenOver)
         r.out);
     EXPECT_EQ(0, r.status);
     EXPECT_EQ("", r.err);
-    Log expected;
+    std::vector<std::string> expected;
     for (int i = 0; i < 8; ++i)
         expected.insert(expected.end(),
             { "open /dev/i2c-0", "slave 0x58", "read 0x58 1: 01", "close /dev/i2c-0" });
@@ -37,27 +37,32 @@ TEST_F(BenchSimTest, EveryEntryThatOpensOrReadsTheBusIsTakenOver)
     EXPECT_EQ(expected, bench.takeLog());
 }
 
-TEST_F(BenchSimTest, Isl1208RegisterPointerStatusAndWriteProtection)
-{
-    // Fresh chip: power failure reported, calendar writes refused until WRTC is set.
-    EXPECT_EQ(
-        "r1: 01\nr1: 00\nr1: 10\n", probe("s6f w07 r1 w0059 w00 r1 w0710 w07 r1", { STOPPED }).out);
-    // The pointer advances through the calendar, the status and past the last register.
-    EXPECT_EQ("r8: 57 08 21 09 07 31 03 10\nr4: 00 ab 00 00\n",
-        probe("s6f w0057082109073103 w00 r8 w12ab w11 r4", { STOPPED }).out);
-    // Flags clear where 0 is written to them; the control bits take the written value.
-    EXPECT_EQ("r1: 53\n", probe("s6f w0753 w07 r1", { "QUILLO_SIM_ISL1208_STATUS=0x07" }).out);
-}
-
-TEST_F(BenchSimTest, S35391ACommandsByAddress)
+// Each row a fresh bench: the probe's session, its settings, what it printed.
+TEST_F(BenchSimTest, ChipsAnswerTransfersAsTheHardwareDoes)
 {
     const std::string ready = "QUILLO_SIM_S35391A_STATUS=0x02";
-    // Calendar in, time register and idle bus bytes out; a short calendar write changes nothing.
-    EXPECT_EQ("r7: 8c e0 90 c0 86 10 ea\nr4: 86 10 ea ff\n",
-        probe("s5a w8ce090c08610ea w8c r7 s5b r4", { ready, STOPPED }).out);
-    // In 12-hour mode the same 21:08 reads as 9 with the afternoon flag. (The reset is shown by
-    // quillo's start-up.)
-    EXPECT_EQ("r1: 92\n", probe("s58 w00 s5b r1", { ready, STOPPED }).out);
+    const std::tuple<std::string, Settings, std::string> rows[] = {
+        // ISL1208, fresh: power failure reported, calendar writes refused until WRTC is set.
+        { "s6f w07 r1 w0059 w00 r1 w0710 w07 r1", { STOPPED }, "r1: 01\nr1: 00\nr1: 10\n" },
+        // The pointer advances through the calendar, the status and past the last register.
+        { "s6f w0710 w0057082109073103 w00 r8 w12ab w11 r4", { STOPPED },
+            "r8: 57 08 21 09 07 31 03 10\nr4: 00 ab 00 00\n" },
+        // Flags clear where 0 is written to them; the control bits take the written value.
+        { "s6f w0753 w07 r1", { "QUILLO_SIM_ISL1208_STATUS=0x07" }, "r1: 53\n" },
+        // S35391A: calendar in, time register and idle bus bytes out; a short calendar write
+        // changes nothing. In 12-hour mode 21:08 reads as 9 with the afternoon flag.
+        { "s5a w8ce090c08610ea w8c r7 s5b r4", { ready, STOPPED },
+            "r7: 8c e0 90 c0 86 10 ea\nr4: 86 10 ea ff\n" },
+        { "s5a w8ce090c08610ea s58 w00 s5b r1", { ready, STOPPED }, "r1: 92\n" },
+        // Only the chips named are on the bus; an address past 0x7f is refused.
+        { "s58 r1 s6f w00 r1", { "QUILLO_SIM_CHIPS=isl1208" }, "r1: ENXIO\nr1: 00\n" },
+        { "s6f w00 s80", { "QUILLO_SIM_CHIPS=none" }, "w00: ENXIO\ns80: EINVAL\n" },
+        { "s6f", { "QUILLO_SIM_BUSY=0x58,0x6f" }, "s6f: EBUSY\n" },
+    };
+    for (const auto& [args, settings, out] : rows) {
+        KovanTest::Bench fresh;
+        EXPECT_EQ(out, fresh.run(SIM_PROBE, args, settings).out) << args;
+    }
 }
 
 TEST_F(BenchSimTest, TheCalendarKeepsCountingBetweenRunsAtItsOwnRate)
@@ -66,38 +71,25 @@ TEST_F(BenchSimTest, TheCalendarKeepsCountingBetweenRunsAtItsOwnRate)
     // few seconds of its own), and the weekday counter advances eleven days.
     std::ofstream(bench.path("state"))
         << "isl1208.calendar 31 07 09 03 23 59 58 @ " << time(nullptr) - 864000 << "\n";
-    const std::string out = probe("s6f w00 r7", { "QUILLO_SIM_DRIFT_PPM=100" }).out;
+    std::string out = probe("s6f w00 r7", { "QUILLO_SIM_DRIFT_PPM=100" }).out;
     EXPECT_TRUE(std::regex_match(out, std::regex("r7: 2[4-9] 01 00 20 07 31 00\n"))) << out;
-}
-
-TEST_F(BenchSimTest, ExtremeSettingsAreClampedAndOnlyARegularFileHoldsTheState)
-{
-    // A rate of 10^300 ppm and a calendar set in 1900 (host time): still a calendar, no undefined
-    // arithmetic (the asan preset would stop on it).
+    // A rate of 10^300 ppm from 1900: still a calendar, with no undefined arithmetic (asan).
     std::ofstream(bench.path("state")) << "isl1208.calendar 31 07 09 03 23 59 58 @ -2208988800\n";
-    const BenchRun r = probe("s6f w00 r7", { "QUILLO_SIM_DRIFT_PPM=1e300" });
+    out = probe("s6f w00 r7", { "QUILLO_SIM_DRIFT_PPM=1e300" }).out;
     EXPECT_TRUE(std::regex_match(
-        r.out, std::regex("r7: ([0-5][0-9] ){3}[0-3][0-9] [01][0-9] [0-9][0-9] 0[0-6]\n")))
-        << r.out << r.err;
-    // A device node named as the state file stays what it is.
-    EXPECT_EQ("quillo-sim: QUILLO_SIM_STATE=/dev/null is not a regular file; the chips keep no "
-              "state\n",
-        probe("s6f w0710", { "QUILLO_SIM_STATE=/dev/null" }).err);
-    EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
-    EXPECT_EQ("s6f: EBUSY\n", probe("s6f", { "QUILLO_SIM_BUSY=0x58,0x6f" }).out);
-}
-
-TEST_F(BenchSimTest, ChipsOnTheBusAreChosenAndAbsentOnesDoNotAnswer)
-{
-    EXPECT_EQ(
-        "r1: ENXIO\nr1: 00\n", probe("s58 r1 s6f w00 r1", { "QUILLO_SIM_CHIPS=isl1208" }).out);
-    EXPECT_EQ("w00: ENXIO\ns80: EINVAL\n", probe("s6f w00 s80", { "QUILLO_SIM_CHIPS=none" }).out);
-    EXPECT_EQ("quillo-sim: QUILLO_SIM_CHIPS: no chip called \"rtc9\"\n",
-        probe("s6f", { "QUILLO_SIM_CHIPS=isl1208,rtc9" }).err);
+        out, std::regex("r7: ([0-5][0-9] ){3}[0-3][0-9] [01][0-9] [0-9][0-9] 0[0-6]\n")))
+        << out;
 }
 
 TEST_F(BenchSimTest, BadStateAndSettingsAreReportedAndReplacedByAFreshChip)
 {
+    EXPECT_EQ("quillo-sim: QUILLO_SIM_STATE=/dev/null is not a regular file; the chips keep no "
+              "state\n",
+        probe("s6f w0710", { "QUILLO_SIM_STATE=/dev/null" }).err);
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
+    EXPECT_EQ("quillo-sim: QUILLO_SIM_CHIPS: no chip called \"rtc9\"\n",
+        probe("s6f", { "QUILLO_SIM_CHIPS=isl1208,rtc9" }).err);
+
     std::ofstream(bench.path("state"))
         << "isl1208.calendar 99 99 zz\nisl1208.registers 10\ngarbage\ns35391a.status 02 00\n";
     BenchRun r = probe("s6f w07 r1 s58 r1", { "QUILLO_SIM_DRIFT_PPM=fast" });
@@ -107,7 +99,6 @@ TEST_F(BenchSimTest, BadStateAndSettingsAreReportedAndReplacedByAFreshChip)
              "bad isl1208.registers \"10\"\n", "state:3: no value; line ignored\n",
              "quillo-sim: QUILLO_SIM_DRIFT_PPM=\"fast\" is not a number; using 0\n" })
         EXPECT_NE(std::string::npos, r.err.find(warning)) << r.err;
-
     // The next write saves a whole, clean state and leaves nothing beside it (but the run's log
     // and output).
     r = probe("s6f w0710");

@@ -1,15 +1,16 @@
-// Reaches the simulated bus the way programs do, and prints what came back, for the simulator's
-// tests.
+// Reaches the simulated bus the way programs do and prints what came back:
 //   kovan_sim_probe entries        every C library entry that opens or reads the bus, in turn
 //   kovan_sim_probe TOKEN...       one session on the bus: "sXX" sets the slave address,
 //                                  "wXXYY.." writes those bytes, "rN" reads N bytes
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <linux/i2c-dev.h>
+#include <string>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -75,8 +76,10 @@ int main(int argc, char** argv)
         if ('s' == token[0] && -1 == ioctl(fd, I2C_SLAVE, strtoul(token + 1, nullptr, 16)))
             printf("%s: %s\n", token, strerrorname_np(errno));
         if ('w' == token[0]) {
-            for (unsigned byte; n < sizeof bytes && 1 == sscanf(token + 1 + 2 * n, "%2x", &byte);)
-                bytes[n++] = static_cast<unsigned char>(byte);
+            for (const char* p = token + 1; n < sizeof bytes && isxdigit(p[0]) && isxdigit(p[1]);
+                 p += 2)
+                bytes[n++]
+                    = static_cast<unsigned char>(strtoul(std::string(p, 2).c_str(), nullptr, 16));
             if (write(fd, bytes, n) < 0)
                 print(token, -1, bytes);
         }

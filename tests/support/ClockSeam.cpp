@@ -21,16 +21,15 @@ struct State {
     timeval now = { 0, 0 };
 };
 
+// Built on first use and never destroyed: the wrappers may be called during other objects'
+// static initialisation or exit.
 struct Recorder {
     std::mutex mutex;
     State state;
 };
-
-// Built on first use and never destroyed: the wrappers may be called during other objects' static
-// initialisation.
 Recorder& recorder()
 {
-    static Recorder* r = new Recorder;
+    static auto* r = new Recorder;
     return *r;
 }
 
@@ -98,35 +97,28 @@ void ClockSeam::clearNow() { Locked().s.fixedNow = false; }
 bool holdsClockCapability()
 {
     __user_cap_data_struct data[2];
-    if (!readCapabilities(data))
-        return true;
-    return 0 != (data[CAP_TO_INDEX(CAP_SYS_TIME)].effective & CAP_TO_MASK(CAP_SYS_TIME))
+    return !readCapabilities(data)
+        || 0 != (data[CAP_TO_INDEX(CAP_SYS_TIME)].effective & CAP_TO_MASK(CAP_SYS_TIME))
         || 1 == prctl(PR_CAPBSET_READ, CAP_SYS_TIME, 0, 0, 0);
-}
-
-bool dropClockCapability()
-{
-    // Dropping from the bounding set needs CAP_SETPCAP; without it the process cannot hold
-    // CAP_SYS_TIME through exec either, so a failure here is only reported by the check below.
-    prctl(PR_CAPBSET_DROP, CAP_SYS_TIME, 0, 0, 0);
-    __user_cap_data_struct data[2];
-    if (readCapabilities(data)) {
-        const unsigned mask = ~CAP_TO_MASK(CAP_SYS_TIME);
-        __user_cap_data_struct& word = data[CAP_TO_INDEX(CAP_SYS_TIME)];
-        word.effective &= mask;
-        word.permitted &= mask;
-        word.inheritable &= mask;
-        __user_cap_header_struct header = { _LINUX_CAPABILITY_VERSION_3, 0 };
-        syscall(SYS_capset, &header, data);
-    }
-    return !holdsClockCapability();
 }
 
 namespace {
 
-// Before main: a test program linked with the seam can never change the clock, seam or not.
+// Before main: a program linked with the seam can never change the clock, seam or not. Dropping
+// from the bounding set needs CAP_SETPCAP; without it the process cannot hold CAP_SYS_TIME
+// through exec either, and the check below says whether the clock is out of reach.
 [[maybe_unused]] const bool clockCapabilityDropped = [] {
-    if (!dropClockCapability()) {
+    prctl(PR_CAPBSET_DROP, CAP_SYS_TIME, 0, 0, 0);
+    __user_cap_data_struct data[2];
+    if (readCapabilities(data)) {
+        for (unsigned* set : { &data[CAP_TO_INDEX(CAP_SYS_TIME)].effective,
+                 &data[CAP_TO_INDEX(CAP_SYS_TIME)].permitted,
+                 &data[CAP_TO_INDEX(CAP_SYS_TIME)].inheritable })
+            *set &= ~CAP_TO_MASK(CAP_SYS_TIME);
+        __user_cap_header_struct header = { _LINUX_CAPABILITY_VERSION_3, 0 };
+        syscall(SYS_capset, &header, data);
+    }
+    if (holdsClockCapability()) {
         (void)fprintf(stderr, "ClockSeam: cannot drop CAP_SYS_TIME; refusing to run\n");
         abort();
     }
@@ -153,16 +145,15 @@ int __wrap_adjtime(const timeval* delta, timeval* olddelta)
 {
     if (nullptr != olddelta)
         *olddelta = timeval { 0, 0 };
-    if (nullptr == delta)
-        return 0;
-    return KovanTest::record(KovanTest::ClockCall::ADJTIME, *delta, CLOCK_REALTIME);
+    return nullptr == delta
+        ? 0
+        : KovanTest::record(KovanTest::ClockCall::ADJTIME, *delta, CLOCK_REALTIME);
 }
 
 int __wrap_clock_settime(clockid_t clock, const timespec* ts)
 {
-    timeval tv = { 0, 0 };
-    if (nullptr != ts)
-        tv = timeval { ts->tv_sec, ts->tv_nsec / 1000 };
+    const timeval tv
+        = nullptr != ts ? timeval { ts->tv_sec, ts->tv_nsec / 1000 } : timeval { 0, 0 };
     return KovanTest::record(KovanTest::ClockCall::CLOCK_SETTIME, tv, clock);
 }
 

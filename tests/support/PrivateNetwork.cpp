@@ -8,21 +8,16 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace KovanTest {
-
-std::string enterPrivateNetwork()
+std::string KovanTest::enterPrivateNetwork()
 {
-    const auto failure
-        = [](const char* what) { return std::string(what) + ": " + strerror(errno); };
     if (0 != unshare(CLONE_NEWNET))
-        return failure("unshare(CLONE_NEWNET)");
+        return std::string("unshare(CLONE_NEWNET): ") + strerror(errno);
     const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     ifreq request = {};
     strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
     request.ifr_flags = IFF_UP | IFF_RUNNING | IFF_LOOPBACK;
-    const std::string why = 0 == ioctl(fd, SIOCSIFFLAGS, &request) ? "" : failure("lo up");
+    std::string why
+        = 0 == ioctl(fd, SIOCSIFFLAGS, &request) ? "" : std::string("lo up: ") + strerror(errno);
     close(fd);
     return why;
 }
-
-} // namespace KovanTest

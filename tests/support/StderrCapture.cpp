@@ -35,8 +35,8 @@ void StderrCapture::restore()
 std::string StderrCapture::take()
 {
     (void)fflush(stderr);
-    // The file only grows: reading from where the last take() stopped, without moving the
-    // shared file offset or truncating, cannot lose a line another thread writes meanwhile.
+    // Reading on from the last take() without moving the shared offset loses no line another
+    // thread writes meanwhile.
     std::string out;
     char buf[4096];
     ssize_t n;

@@ -2,9 +2,13 @@
 // that crossed the bus (the simulator's transfer log) for every option and both chips.
 #include "BenchRunner.h"
 
+#include <arpa/inet.h>
 #include <chrono>
+#include <cmath>
 #include <ctime>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <thread>
 
 using KovanTest::BenchRun;
 using Args = std::vector<std::string>;
@@ -16,25 +20,6 @@ namespace {
 const std::string STOPPED = "QUILLO_SIM_DRIFT_PPM=-1000000";
 const std::string S35391A_24H = "QUILLO_SIM_S35391A_STATUS=0x02";
 const std::string JULY = "2031- 7- 9(3) - TIME: 21- 8-57\n";
-
-const std::string USAGE = "Quillo v1.0.0\n\n"
-                          "Usage: "
-    + std::string(QUILLO_BINARY)
-    + " SlaveAddr Option\n\n"
-      "SlaveAddr:\n"
-      "    0x5A        S35391A Rtc Device\n"
-      "    0x6F        ISL1208 Rtc Device\n\n"
-      "Option:\n"
-      "    -r          Read Rtc time\n"
-      "    -rr NUM     Read Rtc time each NUM msec.\n"
-      "                (default : NUM = 100 msec.)\n"
-      "    -ra ADDR    Read Rtc ADDR address value\n"
-      "    -w          Write Rtc time to Local time\n"
-      "    -wv VAL     Write Rtc time to VAL time\n"
-      "    -wa ADDR    Write Rtc ADDR address value\n"
-      "                (VAL : year month mday wday hour minute second)\n"
-      "    -s IP NUM   Sync Local & Rtc time to IP(server) time and Check NUM sec.\n"
-      "                (default : IP = 129.6.15.28, NUM = 1 hour)\n\n";
 
 // One run's transfers: the bus opened, the chip prepared (`init`), `lines`, the bus closed.
 Log session(Log lines, const Log& init = {})
@@ -85,6 +70,11 @@ time_t shownTime(const std::string& out, int* wday)
 TEST(QuilloBenchTest, EveryOptionOnBothChipsAndOnNoChip)
 {
     KovanTest::Bench bench;
+    const std::string usage = bench.run(QUILLO_BINARY, "").out;
+    EXPECT_EQ(0u, usage.find("Quillo v1.0.0\n\nUsage: " QUILLO_BINARY " SlaveAddr Option\n"))
+        << usage;
+    EXPECT_NE(std::string::npos, usage.find("(default : IP = 129.6.15.28, NUM = 1 hour)\n\n"));
+    bench.takeLog();
     const std::string noBus = "Exception: can't open /dev/i2c-0 (2: No such file or directory)\n";
     const Log reset = { "write 0x58 1: 80", "write 0x58 1: 40" };
     const std::string midnight = readLine("2000- 1- 1(0) - TIME:  0- 0- 0\n");
@@ -101,16 +91,16 @@ TEST(QuilloBenchTest, EveryOptionOnBothChipsAndOnNoChip)
     };
     const Row rows[] = {
         // The bus is opened first, even for the usage text; an address alone is no option.
-        { "", {}, USAGE, session({}) },
-        { "0x6F", {}, USAGE, session({}) },
+        { "", {}, usage, session({}) },
+        { "0x6F", {}, usage, session({}) },
         { "", { "QUILLO_SIM_BUS=absent" }, noBus, {}, 255 },
         { "0x5A -w", { "QUILLO_SIM_BUS=denied" },
             "Exception: can't open /dev/i2c-0 (13: Permission denied)\n", {}, 255 },
         // Missing arguments (six values of seven) and unknown options.
-        { "0x6F -wv 2031 7 9 3 21 8", {}, USAGE, isl1208({}) },
-        { "0x6F -ra", {}, USAGE, isl1208({}) },
-        { "0x6F -wa 5", {}, USAGE, isl1208({}) },
-        { "0x6F -rrr", {}, USAGE, isl1208({}) },
+        { "0x6F -wv 2031 7 9 3 21 8", {}, usage, isl1208({}) },
+        { "0x6F -ra", {}, usage, isl1208({}) },
+        { "0x6F -wa 5", {}, usage, isl1208({}) },
+        { "0x6F -rrr", {}, usage, isl1208({}) },
         // Years wrap as 32-bit arithmetic does, the lowest one included.
         { "0x6F -wv -2147483648 7 9 3 21 8 57", {}, "",
             isl1208({ "write 0x6f 8: 00 57 08 21 09 07 48 03" }) },
@@ -152,9 +142,9 @@ TEST(QuilloBenchTest, EveryOptionOnBothChipsAndOnNoChip)
             s35391a({ "write 0x5a 2: 12 34", "read 0x5a 1: 8c" }) },
         // Start-up by status byte: battery low or power-on resets the chip (the calendar too),
         // then 24-hour mode, which it keeps; 12-hour mode is switched.
-        { "0x5A -x", { "QUILLO_SIM_S35391A_STATUS=0x40" }, "0x40\n" + USAGE,
+        { "0x5A -x", { "QUILLO_SIM_S35391A_STATUS=0x40" }, "0x40\n" + usage,
             s35391a({}, "02", reset) },
-        { "0x5A -x", { "QUILLO_SIM_S35391A_STATUS=0x00" }, "0x00\n" + USAGE,
+        { "0x5A -x", { "QUILLO_SIM_S35391A_STATUS=0x00" }, "0x00\n" + usage,
             s35391a({}, "00", { "write 0x58 1: 40" }) },
         { "0x5A -r", { "QUILLO_SIM_S35391A_STATUS=0x80", STOPPED }, "0x80\n" + midnight,
             s35391a({ "read 0x5a 7: 00 80 80 00 00 00 00" }, "01", reset) },
@@ -193,8 +183,8 @@ TEST(QuilloBenchTest, WriteAndReadTheLocalTime)
         for (const BenchRun* run : { &w, &r }) {
             int wday = -1;
             const time_t shown = shownTime(run->out, &wday);
-            EXPECT_GE(shown - 9 * 3600, before) << run->out;
-            EXPECT_LE(shown - 9 * 3600, after) << run->out;
+            EXPECT_GE(shown - time_t(9 * 3600), before) << run->out;
+            EXPECT_LE(shown - time_t(9 * 3600), after) << run->out;
             EXPECT_EQ(gmtime(&shown)->tm_wday, wday);
             EXPECT_EQ(0, run->status);
         }
@@ -206,6 +196,108 @@ TEST(QuilloBenchTest, WriteAndReadTheLocalTime)
         else // the stopped chip shows what -w wrote
             EXPECT_NE(std::string::npos, r.out.find(w.out.substr(w.out.find("RTC   - ")))) << r.out;
     }
+}
+
+// A time server on 127.0.0.1:123 (the test program has a network of its own) that answers its
+// k-th request with the k-th time of `replies` (seconds since 1970), or with an empty datagram,
+// which fails the query, for a NAN; and keeps what the program had printed by each request.
+class ScriptedTimeServer {
+public:
+    ScriptedTimeServer(const std::vector<double>& replies, const std::string& outPath)
+        : _fd(socket(AF_INET, SOCK_DGRAM, 0))
+    {
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(123);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (0 != bind(_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address)) {
+            ADD_FAILURE() << "bind: " << strerror(errno);
+            return;
+        }
+        _thread = std::thread([this, replies, outPath] {
+            for (const double reply : replies) {
+                pollfd ready = { _fd, POLLIN, 0 };
+                unsigned char packet[48] = {};
+                sockaddr_in from = {};
+                socklen_t length = sizeof from;
+                if (1 != poll(&ready, 1, 20000)
+                    || recvfrom(_fd, packet, sizeof packet, 0, reinterpret_cast<sockaddr*>(&from),
+                           &length)
+                        < 48)
+                    return;
+                printedBefore.push_back(KovanTest::readFile(outPath));
+                memcpy(packet + 24, packet + 40, 8); // originate: the request's transmit time
+                packet[0] = 0x24; // version 4, server
+                packet[1] = 1;
+                const auto ntp = uint64_t(std::isnan(reply) ? 0 : (reply + 2208988800.0) * 0x1p32);
+                for (int i = 0; i < 8; ++i)
+                    packet[32 + i] = packet[40 + i] = uint8_t(ntp >> (56 - 8 * i));
+                (void)sendto(_fd, packet, std::isnan(reply) ? 0 : sizeof packet, 0,
+                    reinterpret_cast<sockaddr*>(&from), length);
+            }
+        });
+    }
+    ~ScriptedTimeServer()
+    {
+        if (_thread.joinable())
+            _thread.join();
+        close(_fd);
+    }
+    std::vector<std::string> printedBefore;
+
+private:
+    int _fd;
+    std::thread _thread;
+};
+
+// -s against a server whose time jumps, with a stopped chip that keeps the time it was set to:
+// each check shows the jump, a failed query is reported and still counted, and everything is
+// on standard output before the next query.
+TEST(QuilloBenchTest, DriftTestComparesTheChipWithTheServerEveryPeriod)
+{
+    KovanTest::Bench bench;
+    const double set = 1941397737.5; // 2031-07-09 21:08:57.5 UTC, a Wednesday
+    const auto date
+        = [](const char* time) { return "DATE: 2031- 7- 9(3) - TIME: " + std::string(time); };
+    const auto check = [&](const char* elapsed, const char* server, const char* diff) {
+        return "<<<<< Check Server & Local & Rtc >>>>> - Elapsed : " + std::string(elapsed)
+            + " min.\nSERVER- " + date(server) + "\nRTC   - " + date("21- 8-57")
+            + "\n\nDIFF  = " + diff + "\n\n";
+    };
+    const std::string blocks[] = {
+        "Connection Success!!\n<<<<< Sync Local & Rtc to Server >>>>>\nSERVER- " + date("21- 8-57")
+            + "\n\n",
+        check("0.02", "21- 9- 0", "3 sec. (RTC is slower than SERVER)"),
+        "!!! Connect Fail !!! - Elapsed : 0.03 min.\n\n",
+        check("0.05", "21- 8-55", "-2 sec. (RTC is fasterthan SERVER)"),
+        check("0.07", "21- 8-57", "0 sec. (RTC is equal to SERVER)"),
+    };
+    BenchRun r;
+    std::vector<std::string> printed;
+    {
+        ScriptedTimeServer server({ set, set + 3, NAN, set - 2, set, set }, bench.path("out"));
+        r = bench.run(QUILLO_BINARY, "0x6F -s 127.0.0.1 1", { STOPPED, "QUILLO_SIM_MAX_READS=3" });
+        printed = server.printedBefore; // the thread has served its last request
+    }
+    ASSERT_EQ(6u, printed.size()) << r.out;
+    std::string all;
+    for (size_t k = 0; k < printed.size(); all += k < 5 ? blocks[k] : "", ++k)
+        EXPECT_EQ(all, printed[k]) << "printed before query " << k;
+    EXPECT_EQ(all, r.out);
+    EXPECT_EQ(0, r.status);
+    const std::string pointer = "write 0x6f 1: 00", read = "read 0x6f 8: 57 08 21 09 07 31 03 10";
+    EXPECT_EQ(endedAfter(isl1208({ "write 0x6f 8: 00 57 08 21 09 07 31 03", pointer, read, pointer,
+                             read, pointer, read, pointer }),
+                  3),
+        bench.takeLog());
+
+    // A first query that fails ends the run.
+    {
+        ScriptedTimeServer server({ NAN }, bench.path("out"));
+        r = bench.run(QUILLO_BINARY, "0x6F -s 127.0.0.1", { STOPPED });
+    }
+    EXPECT_EQ("Connection Fail!\n", r.out);
+    EXPECT_EQ(isl1208({}), bench.takeLog());
 }
 
 } // namespace

@@ -1,5 +1,4 @@
-// Uses each installed library through its installed headers and prints what it got; the test
-// compares the output with the same lines on every platform.
+// Uses each installed library through its installed headers; the test compares what it prints.
 #include "foundation/Btring.h"
 #include "foundation/IpAddress.h"
 #include "foundation/Trace.h"
@@ -12,43 +11,35 @@
 #include <cstdlib>
 
 #ifdef CONSUMER_OWN_CHECK_HANDLER
-namespace Kovan {
-
-void assertFunc(const char* expression, const char* file, unsigned int line, const char* function)
+void Kovan::assertFunc(
+    const char* expression, const char* file, unsigned int line, const char* function)
 {
     fprintf(stderr, "%s: [%s:%d] %s\n", expression, file, line, function);
     abort();
 }
-
-} // namespace Kovan
 #endif
 
 int main()
 {
     Kovan::Btring<16> name;
     name.printf("%s-%d", "consumer", 1);
-    Kovan::IpAddress address("192.168.10.20");
     char text[16];
-    printf("foundation: %s %s\n", name.cString(), address.toString(text));
+    printf("foundation: %s %s\n", name.cString(), Kovan::IpAddress("192.168.10.20").toString(text));
 
-    Kovan::uint8 digest[16];
+    Kovan::uint8 digest[16], encoded[4 * 6 + 1];
     Kovan::Md5 md5;
     md5.init(nullptr);
     md5.append("abc", 3);
     md5.finish(digest);
-    Kovan::uint8 encoded[4 * 6 + 1];
     Kovan::base64Encode(encoded, digest, 16);
     printf("registry: %s\n", reinterpret_cast<const char*>(encoded));
 
     Kovan::ByteBuffer buffer(8);
-    buffer.putInt(0x01020304);
-    buffer.flip();
+    buffer.putInt(0x01020304).flip();
     const unsigned first = static_cast<unsigned char>(buffer.buffer()[0]);
-    const unsigned whole = static_cast<unsigned>(buffer.getInt());
-    printf("net: %02x %08x\n", first, whole);
+    printf("net: %02x %08x\n", first, static_cast<unsigned>(buffer.getInt()));
 
-    timeval tv = { 1000000000, 500000 };
-    Kovan::SntpTime ntp(tv);
+    const Kovan::SntpTime ntp(timeval { 1000000000, 500000 });
     printf("sntp: %u %08x\n", ntp.seconds(), ntp.fraction());
     return 0;
 }
