@@ -33,7 +33,6 @@ const std::vector<std::pair<std::string, std::string>> RFC1321 = {
     { "12345678901234567890123456789012345678901234567890123456789012345678901234567890",
         "57edf4a22be3c955ac49da2e2107b67a" },
 };
-const std::string MILLION_A_MD5 = "7707d6ae4e027c70eea2a935c2296f21";
 
 // Digests `text` in pieces ending at `cuts`; each piece resumes from the state saved after the
 // one before, and a negative count adds nothing.
@@ -64,21 +63,18 @@ TEST(Md5Test, RfcSuiteHoweverTheInputIsSplitAndResumedFromSavedStates)
 {
     std::mt19937 rng(1321);
     for (const auto& c : RFC1321) {
+        // Round 0 appends at once; the others in random pieces, some empty or one byte.
         for (int round = 0; round < 20; ++round) {
-            // Round 0 appends at once; the others in random pieces, some empty or one byte.
             std::vector<size_t> cuts;
             for (size_t at = rng() % 20; round > 0 && at < c.first.size(); at += rng() % 20)
                 cuts.push_back(at);
             EXPECT_EQ(c.second, md5Hex(c.first, cuts)) << c.first;
         }
     }
-    // Around the block and padding edges of the longest text.
-    for (size_t split : { 55u, 63u, 64u, 65u })
-        EXPECT_EQ(RFC1321.back().second, md5Hex(RFC1321.back().first, { split })) << split;
-    // Many blocks in one append, and in pieces that leave part of a block behind each time.
+    // Many whole blocks in one append, also behind part of a block.
     const std::string million(1000000, 'a');
-    EXPECT_EQ(MILLION_A_MD5, md5Hex(million, {}));
-    EXPECT_EQ(MILLION_A_MD5, md5Hex(million, { 1, 1000, 333333, 333397, 999999 }));
+    for (const std::vector<size_t>& cuts : { std::vector<size_t>(), { 1, 1000, 333397 } })
+        EXPECT_EQ("7707d6ae4e027c70eea2a935c2296f21", md5Hex(million, cuts));
 }
 
 std::string encode(const std::string& in)
@@ -107,14 +103,16 @@ std::string decode(const std::string& in)
 
 std::string decoded(const std::string& bytes) { return std::to_string(bytes.size()) + ":" + bytes; }
 
+// Encoding is held to RFC 4648's vectors and, for random data of every length to 300, to the
+// plain decoder getting the data back.
 TEST(Base64Test, Rfc4648VectorsAndRandomDataOfEveryLengthRoundTrip)
 {
-    const std::vector<std::pair<std::string, std::string>> vectors
+    const std::pair<std::string, std::string> vectors[]
         = { { "f", "Zg==" }, { "fo", "Zm8=" }, { "foo", "Zm9v" }, { "foob", "Zm9vYg==" },
               { "fooba", "Zm9vYmE=" }, { "foobar", "Zm9vYmFy" }, { "\xFB\xFF", "+/8=" } };
     for (const auto& v : vectors) {
         EXPECT_EQ(v.second, encode(v.first));
-        EXPECT_EQ(decoded(v.first), decode(v.second));
+        EXPECT_EQ(decoded(v.first), decode(v.second)) << v.second;
     }
     EXPECT_EQ("", encode(""));
     uint8 out[4] = { 1, 1, 1, 1 };
@@ -133,31 +131,20 @@ TEST(Base64Test, Rfc4648VectorsAndRandomDataOfEveryLengthRoundTrip)
     }
 }
 
-TEST(Base64Test, DecoderRulesAndRejections)
+TEST(Base64Test, DecoderFollowsThePlainRulesWhereverTheTextEndsOrBreaks)
 {
     EXPECT_EQ("3:foo", decode("+ Zm9v"));
-    EXPECT_EQ("1:f", decode("+ Zg=="));
     EXPECT_EQ("0:", decode("\rZm9v"));
-    EXPECT_EQ("0:", decode("+ \r"));
-    EXPECT_EQ("3:foo", decode("Zm9v\rZm9v"));
-    // Decoding ends after a group with padding, whatever follows.
-    EXPECT_EQ("1:f", decode("Zg==Zm9v"));
-    for (const char* bad : { "", "Zm9", "Zm 9v", "Zm9\n", "=m9v", "Z=9v", "Zm\xC3\xA9", "+Zm9v" })
-        EXPECT_EQ("-1:", decode(bad)) << bad;
-    // A bad second group keeps what the first wrote.
-    std::string out(8, '\0');
-    EXPECT_EQ(-1, base64Decode(&out[0], "Zm9vYm!y"));
-    EXPECT_EQ("foo", out.substr(0, 3));
-
+    EXPECT_EQ("1:f", decode("Zg==Zm9v")) << "padding ends decoding";
+    for (const char* bad :
+        { "", "Zm9", "Zm 9v", "=m9v", "Z=9v", "Zm\xC3\xA9", "+Zm9v", "Zm9vYm!y" })
+        EXPECT_EQ('-', decode(bad)[0]) << bad;
     EXPECT_EQ(-1, decode64(0x80 | 'A'));
     EXPECT_EQ(63, decode64('/'));
-}
 
-TEST(Base64Test, DecoderAgreesWithThePlainRulesWhereverTheTextBreaks)
-{
-    // Each character that ends or breaks a group, in each place of the texts of 0 to 130 bytes
-    // and around the 4096th character of a longer one (as far as the decoder looks ahead for
-    // the end), with and without the "+ " prefix.
+    // Each character that ends or breaks a group, in each place of texts of 0 to 130 bytes and
+    // around the 4096th character of a longer one (as far as the decoder looks ahead for the
+    // end), with and without the "+ " prefix; decode() holds the result to the plain rules.
     std::mt19937 rng(1050);
     for (size_t length = 0; length <= 131; ++length) {
         std::string data(length > 130 ? 3100 : length, '\0');

@@ -44,9 +44,9 @@ inline void writeBytes(const std::string& path, const Bytes& bytes)
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
 }
 
-inline Bytes slice(const Bytes& bytes, size_t from, size_t count)
+inline Bytes slice(const Bytes& b, size_t from, size_t n)
 {
-    return Bytes(bytes.begin() + from, bytes.begin() + from + count);
+    return Bytes(b.data() + from, b.data() + from + n);
 }
 
 inline void putLe32(Bytes& bytes, size_t at, uint32_t v)

@@ -1,5 +1,5 @@
-// The descriptor under the registry: modes, short reads and positional transfers. The typed
-// transfers are the streams' own code, held to the file layout in StreamTest.
+// The descriptor under the registry. Its typed transfers are the streams' code, held to the file
+// layout in StreamTest.
 #include "registry/StdFile.h"
 
 #include "RegistryFiles.h"
@@ -14,36 +14,13 @@ namespace {
 
 typedef ScratchFileTest StdFileTest;
 
-TEST_F(StdFileTest, OpenNeverCreatesCreateTruncatesAndReadOnlyRefusesWrites)
+TEST_F(StdFileTest, ModesShortReadsAndPositionalTransfers)
 {
     StdFile file;
     EXPECT_FALSE(file.open(_name.c_str(), StdFile::READ_ONLY)) << "opened a missing file";
-    EXPECT_FALSE(file.isOpen());
     writeBytes(_name, Bytes(10, 0xAA));
     ASSERT_TRUE(file.create(_name.c_str()));
     EXPECT_EQ(0u, readBytes(_name).size()) << "create kept the old bytes";
-    file.close();
-    file.close();
-    EXPECT_FALSE(file.isOpen());
-
-    writeBytes(_name, { 0x11, 0x22 });
-    ASSERT_TRUE(file.open(_name.c_str(), StdFile::READ_ONLY));
-    uint32 v = 0xFFFFFFFF;
-    EXPECT_TRUE(file.readUint32(&v)) << "a short read is a success";
-    EXPECT_EQ(0xFFFF2211u, v);
-    EXPECT_FALSE(file.readUint32(&v)) << "a read at the end succeeded";
-    EXPECT_FALSE(file.writeUint8(1)) << "a read-only descriptor took a write";
-    uint32 written = 7;
-    EXPECT_FALSE(file.writeAt(0, "ab", 2, "c", 1, &written));
-    EXPECT_EQ(0u, written);
-    EXPECT_TRUE(file.seek(-1, StdFile::FROM_END));
-    EXPECT_EQ(1u, file.position());
-}
-
-TEST_F(StdFileTest, PositionalTransfersLeaveThePositionAndStopAtTheEnd)
-{
-    StdFile file;
-    ASSERT_TRUE(file.create(_name.c_str()));
     ASSERT_TRUE(file.write("ab", 2));
     uint32 written = 0;
     EXPECT_TRUE(file.writeAt(4, "xyz", 3, "123", 3, &written));
@@ -57,6 +34,19 @@ TEST_F(StdFileTest, PositionalTransfersLeaveThePositionAndStopAtTheEnd)
     EXPECT_EQ(0, memcmp("123", buf, 3));
     EXPECT_EQ(0, file.readAt(10, buf, 8)) << "a read past the end";
     EXPECT_EQ(2u, file.position()) << "a positional transfer moved the position";
+    file.close();
+    file.close();
+    EXPECT_FALSE(file.isOpen());
+
+    ASSERT_TRUE(file.open(_name.c_str(), StdFile::READ_ONLY));
+    EXPECT_TRUE(file.seek(-2, StdFile::FROM_END));
+    uint32 v = 0xFFFFFFFF;
+    EXPECT_TRUE(file.readUint32(&v)) << "a short read is a success";
+    EXPECT_EQ(0xFFFF3332u, v);
+    EXPECT_FALSE(file.readUint32(&v)) << "a read at the end succeeded";
+    EXPECT_FALSE(file.writeUint8(1)) << "a read-only descriptor took a write";
+    EXPECT_FALSE(file.writeAt(0, "ab", 2, "c", 1, &written));
+    EXPECT_EQ(0u, written);
 }
 
 } // namespace
