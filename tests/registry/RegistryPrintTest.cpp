@@ -25,12 +25,8 @@ TEST_F(RegistryPrintTest, DumpShowsEachValueFromItsFileBytesAtItsDepth)
         std::string shown;
     } rows[] = {
         { Registry::BOOL, { 2 }, "1: true" },
-        { Registry::INT8, { 0xFB }, "1: -5" },
-        { Registry::UINT8, { 250 }, "1: 250" },
         { Registry::INT16, { 0xD4, 0xFE }, "2: -300" },
-        { Registry::UINT16, { 0x60, 0xEA }, "2: 60000" },
         { Registry::INT32, { 7, 0, 0, 0, 8, 0, 0, 0 }, "8: 7" },
-        { Registry::UINT32, { 0x00, 0x28, 0x6B, 0xEE }, "4: 4000000000" },
         { Registry::INT64, { 0x00, 0x0E, 0xFA, 0xD5, 0xFE, 0xFF, 0xFF, 0xFF }, "8: -5000000000" },
         { Registry::UINT64, { 0x00, 0x00, 0x08, 0xC5, 0xA1, 0xD8, 0xCC, 0xF9 },
             "8: 18000000000000000000" },
@@ -110,40 +106,6 @@ TEST_F(RegistryPrintTest, ScannerGetsPreOrderAndTheFirstBytesOfEachValue)
     EXPECT_DEATH(reg.scan(&buffered), "\\] scan\n") << "a buffer without a size";
     reg.close();
     EXPECT_DEATH(reg.scan(&plain), "\\] scan\n") << "a closed registry";
-}
-
-// A legacy root's first child is the record behind it; a writer killed between appending its
-// first record and linking it leaves an orphan there that the walk must pass over; a link past
-// the end fails the walk, which print reports instead of throwing.
-TEST_F(RegistryPrintTest, WalkOfALegacyFileAnOrphanedRecordAndABrokenLink)
-{
-    Bytes legacy = record(0, 0, 0, 1);
-    append(legacy, record(9, 12, 0, 3, { 'a', 'b', 'c' }));
-    Bytes orphan = header(3);
-    append(orphan, record(0, 0, 0, 72));
-    append(orphan, record(1, 0, 0, 0));
-    append(orphan, record(5, 6, 0, 4, { 0x2D, 0x01, 0, 0 }));
-    Bytes broken = header(3);
-    append(broken, record(0, 0, 0, 60));
-    append(broken, record(1, 6, 5000, 4, { 1, 0, 0, 0 }));
-    const struct {
-        const char* what;
-        Bytes file;
-        std::string walked;
-    } cases[] = {
-        { "a legacy file", legacy, " key0@0 9:12/3@1 0" },
-        { "an orphan", orphan, " key0@0 5:6/4@1 0" },
-        { "a link past the end", broken, " key0@0 1:6/4@1 3" },
-    };
-    for (const auto& c : cases) {
-        writeBytes(_name, c.file);
-        Registry reg(_name.c_str(), false);
-        Collector walk;
-        StderrCapture quiet;
-        const std::string failure = failureOf([&] { reg.scan(&walk); });
-        EXPECT_EQ(c.walked, walk.log + " " + failure.substr(0, 1)) << c.what;
-        EXPECT_NO_THROW(reg.print("T")) << c.what;
-    }
 }
 
 } // namespace

@@ -1,20 +1,132 @@
-// The typed family, the current path, the lock and every failure code.
+// The registry file byte for byte, the typed family, the current path, the lock and every
+// failure code.
+#include "registry/Registry.h"
+
 #include "RegistryFiles.h"
 #include "support/StderrCapture.h"
-
-#include "registry/Registry.h"
 
 #include <algorithm>
 #include <chrono>
 #include <functional>
 #include <future>
 #include <gtest/gtest.h>
+#include <numeric>
 #include <thread>
+#ifdef KOVAN_TEST_HAVE_ZLIB
+#include <zlib.h>
+#endif
 
 using namespace Kovan;
 using namespace KovanTest;
 
 namespace {
+
+typedef ScratchFileTest RegistryFileTest;
+
+TEST_F(RegistryFileTest, NewFileAndItsValuesByteForByteWithTheChecksumOnlyOnRequest)
+{
+    Registry reg;
+    reg.setAppInfo(7, 9, "0123456789ABCDEF", "build-01");
+    reg.create(_name.c_str());
+    EXPECT_TRUE(reg.saveFileChecksum());
+    Bytes expected = header(3);
+    putLe32(expected, 8, 7);
+    putLe32(expected, 12, 9);
+    const std::string texts = "0123456789ABCDEFbuild-01";
+    std::copy(texts.begin(), texts.end(), expected.begin() + 16);
+    putLe32(expected, 44, 0x000C0001);
+    append(expected, Bytes(12, 0));
+    EXPECT_EQ(expected, readBytes(_name));
+
+    // The first value becomes the root's child; a double's high word goes first.
+    const double pi = 3.141592653589793;
+    reg.addDouble(5, pi);
+    putLe32(expected, 56, 60);
+    append(expected, record(5, 11, 0, 8, { 0xFB, 0x21, 0x09, 0x40, 0x18, 0x2D, 0x44, 0x54 }));
+    EXPECT_EQ(expected, readBytes(_name));
+    double back = 0;
+    EXPECT_EQ(0u, reg.getDouble(5, &back));
+    EXPECT_EQ(pi, back);
+    EXPECT_FALSE(reg.testFileChecksum()) << "the checksum followed an add";
+
+    // Over several of the chunks the file is read in.
+    Bytes blob(9000);
+    std::iota(blob.begin(), blob.end(), 0);
+    reg.addBinary(6, blob.data(), static_cast<uint32>(blob.size()));
+    EXPECT_TRUE(reg.saveFileChecksum());
+    EXPECT_TRUE(reg.testFileChecksum());
+#ifdef KOVAN_TEST_HAVE_ZLIB
+    const Bytes file = readBytes(_name);
+    EXPECT_EQ(::adler32(1, file.data() + 48, static_cast<uInt>(file.size() - 48)), reg.checksum());
+#endif
+    reg.close();
+
+    // Texts that fill their fields read back whole.
+    Registry reopened(_name.c_str(), false);
+    EXPECT_EQ(3u, reopened.version());
+    EXPECT_STREQ("0123456789ABCDEF", reopened.appVersion());
+    EXPECT_STREQ("build-01", reopened.appBuild());
+}
+
+// Bytes 8..11 of 1 to 4 mark a legacy file: its root is at 0 and its first child right behind.
+TEST_F(RegistryFileTest, LegacyFileOpensAsVersionOneWithRootAtZero)
+{
+    Bytes legacy = record(0, 0, 0, 2);
+    append(legacy, record(4, 4, 26, 2, { 0x34, 0x12 }));
+    append(legacy, record(7, 0, 0, 38));
+    append(legacy, record(8, 6, 0, 4, { 1, 0, 0, 0 }));
+    writeBytes(_name, legacy);
+
+    Registry reg(_name.c_str(), true);
+    EXPECT_EQ(1u, reg.version());
+    EXPECT_EQ(2u, reg.appProduct()) << "the mark read as it stands";
+    int16 v = 0;
+    EXPECT_EQ(0u, reg.getInt16(4, &v));
+    EXPECT_EQ(0x1234, v);
+    EXPECT_TRUE(reg.saveFileChecksum());
+    EXPECT_TRUE(reg.testFileChecksum());
+    // Twice: the second lookup starts from the path item found by the first.
+    reg.setPath(7, 0);
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(0u, reg.getInt16Array(8, &v, 2, 1)) << i;
+    reg.addUint8(9, 200);
+    reg.setPath(0);
+    reg.addUint8(10, 1);
+    reg.close();
+    // The root record is never rewritten; each add links behind the last of its siblings.
+    const Bytes after = readBytes(_name);
+    EXPECT_EQ(slice(legacy, 0, 26), slice(after, 0, 26));
+    EXPECT_EQ(record(7, 0, 67, 38), slice(after, 26, 12));
+    EXPECT_EQ(record(8, 6, 54, 4), slice(after, 38, 12));
+    EXPECT_EQ(80u, after.size());
+
+    legacy[8] = 5;
+    writeBytes(_name, legacy);
+    EXPECT_EQ("3 Header 0", failureOf([&] { reg.open(_name.c_str(), false); }));
+}
+
+// The legacy root's child field holds the format mark, so its first child can only be the
+// record right behind it; bytes there too few for a record are no child, and nothing added past
+// them could be linked.
+TEST_F(RegistryFileTest, LegacyRootWithoutARecordBehindItIsEmptyAndRefusesAdds)
+{
+    const Bytes root = record(0, 0, 0, 2);
+    writeBytes(_name, root);
+    Registry reg;
+    EXPECT_EQ("3 Header 0", failureOf([&] { reg.open(_name.c_str(), true); })) << "no fourth word";
+    reg.close();
+    for (const size_t stray : { 4, 11 }) {
+        Bytes file = root;
+        append(file, Bytes(stray, 0xEE));
+        writeBytes(_name, file);
+        reg.open(_name.c_str(), true);
+        int32 v = 0;
+        EXPECT_EQ(6u, reg.getInt32(3, &v)) << stray << " stray bytes read as a child";
+        EXPECT_EQ("4 / 3", failureOf([&] { reg.addInt32(3, 1); })) << stray;
+        reg.close();
+        EXPECT_EQ(file, readBytes(_name)) << stray;
+    }
+}
 
 class RegistryTest : public ScratchFileTest {
 protected:
@@ -66,14 +178,12 @@ TYPED_TEST(RegistryTypedTest, AddSetGetOfValuesAndArrays)
     TypeParam v = sample<TypeParam>(9);
     EXPECT_EQ(0u, (reg.*O::get)(1, &v));
     EXPECT_EQ(sample<TypeParam>(1), v);
-    // Lookups match id and size, not type: bytes read the value as the file holds it.
     uint8 raw[sizeof(TypeParam)];
-    EXPECT_EQ(0u, reg.getUint8Array(1, raw, sizeof(raw), 0));
-    EXPECT_EQ(slice(readBytes(this->_name), 72, sizeof(raw)), Bytes(raw, raw + sizeof(raw)));
+    EXPECT_EQ(0u, reg.getUint8Array(1, raw, sizeof(raw), 0)) << "lookups compare sizes, not types";
     EXPECT_EQ(0u, (reg.*O::getArray)(2, back, 5, 0));
     EXPECT_EQ(0, memcmp(array, back, sizeof(array)));
 
-    // Set overwrites in place; a partial set leaves the tail as stored, a partial get reads less.
+    // A partial set leaves the tail as stored, a partial get reads less.
     (reg.*O::set)(1, sample<TypeParam>(3));
     EXPECT_EQ(0u, (reg.*O::get)(1, &v));
     EXPECT_EQ(sample<TypeParam>(3), v);
@@ -98,17 +208,20 @@ TEST_F(RegistryTest, StringsStoreTheBufferLessOneAndTraceEachCall)
     EXPECT_STREQ("ABCDEFGHIJKLMNO", out);
     const std::string trace = err.take();
     EXPECT_EQ(3, std::count(trace.begin(), trace.end(), '\n')) << trace;
-    EXPECT_EQ(record(7, 12, 0, 15), slice(readBytes(_name), 60, 12));
     _reg.addBinary(8, "abc", 3);
     _reg.setBinary(8, "XY", 3, 2);
     _reg.getBinary(8, out, 3, 0);
     EXPECT_EQ(0, memcmp("XYc", out, 3));
+    EXPECT_EQ(7u, _reg.getData(8, out, 2, 0));
+    EXPECT_EQ(record(7, 12, 87, 15), slice(readBytes(_name), 60, 12));
+    EXPECT_EQ(record(8, 13, 0, 3), slice(readBytes(_name), 87, 12));
 }
 
 TEST_F(RegistryTest, PathsNestKeysAndFailuresCarryTheirCodeAndPath)
 {
     int32 v = 0;
     const int32 three[3] = {};
+    EXPECT_EQ(header(3), slice(readBytes(_name), 0, 48)) << "unset fields are written as 0";
     _reg.addKey(1);
     _reg.addKey(2);
     _reg.setPath(2, 0);
@@ -163,6 +276,7 @@ TEST_F(RegistryTest, ARegistryThatNeverOpenedNeitherKeepsNorReleasesTheLock)
     _reg.close();
     for (const std::string attempt : { "no open", "a failed open", "a failed create" }) {
         Registry failed;
+        EXPECT_EQ(0u, failed.version());
         if ("a failed open" == attempt) {
             EXPECT_EQ('2', failureOf([&] { failed.open(file("missing").c_str(), false); })[0]);
         } else if ("a failed create" == attempt) {
@@ -197,11 +311,22 @@ TEST_F(RegistryTest, BrokenPreconditionsEndInTheCheck)
         const char* function;
     } cases[] = {
         { [&] { _reg.create(_name.c_str()); }, "create" },
+        { [&] {
+             _reg.close();
+             _reg.addKey(5);
+         },
+            "findPathItem" },
+        { [&] {
+             _reg.getInt32(1, &v);
+             _reg.close();
+             _reg.addKey(5);
+         },
+            "findPrevItem" },
         { [&] { _reg.open(_name.c_str(), false); }, "open" },
         { [&] { _reg.pathUp(); }, "pathUp" },
         { [&] {
-             for (uint32 i = 1; i <= 16; ++i)
-                 _reg.pathDown(i);
+             _reg.setPath(1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 0);
+             _reg.pathDown(16);
          },
             "pathDown" },
         { [&] { _reg.setPath(1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 0); },
