@@ -20,23 +20,20 @@ using namespace KovanTest;
 namespace {
 
 // What a scan reports: the top-level ids, and the ids under the top-level keys in scan order.
-class Ids : public Registry::Scanner {
-public:
+struct Ids : public Registry::Scanner {
     void keyLoaded(uint16 id) override { note(id); }
     void itemLoaded(uint16 id, uint16, uint32) override { note(id); }
-    std::vector<uint32> top, below;
-
-private:
     void note(uint16 id)
     {
         if (0 < depth())
             (1 == depth() ? top : below).push_back(id);
     }
+    std::vector<uint32> top, below;
 };
 
-// Opens `bytes` and gives the codes (0: success) of a lookup in key 1, a walk (with the ids it
-// found at the top) and an add in key 1; "-" for the add when `add` is false, which opens the
-// file read-only. A failed open is its code. The dump never throws.
+// Opens `bytes` (read-only unless `add`) and gives the codes (0: success) of a lookup in key 1, a
+// walk with the ids it found at the top, and an add in key 1 ("-" when not `add`); or the failed
+// open's. The dump never throws.
 std::string probe(const std::string& name, const Bytes& bytes, bool add)
 {
     writeBytes(name, bytes);
@@ -46,14 +43,13 @@ std::string probe(const std::string& name, const Bytes& bytes, bool add)
         return open;
     reg.setPath(1, 0);
     int32 v;
-    std::string result = std::to_string(reg.getInt32(99, &v)) + " ";
     Ids walk;
     uint8 buffer[16];
     walk.setBuffer(buffer, sizeof(buffer));
     StderrCapture quiet;
     EXPECT_NO_THROW(reg.print("T"));
     const std::string scan = failureOf([&] { reg.scan(&walk); }).substr(0, 1);
-    result += scan;
+    std::string result = std::to_string(reg.getInt32(99, &v)) + " " + scan;
     for (size_t i = 0; "0" == scan && i < walk.top.size(); ++i)
         result += (i ? "," : ":") + std::to_string(walk.top[i]);
     return result + " " + (add ? failureOf([&] { reg.addInt32(98, 1); }).substr(0, 1) : "-");
@@ -62,37 +58,27 @@ std::string probe(const std::string& name, const Bytes& bytes, bool add)
 // Root, then key 1 at 60 holding whatever `children` describe, laid out from offset 72.
 Bytes fileWithKeyOne(const Bytes& children, uint32 firstChild = 72)
 {
-    Bytes f = header(3);
-    append(f, record(0, 0, 0, 60));
-    append(f, record(1, 0, 0, firstChild));
-    append(f, children);
-    return f;
+    return cat({ header(3), record(0, 0, 0, 60), record(1, 0, 0, firstChild), children });
 }
 
 typedef ScratchFileTest RegistryDamageTest;
 
 TEST_F(RegistryDamageTest, DamageEndsInCodeThreeNeverInAHangOrAReadOutsideTheFile)
 {
-    Bytes ring = record(2, 0, 84, 0);
-    append(ring, record(3, 0, 96, 0));
-    append(ring, record(4, 0, 72, 0));
+    const Bytes ring = cat({ record(2, 0, 84, 0), record(3, 0, 96, 0), record(4, 0, 72, 0) });
     // Keys 1..20 each inside the one before: deeper than any registry writes.
-    Bytes deep = header(3);
-    append(deep, record(0, 0, 0, 60));
+    Bytes deep = cat({ header(3), record(0, 0, 0, 60) });
     for (uint16 i = 1; i <= 20; ++i)
-        append(deep, record(i, 0, 0, i < 20 ? 60u + 12u * i : 0u));
+        deep = cat({ deep, record(i, 0, 0, i < 20 ? 60u + 12u * i : 0u) });
     // Sixteen levels (keys at 1..15, a key at 16 with no child) is what the API can build.
     Bytes deepest = slice(deep, 0, 48 + 12 * 17);
     putLe32(deepest, deepest.size() - 4, 0);
     // A writer killed between appending key 1 and linking it leaves it behind the root, unlinked;
     // the next writer's value 5 became the root's first child.
-    Bytes orphan = header(3);
-    append(orphan, record(0, 0, 0, 72));
-    append(orphan, record(1, 0, 0, 0));
-    append(orphan, record(5, 6, 0, 4, { 0x2D, 0x01, 0, 0 }));
+    const Bytes orphan = cat({ header(3), record(0, 0, 0, 72), record(1, 0, 0, 0),
+        record(5, 6, 0, 4, { 0x2D, 0x01, 0, 0 }) });
     // A legacy root (at 0, its child field the format mark) and its first child right behind.
-    Bytes legacy = record(0, 0, 0, 1);
-    append(legacy, record(9, 12, 0, 3, { 'a', 'b', 'c' }));
+    const Bytes legacy = cat({ record(0, 0, 0, 1), record(9, 12, 0, 3, { 'a', 'b', 'c' }) });
     const struct {
         const char* what;
         Bytes file;

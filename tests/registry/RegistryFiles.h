@@ -55,7 +55,13 @@ inline void putLe32(Bytes& bytes, size_t at, uint32_t v)
         bytes[at + i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-inline void append(Bytes& to, const Bytes& more) { to.insert(to.end(), more.begin(), more.end()); }
+inline Bytes cat(std::initializer_list<Bytes> parts)
+{
+    Bytes all;
+    for (const Bytes& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
 
 // A 12-byte record as the file holds it, followed by `value`.
 inline Bytes record(
@@ -65,8 +71,7 @@ inline Bytes record(
     putLe32(r, 0, id | static_cast<uint32_t>(type) << 16);
     putLe32(r, 4, next);
     putLe32(r, 8, childOrSize);
-    append(r, value);
-    return r;
+    return cat({ r, value });
 }
 
 // The 48-byte header of a headed file with the given version and zero application fields.

@@ -25,9 +25,10 @@ typedef ScratchFileTest RegistryFileTest;
 
 TEST_F(RegistryFileTest, NewFileAndItsValuesByteForByteWithTheChecksumOnlyOnRequest)
 {
+    writeBytes(_name, Bytes(100, 0xAA));
     Registry reg;
     reg.setAppInfo(7, 9, "0123456789ABCDEF", "build-01");
-    reg.create(_name.c_str());
+    reg.create(_name.c_str()); // over an older file, which it truncates
     EXPECT_TRUE(reg.saveFileChecksum());
     Bytes expected = header(3);
     putLe32(expected, 8, 7);
@@ -35,14 +36,15 @@ TEST_F(RegistryFileTest, NewFileAndItsValuesByteForByteWithTheChecksumOnlyOnRequ
     const std::string texts = "0123456789ABCDEFbuild-01";
     std::copy(texts.begin(), texts.end(), expected.begin() + 16);
     putLe32(expected, 44, 0x000C0001);
-    append(expected, Bytes(12, 0));
+    expected = cat({ expected, Bytes(12, 0) });
     EXPECT_EQ(expected, readBytes(_name));
 
     // The first value becomes the root's child; a double's high word goes first.
     const double pi = 3.141592653589793;
     reg.addDouble(5, pi);
     putLe32(expected, 56, 60);
-    append(expected, record(5, 11, 0, 8, { 0xFB, 0x21, 0x09, 0x40, 0x18, 0x2D, 0x44, 0x54 }));
+    expected = cat(
+        { expected, record(5, 11, 0, 8, { 0xFB, 0x21, 0x09, 0x40, 0x18, 0x2D, 0x44, 0x54 }) });
     EXPECT_EQ(expected, readBytes(_name));
     double back = 0;
     EXPECT_EQ(0u, reg.getDouble(5, &back));
@@ -71,10 +73,8 @@ TEST_F(RegistryFileTest, NewFileAndItsValuesByteForByteWithTheChecksumOnlyOnRequ
 // Bytes 8..11 of 1 to 4 mark a legacy file: its root is at 0 and its first child right behind.
 TEST_F(RegistryFileTest, LegacyFileOpensAsVersionOneWithRootAtZero)
 {
-    Bytes legacy = record(0, 0, 0, 2);
-    append(legacy, record(4, 4, 26, 2, { 0x34, 0x12 }));
-    append(legacy, record(7, 0, 0, 38));
-    append(legacy, record(8, 6, 0, 4, { 1, 0, 0, 0 }));
+    Bytes legacy = cat({ record(0, 0, 0, 2), record(4, 4, 26, 2, { 0x34, 0x12 }),
+        record(7, 0, 0, 38), record(8, 6, 0, 4, { 1, 0, 0, 0 }) });
     writeBytes(_name, legacy);
 
     Registry reg(_name.c_str(), true);
@@ -103,25 +103,15 @@ TEST_F(RegistryFileTest, LegacyFileOpensAsVersionOneWithRootAtZero)
     legacy[8] = 5;
     writeBytes(_name, legacy);
     EXPECT_EQ("3 Header 0", failureOf([&] { reg.open(_name.c_str(), false); }));
-}
-
-// The legacy root's child field holds the format mark, so its first child can only be the
-// record right behind it; bytes there too few for a record are no child, and nothing added past
-// them could be linked.
-TEST_F(RegistryFileTest, LegacyRootWithoutARecordBehindItIsEmptyAndRefusesAdds)
-{
-    const Bytes root = record(0, 0, 0, 2);
-    writeBytes(_name, root);
-    Registry reg;
-    EXPECT_EQ("3 Header 0", failureOf([&] { reg.open(_name.c_str(), true); })) << "no fourth word";
     reg.close();
+
+    // Bytes behind the root too few for a record are no child, and nothing added past them
+    // could be linked.
     for (const size_t stray : { 4, 11 }) {
-        Bytes file = root;
-        append(file, Bytes(stray, 0xEE));
+        const Bytes file = cat({ record(0, 0, 0, 2), Bytes(stray, 0xEE) });
         writeBytes(_name, file);
         reg.open(_name.c_str(), true);
-        int32 v = 0;
-        EXPECT_EQ(6u, reg.getInt32(3, &v)) << stray << " stray bytes read as a child";
+        EXPECT_EQ(6u, reg.getInt16(3, &v)) << stray << " stray bytes read as a child";
         EXPECT_EQ("4 / 3", failureOf([&] { reg.addInt32(3, 1); })) << stray;
         reg.close();
         EXPECT_EQ(file, readBytes(_name)) << stray;
@@ -167,34 +157,35 @@ TYPED_TEST(RegistryTypedTest, AddSetGetOfValuesAndArrays)
 {
     typedef Ops<TypeParam> O;
     Registry& reg = this->_reg;
-    TypeParam array[5], fresh[5], back[5] = {}, part[5] = {};
+    TypeParam a[5], b[5], back[5] = {}, v = sample<TypeParam>(9);
     for (int i = 0; i < 5; ++i) {
-        array[i] = sample<TypeParam>(i + 2);
-        fresh[i] = sample<TypeParam>(20 + i);
+        a[i] = sample<TypeParam>(i + 2);
+        b[i] = sample<TypeParam>(20 + i);
     }
-    (reg.*O::add)(1, sample<TypeParam>(1));
-    (reg.*O::addArray)(2, array, 5);
-    (reg.*O::add)(1, sample<TypeParam>(2)); // a twin that lookups never reach
-    TypeParam v = sample<TypeParam>(9);
+    (reg.*O::add)(1, a[0]);
+    (reg.*O::addArray)(2, a, 5);
+    (reg.*O::add)(1, a[1]); // a twin that lookups never reach
     EXPECT_EQ(0u, (reg.*O::get)(1, &v));
-    EXPECT_EQ(sample<TypeParam>(1), v);
+    EXPECT_EQ(a[0], v);
     uint8 raw[sizeof(TypeParam)];
     EXPECT_EQ(0u, reg.getUint8Array(1, raw, sizeof(raw), 0)) << "lookups compare sizes, not types";
-    EXPECT_EQ(0u, (reg.*O::getArray)(2, back, 5, 0));
-    EXPECT_EQ(0, memcmp(array, back, sizeof(array)));
 
-    // A partial set leaves the tail as stored, a partial get reads less.
-    (reg.*O::set)(1, sample<TypeParam>(3));
+    // A set overwrites in place; a partial set leaves the tail as stored, a partial get reads less.
+    (reg.*O::set)(1, b[4]);
     EXPECT_EQ(0u, (reg.*O::get)(1, &v));
-    EXPECT_EQ(sample<TypeParam>(3), v);
-    (reg.*O::setArray)(2, fresh, 5, 2);
-    EXPECT_EQ(0u, (reg.*O::getArray)(2, part, 5, 3));
-    const TypeParam want[5] = { fresh[0], fresh[1], array[2], TypeParam(), TypeParam() };
-    EXPECT_EQ(0, memcmp(want, part, sizeof(want)));
+    EXPECT_EQ(b[4], v);
+    (reg.*O::setArray)(2, b, 5, 2);
+    EXPECT_EQ(0u, (reg.*O::getArray)(2, back, 5, 0));
+    const TypeParam want[5] = { b[0], b[1], a[2], a[3], a[4] };
+    EXPECT_EQ(0, memcmp(want, back, sizeof(want)));
+    TypeParam part[5] = {};
+    EXPECT_EQ(0u, (reg.*O::getArray)(2, part, 5, 1));
+    EXPECT_EQ(0, memcmp(want, part, sizeof(TypeParam)));
+    EXPECT_EQ(TypeParam(), part[1]);
 
     EXPECT_EQ(7u, (reg.*O::getArray)(2, back, 4, 0));
     EXPECT_EQ(8u, (reg.*O::getArray)(2, back, 5, 6));
-    EXPECT_EQ("8 / 2", failureOf([&] { (reg.*O::setArray)(2, fresh, 5, 6); }));
+    EXPECT_EQ("8 / 2", failureOf([&] { (reg.*O::setArray)(2, b, 5, 6); }));
     EXPECT_EQ(6u, (reg.*O::get)(3, &v));
 }
 
@@ -311,22 +302,13 @@ TEST_F(RegistryTest, BrokenPreconditionsEndInTheCheck)
         const char* function;
     } cases[] = {
         { [&] { _reg.create(_name.c_str()); }, "create" },
-        { [&] {
-             _reg.close();
-             _reg.addKey(5);
-         },
-            "findPathItem" },
-        { [&] {
-             _reg.getInt32(1, &v);
-             _reg.close();
-             _reg.addKey(5);
-         },
-            "findPrevItem" },
+        // Walks of a closed file, with the path item to find, and with only the last child.
+        { [&] { _reg.close(), _reg.addKey(5); }, "findPathItem" },
+        { [&] { _reg.getInt32(1, &v), _reg.close(), _reg.addKey(5); }, "findPrevItem" },
         { [&] { _reg.open(_name.c_str(), false); }, "open" },
         { [&] { _reg.pathUp(); }, "pathUp" },
         { [&] {
-             _reg.setPath(1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 0);
-             _reg.pathDown(16);
+             _reg.setPath(1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 0), _reg.pathDown(16);
          },
             "pathDown" },
         { [&] { _reg.setPath(1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 0); },
