@@ -58,7 +58,7 @@ std::string probe(const std::string& name, const Bytes& bytes, bool add)
 // Root, then key 1 at 60 holding whatever `children` describe, laid out from offset 72.
 Bytes fileWithKeyOne(const Bytes& children, uint32 firstChild = 72)
 {
-    return cat({ header(3), record(0, 0, 0, 60), record(1, 0, 0, firstChild), children });
+    return header(3, cat({ record(0, 0, 0, 60), record(1, 0, 0, firstChild), children }));
 }
 
 typedef ScratchFileTest RegistryDamageTest;
@@ -66,17 +66,18 @@ typedef ScratchFileTest RegistryDamageTest;
 TEST_F(RegistryDamageTest, DamageEndsInCodeThreeNeverInAHangOrAReadOutsideTheFile)
 {
     const Bytes ring = cat({ record(2, 0, 84, 0), record(3, 0, 96, 0), record(4, 0, 72, 0) });
-    // Keys 1..20 each inside the one before: deeper than any registry writes.
-    Bytes deep = cat({ header(3), record(0, 0, 0, 60) });
-    for (uint16 i = 1; i <= 20; ++i)
-        deep = cat({ deep, record(i, 0, 0, i < 20 ? 60u + 12u * i : 0u) });
-    // Sixteen levels (keys at 1..15, a key at 16 with no child) is what the API can build.
-    Bytes deepest = slice(deep, 0, 48 + 12 * 17);
-    putLe32(deepest, deepest.size() - 4, 0);
+    // Keys 1..n each inside the one before; 16 levels (the root and 15 keys with children) is
+    // what the API can build.
+    const auto nested = [](uint16 n) {
+        Bytes f = header(3, record(0, 0, 0, 60));
+        for (uint16 i = 1; i <= n; ++i)
+            f = cat({ f, record(i, 0, 0, i < n ? 60u + 12u * i : 0u) });
+        return f;
+    };
     // A writer killed between appending key 1 and linking it leaves it behind the root, unlinked;
     // the next writer's value 5 became the root's first child.
-    const Bytes orphan = cat({ header(3), record(0, 0, 0, 72), record(1, 0, 0, 0),
-        record(5, 6, 0, 4, { 0x2D, 0x01, 0, 0 }) });
+    const Bytes orphan = header(3,
+        cat({ record(0, 0, 0, 72), record(1, 0, 0, 0), record(5, 6, 0, 4, { 0x2D, 0x01, 0, 0 }) }));
     // A legacy root (at 0, its child field the format mark) and its first child right behind.
     const Bytes legacy = cat({ record(0, 0, 0, 1), record(9, 12, 0, 3, { 'a', 'b', 'c' }) });
     const struct {
@@ -96,8 +97,8 @@ TEST_F(RegistryDamageTest, DamageEndsInCodeThreeNeverInAHangOrAReadOutsideTheFil
         // Id and type 0xFFFF are refused when written, but a damaged file may hold them.
         { "a record no writer would store", fileWithKeyOne(record(0xFFFF, 0xFFFF, 0, 0)),
             "6 0:1 0" },
-        { "keys nested 20 deep", deep, "6 3 -" },
-        { "keys nested 16 deep", deepest, "6 0:1 -" },
+        { "keys nested 20 deep", nested(20), "6 3 -" },
+        { "keys nested 16 deep", nested(16), "6 0:1 -" },
         { "a root cut short", slice(fileWithKeyOne({}), 0, 55), "3 3 -" },
         { "no header at all", {}, "3 Header 0" },
         { "three bytes of a header", slice(header(3), 0, 3), "3 Header 0" },

@@ -1,5 +1,5 @@
 // Scratch files for the registry tests: a private directory per test, whole-file byte access,
-// records laid out as the file holds them, and the failure an operation throws.
+// file images built from records, and the failure an operation throws.
 #pragma once
 
 #include "registry/Registry.h"
@@ -49,12 +49,6 @@ inline Bytes slice(const Bytes& b, size_t from, size_t n)
     return Bytes(b.data() + from, b.data() + from + n);
 }
 
-inline void putLe32(Bytes& bytes, size_t at, uint32_t v)
-{
-    for (size_t i = 0; i < 4; ++i)
-        bytes[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 inline Bytes cat(std::initializer_list<Bytes> parts)
 {
     Bytes all;
@@ -63,24 +57,22 @@ inline Bytes cat(std::initializer_list<Bytes> parts)
     return all;
 }
 
-// A 12-byte record as the file holds it, followed by `value`.
-inline Bytes record(
-    uint16_t id, uint16_t type, uint32_t next, uint32_t childOrSize, const Bytes& value = {})
+inline Bytes le32(uint32_t v)
 {
-    Bytes r(12);
-    putLe32(r, 0, id | static_cast<uint32_t>(type) << 16);
-    putLe32(r, 4, next);
-    putLe32(r, 8, childOrSize);
-    return cat({ r, value });
+    return { uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24) };
 }
 
-// The 48-byte header of a headed file with the given version and zero application fields.
-inline Bytes header(uint32_t version)
+// A 12-byte record as the file holds it, followed by `value`.
+inline Bytes record(
+    uint16_t id, uint16_t type, uint32_t next, uint32_t child, const Bytes& value = {})
 {
-    Bytes h(48, 0);
-    putLe32(h, 0, 0x34299100);
-    putLe32(h, 4, version);
-    return h;
+    return cat({ le32(id | static_cast<uint32_t>(type) << 16), le32(next), le32(child), value });
+}
+
+// The header of a headed file with zero application fields, and the bytes that follow it.
+inline Bytes header(uint32_t version, const Bytes& rest = {})
+{
+    return cat({ le32(0x34299100), le32(version), Bytes(40, 0), rest });
 }
 
 // Runs `op` and describes the failure it threw as "code path id"; "0" when it threw none.

@@ -30,22 +30,17 @@ TEST_F(RegistryFileTest, NewFileAndItsValuesByteForByteWithTheChecksumOnlyOnRequ
     reg.setAppInfo(7, 9, "0123456789ABCDEF", "build-01");
     reg.create(_name.c_str()); // over an older file, which it truncates
     EXPECT_TRUE(reg.saveFileChecksum());
-    Bytes expected = header(3);
-    putLe32(expected, 8, 7);
-    putLe32(expected, 12, 9);
     const std::string texts = "0123456789ABCDEFbuild-01";
-    std::copy(texts.begin(), texts.end(), expected.begin() + 16);
-    putLe32(expected, 44, 0x000C0001);
-    expected = cat({ expected, Bytes(12, 0) });
-    EXPECT_EQ(expected, readBytes(_name));
+    const Bytes head = cat({ le32(0x34299100), le32(3), le32(7), le32(9),
+        Bytes(texts.begin(), texts.end()), le32(0) });
+    EXPECT_EQ(cat({ head, le32(0x000C0001), Bytes(12, 0) }), readBytes(_name));
 
     // The first value becomes the root's child; a double's high word goes first.
     const double pi = 3.141592653589793;
     reg.addDouble(5, pi);
-    putLe32(expected, 56, 60);
-    expected = cat(
-        { expected, record(5, 11, 0, 8, { 0xFB, 0x21, 0x09, 0x40, 0x18, 0x2D, 0x44, 0x54 }) });
-    EXPECT_EQ(expected, readBytes(_name));
+    const Bytes piBytes = { 0xFB, 0x21, 0x09, 0x40, 0x18, 0x2D, 0x44, 0x54 };
+    EXPECT_EQ(cat({ head, le32(0x000C0001), record(0, 0, 0, 60), record(5, 11, 0, 8, piBytes) }),
+        readBytes(_name));
     double back = 0;
     EXPECT_EQ(0u, reg.getDouble(5, &back));
     EXPECT_EQ(pi, back);
