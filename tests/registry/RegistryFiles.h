@@ -1,5 +1,4 @@
-// Scratch files for the registry tests: a private directory per test, whole-file byte access,
-// file images built from records, and the failure an operation throws.
+// Scratch files, file images built from records, and the failure an operation throws.
 #pragma once
 
 #include "registry/Registry.h"
@@ -19,17 +18,12 @@ typedef std::vector<uint8_t> Bytes;
 // A test with a file name of its own in a fresh directory.
 class ScratchFileTest : public ::testing::Test {
 protected:
-    ~ScratchFileTest() override
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(_dir, ignored);
-    }
+    ~ScratchFileTest() override { std::filesystem::remove_all(_dir, _ignored); }
     std::string file(const std::string& name) const { return _dir + "/" + name; }
-    std::string _dir = [] {
-        char name[] = "/tmp/kovan-registry-XXXXXX";
-        return std::string(mkdtemp(name) ? name : "/nonexistent");
-    }();
+    char _pattern[27] = "/tmp/kovan-registry-XXXXXX";
+    std::string _dir = mkdtemp(_pattern) ? _pattern : "/nonexistent";
     std::string _name = file("settings.reg");
+    std::error_code _ignored;
 };
 
 inline Bytes readBytes(const std::string& path)
@@ -74,6 +68,21 @@ inline Bytes header(uint32_t version, const Bytes& rest = {})
 {
     return cat({ le32(0x34299100), le32(version), Bytes(40, 0), rest });
 }
+
+// What a scan reports: the ids at the top level, the others (the root's first) in order, and the
+// stored size and buffered first bytes of the last value.
+struct Walked : public Kovan::Registry::Scanner {
+    void keyLoaded(uint16_t id) override { (1 == depth() ? top : others).push_back(id); }
+    void itemLoaded(uint16_t id, uint16_t, uint32_t stored) override
+    {
+        keyLoaded(id);
+        size = stored;
+        seen = buffer() ? Bytes(buffer(), buffer() + bufferSize()) : Bytes();
+    }
+    std::vector<uint32_t> top, others;
+    uint32_t size = 0;
+    Bytes seen;
+};
 
 // Runs `op` and describes the failure it threw as "code path id"; "0" when it threw none.
 template <typename Op> std::string failureOf(Op op)

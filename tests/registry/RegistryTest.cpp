@@ -43,8 +43,8 @@ TEST_F(RegistryFileTest, NewFileAndItsValuesByteForByteWithTheChecksumOnlyOnRequ
     EXPECT_EQ(pi, back);
     EXPECT_FALSE(reg.testFileChecksum()) << "the checksum followed an add";
 
-    // Over several of the chunks the file is read in.
-    Bytes blob(9000);
+    // Over two chunks of the file, the second of them one byte long.
+    Bytes blob(4053);
     std::iota(blob.begin(), blob.end(), 0);
     reg.addBinary(6, blob.data(), static_cast<uint32>(blob.size()));
     EXPECT_TRUE(reg.saveFileChecksum());
@@ -71,7 +71,6 @@ TEST_F(RegistryFileTest, LegacyFileOpensAsVersionOneWithRootAtZero)
 
     Registry reg(_name.c_str(), true);
     EXPECT_EQ(1u, reg.version());
-    EXPECT_EQ(2u, reg.appProduct()) << "the mark read as it stands";
     int16 v = 0;
     EXPECT_EQ(0u, reg.getInt16(4, &v));
     EXPECT_EQ(0x1234, v);
@@ -95,8 +94,7 @@ TEST_F(RegistryFileTest, LegacyFileOpensAsVersionOneWithRootAtZero)
     EXPECT_EQ("3 Header 0", failureOf([&] { reg.open(_name.c_str(), false); }));
     reg.close();
 
-    // Bytes behind the root too few for a record are no child, and nothing added past them
-    // could be linked.
+    // Bytes behind the root too few for a record: no child, and no add can be linked.
     for (const size_t stray : { 4, 11 }) {
         const Bytes file = cat({ record(0, 0, 0, 2), Bytes(stray, 0xEE) });
         writeBytes(_name, file);
@@ -115,8 +113,7 @@ protected:
     Registry _reg;
 };
 
-// The family is one template over the value types; 16-bit values and doubles (whose words are
-// exchanged on the way to the file) stand for all of them.
+// The family is one template; 16-bit values stand for every type.
 TEST_F(RegistryTest, AddSetGetOfValuesAndArrays)
 {
     const int16 a[5] = { -300, 2, 3, 4, 5 }, b[5] = { 7, 8, 9, 10, 11 };
@@ -140,15 +137,6 @@ TEST_F(RegistryTest, AddSetGetOfValuesAndArrays)
     EXPECT_EQ(7u, _reg.getInt16Array(2, back, 4, 0));
     EXPECT_EQ(8u, _reg.getInt16Array(2, back, 5, 6));
     EXPECT_EQ("8 / 2", failureOf([&] { _reg.setInt16Array(2, b, 5, 6); }));
-    EXPECT_EQ(6u, _reg.getInt16(3, &v));
-
-    const double d[3] = { 1.5, -2.25, 1e300 }, e = 0.1;
-    double dback[3] = {};
-    _reg.addDoubleArray(3, d, 3);
-    _reg.setDoubleArray(3, &e, 3, 1);
-    EXPECT_EQ(0u, _reg.getDoubleArray(3, dback, 3, 0));
-    EXPECT_EQ(e, dback[0]);
-    EXPECT_EQ(d[2], dback[2]);
 }
 
 TEST_F(RegistryTest, StringsStoreTheBufferLessOneAndTraceEachCall)
@@ -164,7 +152,7 @@ TEST_F(RegistryTest, StringsStoreTheBufferLessOneAndTraceEachCall)
     _reg.addBinary(8, "abc", 3);
     _reg.setBinary(8, "XY", 3, 2);
     _reg.getBinary(8, out, 3, 0);
-    EXPECT_EQ(0, memcmp("XYc", out, 3));
+    EXPECT_EQ("XYc", std::string(out, 3));
     EXPECT_EQ(7u, _reg.getData(8, out, 2, 0));
     EXPECT_EQ(record(7, 12, 87, 15), slice(readBytes(_name), 60, 12));
 }
@@ -172,7 +160,6 @@ TEST_F(RegistryTest, StringsStoreTheBufferLessOneAndTraceEachCall)
 TEST_F(RegistryTest, PathsNestKeysAndFailuresCarryTheirCodeAndPath)
 {
     int32 v = 0;
-    const int32 three[3] = {};
     EXPECT_EQ(header(3), slice(readBytes(_name), 0, 48)) << "unset fields are written as 0";
     _reg.addKey(1);
     _reg.addKey(2);
@@ -190,19 +177,15 @@ TEST_F(RegistryTest, PathsNestKeysAndFailuresCarryTheirCodeAndPath)
     EXPECT_EQ(30, v);
     _reg.pathUp();
     _reg.pathUp();
-    EXPECT_EQ(6u, _reg.getInt32(4, &v)) << "the root holds only keys";
     _reg.pathDown(1);
     EXPECT_EQ(0u, _reg.getInt32(4, &v));
     EXPECT_EQ("6 /1 6", failureOf([&] { _reg.setInt32(6, 1); }));
     EXPECT_EQ("7 /1 4", failureOf([&] { _reg.setInt64(4, 1); }));
-    EXPECT_EQ("8 /1 4", failureOf([&] { _reg.setInt32Array(4, three, 1, 3); }));
     _reg.setPath(1, 20, 9, 0);
     EXPECT_EQ(5u, _reg.getInt32(4, &v));
     EXPECT_EQ("5 /1/20/9 0", failureOf([&] { _reg.setInt32(4, 1); }));
     _reg.setPath(1, 4, 0);
     EXPECT_EQ("5 /1/4 0", failureOf([&] { _reg.addInt32(1, 1); })) << "a value holds no path";
-    _reg.setPath(0);
-    EXPECT_EQ("6 / 9", failureOf([&] { _reg.setInt32(9, 1); }));
     _reg.close();
 
     // Read-only: every write fails at the file, reads still work.
@@ -217,12 +200,9 @@ TEST_F(RegistryTest, PathsNestKeysAndFailuresCarryTheirCodeAndPath)
     EXPECT_EQ("2 " + missing + " 0", failureOf([&] { _reg.open(missing.c_str(), false); }));
     EXPECT_EQ("1 " + noDir + " 0", failureOf([&] { _reg.create(noDir.c_str()); }));
     EXPECT_EQ("4 header 0", failureOf([&] { _reg.create("/dev/full"); }));
-    _reg.close();
-    _reg.create(_name.c_str());
 }
 
-// A registry that never reached its file holds no lock: the next open does not wait for it, and
-// its close cannot release the lock of the registry opened after it.
+// A registry that never reached its file holds no lock, so its close cannot release another's.
 TEST_F(RegistryTest, ARegistryThatNeverOpenedNeitherKeepsNorReleasesTheLock)
 {
     _reg.close();
@@ -243,21 +223,18 @@ TEST_F(RegistryTest, ARegistryThatNeverOpenedNeitherKeepsNorReleasesTheLock)
             got.set_value();
             r.unlock();
         });
-        // Bounded: the other thread must still be waiting when this wait ends.
         const bool stolen = std::future_status::ready
             == got.get_future().wait_for(std::chrono::milliseconds(200));
         _reg.close();
         other.join();
         EXPECT_FALSE(stolen) << "a close after " << attempt << " released another's lock";
     }
-    _reg.open(_name.c_str(), true);
 }
 
 // Each refusal is told by the function that makes it; the check texts are not repeated here.
 TEST_F(RegistryTest, BrokenPreconditionsEndInTheCheck)
 {
     int32 v = 0;
-    char text[4] = {};
     const struct {
         std::function<void()> op;
         const char* function;
@@ -280,9 +257,6 @@ TEST_F(RegistryTest, BrokenPreconditionsEndInTheCheck)
         { [&] { _reg.addInt32(0xFFFF, 1); }, "saveItem" },
         { [&] { _reg.addData(1, 0xFFFF, &v, 4); }, "saveItem" },
         { [&] { _reg.addData(1, 0, &v, 4); }, "addItem" },
-        { [&] { _reg.addString(1, text, 0); }, "addString" },
-        { [&] { _reg.setString(1, text, 0); }, "setString" },
-        { [&] { _reg.getString(1, text, 0); }, "getString" },
         { [] { const Registry::Exception e(5, nullptr, 0, 0); }, "Exception" },
     };
     for (const auto& c : cases)
