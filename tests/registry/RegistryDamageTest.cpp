@@ -18,8 +18,7 @@ using namespace KovanTest;
 
 namespace {
 
-// The codes of a lookup in key 1, a walk (and the ids at its top) and an add in key 1 ("-": the
-// file opened read-only), or of the failed open.
+// Codes of a lookup, a walk (with its top ids) and an add ("-": read-only) in key 1, or the open's.
 std::string probe(const std::string& name, const Bytes& bytes, bool add)
 {
     writeBytes(name, bytes);
@@ -68,7 +67,6 @@ TEST_F(RegistryDamageTest, DamageEndsInCodeThreeNeverInAHangOrAReadOutsideTheFil
         Bytes file;
         const char* want;
     } cases[] = {
-        { "an intact key", fileWithKeyOne({}, 0), "6 0:1 0" },
         { "an orphan", orphan, "5 0:5 5" },
         { "a legacy file", legacy, "5 0:9 5" },
         { "a sibling pointing at itself", fileWithKeyOne(record(7, 6, 72, 4, Bytes(4))), "3 3 3" },

@@ -15,7 +15,6 @@ namespace KovanTest {
 
 typedef std::vector<uint8_t> Bytes;
 
-// A test with a file name of its own in a fresh directory.
 class ScratchFileTest : public ::testing::Test {
 protected:
     ~ScratchFileTest() override { std::filesystem::remove_all(_dir, _ignored); }
@@ -69,8 +68,7 @@ inline Bytes header(uint32_t version, const Bytes& rest = {})
     return cat({ le32(0x34299100), le32(version), Bytes(40, 0), rest });
 }
 
-// What a scan reports: the ids at the top level, the others (the root's first) in order, and the
-// stored size and buffered first bytes of the last value.
+// A scan's ids at the top level and the others (the root's first), and its last value.
 struct Walked : public Kovan::Registry::Scanner {
     void keyLoaded(uint16_t id) override { (1 == depth() ? top : others).push_back(id); }
     void itemLoaded(uint16_t id, uint16_t, uint32_t stored) override

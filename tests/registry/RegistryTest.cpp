@@ -4,11 +4,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <functional>
 #include <future>
 #include <gtest/gtest.h>
 #include <numeric>
-#include <thread>
+#include <sys/resource.h>
 #ifdef KOVAN_TEST_HAVE_ZLIB
 #include <zlib.h>
 #endif
@@ -200,6 +201,14 @@ TEST_F(RegistryTest, PathsNestKeysAndFailuresCarryTheirCodeAndPath)
     EXPECT_EQ("2 " + missing + " 0", failureOf([&] { _reg.open(missing.c_str(), false); }));
     EXPECT_EQ("1 " + noDir + " 0", failureOf([&] { _reg.create(noDir.c_str()); }));
     EXPECT_EQ("4 header 0", failureOf([&] { _reg.create("/dev/full"); }));
+    // A file that may not grow past its header: the root record fails at the root.
+    rlimit limit = {}, header = {};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    header = { 48, limit.rlim_max };
+    signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &header);
+    EXPECT_EQ("4 / 0", failureOf([&] { _reg.close(), _reg.create(_name.c_str()); }));
+    setrlimit(RLIMIT_FSIZE, &limit);
 }
 
 // A registry that never reached its file holds no lock, so its close cannot release another's.
@@ -216,17 +225,15 @@ TEST_F(RegistryTest, ARegistryThatNeverOpenedNeitherKeepsNorReleasesTheLock)
         }
         _reg.open(_name.c_str(), true);
         failed.close();
-        std::promise<void> got;
-        std::thread other([&got] {
+        auto other = std::async(std::launch::async, [] {
             Registry r;
             r.lock();
-            got.set_value();
             r.unlock();
         });
-        const bool stolen = std::future_status::ready
-            == got.get_future().wait_for(std::chrono::milliseconds(200));
+        const bool stolen
+            = std::future_status::ready == other.wait_for(std::chrono::milliseconds(200));
         _reg.close();
-        other.join();
+        other.get();
         EXPECT_FALSE(stolen) << "a close after " << attempt << " released another's lock";
     }
 }
