@@ -23,7 +23,7 @@ std::string probe(const std::string& name, const Bytes& bytes, bool add)
 {
     writeBytes(name, bytes);
     Registry reg;
-    const std::string open = failureOf([&] { reg.open(name.c_str(), add); });
+    std::string open = failureOf([&] { reg.open(name.c_str(), add); });
     if ("0" != open)
         return open;
     reg.setPath(1, 0);
@@ -131,7 +131,8 @@ TEST_F(RegistryDamageTest, KilledWriterLeavesEveryReturnedAddReadable)
         close(fds[1]);
         // Let a few adds return, then kill at a random moment inside the ones that follow.
         uint32 acked = linked;
-        for (int n = 1 + rng() % 6; n > 0 && read(fds[0], &id, sizeof(id)) == sizeof(id); --n)
+        for (int n = 1 + static_cast<int>(rng() % 6);
+             n > 0 && read(fds[0], &id, sizeof(id)) == sizeof(id); --n)
             acked = id;
         const timespec pause = { 0, static_cast<long>(rng() % 2000) * 1000 };
         nanosleep(&pause, nullptr);

@@ -202,11 +202,11 @@ TEST_F(RegistryTest, PathsNestKeysAndFailuresCarryTheirCodeAndPath)
     EXPECT_EQ("1 " + noDir + " 0", failureOf([&] { _reg.create(noDir.c_str()); }));
     EXPECT_EQ("4 header 0", failureOf([&] { _reg.create("/dev/full"); }));
     // A file that may not grow past its header: the root record fails at the root.
-    rlimit limit = {}, header = {};
-    getrlimit(RLIMIT_FSIZE, &limit);
-    header = { 48, limit.rlim_max };
-    signal(SIGXFSZ, SIG_IGN);
-    setrlimit(RLIMIT_FSIZE, &header);
+    rlimit limit = {};
+    ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &limit));
+    const rlimit header = { 48, limit.rlim_max };
+    ASSERT_NE(SIG_ERR, signal(SIGXFSZ, SIG_IGN));
+    ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &header));
     EXPECT_EQ("4 / 0", failureOf([&] { _reg.close(), _reg.create(_name.c_str()); }));
     setrlimit(RLIMIT_FSIZE, &limit);
 }

@@ -34,7 +34,6 @@ TEST(MemoryStreamDeathTest, TypedTransfersKeepTheFileLayoutMoveTheCursorAndStayI
     EXPECT_DEATH(stream.write(back, 0xFFFFFFFE), "\\] write\n");
 }
 
-// The base clear, over a store whose writes fail after the first.
 TEST(StreamTest, ClearWritesZerosOneAtATimeAndStopsAtTheFirstFailedWrite)
 {
     struct OneWrite : public Stream {
