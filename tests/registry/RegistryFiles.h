@@ -1,5 +1,4 @@
-// Scratch files for the registry tests: a private directory per test, whole-file byte access,
-// records laid out as the file holds them, and the failure an operation throws.
+// Scratch files, file images built from records, and the failure an operation throws.
 #pragma once
 
 #include "registry/Registry.h"
@@ -16,20 +15,14 @@ namespace KovanTest {
 
 typedef std::vector<uint8_t> Bytes;
 
-// A test with a file name of its own in a fresh directory.
 class ScratchFileTest : public ::testing::Test {
 protected:
-    ~ScratchFileTest() override
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(_dir, ignored);
-    }
+    ~ScratchFileTest() override { std::filesystem::remove_all(_dir, _ignored); }
     std::string file(const std::string& name) const { return _dir + "/" + name; }
-    std::string _dir = [] {
-        char name[] = "/tmp/kovan-registry-XXXXXX";
-        return std::string(mkdtemp(name) ? name : "/nonexistent");
-    }();
+    char _pattern[27] = "/tmp/kovan-registry-XXXXXX";
+    std::string _dir = mkdtemp(_pattern) ? _pattern : "/nonexistent";
     std::string _name = file("settings.reg");
+    std::error_code _ignored;
 };
 
 inline Bytes readBytes(const std::string& path)
@@ -44,39 +37,50 @@ inline void writeBytes(const std::string& path, const Bytes& bytes)
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
 }
 
-inline Bytes slice(const Bytes& bytes, size_t from, size_t count)
+inline Bytes slice(const Bytes& b, size_t from, size_t n)
 {
-    return Bytes(bytes.begin() + from, bytes.begin() + from + count);
+    return Bytes(b.data() + from, b.data() + from + n);
 }
 
-inline void putLe32(Bytes& bytes, size_t at, uint32_t v)
+inline Bytes cat(std::initializer_list<Bytes> parts)
 {
-    for (size_t i = 0; i < 4; ++i)
-        bytes[at + i] = static_cast<uint8_t>(v >> (8 * i));
+    Bytes all;
+    for (const Bytes& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
 }
 
-inline void append(Bytes& to, const Bytes& more) { to.insert(to.end(), more.begin(), more.end()); }
+inline Bytes le32(uint32_t v)
+{
+    return { uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24) };
+}
 
 // A 12-byte record as the file holds it, followed by `value`.
 inline Bytes record(
-    uint16_t id, uint16_t type, uint32_t next, uint32_t childOrSize, const Bytes& value = {})
+    uint16_t id, uint16_t type, uint32_t next, uint32_t child, const Bytes& value = {})
 {
-    Bytes r(12);
-    putLe32(r, 0, id | static_cast<uint32_t>(type) << 16);
-    putLe32(r, 4, next);
-    putLe32(r, 8, childOrSize);
-    append(r, value);
-    return r;
+    return cat({ le32(id | static_cast<uint32_t>(type) << 16), le32(next), le32(child), value });
 }
 
-// The 48-byte header of a headed file with the given version and zero application fields.
-inline Bytes header(uint32_t version)
+// The header of a headed file with zero application fields, and the bytes that follow it.
+inline Bytes header(uint32_t version, const Bytes& rest = {})
 {
-    Bytes h(48, 0);
-    putLe32(h, 0, 0x34299100);
-    putLe32(h, 4, version);
-    return h;
+    return cat({ le32(0x34299100), le32(version), Bytes(40, 0), rest });
 }
+
+// A scan's ids at the top level and the others (the root's first), and its last value.
+struct Walked : public Kovan::Registry::Scanner {
+    void keyLoaded(uint16_t id) override { (1 == depth() ? top : others).push_back(id); }
+    void itemLoaded(uint16_t id, uint16_t, uint32_t stored) override
+    {
+        keyLoaded(id);
+        size = stored;
+        seen = buffer() ? Bytes(buffer(), buffer() + bufferSize()) : Bytes();
+    }
+    std::vector<uint32_t> top, others;
+    uint32_t size = 0;
+    Bytes seen;
+};
 
 // Runs `op` and describes the failure it threw as "code path id"; "0" when it threw none.
 template <typename Op> std::string failureOf(Op op)
