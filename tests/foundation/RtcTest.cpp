@@ -1,9 +1,12 @@
-// The RTC's one-instance rule and its data area, through a device class with the data memory in
-// RAM. The clock itself is tested through the simulated "/dev/rtc" (tests/foundation/clock).
+// The RTC's clock itself is tested through the simulated "/dev/rtc" (clock/).
 #include "foundation/Rtc.h"
 
 #include "support/StderrCapture.h"
 
+#include "foundation/Bcd.h"
+
+#include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <gtest/gtest.h>
 
@@ -28,7 +31,6 @@ struct BenchRtc : Rtc {
     }
     unsigned char* at(uint32 address, uint32 size)
     {
-        // The second test repeats the first in terms the optimiser can see.
         if (!isInDataArea(address, size) || size > sizeof(memory)
             || address - BASE_DATA_ADDRESS > sizeof(memory) - size)
             return nullptr;
@@ -47,15 +49,13 @@ TEST(RtcTest, OneInstanceAtATimeAndTypedDataStaysInsideTheDataArea)
         EXPECT_EQ(&rtc, Rtc::instance());
         EXPECT_CHECK_FAILS(BenchRtc second, "0 == Rtc::_instance", "Rtc");
         EXPECT_TRUE(rtc.writeUint32(0x10, 0x11223344u));
-        // Little-endian whatever the machine.
-        EXPECT_EQ(0, memcmp("\x44\x33\x22\x11", rtc.memory, 4));
+        EXPECT_EQ(0, memcmp("\x44\x33\x22\x11", rtc.memory, 4)) << "little-endian on any machine";
         int64 i64 = 0;
         EXPECT_TRUE(rtc.writeInt64(0x48, -2) && rtc.readInt64(0x48, &i64));
         EXPECT_EQ(-2, i64);
         uint16 u16 = 0;
         EXPECT_TRUE(rtc.writeInt16(0x20, -300) && rtc.readUint16(0x20, &u16));
         EXPECT_EQ(65236, u16);
-
         // One byte past either end, and a size that would wrap around, are refused untouched.
         uint32 u32 = 7;
         EXPECT_FALSE(rtc.readUint32(0x4D, &u32));
@@ -67,4 +67,21 @@ TEST(RtcTest, OneInstanceAtATimeAndTypedDataStaysInsideTheDataArea)
         EXPECT_EQ(0xAA, rtc.memory[0x3F]);
     }
     EXPECT_EQ(nullptr, Rtc::instance());
+}
+
+TEST(RtcTest, BcdIsTheDecimalDigitsReadAsHex)
+{
+    for (int32 v = 0; v < 400; ++v) {
+        char digits[4];
+        snprintf(digits, sizeof(digits), "%02d", v % 100);
+        const uint8 bcd = static_cast<uint8>(strtol(digits, nullptr, 16));
+        ASSERT_EQ(bcd, Rtc::DEC_TO_BCD(v)) << v;
+        ASSERT_EQ(v % 100, Rtc::BCD_TO_DEC(bcd)) << v;
+    }
+    for (int b = 0; b < 256; ++b) {
+        char hex[4];
+        snprintf(hex, sizeof(hex), "%02x", b);
+        ASSERT_EQ(0 != isdigit(hex[0]) && 0 != isdigit(hex[1]), isBcd(static_cast<uint8>(b)))
+            << hex;
+    }
 }

@@ -6,6 +6,7 @@
 #include "support/StderrCapture.h"
 #include "support/TimeSupport.h"
 
+#include "foundation/ClockPolicy.h"
 #include "foundation/Rtc.h"
 #include "foundation/Time.h"
 #include "foundation/Trace.h"
@@ -13,6 +14,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <random>
 #include <string>
 
 using namespace Kovan;
@@ -24,8 +26,8 @@ namespace {
 // 2009-07-01 16:00:00 UTC, 12:00 in New York.
 const time_t NOW = 1246464000;
 
-// The Linux RTC with no data memory, open and close made reachable, that notes what its
-// listener hears ("s2": succeeded with code 2) and each time it is written.
+// The Linux RTC, open and close reachable, noting what its listener hears ("s2": succeeded with
+// code 2) and each write ("w16": the hour written), which it refuses when told to.
 struct SystemRtc : Rtc, Rtc::Listener {
     SystemRtc() { setListener(this); }
     using Rtc::close;
@@ -38,9 +40,10 @@ struct SystemRtc : Rtc, Rtc::Listener {
     bool write(const tm& t) override
     {
         heard += "w" + std::to_string(t.tm_hour);
-        return Rtc::write(t);
+        return !refuse && Rtc::write(t);
     }
     std::string heard;
+    bool refuse = false;
 };
 
 class ClockTest : public ::testing::Test {
@@ -92,21 +95,36 @@ TEST_F(ClockTest, SetCurrentTimeIsRecordedNeverCarriedOutAndWritesTheRegisteredR
         Time::setCurrentTime(Time(2009, 2, 30, 0, 0, 0)), "t.isValid()", "setCurrentTime");
 }
 
-TEST_F(ClockTest, StepToTheSecondAndSlewToTheWholeSecond)
+TEST_F(ClockTest, ASlewLandsOnTheWholeSecondAndARefusingRtcStopsAllButAClockFirstStep)
 {
-    // Now (seconds, microseconds), the target second, and the correction asked for.
-    const long cases[][5] = { { 100, 250000, 160, 59, 750000 }, { 100, 0, 160, 60, 0 },
-        { 100, 250000, 98, -3, 750000 }, { 100, 999999, 101, 0, 1 } };
-    for (const auto& c : cases) {
-        ClockSeam::reset();
-        ClockSeam::setNow({ c[0], c[1] });
-        EXPECT_TRUE(_rtc.adjustSystemClock(c[2]));
-        ASSERT_EQ(1u, ClockSeam::count(ClockCall::ADJTIME));
-        EXPECT_EQ(c[3], ClockSeam::calls()[0].tv.tv_sec) << c[2];
-        EXPECT_EQ(c[4], ClockSeam::calls()[0].tv.tv_usec) << c[2];
+    // The correction, applied by the independent timeval arithmetic, ends on the target second.
+    std::mt19937 random(11);
+    for (int i = 0; i < 2000; ++i) {
+        const timeval now
+            = { NOW, static_cast<suseconds_t>(i < 2 ? i * 999999 : random() % 1000000) };
+        const time_t target = NOW - 100 + static_cast<time_t>(random() % 200);
+        const timeval c = ClockPolicy::wholeSecondCorrection(target, now);
+        const timeval end
+            = ClockPolicy::later(now, static_cast<double>(c.tv_sec) + c.tv_usec / 1e6);
+        ASSERT_TRUE(0 <= c.tv_usec && c.tv_usec < 1000000) << c.tv_usec;
+        ASSERT_EQ(target, end.tv_sec) << now.tv_usec << " to " << target;
+        ASSERT_EQ(0, end.tv_usec) << now.tv_usec << " to " << target;
     }
-    ClockSeam::setError(ClockCall::ADJTIME, EPERM);
-    EXPECT_FALSE(_rtc.adjustSystemClock(160));
+    const timeval minus = ClockPolicy::correctionOf(-2.25);
+    EXPECT_EQ(-3, minus.tv_sec);
+    EXPECT_EQ(750000, minus.tv_usec);
+
+    _rtc.refuse = true;
+    EXPECT_FALSE(ClockPolicy::step({ NOW, 0 }, &_rtc));
+    EXPECT_FALSE(ClockPolicy::slew({ 1, 0 }, &_rtc, NOW));
+    EXPECT_TRUE(ClockPolicy::step({ NOW, 0 }, &_rtc, ClockPolicy::CLOCK_FIRST));
+    _rtc.refuse = false;
+    EXPECT_TRUE(ClockPolicy::slew({ 1, 0 }, &_rtc, NOW));
+    EXPECT_EQ("w16w16w16w16", _rtc.heard);
+    const auto calls = ClockSeam::calls();
+    ASSERT_EQ(2u, calls.size());
+    EXPECT_EQ(ClockCall::SETTIMEOFDAY, calls[0].kind);
+    EXPECT_EQ(ClockCall::ADJTIME, calls[1].kind);
 }
 
 TEST_F(ClockTest, SyncSlewsWithinAMinuteStepsBeyondAndTellsTheListenerWhich)
