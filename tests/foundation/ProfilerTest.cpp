@@ -9,38 +9,31 @@
 
 using namespace Kovan;
 
-namespace {
-
-std::string chainNames()
-{
-    std::string out;
-    for (Profiler* p = g_profilerChain.first(); p; p = p->next())
-        out += std::string(p->name()) + " ";
-    return out;
-}
-
-} // namespace
-
 TEST(ProfilerTest, RunsAccumulateResetStartsAfreshAndTheChainKeepsConstructionOrder)
 {
+    const auto chain = [] {
+        std::string out;
+        for (Profiler* p = g_profilerChain.first(); p; p = p->next())
+            out += std::string(p->name()) + " ";
+        return out;
+    };
     Profiler* early = new Profiler("early");
     Profiler p("stretch");
-    p.begin();
-    Thread::sleep(5);
-    p.end(7);
-    p.begin();
-    p.end(3);
+    for (uint32 ms : { 5u, 0u }) {
+        p.begin();
+        Thread::sleep(ms);
+        p.end(ms + 3);
+    }
     EXPECT_EQ(2u, p.count());
     EXPECT_LT(p.minTick(), p.maxTick());
     EXPECT_EQ(p.maxTick() + p.minTick(), p.totalTick());
-    EXPECT_EQ(10u, p.userData());
+    EXPECT_EQ(11u, p.userData());
     p.reset();
-    // The first run after a reset is both the least and the most.
     p.begin();
     p.end(0);
+    EXPECT_EQ(p.minTick(), p.maxTick()) << "the first run after a reset is the least and the most";
     EXPECT_EQ(1u, p.count());
-    EXPECT_EQ(p.minTick(), p.maxTick());
-    EXPECT_EQ("early stretch ", chainNames());
+    EXPECT_EQ("early stretch ", chain());
     delete early;
-    EXPECT_EQ("stretch ", chainNames());
+    EXPECT_EQ("stretch ", chain());
 }

@@ -93,12 +93,6 @@ protected:
         ASSERT_GE(_tty.open(ptsname(_master)), 0);
     }
     void TearDown() override { ::close(_master); }
-    termios settings()
-    {
-        termios tio = {};
-        EXPECT_EQ(0, tcgetattr(_tty.fd(), &tio));
-        return tio;
-    }
 
     int _master = -1;
     RawTty _tty;
@@ -122,38 +116,8 @@ TEST_F(PtyTest, OpenReplacesTheOldLineAndAClosedLineRefusesEverything)
     char buf[4];
     EXPECT_EQ(-1, _tty.set(9600, 'n', 8, 1));
     EXPECT_EQ(-1, _tty.reset(0, 0));
+    EXPECT_EQ(-1, _tty.setModem());
     EXPECT_EQ(-1, _tty.getBlockedOutPut(buf, 2, 1000));
-}
-
-TEST_F(PtyTest, SpeedsRoundUpToACodeThatReadsBackAndResetMakesTheLineRawAgain)
-{
-    // Asked for, then read back.
-    const int32 speeds[][2] = { { 2000, 2400 }, { 1, 50 }, { 38400, 38400 }, { 0, 0 },
-        { 57600, 57600 }, { 230400, 115200 }, { 76800, 9600 } };
-    for (const auto& s : speeds) {
-        int32 baud = -1, data, stop;
-        char parity;
-        ASSERT_EQ(0, _tty.set(s[0], 'n', 8, 2)) << s[0];
-        ASSERT_EQ(0, _tty.get(&baud, &parity, &data, &stop)) << s[0];
-        EXPECT_EQ(s[1], baud) << s[0];
-        EXPECT_EQ(2, stop) << s[0];
-    }
-    EXPECT_EQ(-1, _tty.set(40000, 'n', 8, 1));
-    EXPECT_EQ(static_cast<tcflag_t>(B9600 | CSTOPB), settings().c_cflag & (CBAUD | CSTOPB));
-
-    // Raw mode again (9600, one stop bit), with or without flow control and waiting reads.
-    ASSERT_EQ(0, _tty.reset(1, 1));
-    termios tio = settings();
-    EXPECT_EQ(static_cast<tcflag_t>(CRTSCTS | B9600), tio.c_cflag & (CRTSCTS | CBAUD | CSTOPB));
-    EXPECT_EQ(1, tio.c_cc[VMIN]);
-    EXPECT_EQ(1, tio.c_cc[VTIME]);
-    ASSERT_EQ(0, _tty.reset(0, 0));
-    tio = settings();
-    EXPECT_EQ(0u, tio.c_cflag & CRTSCTS);
-    EXPECT_EQ(0, tio.c_cc[VMIN] | tio.c_cc[VTIME]);
-    ASSERT_EQ(0, _tty.setModem());
-    const tcflag_t modem = OPOST | OLCUC | ONLCR;
-    EXPECT_EQ(modem, settings().c_oflag & modem);
 }
 
 TEST_F(PtyTest, TimedReadGetsExactlyNBytesOrTimesOutKeepingWhatCame)
@@ -189,7 +153,7 @@ protected:
 
 } // namespace
 
-TEST_F(UartTest, OpenLeavesARawLineWhoseParityAndDataBitsReadBack)
+TEST_F(UartTest, OpenLeavesARawLineAndWhatIsSetReadsBack)
 {
     const termios& t = uart.settings;
     EXPECT_EQ(0u, t.c_iflag & (IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON));
@@ -198,24 +162,56 @@ TEST_F(UartTest, OpenLeavesARawLineWhoseParityAndDataBitsReadBack)
     EXPECT_EQ(static_cast<tcflag_t>(CS8 | CREAD | CLOCAL | B9600),
         t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS | CREAD | CLOCAL | CBAUD));
     EXPECT_EQ(0, t.c_cc[VMIN] | t.c_cc[VTIME]);
+    // Asked for, then read back: speed, parity, data bits, stop bits. Speeds round up to a code.
+    const struct {
+        int32 baud;
+        const char* asked;
+        int32 back;
+        const char* got;
+    } cases[] = { { 2000, "o51", 2400, "o51" }, { 1, "e62", 50, "e62" },
+        { 38400, "x82", 38400, "n82" }, { 0, "E93", 0, "n81" }, { 57600, "e71", 57600, "e71" },
+        { 230400, "n82", 115200, "n82" }, { 76800, "n81", 9600, "n81" } };
+    for (const auto& c : cases) {
+        int32 baud = -1, data, stop;
+        char parity;
+        ASSERT_EQ(0, _tty.set(c.baud, c.asked[0], c.asked[1] - '0', c.asked[2] - '0')) << c.baud;
+        ASSERT_EQ(0, _tty.get(&baud, &parity, &data, &stop)) << c.baud;
+        EXPECT_EQ(c.back, baud) << c.baud;
+        EXPECT_EQ(c.got,
+            std::string({ parity, static_cast<char>('0' + data), static_cast<char>('0' + stop) }))
+            << c.baud;
+    }
+    // A speed without a code changes nothing; a code outside the table cannot be read back.
+    EXPECT_EQ(-1, _tty.set(40000, 'n', 8, 1));
+    EXPECT_EQ(static_cast<tcflag_t>(B9600), uart.settings.c_cflag & CBAUD);
     int32 baud, data, stop;
     char parity;
-    // Parity and data bits asked for, then as read back.
-    for (const char* c : { "o5o5", "e6e6", "x8n8", "E9n8", "e7e7" }) {
-        ASSERT_EQ(0, _tty.set(4800, c[0], c[1] - '0', 1));
-        ASSERT_EQ(0, _tty.get(&baud, &parity, &data, &stop));
-        EXPECT_EQ(c[2], parity) << c;
-        EXPECT_EQ(c[3] - '0', data) << c;
-    }
+    uart.settings.c_cflag = (uart.settings.c_cflag & ~static_cast<tcflag_t>(CBAUD)) | B230400;
+    EXPECT_EQ(-1, _tty.get(&baud, &parity, &data, &stop));
+}
+
+TEST_F(UartTest, TheStatusNamesWhatWasSetAndResetMakesTheLineRawAgain)
+{
+    ASSERT_EQ(0, _tty.set(4800, 'o', 7, 1));
     EXPECT_NE(std::string::npos, _err.take().find("\ntermios CS7\ntermios cflag baud 12\n"));
     ASSERT_EQ(0, _tty.set(115200, 'e', 8, 2));
     EXPECT_EQ("baud 115200 tbl 115200 00001002\ntermios CS8\ntermios cflag baud 4098\n"
               "termios cflag parEnv\ntermios iflag -ISTRIP\ntermios lflag RAW\n"
               "termios lflag -ISIG\ntermios lflag -ECHO\n",
         _err.take());
-    // A speed code outside the table cannot be read back.
-    uart.settings.c_cflag = (uart.settings.c_cflag & ~static_cast<tcflag_t>(CBAUD)) | B230400;
-    EXPECT_EQ(-1, _tty.get(&baud, &parity, &data, &stop));
+    const tcflag_t modem = OPOST | OLCUC | ONLCR;
+    ASSERT_EQ(0, _tty.setModem());
+    EXPECT_EQ(modem, uart.settings.c_oflag & modem);
+    // Raw mode again (9600, one stop bit), with or without flow control and waiting reads.
+    const termios& t = uart.settings;
+    ASSERT_EQ(0, _tty.reset(1, 1));
+    EXPECT_EQ(static_cast<tcflag_t>(CRTSCTS | B9600 | CS8),
+        t.c_cflag & (CRTSCTS | CBAUD | CSTOPB | CSIZE | PARENB));
+    EXPECT_EQ(0u, t.c_oflag & modem);
+    EXPECT_EQ(1, t.c_cc[VMIN] & t.c_cc[VTIME] & t.c_cc[VSUSP]);
+    ASSERT_EQ(0, _tty.reset(0, 0));
+    EXPECT_EQ(0u, t.c_cflag & CRTSCTS);
+    EXPECT_EQ(0, t.c_cc[VMIN] | t.c_cc[VTIME] | t.c_cc[VSUSP]);
 }
 
 TEST_F(UartTest, ModemLinesAreDrivenAndALineThatDoesNotFollowIsAnError)
