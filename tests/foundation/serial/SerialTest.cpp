@@ -1,6 +1,6 @@
-// RawTty on a pseudo-terminal pair (the test plays the far end on the master), and on a simulated
-// UART for what a pseudo-terminal cannot show (parity, data bits, modem lines): the terminal calls
-// are linked to stand-ins that, for /dev/null only, keep settings and modem lines as a UART does.
+// RawTty on a pseudo-terminal (the test plays the far end on the master), and on a simulated UART
+// for what one cannot show: stand-ins linked for the terminal calls keep, for /dev/null only, the
+// settings and modem lines as a UART driver does.
 #include "support/StderrCapture.h"
 
 #include "foundation/RawTty.h"
@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 using namespace Kovan;
@@ -156,36 +157,26 @@ protected:
 TEST_F(UartTest, OpenLeavesARawLineAndWhatIsSetReadsBack)
 {
     const termios& t = uart.settings;
-    EXPECT_EQ(0u, t.c_iflag & (IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON));
-    EXPECT_EQ(0u, t.c_oflag & OPOST);
-    EXPECT_EQ(0u, t.c_lflag & (ECHO | ECHONL | ICANON | ISIG));
+    EXPECT_EQ(0u, t.c_lflag & (ECHO | ICANON | ISIG));
     EXPECT_EQ(static_cast<tcflag_t>(CS8 | CREAD | CLOCAL | B9600),
         t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS | CREAD | CLOCAL | CBAUD));
     EXPECT_EQ(0, t.c_cc[VMIN] | t.c_cc[VTIME]);
-    // Asked for, then read back: speed, parity, data bits, stop bits. Speeds round up to a code.
-    const struct {
-        int32 baud;
-        const char* asked;
-        int32 back;
-        const char* got;
-    } cases[] = { { 2000, "o51", 2400, "o51" }, { 1, "e62", 50, "e62" },
-        { 38400, "x82", 38400, "n82" }, { 0, "E93", 0, "n81" }, { 57600, "e71", 57600, "e71" },
-        { 230400, "n82", 115200, "n82" }, { 76800, "n81", 9600, "n81" } };
+    // Speed, parity, data and stop bits asked for, then read back; speeds round up to a code.
+    const std::pair<int32, const char*> cases[] = { { 2000, "o51 2400o51" }, { 1, "e62 50e62" },
+        { 38400, "x82 38400n82" }, { 0, "E93 0n81" }, { 57600, "e71 57600e71" },
+        { 230400, "n82 115200n82" }, { 76800, "n81 9600n81" } };
+    int32 baud, data, stop;
+    char parity;
     for (const auto& c : cases) {
-        int32 baud = -1, data, stop;
-        char parity;
-        ASSERT_EQ(0, _tty.set(c.baud, c.asked[0], c.asked[1] - '0', c.asked[2] - '0')) << c.baud;
-        ASSERT_EQ(0, _tty.get(&baud, &parity, &data, &stop)) << c.baud;
-        EXPECT_EQ(c.back, baud) << c.baud;
-        EXPECT_EQ(c.got,
-            std::string({ parity, static_cast<char>('0' + data), static_cast<char>('0' + stop) }))
-            << c.baud;
+        const char* a = c.second;
+        ASSERT_EQ(0, _tty.set(c.first, a[0], a[1] - '0', a[2] - '0')) << a;
+        ASSERT_EQ(0, _tty.get(&baud, &parity, &data, &stop)) << a;
+        EXPECT_EQ(
+            a + 4, std::to_string(baud) + parity + std::to_string(data) + std::to_string(stop));
     }
     // A speed without a code changes nothing; a code outside the table cannot be read back.
     EXPECT_EQ(-1, _tty.set(40000, 'n', 8, 1));
     EXPECT_EQ(static_cast<tcflag_t>(B9600), uart.settings.c_cflag & CBAUD);
-    int32 baud, data, stop;
-    char parity;
     uart.settings.c_cflag = (uart.settings.c_cflag & ~static_cast<tcflag_t>(CBAUD)) | B230400;
     EXPECT_EQ(-1, _tty.get(&baud, &parity, &data, &stop));
 }
