@@ -57,10 +57,7 @@ TEST(BtringTest, EveryOperationMatchesAStringModelCutAtCapacityAndNeverWritesPas
             }
         }
     }
-}
-
-TEST(BtringTest, ANullTextLeavesTheBufferAsItWasAndAnEmptyBufferIsRefused)
-{
+    // A null text leaves the buffer as it was; an empty buffer is refused.
     char kept[16] = "kept";
     EXPECT_STREQ("kept", copyString(kept, sizeof(kept), nullptr));
     EXPECT_CHECK_FAILS(copyString(kept, 0, "x"), "0 != _buffer && 0 < _bufferSize", "Ptring");

@@ -9,7 +9,7 @@
 
 using namespace Kovan;
 
-TEST(IpAddressTest, DottedTextWordAndFieldsAgreeWithTheCLibrary)
+TEST(IpAddressTest, TextWordAndFieldsAgreeWithTheCLibraryAndABadTextGivesZero)
 {
     std::mt19937 random(5);
     char text[16];
@@ -25,10 +25,7 @@ TEST(IpAddressTest, DottedTextWordAndFieldsAgreeWithTheCLibrary)
         for (int32 k = 0; k < 4; ++k)
             ASSERT_EQ(bytes[k], ip.field(k)) << dotted << " field " << k;
     }
-}
-
-TEST(IpAddressTest, ATextThatIsNotAnAddressGivesZeroAndAShortOneKeepsTheRest)
-{
+    // A text that is not an address gives zero; a short one keeps the rest.
     for (const char* bad : { "256.1.1.1", "1.2.3.4.5", "1.2.3.4.", "1..2.3", " 1.2.3.4", "",
              "1.2.3.-4", "1.2.3.4x", "+1.2.3.4", "99999999999999999999.1.1.1" }) {
         IpAddress a(9, 9, 9, 9);

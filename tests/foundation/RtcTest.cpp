@@ -29,11 +29,9 @@ struct BenchRtc : Rtc {
     {
         return at(a, n) && memset(at(a, n), v, n);
     }
-    // Checked again in terms the optimiser can see, so that a fault lets nothing past the array.
     unsigned char* at(uint32 a, uint32 n)
     {
-        const bool in = isInDataArea(a, n) && n <= sizeof(memory) && a - 0x10 <= sizeof(memory) - n;
-        return in ? memory + (a - 0x10) : nullptr;
+        return isInDataArea(a, n) ? memory + (a - 0x10) : nullptr;
     }
     unsigned char memory[0x40] = {};
 };

@@ -17,7 +17,7 @@ std::string printed(const TimeFormatter& f, const Time& t)
 
 } // namespace
 
-TEST(TimeFormatterTest, BuiltInFormatsTakeTheSeparatorInDatesOnly)
+TEST(TimeFormatterTest, BuiltInFormatsTakeTheSeparatorInDatesOnlyAndAmPmTextsBothOrNone)
 {
     const Time t(2009, 3, 7, 13, 5, 9);
     EXPECT_EQ("2009-03-07", printed(TimeFormatter(0, '-'), t));
@@ -30,10 +30,7 @@ TEST(TimeFormatterTest, BuiltInFormatsTakeTheSeparatorInDatesOnly)
     char small[5] = { 'x', 'x', 'x', 'x', 'x' };
     TimeFormatter(0, '/').print(small, sizeof(small), t);
     EXPECT_EQ('\0', small[0]);
-}
-
-TEST(TimeFormatterTest, AmPmTextsReplaceTheMarkerOnlyWhenBothAreSet)
-{
+    // AM/PM texts replace the marker only when both are set.
     TimeFormatter f("%I:%M %p");
     f.setAmpmString("am", "nachm");
     EXPECT_EQ("11:59 am", printed(f, Time(2009, 3, 7, 11, 59, 0)));

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <string>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -75,57 +76,42 @@ int __wrap_ioctl(int fd, unsigned long request, ...)
 
 } // extern "C"
 
-namespace {
-
-class PtyTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        _master = posix_openpt(O_RDWR | O_NOCTTY);
-        ASSERT_TRUE(_master >= 0 && 0 == grantpt(_master) && 0 == unlockpt(_master));
-        ASSERT_GE(_tty.open(ptsname(_master)), 0);
-    }
-    void TearDown() override { ::close(_master); }
-
-    int _master = -1;
-    RawTty _tty;
-    KovanTest::StderrCapture _err;
-};
-
-} // namespace
-
-TEST_F(PtyTest, OpenReplacesTheOldLineAndAClosedLineRefusesEverything)
+TEST(PtyTest, TimedReadGetsNBytesOrTimesOutAndOpenReplacesTheOldLine)
 {
-    EXPECT_EQ(0, fcntl(_tty.fd(), F_GETFL) & O_NONBLOCK) << "reads must block within VMIN/VTIME";
-    const int32 old = _tty.fd();
-    ASSERT_GE(_tty.open(ptsname(_master)), 0);
-    EXPECT_EQ(-1, fcntl(old, F_GETFD)) << "the line opened before is left open";
-    const int32 fd = _tty.fd();
-    _tty.close();
-    EXPECT_EQ(-1, fcntl(fd, F_GETFD)) << "descriptor left open";
-    EXPECT_EQ(-1, _tty.open("/dev/no-such-tty"));
-    EXPECT_EQ(-1, _tty.open("/dev/zero"));
-    EXPECT_FALSE(_tty.isOpen());
-    char buf[4];
-    EXPECT_EQ(-1, _tty.set(9600, 'n', 8, 1));
-    EXPECT_EQ(-1, _tty.reset(0, 0));
-    EXPECT_EQ(-1, _tty.setModem());
-    EXPECT_EQ(-1, _tty.getBlockedOutPut(buf, 2, 1000));
-}
-
-TEST_F(PtyTest, TimedReadGetsExactlyNBytesOrTimesOutKeepingWhatCame)
-{
+    KovanTest::StderrCapture err;
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_TRUE(master >= 0 && 0 == grantpt(master) && 0 == unlockpt(master));
+    RawTty tty;
+    ASSERT_GE(tty.open(ptsname(master)), 0);
+    EXPECT_EQ(0, fcntl(tty.fd(), F_GETFL) & O_NONBLOCK) << "reads must block within VMIN/VTIME";
     char buf[8];
-    ASSERT_EQ(4, ::write(_master, "\r\n\x7f\xff", 4));
-    EXPECT_EQ(4, _tty.getBlockedOutPut(buf, 4, 2000000));
+    ASSERT_EQ(4, ::write(master, "\r\n\x7f\xff", 4));
+    EXPECT_EQ(4, tty.getBlockedOutPut(buf, 4, 2000000));
     EXPECT_EQ(0, memcmp("\r\n\x7f\xff", buf, 5));
-    ASSERT_EQ(3, ::write(_master, "abc", 3));
+    ASSERT_EQ(3, ::write(master, "abc", 3));
+    pollfd ready = { tty.fd(), POLLIN, 0 };
+    ASSERT_EQ(1, poll(&ready, 1, 5000)) << "the far end's bytes never arrived";
     const auto before = std::chrono::steady_clock::now();
-    EXPECT_EQ(-1, _tty.getBlockedOutPut(buf, 4, 50000));
+    EXPECT_EQ(-1, tty.getBlockedOutPut(buf, 4, 250000));
     const auto elapsed = std::chrono::steady_clock::now() - before;
-    EXPECT_STREQ("abc", buf);
-    EXPECT_GE(elapsed, std::chrono::milliseconds(50));
+    EXPECT_STREQ("abc", buf) << "what came is kept";
+    EXPECT_GE(elapsed, std::chrono::milliseconds(250));
     EXPECT_LT(elapsed, std::chrono::seconds(2));
+
+    const int32 old = tty.fd();
+    ASSERT_GE(tty.open(ptsname(master)), 0);
+    EXPECT_EQ(-1, fcntl(old, F_GETFD)) << "the line opened before is left open";
+    const int32 fd = tty.fd();
+    tty.close();
+    EXPECT_EQ(-1, fcntl(fd, F_GETFD)) << "descriptor left open";
+    ::close(master);
+    EXPECT_EQ(-1, tty.open("/dev/no-such-tty"));
+    EXPECT_EQ(-1, tty.open("/dev/zero"));
+    EXPECT_FALSE(tty.isOpen());
+    EXPECT_EQ(-1, tty.set(9600, 'n', 8, 1));
+    EXPECT_EQ(-1, tty.reset(0, 0));
+    EXPECT_EQ(-1, tty.setModem());
+    EXPECT_EQ(-1, tty.getBlockedOutPut(buf, 2, 1000));
 }
 
 namespace {
@@ -146,7 +132,7 @@ protected:
 
 } // namespace
 
-TEST_F(UartTest, OpenLeavesARawLineAndWhatIsSetReadsBack)
+TEST_F(UartTest, OpenAndResetLeaveARawLineWhatIsSetReadsBackAndTheStatusNamesIt)
 {
     const termios& t = uart.settings;
     EXPECT_EQ(0u, t.c_lflag & (ECHO | ICANON | ISIG));
@@ -171,10 +157,7 @@ TEST_F(UartTest, OpenLeavesARawLineAndWhatIsSetReadsBack)
     EXPECT_EQ(static_cast<tcflag_t>(B9600), uart.settings.c_cflag & CBAUD);
     uart.settings.c_cflag = (uart.settings.c_cflag & ~static_cast<tcflag_t>(CBAUD)) | B230400;
     EXPECT_EQ(-1, _tty.get(&baud, &parity, &data, &stop));
-}
-
-TEST_F(UartTest, TheStatusNamesWhatWasSetAndResetMakesTheLineRawAgain)
-{
+    _err.take();
     ASSERT_EQ(0, _tty.set(4800, 'o', 7, 1));
     EXPECT_NE(std::string::npos, _err.take().find("\ntermios CS7\ntermios cflag baud 12\n"));
     ASSERT_EQ(0, _tty.set(115200, 'e', 8, 2));
@@ -186,7 +169,6 @@ TEST_F(UartTest, TheStatusNamesWhatWasSetAndResetMakesTheLineRawAgain)
     ASSERT_EQ(0, _tty.setModem());
     EXPECT_EQ(modem, uart.settings.c_oflag & modem);
     // Raw mode again (9600, one stop bit), with or without flow control and waiting reads.
-    const termios& t = uart.settings;
     ASSERT_EQ(0, _tty.reset(1, 1));
     EXPECT_EQ(static_cast<tcflag_t>(CRTSCTS | B9600 | CS8),
         t.c_cflag & (CRTSCTS | CBAUD | CSTOPB | CSIZE | PARENB));
