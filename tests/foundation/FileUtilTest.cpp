@@ -20,14 +20,12 @@ TEST(FileUtilTest, FilenameOnlyAndCheckFileExt)
     EXPECT_STREQ("name", filenameOnly("dir\\sub\\name"));
     EXPECT_STREQ("a", filenameOnly("a"));
     EXPECT_CHECK_FAILS(filenameOnly("dir\\"), "'\\\\' != *p && '/' != *p", "filenameOnly");
-    const struct {
-        const char *name, *ext;
-        bool match;
-    } cases[] = { { "photo.JPG", "jpg", true }, { "photo.jpeg", "jpg", false },
-        { "jpg", "jpg", false }, { ".jpg", "jpg", true }, { "tar.gz", "tar", false },
-        { "name.", "", true }, { "g", "jpg", false } };
+    // Name, extension, and whether it matches.
+    const char* cases[][3] = { { "photo.JPG", "jpg", "y" }, { "photo.jpeg", "jpg", "n" },
+        { "jpg", "jpg", "n" }, { ".jpg", "jpg", "y" }, { "tar.gz", "tar", "n" },
+        { "name.", "", "y" }, { "g", "jpg", "n" } };
     for (const auto& c : cases)
-        EXPECT_EQ(c.match, checkFileExt(c.name, c.ext)) << c.name << " / " << c.ext;
+        EXPECT_EQ('y' == *c[2], checkFileExt(c[0], c[1])) << c[0] << " / " << c[1];
 }
 
 TEST(FileUtilTest, CopyGoesToTheEndAndGivesUpOnAPipeThatStaysEmpty)

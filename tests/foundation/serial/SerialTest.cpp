@@ -114,26 +114,13 @@ TEST(PtyTest, TimedReadGetsNBytesOrTimesOutAndOpenReplacesTheOldLine)
     EXPECT_EQ(-1, tty.getBlockedOutPut(buf, 2, 1000));
 }
 
-namespace {
-
-// Opens the UART from settings with every bit set, so any bit left on by mistake shows.
-class UartTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        uart = Uart();
-        memset(&uart.settings, 0xFF, sizeof(uart.settings));
-        ASSERT_GE(_tty.open(UART_PATH), 0);
-    }
-
-    RawTty _tty;
-    KovanTest::StderrCapture _err;
-};
-
-} // namespace
-
-TEST_F(UartTest, OpenAndResetLeaveARawLineWhatIsSetReadsBackAndTheStatusNamesIt)
+TEST(UartTest, SettingsReadBackAsSetTheStatusNamesThemAndModemLinesFollowOrAreAnError)
 {
+    // Opened from settings with every bit set, so any bit left on by mistake shows.
+    KovanTest::StderrCapture err;
+    memset(&uart.settings, 0xFF, sizeof(uart.settings));
+    RawTty tty;
+    ASSERT_GE(tty.open(UART_PATH), 0);
     const termios& t = uart.settings;
     EXPECT_EQ(0u, t.c_lflag & (ECHO | ICANON | ISIG));
     EXPECT_EQ(static_cast<tcflag_t>(CS8 | CREAD | CLOCAL | B9600),
@@ -147,54 +134,51 @@ TEST_F(UartTest, OpenAndResetLeaveARawLineWhatIsSetReadsBackAndTheStatusNamesIt)
     char parity;
     for (const auto& c : cases) {
         const char* a = c.second;
-        ASSERT_EQ(0, _tty.set(c.first, a[0], a[1] - '0', a[2] - '0')) << a;
-        ASSERT_EQ(0, _tty.get(&baud, &parity, &data, &stop)) << a;
+        ASSERT_EQ(0, tty.set(c.first, a[0], a[1] - '0', a[2] - '0')) << a;
+        ASSERT_EQ(0, tty.get(&baud, &parity, &data, &stop)) << a;
         EXPECT_EQ(
             a + 4, std::to_string(baud) + parity + std::to_string(data) + std::to_string(stop));
     }
     // A speed without a code changes nothing; a code outside the table cannot be read back.
-    EXPECT_EQ(-1, _tty.set(40000, 'n', 8, 1));
+    EXPECT_EQ(-1, tty.set(40000, 'n', 8, 1));
     EXPECT_EQ(static_cast<tcflag_t>(B9600), uart.settings.c_cflag & CBAUD);
     uart.settings.c_cflag = (uart.settings.c_cflag & ~static_cast<tcflag_t>(CBAUD)) | B230400;
-    EXPECT_EQ(-1, _tty.get(&baud, &parity, &data, &stop));
-    _err.take();
-    ASSERT_EQ(0, _tty.set(4800, 'o', 7, 1));
-    EXPECT_NE(std::string::npos, _err.take().find("\ntermios CS7\ntermios cflag baud 12\n"));
-    ASSERT_EQ(0, _tty.set(115200, 'e', 8, 2));
+    EXPECT_EQ(-1, tty.get(&baud, &parity, &data, &stop));
+    err.take();
+    ASSERT_EQ(0, tty.set(4800, 'o', 7, 1));
+    EXPECT_NE(std::string::npos, err.take().find("\ntermios CS7\ntermios cflag baud 12\n"));
+    ASSERT_EQ(0, tty.set(115200, 'e', 8, 2));
     EXPECT_EQ("baud 115200 tbl 115200 00001002\ntermios CS8\ntermios cflag baud 4098\n"
               "termios cflag parEnv\ntermios iflag -ISTRIP\ntermios lflag RAW\n"
               "termios lflag -ISIG\ntermios lflag -ECHO\n",
-        _err.take());
+        err.take());
     const tcflag_t modem = OPOST | OLCUC | ONLCR;
-    ASSERT_EQ(0, _tty.setModem());
+    ASSERT_EQ(0, tty.setModem());
     EXPECT_EQ(modem, uart.settings.c_oflag & modem);
     // Raw mode again (9600, one stop bit), with or without flow control and waiting reads.
-    ASSERT_EQ(0, _tty.reset(1, 1));
+    ASSERT_EQ(0, tty.reset(1, 1));
     EXPECT_EQ(static_cast<tcflag_t>(CRTSCTS | B9600 | CS8),
         t.c_cflag & (CRTSCTS | CBAUD | CSTOPB | CSIZE | PARENB));
     EXPECT_EQ(0u, t.c_oflag & modem);
     EXPECT_EQ(1, t.c_cc[VMIN] & t.c_cc[VTIME] & t.c_cc[VSUSP]);
-    ASSERT_EQ(0, _tty.reset(0, 0));
+    ASSERT_EQ(0, tty.reset(0, 0));
     EXPECT_EQ(0u, t.c_cflag & CRTSCTS);
     EXPECT_EQ(0, t.c_cc[VMIN] | t.c_cc[VTIME] | t.c_cc[VSUSP]);
-}
 
-TEST_F(UartTest, ModemLinesAreDrivenAndALineThatDoesNotFollowIsAnError)
-{
-    EXPECT_EQ(0, _tty.setDTR(1));
-    EXPECT_EQ(0, _tty.setRTS(1));
-    EXPECT_EQ(0, _tty.setDTR(0));
+    EXPECT_EQ(0, tty.setDTR(1));
+    EXPECT_EQ(0, tty.setRTS(1));
+    EXPECT_EQ(0, tty.setDTR(0));
     EXPECT_EQ(TIOCM_RTS, uart.lines);
     uart.lines = TIOCM_DTR | TIOCM_CTS | TIOCM_RI;
-    _tty.traceModemStatus();
-    EXPECT_EQ("Modem Control : DTR CTS RI \n", _err.take());
+    tty.traceModemStatus();
+    EXPECT_EQ("Modem Control : DTR CTS RI \n", err.take());
     uart.lines = TIOCM_DTR;
     uart.stuck = TIOCM_DTR | TIOCM_RTS;
-    EXPECT_EQ(-1, _tty.setDTR(0));
-    EXPECT_EQ(0, _tty.setDTR(1));
-    EXPECT_EQ(-1, _tty.setRTS(1));
-    EXPECT_EQ(0, _tty.setRTS(0));
-    _tty.close();
-    EXPECT_EQ(-1, _tty.setRTS(1));
-    EXPECT_EQ(-1, _tty.setDTR(1));
+    EXPECT_EQ(-1, tty.setDTR(0));
+    EXPECT_EQ(0, tty.setDTR(1));
+    EXPECT_EQ(-1, tty.setRTS(1));
+    EXPECT_EQ(0, tty.setRTS(0));
+    tty.close();
+    EXPECT_EQ(-1, tty.setRTS(1));
+    EXPECT_EQ(-1, tty.setDTR(1));
 }
