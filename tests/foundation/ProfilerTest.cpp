@@ -9,21 +9,26 @@ using namespace Kovan;
 TEST(ProfilerTest, RunsAccumulateResetStartsAfreshAndTheChainKeepsConstructionOrder)
 {
     Profiler* early = new Profiler("early");
+    Profiler* middle = new Profiler("middle");
     Profiler p("stretch");
-    for (uint32 ms : { 5u, 0u }) {
+    for (uint32 ms : { 30u, 0u }) {
         p.begin();
         Thread::sleep(ms);
         p.end(ms + 3);
     }
-    EXPECT_LT(p.minTick(), p.maxTick()) << "the 5 ms run is the most, the quick one the least";
+    EXPECT_LT(p.minTick(), p.maxTick()) << "the 30 ms run is the most, the quick one the least";
     EXPECT_EQ(p.maxTick() + p.minTick(), p.totalTick());
     EXPECT_EQ(2u, p.count());
-    EXPECT_EQ(11u, p.userData());
+    EXPECT_EQ(36u, p.userData());
     p.reset();
-    EXPECT_STREQ("early", g_profilerChain.first()->name());
-    EXPECT_EQ(&p, g_profilerChain.first()->next()) << "construction order, kept by a reset";
+    // Construction order, kept by a reset; the middle one of three leaves its neighbours linked.
+    EXPECT_EQ(middle, early->next());
+    delete middle;
+    EXPECT_EQ(&p, early->next());
+    EXPECT_EQ(&p, g_profilerChain.last());
     delete early;
     EXPECT_EQ(&p, g_profilerChain.first());
+    EXPECT_STREQ("stretch", p.name());
     p.begin();
     p.end(0);
     EXPECT_EQ(p.minTick(), p.maxTick()) << "the first run after a reset is the least and the most";
