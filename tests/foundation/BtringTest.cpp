@@ -13,17 +13,10 @@ enum Op { ASSIGN, APPEND, PRINTF, APPENDF };
 
 const char* apply(Ptring& p, Op op, const char* arg)
 {
-    switch (op) {
-    case ASSIGN:
-        return (p = arg).cString();
-    case APPEND:
-        return p.append(arg);
-    case PRINTF:
-        return p.printf("%s", arg);
-    case APPENDF:
-        return p.appendf("%s", arg);
-    }
-    return nullptr;
+    return ASSIGN == op ? (p = arg).cString()
+        : APPEND == op  ? p.append(arg)
+        : PRINTF == op  ? p.printf("%s", arg)
+                        : p.appendf("%s", arg);
 }
 
 } // namespace
@@ -35,16 +28,14 @@ TEST(BtringTest, EveryOperationMatchesAStringModelCutAtCapacityAndNeverWritesPas
     for (Op op : { ASSIGN, APPEND, PRINTF, APPENDF }) {
         for (const char* start : texts) {
             for (const char* arg : texts) {
-                // An 8-byte view at the front of a larger buffer: a write past it shows in any
-                // build.
+                // An 8-byte view in a larger buffer: a write past it shows in any build.
                 char buf[40];
                 memset(buf, '#', sizeof(buf));
                 Ptring p(buf, 8, start);
                 err.take();
                 const std::string before = p.cString();
                 const std::string full = (ASSIGN == op || PRINTF == op) ? arg : before + arg;
-                // A full text takes no appendf at all; printf and appendf also trace an exact
-                // fit, since vsnprintf's length cannot tell it from a cut.
+                // A full text takes no appendf; printf and appendf trace an exact fit too.
                 const bool full7 = 7 == before.size();
                 const std::string want = APPENDF == op && full7 ? before : full.substr(0, 7);
                 const bool traced = APPENDF == op ? !full7 && 7 <= full.size()

@@ -8,7 +8,6 @@ using namespace Kovan;
 
 namespace {
 
-// The library's own exceptions reach the protected init the same way.
 struct DerivedException : Exception {
     DerivedException()
         : Exception("Derived", 7, "derived.cpp", 12)

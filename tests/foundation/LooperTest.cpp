@@ -9,7 +9,6 @@ using namespace Kovan;
 
 namespace {
 
-// Each pass is counted and parks the looper.
 struct CountingLooper : Looper {
     CountingLooper()
         : Looper("counter", 10, Thread::NORMAL)
@@ -30,8 +29,7 @@ struct CountingLooper : Looper {
 TEST(LooperTest, SuspendResumeAndQuitRacesAcrossManyRuns)
 {
     KovanTest::StderrCapture err;
-    // The looper parks itself after each pass; a resume at any moment is never lost, even
-    // between its suspend and its wait, and a quit wakes it for good.
+    // Parked after each pass: a resume is never lost, even before the wait; a quit wakes it.
     for (int run = 0; run < 300; ++run) {
         CountingLooper looper;
         ASSERT_TRUE(looper.run());

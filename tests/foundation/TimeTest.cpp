@@ -36,7 +36,6 @@ TEST(TimeTest, UtcFieldsDayOfWeekAndSpansAgreeWithTheCLibraryWhateverTheZone)
     ScopedTz tz("Asia/Kathmandu");
     std::mt19937 random(3);
     Time prev(1970, 1, 1, 0, 0, 0);
-    // 1970-01-01 .. 2033-12-31 23:59:59, the packed word's range.
     for (int i = 0; i < 20000; ++i) {
         const time_t when = static_cast<time_t>(random() % 2019686400u);
         tm c;
@@ -48,7 +47,6 @@ TEST(TimeTest, UtcFieldsDayOfWeekAndSpansAgreeWithTheCLibraryWhateverTheZone)
         Time back;
         back.setUtcTime(when);
         ASSERT_EQ(t, back) << when;
-        // The word orders like the instant.
         const TimeSpan span = prev - t;
         ASSERT_EQ(prev.utc_time_t() < when, prev < t) << when;
         ASSERT_EQ(prev.utc_time_t() - when, span.totalSeconds()) << when;

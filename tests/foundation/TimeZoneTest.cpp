@@ -14,8 +14,7 @@ using KovanTest::ScopedTz;
 
 namespace {
 
-// A row labelled "GMT-07:00" stands for the database's fixed zone of that offset (whose name
-// counts the other way round: Etc/GMT+7), which knows nothing of the row's summer time.
+// A row labelled "GMT-07:00" stands for the fixed zone Etc/GMT+7, which has no summer time.
 std::string databaseName(const std::string& row)
 {
     if (0 != row.compare(0, 3, "GMT") || 9 != row.size())
@@ -37,8 +36,7 @@ TEST(TimeZoneTest, EveryRowAndTheZoneItSetsAgreeWithTheZoneDatabase)
         const TimeZone::Id zone = static_cast<TimeZone::Id>(id);
         const std::string name = databaseName(TimeZone::fileName(zone));
         const long minutes = TimeZone::minutesFromGmt(zone);
-        // The zone database, sampled every ten days of 1970..2037: the offsets (in minutes) the
-        // zone has used as standard time, and whether it kept summer time in 2004.
+        // Sampled every ten days of 1970..2037: standard offsets used, summer time in 2004.
         std::set<long> standard;
         bool summerIn2004 = false;
         {

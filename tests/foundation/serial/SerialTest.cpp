@@ -1,6 +1,5 @@
-// RawTty on a pseudo-terminal (the test plays the far end on the master), and on a simulated UART
-// for what one cannot show: stand-ins linked for the terminal calls keep, for /dev/null only, the
-// settings and modem lines as a UART driver does.
+// RawTty on a pseudo-terminal, and on a simulated UART for what one cannot show: stand-ins linked
+// for the terminal calls keep, for /dev/null only, settings and modem lines as a UART driver does.
 #include "support/StderrCapture.h"
 
 #include "foundation/RawTty.h"
