@@ -65,14 +65,14 @@ TEST(RtcTest, BcdIsTheDecimalDigitsReadAsHex)
 {
     for (int32 v = 0; v < 400; ++v) {
         char digits[4];
-        snprintf(digits, sizeof(digits), "%02d", v % 100);
+        (void)snprintf(digits, sizeof(digits), "%02d", v % 100);
         const uint8 bcd = static_cast<uint8>(strtol(digits, nullptr, 16));
         ASSERT_EQ(bcd, Rtc::DEC_TO_BCD(v)) << v;
         ASSERT_EQ(v % 100, Rtc::BCD_TO_DEC(bcd)) << v;
     }
     for (int b = 0; b < 256; ++b) {
         char hex[4];
-        snprintf(hex, sizeof(hex), "%02x", b);
+        (void)snprintf(hex, sizeof(hex), "%02x", b);
         ASSERT_EQ(0 != isdigit(hex[0]) && 0 != isdigit(hex[1]), isBcd(static_cast<uint8>(b)))
             << hex;
     }

@@ -107,11 +107,11 @@ TEST_F(ClockTest, ASlewsCorrectionLandsOnTheWholeSecond)
     std::mt19937 random(11);
     for (int i = 0; i < 2000; ++i) {
         const timeval now
-            = { NOW, static_cast<suseconds_t>(i < 2 ? i * 999999 : random() % 1000000) };
+            = { NOW, static_cast<suseconds_t>(i < 2 ? i * 999999L : random() % 1000000) };
         const time_t target = NOW - 100 + static_cast<time_t>(random() % 200);
         const timeval c = ClockPolicy::wholeSecondCorrection(target, now);
-        const timeval end
-            = ClockPolicy::later(now, static_cast<double>(c.tv_sec) + c.tv_usec / 1e6);
+        const timeval end = ClockPolicy::later(
+            now, static_cast<double>(c.tv_sec) + static_cast<double>(c.tv_usec) / 1e6);
         ASSERT_TRUE(0 <= c.tv_usec && c.tv_usec < 1000000) << c.tv_usec;
         ASSERT_EQ(target, end.tv_sec) << now.tv_usec << " to " << target;
         ASSERT_EQ(0, end.tv_usec) << now.tv_usec << " to " << target;
