@@ -11,20 +11,12 @@ namespace {
 
 enum Op { ASSIGN, APPEND, PRINTF, APPENDF };
 
-// Applies one operation to an 8-byte Ptring at the front of a 16-byte buffer.
 const char* apply(Ptring& p, Op op, const char* arg)
 {
-    switch (op) {
-    case ASSIGN:
-        return (p = arg).cString();
-    case APPEND:
-        return p.append(arg);
-    case PRINTF:
-        return p.printf("%s", arg);
-    case APPENDF:
-        return p.appendf("%s", arg);
-    }
-    return nullptr;
+    return ASSIGN == op ? (p = arg).cString()
+        : APPEND == op  ? p.append(arg)
+        : PRINTF == op  ? p.printf("%s", arg)
+                        : p.appendf("%s", arg);
 }
 
 } // namespace
@@ -36,14 +28,14 @@ TEST(BtringTest, EveryOperationMatchesAStringModelCutAtCapacityAndNeverWritesPas
     for (Op op : { ASSIGN, APPEND, PRINTF, APPENDF }) {
         for (const char* start : texts) {
             for (const char* arg : texts) {
-                char buf[16];
+                // An 8-byte view in a larger buffer: a write past it shows in any build.
+                char buf[40];
                 memset(buf, '#', sizeof(buf));
                 Ptring p(buf, 8, start);
                 err.take();
                 const std::string before = p.cString();
                 const std::string full = (ASSIGN == op || PRINTF == op) ? arg : before + arg;
-                // A full text takes no appendf at all; printf and appendf also trace an exact
-                // fit, since vsnprintf's length cannot tell it from a cut.
+                // A full text takes no appendf; printf and appendf trace an exact fit too.
                 const bool full7 = 7 == before.size();
                 const std::string want = APPENDF == op && full7 ? before : full.substr(0, 7);
                 const bool traced = APPENDF == op ? !full7 && 7 <= full.size()
@@ -52,24 +44,10 @@ TEST(BtringTest, EveryOperationMatchesAStringModelCutAtCapacityAndNeverWritesPas
                 const std::string where = std::to_string(op) + " '" + start + "' '" + arg + "'";
                 EXPECT_EQ(want, apply(p, op, arg)) << where;
                 EXPECT_EQ(traced, !err.take().empty()) << where;
-                EXPECT_EQ(std::string(8, '#'), std::string(buf + 8, 8)) << "overrun: " << where;
+                EXPECT_EQ(std::string(32, '#'), std::string(buf + 8, 32)) << "overrun: " << where;
             }
         }
     }
-}
-
-TEST(BtringTest, AssignClearsTheTailAndANullTextLeavesTheBufferAsItWas)
-{
-    KovanTest::StderrCapture err;
-    Btring<8> s("abcdefg");
-    // Copying between strings of one capacity always fits, so it never traces.
-    Btring<8> copy;
-    copy = s;
-    EXPECT_TRUE(copy == s);
-    EXPECT_EQ("", err.take());
-    s = "xy";
-    EXPECT_EQ(0, memcmp("xy\0\0\0\0\0", s.cString(), 8));
-    char kept[16] = "kept";
-    EXPECT_STREQ("kept", copyString(kept, sizeof(kept), nullptr));
-    EXPECT_CHECK_FAILS(copyString(kept, 0, "x"), "0 != _buffer && 0 < _bufferSize", "Ptring");
+    char buffer[4];
+    EXPECT_CHECK_FAILS(copyString(buffer, 0, "x"), "0 != _buffer && 0 < _bufferSize", "Ptring");
 }

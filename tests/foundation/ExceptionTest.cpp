@@ -2,15 +2,12 @@
 
 #include "support/StderrCapture.h"
 
-#include "foundation/Trace.h"
-
 #include <gtest/gtest.h>
 
 using namespace Kovan;
 
 namespace {
 
-// The library's own exceptions reach the protected init the same way.
 struct DerivedException : Exception {
     DerivedException()
         : Exception("Derived", 7, "derived.cpp", 12)
@@ -26,11 +23,7 @@ TEST(ExceptionTest, InitKeepsFieldsGivenNullAndTraceShowsEveryField)
     KovanTest::StderrCapture err;
     DerivedException e;
     e.fill("Registry", "open");
-    EXPECT_STREQ("Derived", e.message());
-    EXPECT_STREQ("derived.cpp", e.fileName());
     e.fill(nullptr, "");
-    EXPECT_STREQ("Registry", e.className());
-    EXPECT_STREQ("", e.methodName());
     traceException(e);
     traceException(Exception("m", "Cls", "fn", "f.cpp", 4));
     EXPECT_EQ("Exception(Derived): code=9, Registry::() at derived.cpp:33\n"

@@ -14,37 +14,20 @@
 
 using namespace Kovan;
 
-namespace {
-
-// A fresh directory under /tmp for each test.
-class FileUtilTest : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_NE(nullptr, mkdtemp(&_dir[0])); }
-    void TearDown() override { std::filesystem::remove_all(_dir); }
-    void touch(const std::string& name) { std::ofstream(_dir + "/" + name) << name; }
-
-    std::string _dir = "/tmp/kovan-files-XXXXXX";
-};
-
-} // namespace
-
-TEST(FileUtilNameTest, FilenameOnlyAndCheckFileExt)
+TEST(FileUtilTest, FilenameOnlyAndCheckFileExt)
 {
     EXPECT_STREQ("report.txt", filenameOnly("../dir/report.txt"));
     EXPECT_STREQ("name", filenameOnly("dir\\sub\\name"));
     EXPECT_CHECK_FAILS(filenameOnly("dir\\"), "'\\\\' != *p && '/' != *p", "filenameOnly");
-    const struct {
-        const char* name;
-        const char* ext;
-        bool match;
-    } cases[] = { { "photo.JPG", "jpg", true }, { "photo.jpeg", "jpg", false },
-        { "jpg", "jpg", false }, { ".jpg", "jpg", true }, { "archive.tar.GZ", "gz", true },
-        { "tar.gz", "tar", false }, { "name.", "", true }, { "g", "jpg", false } };
+    // Name, extension, and whether it matches.
+    const char* cases[][3] = { { "photo.JPG", "jpg", "y" }, { "photo.jpeg", "jpg", "n" },
+        { "jpg", "jpg", "n" }, { ".jpg", "jpg", "y" }, { "tar.gz", "tar", "n" },
+        { "name.", "", "y" }, { "g", "jpg", "n" } };
     for (const auto& c : cases)
-        EXPECT_EQ(c.match, checkFileExt(c.name, c.ext)) << c.name << " / " << c.ext;
+        EXPECT_EQ('y' == *c[2], checkFileExt(c[0], c[1])) << c[0] << " / " << c[1];
 }
 
-TEST(FileUtilCopyTest, CopiesToTheEndAndGivesUpOnAPipeThatStaysEmpty)
+TEST(FileUtilTest, CopyGoesToTheEndAndGivesUpOnAPipeThatStaysEmpty)
 {
     // A non-blocking pipe: what is there is copied, then the hundredth EAGAIN in a row fails.
     int fds[2];
@@ -65,23 +48,27 @@ TEST(FileUtilCopyTest, CopiesToTheEndAndGivesUpOnAPipeThatStaysEmpty)
     (void)fclose(out);
 }
 
-TEST_F(FileUtilTest, DirectoryScansCountAndListByExtension)
+TEST(FileUtilTest, DirectoryScansCountAndListByExtension)
 {
+    std::string dir = "/tmp/kovan-files-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(&dir[0]));
+    const auto touch = [&](const std::string& name) { std::ofstream(dir + "/" + name) << name; };
     for (const char* name : { "a.log", "x.log", "ablog", "xlog", "log", "b.LOG" })
         touch(name);
-    EXPECT_EQ(3u, fileCountInPath(_dir.c_str(), "log"));
-    EXPECT_EQ(0u, fileCountInPath((_dir + "/missing").c_str(), "log"));
+    EXPECT_EQ(3u, fileCountInPath(dir.c_str(), "log"));
+    EXPECT_EQ(0u, fileCountInPath((dir + "/missing").c_str(), "log"));
     KovanTest::StderrCapture err;
     Btring<64> names[8];
     std::set<std::string> found;
-    for (int32 i = 0, n = findFilesWithExt(_dir.c_str(), "log", names, 8); i < n; ++i)
+    for (int32 i = 0, n = findFilesWithExt(dir.c_str(), "log", names, 8); i < n; ++i)
         found.insert(names[i].cString());
     EXPECT_EQ((std::set<std::string> { "a.log", "x.log", "b.LOG" }), found);
-    EXPECT_EQ("finding files(*.log) in \"" + _dir + "\"...\n", err.take());
+    EXPECT_EQ("finding files(*.log) in \"" + dir + "\"...\n", err.take());
     // A name of 63 characters is skipped although it would fit; the count bounds the list.
     touch(std::string(59, 'l') + ".log");
     touch(std::string(58, 'k') + ".log");
-    EXPECT_EQ(4, findFilesWithExt(_dir.c_str(), "log", names, 8));
-    EXPECT_EQ(2, findFilesWithExt(_dir.c_str(), "log", names, 2));
-    EXPECT_EQ(0, findFilesWithExt("/nonexistent-kovan-dir", "log", names, 2));
+    EXPECT_EQ(4, findFilesWithExt(dir.c_str(), "log", names, 8));
+    EXPECT_EQ(2, findFilesWithExt(dir.c_str(), "log", names, 2));
+    EXPECT_EQ(0, findFilesWithExt((dir + "/missing").c_str(), "log", names, 2));
+    std::filesystem::remove_all(dir);
 }

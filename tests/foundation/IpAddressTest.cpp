@@ -9,31 +9,23 @@
 
 using namespace Kovan;
 
-TEST(IpAddressTest, DottedTextAndWordRoundTripAgainstTheCLibrary)
+TEST(IpAddressTest, TextWordAndFieldsAgreeWithTheCLibraryAndABadTextGivesZero)
 {
     std::mt19937 random(5);
     char text[16];
     for (int i = 0; i < 2000; ++i) {
         const uint32 word = random();
-        in_addr native { word };
-        const std::string dotted = inet_ntoa(native);
+        const std::string dotted = inet_ntoa(in_addr { word });
         IpAddress ip;
         ip.fromUint32(word);
         ASSERT_EQ(dotted, ip.toString(text));
         ASSERT_EQ(word, IpAddress(dotted.c_str()).toUint32()) << dotted;
         // Field k is the k-th byte in memory: network order.
         const uint8* bytes = reinterpret_cast<const uint8*>(&word);
-        IpAddress byField;
-        for (int32 k = 0; k < 4; ++k) {
+        for (int32 k = 0; k < 4; ++k)
             ASSERT_EQ(bytes[k], ip.field(k)) << dotted << " field " << k;
-            byField.setField(k, bytes[k]);
-        }
-        ASSERT_EQ(ip, byField) << dotted;
     }
-}
-
-TEST(IpAddressTest, ATextThatIsNotAnAddressGivesZeroAndAShortOneKeepsTheRest)
-{
+    // A text that is not an address gives zero; a short one keeps the rest.
     for (const char* bad : { "256.1.1.1", "1.2.3.4.5", "1.2.3.4.", "1..2.3", " 1.2.3.4", "",
              "1.2.3.-4", "1.2.3.4x", "+1.2.3.4", "99999999999999999999.1.1.1" }) {
         IpAddress a(9, 9, 9, 9);

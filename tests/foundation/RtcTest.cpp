@@ -1,9 +1,11 @@
-// The RTC's one-instance rule and its data area, through a device class with the data memory in
-// RAM. The clock itself is tested through the simulated "/dev/rtc" (tests/foundation/clock).
 #include "foundation/Rtc.h"
 
 #include "support/StderrCapture.h"
 
+#include "foundation/Bcd.h"
+
+#include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <gtest/gtest.h>
 
@@ -11,28 +13,23 @@ using namespace Kovan;
 
 namespace {
 
-// 64 bytes of data memory at 0x10..0x4F.
 struct BenchRtc : Rtc {
     BenchRtc() { setDataAddress(0x10, 0x4F); }
-    bool readData(uint32 address, void* data, uint32 size) override
+    bool readData(uint32 a, void* d, uint32 n) override
     {
-        return at(address, size) && memcpy(data, at(address, size), size);
+        return at(a, n) && memcpy(d, at(a, n), n);
     }
-    bool writeData(uint32 address, const void* data, uint32 size) override
+    bool writeData(uint32 a, const void* d, uint32 n) override
     {
-        return at(address, size) && memcpy(at(address, size), data, size);
+        return at(a, n) && memcpy(at(a, n), d, n);
     }
-    bool fillData(uint32 address, uint8 value, uint32 size) override
+    bool fillData(uint32 a, uint8 v, uint32 n) override
     {
-        return at(address, size) && memset(at(address, size), value, size);
+        return at(a, n) && memset(at(a, n), v, n);
     }
-    unsigned char* at(uint32 address, uint32 size)
+    unsigned char* at(uint32 a, uint32 n)
     {
-        // The second test repeats the first in terms the optimiser can see.
-        if (!isInDataArea(address, size) || size > sizeof(memory)
-            || address - BASE_DATA_ADDRESS > sizeof(memory) - size)
-            return nullptr;
-        return memory + (address - BASE_DATA_ADDRESS);
+        return isInDataArea(a, n) ? memory + (a - 0x10) : nullptr;
     }
     unsigned char memory[0x40] = {};
 };
@@ -47,15 +44,10 @@ TEST(RtcTest, OneInstanceAtATimeAndTypedDataStaysInsideTheDataArea)
         EXPECT_EQ(&rtc, Rtc::instance());
         EXPECT_CHECK_FAILS(BenchRtc second, "0 == Rtc::_instance", "Rtc");
         EXPECT_TRUE(rtc.writeUint32(0x10, 0x11223344u));
-        // Little-endian whatever the machine.
-        EXPECT_EQ(0, memcmp("\x44\x33\x22\x11", rtc.memory, 4));
-        int64 i64 = 0;
-        EXPECT_TRUE(rtc.writeInt64(0x48, -2) && rtc.readInt64(0x48, &i64));
-        EXPECT_EQ(-2, i64);
-        uint16 u16 = 0;
-        EXPECT_TRUE(rtc.writeInt16(0x20, -300) && rtc.readUint16(0x20, &u16));
-        EXPECT_EQ(65236, u16);
-
+        EXPECT_EQ(0, memcmp("\x44\x33\x22\x11", rtc.memory, 4)) << "little-endian on any machine";
+        uint64 u64 = 0;
+        EXPECT_TRUE(rtc.writeInt64(0x48, -300) && rtc.readUint64(0x48, &u64));
+        EXPECT_EQ(0xFFFFFFFFFFFFFED4u, u64);
         // One byte past either end, and a size that would wrap around, are refused untouched.
         uint32 u32 = 7;
         EXPECT_FALSE(rtc.readUint32(0x4D, &u32));
@@ -67,4 +59,21 @@ TEST(RtcTest, OneInstanceAtATimeAndTypedDataStaysInsideTheDataArea)
         EXPECT_EQ(0xAA, rtc.memory[0x3F]);
     }
     EXPECT_EQ(nullptr, Rtc::instance());
+}
+
+TEST(RtcTest, BcdIsTheDecimalDigitsReadAsHex)
+{
+    for (int32 v = 0; v < 400; ++v) {
+        char digits[4];
+        (void)snprintf(digits, sizeof(digits), "%02d", v % 100);
+        const uint8 bcd = static_cast<uint8>(strtol(digits, nullptr, 16));
+        ASSERT_EQ(bcd, Rtc::DEC_TO_BCD(v)) << v;
+        ASSERT_EQ(v % 100, Rtc::BCD_TO_DEC(bcd)) << v;
+    }
+    for (int b = 0; b < 256; ++b) {
+        char hex[4];
+        (void)snprintf(hex, sizeof(hex), "%02x", b);
+        ASSERT_EQ(0 != isdigit(hex[0]) && 0 != isdigit(hex[1]), isBcd(static_cast<uint8>(b)))
+            << hex;
+    }
 }

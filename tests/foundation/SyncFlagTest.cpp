@@ -2,7 +2,6 @@
 
 #include "foundation/Tick.h"
 
-#include <atomic>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -18,31 +17,9 @@ TEST(SyncFlagTest, ASignalIsConsumedOnceAndATimeoutWaitsItsTime)
     const uint32 before = currentTick();
     EXPECT_EQ(SyncFlag::TIMEOUT, flag.waitForSignal(100));
     EXPECT_GE(diffTick(before, currentTick()), 90u);
-    flag.signal();
-    flag.reset();
-    EXPECT_EQ(SyncFlag::TIMEOUT, flag.waitForSignal(1));
 }
 
-TEST(SyncFlagTest, ASignalFromAnotherThreadIsNeverLost)
-{
-    // A ping-pong: every round must be answered; a lost signal shows as a TIMEOUT.
-    SyncFlag ping, pong;
-    std::atomic<int> timeouts { 0 };
-    std::thread peer([&] {
-        for (int i = 0; i < 500; ++i) {
-            timeouts += SyncFlag::TIMEOUT == ping.waitForSignal(5000);
-            pong.signal();
-        }
-    });
-    for (int i = 0; i < 500; ++i) {
-        ping.signal();
-        timeouts += SyncFlag::TIMEOUT == pong.waitForSignal(5000);
-    }
-    peer.join();
-    EXPECT_EQ(0, timeouts.load());
-}
-
-TEST(SyncFlagTest, ALongWaitLastsUntilItsSignal)
+TEST(SyncFlagTest, ALongWaitLastsUntilItsSignalFromAnotherThread)
 {
     // 50 minutes in microseconds overflows 32 bits: the deadline must not land in the past.
     SyncFlag flag, done;

@@ -1,18 +1,17 @@
-// Stepping and slewing the system clock behind the clock seam: every settimeofday and adjtime the
-// library makes is recorded instead of carried out, and "now" is fixed by the test. Rtc::sync runs
-// end to end through the Linux device code: "/dev/rtc" is the bench simulator's, whose answer to
-// RTC_RD_TIME a test sets through QUILLO_SIM_RTC_TIME, so every traced value is exact.
+// Clock steps and slews behind the clock seam: recorded, never carried out. "/dev/rtc" is the
+// bench simulator's, whose answer to RTC_RD_TIME a test sets through QUILLO_SIM_RTC_TIME.
 #include "support/ClockSeam.h"
 #include "support/StderrCapture.h"
 #include "support/TimeSupport.h"
 
+#include "foundation/ClockPolicy.h"
 #include "foundation/Rtc.h"
 #include "foundation/Time.h"
-#include "foundation/Trace.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <random>
 #include <string>
 
 using namespace Kovan;
@@ -24,8 +23,7 @@ namespace {
 // 2009-07-01 16:00:00 UTC, 12:00 in New York.
 const time_t NOW = 1246464000;
 
-// The Linux RTC with no data memory, open and close made reachable, that notes what its
-// listener hears ("s2": succeeded with code 2) and each time it is written.
+// Notes what its listener hears ("s2": sync succeeded, code 2) and each write ("w16": hour 16).
 struct SystemRtc : Rtc, Rtc::Listener {
     SystemRtc() { setListener(this); }
     using Rtc::close;
@@ -38,10 +36,23 @@ struct SystemRtc : Rtc, Rtc::Listener {
     bool write(const tm& t) override
     {
         heard += "w" + std::to_string(t.tm_hour);
-        return Rtc::write(t);
+        return !refuse && Rtc::write(t);
     }
     std::string heard;
+    bool refuse = false;
 };
+
+// The calls the seam recorded: "set" for a step, "adj" for a slew, with seconds and microseconds.
+std::string recorded()
+{
+    std::string out;
+    for (const ClockCall& c : ClockSeam::calls()) {
+        out += std::string(out.empty() ? "" : ", ")
+            + (ClockCall::ADJTIME == c.kind ? "adj " : "set ") + std::to_string(c.tv.tv_sec) + " "
+            + std::to_string(c.tv.tv_usec);
+    }
+    return out;
+}
 
 class ClockTest : public ::testing::Test {
 protected:
@@ -70,74 +81,73 @@ protected:
 
 } // namespace
 
-TEST_F(ClockTest, SetCurrentTimeIsRecordedNeverCarriedOutAndWritesTheRegisteredRtc)
+TEST_F(ClockTest, StepsAreRecordedNeverCarriedOutAndARefusingRtcStopsAllButAClockFirstStep)
 {
     EXPECT_FALSE(KovanTest::holdsClockCapability());
     const time_t before = ::time(nullptr);
-    // 2001-09-08 21:46:40 in New York is 1000000000.
-    Time::setCurrentTime(Time(2001, 9, 8, 21, 46, 40));
-    EXPECT_NEAR(before, ::time(nullptr), 5);
-
+    // Time::setCurrentTime steps first and writes the RTC (in UTC) whatever either answers.
     Time::setRtc(&_rtc);
-    // A refused clock change is not reported, and the RTC is written (in UTC) all the same.
+    _rtc.refuse = true;
     ClockSeam::setError(ClockCall::SETTIMEOFDAY, EPERM);
     Time::setCurrentTime(Time(2009, 7, 1, 12, 0, 0));
-    EXPECT_EQ("w16", _rtc.heard);
-    const auto calls = ClockSeam::calls();
-    ASSERT_EQ(2u, ClockSeam::count(ClockCall::SETTIMEOFDAY));
-    EXPECT_EQ(1000000000, calls[0].tv.tv_sec);
-    EXPECT_EQ(0, calls[0].tv.tv_usec);
-    EXPECT_EQ(NOW, calls[1].tv.tv_sec);
+    EXPECT_NEAR(before, ::time(nullptr), 5);
+    EXPECT_FALSE(ClockPolicy::step({ NOW, 0 }, &_rtc));
+    EXPECT_FALSE(ClockPolicy::slew({ 1, 0 }, &_rtc, NOW));
+    _rtc.refuse = false;
+    EXPECT_TRUE(ClockPolicy::slew({ 1, 0 }, &_rtc, NOW));
+    EXPECT_EQ("w16w16w16w16", _rtc.heard);
+    EXPECT_EQ("set 1246464000 0, adj 1 0", recorded());
     EXPECT_CHECK_FAILS(
         Time::setCurrentTime(Time(2009, 2, 30, 0, 0, 0)), "t.isValid()", "setCurrentTime");
 }
 
-TEST_F(ClockTest, StepToTheSecondAndSlewToTheWholeSecond)
+TEST_F(ClockTest, ASlewsCorrectionLandsOnTheWholeSecond)
 {
-    // Now (seconds, microseconds), the target second, and the correction asked for.
-    const long cases[][5] = { { 100, 250000, 160, 59, 750000 }, { 100, 0, 160, 60, 0 },
-        { 100, 250000, 98, -3, 750000 }, { 100, 999999, 101, 0, 1 } };
-    for (const auto& c : cases) {
-        ClockSeam::reset();
-        ClockSeam::setNow({ c[0], c[1] });
-        EXPECT_TRUE(_rtc.adjustSystemClock(c[2]));
-        ASSERT_EQ(1u, ClockSeam::count(ClockCall::ADJTIME));
-        EXPECT_EQ(c[3], ClockSeam::calls()[0].tv.tv_sec) << c[2];
-        EXPECT_EQ(c[4], ClockSeam::calls()[0].tv.tv_usec) << c[2];
+    // Applied by the independent timeval arithmetic, the correction ends on the target second.
+    std::mt19937 random(11);
+    for (int i = 0; i < 2000; ++i) {
+        const timeval now
+            = { NOW, static_cast<suseconds_t>(i < 2 ? i * 999999L : random() % 1000000) };
+        const time_t target = NOW - 100 + static_cast<time_t>(random() % 200);
+        const timeval c = ClockPolicy::wholeSecondCorrection(target, now);
+        const timeval end = ClockPolicy::later(
+            now, static_cast<double>(c.tv_sec) + static_cast<double>(c.tv_usec) / 1e6);
+        ASSERT_TRUE(0 <= c.tv_usec && c.tv_usec < 1000000) << c.tv_usec;
+        ASSERT_EQ(target, end.tv_sec) << now.tv_usec << " to " << target;
+        ASSERT_EQ(0, end.tv_usec) << now.tv_usec << " to " << target;
     }
-    ClockSeam::setError(ClockCall::ADJTIME, EPERM);
-    EXPECT_FALSE(_rtc.adjustSystemClock(160));
+    EXPECT_EQ(-3, ClockPolicy::correctionOf(-2.25).tv_sec);
+    EXPECT_EQ(750000, ClockPolicy::correctionOf(-2.25).tv_usec);
 }
 
-TEST_F(ClockTest, SyncSlewsWithinAMinuteStepsBeyondAndTellsTheListenerWhich)
+TEST_F(ClockTest, SyncSlewsWithinAMinuteStepsBeyondAndTellsTheListenerWhichOrWhy)
 {
     ASSERT_TRUE(_rtc.open());
     setenv("QUILLO_SIM_RTC_TIME", "2009-01-01 04:59:59", 1);
     EXPECT_EQ(Time(2008, 12, 31, 23, 59, 59), _rtc.getTime());
-    // What the RTC holds, its distance from now, and what the listener hears.
+    // What the RTC holds and the clock call that fails, then what the listener hears and the
+    // calls made at NOW + 0.25 s: a slew to the RTC's whole second within a minute, else a step.
     const struct {
         const char* rtcTime;
-        long offset;
+        int failing;
         const char* heard;
-    } cases[] = { { "2009-07-01 15:59:30", -30, "s2" }, { "2009-07-01 16:00:00", 0, "s3" },
-        { "2009-07-01 16:00:59", 59, "s3" }, { "2009-07-01 16:01:00", 60, "s1" },
-        { "2009-07-01T15:59:00", -60, "s0" } };
+    } cases[] = { { "2009-07-01 15:59:30", -1, "s2 adj -31 750000" },
+        { "2009-07-01 16:00:00", -1, "s3 adj -1 750000" },
+        { "2009-07-01 16:00:59", -1, "s3 adj 58 750000" },
+        { "2009-07-01 16:01:00", -1, "s1 set 1246464060 0" },
+        { "2009-07-01T15:59:00", -1, "s0 set 1246463940 0" }, { "2009-02-31 12:00:00", -1, "f1 " },
+        { "2009-07-01 15:50:00", ClockCall::SETTIMEOFDAY, "f2 set 1246463400 0" },
+        { "2009-07-01 16:00:10", ClockCall::ADJTIME, "f3 adj 9 750000" } };
     for (const auto& c : cases) {
         ClockSeam::reset();
-        EXPECT_TRUE(syncTo(c.rtcTime)) << c.rtcTime;
-        EXPECT_EQ(c.heard, _rtc.heard) << c.rtcTime;
-        // A slew runs from now (NOW + 0.25 s) to the RTC's whole second; a step lands on it.
-        const bool slew = -60 < c.offset && c.offset < 60;
-        const auto calls = ClockSeam::calls();
-        ASSERT_EQ(1u, calls.size()) << c.rtcTime;
-        EXPECT_EQ(slew ? ClockCall::ADJTIME : ClockCall::SETTIMEOFDAY, calls[0].kind);
-        EXPECT_EQ(slew ? c.offset - 1 : NOW + c.offset, calls[0].tv.tv_sec) << c.rtcTime;
-        EXPECT_EQ(slew ? 750000 : 0, calls[0].tv.tv_usec) << c.rtcTime;
+        if (c.failing >= 0)
+            ClockSeam::setError(static_cast<ClockCall::Kind>(c.failing), EPERM);
+        EXPECT_EQ('s' == c.heard[0], syncTo(c.rtcTime)) << c.rtcTime;
+        EXPECT_EQ(c.heard, _rtc.heard + " " + recorded()) << c.rtcTime;
     }
-}
-
-TEST_F(ClockTest, AFailedSyncTellsTheListenerWhyAndLeavesTheClockAlone)
-{
+    // No device, or one that cannot be read: the listener hears code 0 where it can.
+    _rtc.close();
+    ClockSeam::reset();
     setenv("QUILLO_SIM_RTC", "absent", 1);
     EXPECT_FALSE(_rtc.open());
     EXPECT_FALSE(syncTo("2009-07-01 16:00:00"));
@@ -145,16 +155,5 @@ TEST_F(ClockTest, AFailedSyncTellsTheListenerWhyAndLeavesTheClockAlone)
     setenv("QUILLO_SIM_RTC", "broken", 1);
     ASSERT_TRUE(_rtc.open());
     EXPECT_FALSE(syncTo("2009-07-01 16:00:00"));
-    EXPECT_EQ("f0", _rtc.heard);
-    unsetenv("QUILLO_SIM_RTC");
-    EXPECT_FALSE(syncTo("2009-02-31 12:00:00"));
-    EXPECT_EQ("f1", _rtc.heard);
-    EXPECT_TRUE(ClockSeam::calls().empty());
-
-    ClockSeam::setError(ClockCall::SETTIMEOFDAY, EPERM);
-    EXPECT_FALSE(syncTo("2009-07-01 15:50:00"));
-    EXPECT_EQ("f2", _rtc.heard);
-    ClockSeam::setError(ClockCall::ADJTIME, EPERM);
-    EXPECT_FALSE(syncTo("2009-07-01 16:00:10"));
-    EXPECT_EQ("f3", _rtc.heard);
+    EXPECT_EQ("f0 ", _rtc.heard + " " + recorded());
 }

@@ -1,8 +1,5 @@
-// RawTty on a real pseudo-terminal pair (the test plays the far end on the master), and against a
-// simulated UART for what a pseudo-terminal cannot show: it forces eight data bits without parity
-// and has no modem lines. The terminal calls the library makes are linked to stand-ins that, for
-// the simulated device (/dev/null, recognised by its inode), keep the settings exactly as given
-// and keep modem lines, as a UART driver does; every other descriptor gets the real calls.
+// RawTty on a pseudo-terminal, and on a simulated UART for what one cannot show: stand-ins linked
+// for the terminal calls keep, for /dev/null only, settings and modem lines as a UART driver does.
 #include "support/StderrCapture.h"
 
 #include "foundation/RawTty.h"
@@ -13,14 +10,13 @@
 #include <cstring>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <string>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
-#include <thread>
 #include <unistd.h>
 #include <utility>
-#include <vector>
 
 using namespace Kovan;
 
@@ -31,9 +27,7 @@ const char* UART_PATH = "/dev/null";
 struct Uart {
     termios settings = {};
     int lines = 0;
-    // Lines that keep their state whatever is written (a broken driver or wiring).
-    int stuck = 0;
-    std::vector<int> flushes;
+    int stuck = 0; // lines that keep their state whatever is written
 } uart;
 
 bool isUart(int fd)
@@ -49,7 +43,6 @@ extern "C" {
 
 int __real_tcgetattr(int fd, termios* t);
 int __real_tcsetattr(int fd, int when, const termios* t);
-int __real_tcflush(int fd, int queue);
 int __real_ioctl(int fd, unsigned long request, ...);
 
 int __wrap_tcgetattr(int fd, termios* t)
@@ -62,11 +55,6 @@ int __wrap_tcsetattr(int fd, int when, const termios* t)
     return isUart(fd) ? (uart.settings = *t, 0) : __real_tcsetattr(fd, when, t);
 }
 
-int __wrap_tcflush(int fd, int queue)
-{
-    return isUart(fd) ? (uart.flushes.push_back(queue), 0) : __real_tcflush(fd, queue);
-}
-
 int __wrap_ioctl(int fd, unsigned long request, ...)
 {
     va_list args;
@@ -75,7 +63,6 @@ int __wrap_ioctl(int fd, unsigned long request, ...)
     va_end(args);
     if (!isUart(fd))
         return __real_ioctl(fd, request, value);
-    // Only the output lines can be driven; the inputs are the far end's.
     const int writable = (TIOCM_DTR | TIOCM_RTS) & ~uart.stuck;
     if (TIOCMGET == request)
         *value = uart.lines;
@@ -88,184 +75,111 @@ int __wrap_ioctl(int fd, unsigned long request, ...)
 
 } // extern "C"
 
-namespace {
-
-class PtyTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        _master = posix_openpt(O_RDWR | O_NOCTTY);
-        ASSERT_GE(_master, 0);
-        ASSERT_EQ(0, grantpt(_master));
-        ASSERT_EQ(0, unlockpt(_master));
-        ASSERT_GE(_tty.open(ptsname(_master)), 0);
-    }
-    void TearDown() override { ::close(_master); }
-
-    termios settings()
-    {
-        termios tio = {};
-        EXPECT_EQ(0, tcgetattr(_tty.fd(), &tio));
-        return tio;
-    }
-
-    int _master = -1;
-    RawTty _tty;
-    KovanTest::StderrCapture _err;
-};
-
-} // namespace
-
-TEST_F(PtyTest, WhatIsNotATerminalIsRefusedAndAClosedLineRefusesEverything)
+TEST(PtyTest, TimedReadGetsNBytesOrTimesOutAndOpenReplacesTheOldLine)
 {
-    // Reads block within VMIN and VTIME, not through the descriptor.
-    EXPECT_EQ(0, fcntl(_tty.fd(), F_GETFL) & O_NONBLOCK);
-    const int32 fd = _tty.fd();
-    _tty.close();
-    EXPECT_EQ(-1, fcntl(fd, F_GETFD)) << "descriptor left open";
-    EXPECT_EQ(-1, _tty.open("/dev/no-such-tty"));
-    EXPECT_EQ(-1, _tty.open("/dev/zero"));
-    EXPECT_FALSE(_tty.isOpen());
-    char buf[4];
-    EXPECT_EQ(-1, _tty.set(9600, 'n', 8, 1));
-    EXPECT_EQ(-1, _tty.reset(0, 0));
-    EXPECT_EQ(-1, _tty.getBlockedOutPut(buf, 2, 1000));
-}
-
-TEST_F(PtyTest, SpeedsRoundUpToACodeThatReadsBackAndOneWithoutACodeChangesNothing)
-{
-    // Asked for, then read back.
-    for (const auto& s : { std::pair<int32, int32> { 2000, 2400 }, { 1, 50 }, { 38400, 38400 },
-             { 0, 0 }, { 57600, 57600 }, { 230400, 115200 }, { 76800, 9600 } }) {
-        int32 baud = -1, data, stop;
-        char parity;
-        ASSERT_EQ(0, _tty.set(s.first, 'n', 8, 2)) << s.first;
-        ASSERT_EQ(0, _tty.get(&baud, &parity, &data, &stop)) << s.first;
-        EXPECT_EQ(s.second, baud) << s.first;
-        EXPECT_EQ(2, stop) << s.first;
-    }
-    EXPECT_EQ(-1, _tty.set(40000, 'n', 8, 1));
-    EXPECT_EQ(static_cast<tcflag_t>(B9600), settings().c_cflag & CBAUD);
-}
-
-TEST_F(PtyTest, ResetChoosesFlowControlAndWaitingAndSetModemProcessesOutput)
-{
-    ASSERT_EQ(0, _tty.set(115200, 'n', 8, 2));
-    ASSERT_EQ(0, _tty.reset(1, 1));
-    termios tio = settings();
-    // Raw mode again (9600, one stop bit), with flow control and waiting reads.
-    EXPECT_EQ(static_cast<tcflag_t>(CRTSCTS | B9600), tio.c_cflag & (CRTSCTS | CBAUD | CSTOPB));
-    EXPECT_EQ(1, tio.c_cc[VMIN]);
-    EXPECT_EQ(1, tio.c_cc[VTIME]);
-    ASSERT_EQ(0, _tty.reset(0, 0));
-    tio = settings();
-    EXPECT_EQ(0u, tio.c_cflag & CRTSCTS);
-    EXPECT_EQ(0, tio.c_cc[VMIN] | tio.c_cc[VTIME]);
-
-    ASSERT_EQ(0, _tty.setModem());
-    ASSERT_EQ(3, ::write(_tty.fd(), "a\nb", 3));
-    char seen[8] = {};
-    ASSERT_EQ(4, ::read(_master, seen, sizeof(seen)));
-    EXPECT_STREQ("A\r\nB", seen);
-}
-
-TEST_F(PtyTest, TimedReadGetsExactlyNBytesOrTimesOut)
-{
+    KovanTest::StderrCapture err;
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_TRUE(master >= 0 && 0 == grantpt(master) && 0 == unlockpt(master));
+    RawTty tty;
+    ASSERT_GE(tty.open(ptsname(master)), 0);
+    EXPECT_EQ(0, fcntl(tty.fd(), F_GETFL) & O_NONBLOCK) << "reads must block within VMIN/VTIME";
     char buf[8];
-    ASSERT_EQ(4, ::write(_master, "\r\n\x7f\xff", 4));
-    EXPECT_EQ(4, _tty.getBlockedOutPut(buf, 4, 2000000));
+    ASSERT_EQ(4, ::write(master, "\r\n\x7f\xff", 4));
+    EXPECT_EQ(4, tty.getBlockedOutPut(buf, 4, 2000000));
     EXPECT_EQ(0, memcmp("\r\n\x7f\xff", buf, 5));
-
-    // Three of four bytes: -1 once the time is up, with what came kept and terminated.
-    ASSERT_EQ(3, ::write(_master, "abc", 3));
+    ASSERT_EQ(3, ::write(master, "abc", 3));
+    pollfd ready = { tty.fd(), POLLIN, 0 };
+    ASSERT_EQ(1, poll(&ready, 1, 5000)) << "the far end's bytes never arrived";
     const auto before = std::chrono::steady_clock::now();
-    EXPECT_EQ(-1, _tty.getBlockedOutPut(buf, 4, 50000));
+    EXPECT_EQ(-1, tty.getBlockedOutPut(buf, 4, 250000));
     const auto elapsed = std::chrono::steady_clock::now() - before;
-    EXPECT_STREQ("abc", buf);
-    EXPECT_GE(elapsed, std::chrono::milliseconds(50));
+    EXPECT_STREQ("abc", buf) << "what came is kept";
+    EXPECT_GE(elapsed, std::chrono::milliseconds(250));
     EXPECT_LT(elapsed, std::chrono::seconds(2));
 
-    // A blocking line waits for bytes that come one at a time.
-    ASSERT_EQ(0, _tty.reset(0, 1));
-    std::thread farEnd([this] {
-        for (const char* p = "ping"; *p; ++p)
-            EXPECT_EQ(1, ::write(_master, p, 1));
-    });
-    EXPECT_EQ(4, _tty.getBlockedOutPut(buf, 4, 5000000));
-    farEnd.join();
-    EXPECT_STREQ("ping", buf);
+    const int32 old = tty.fd();
+    ASSERT_GE(tty.open(ptsname(master)), 0);
+    EXPECT_EQ(-1, fcntl(old, F_GETFD)) << "the line opened before is left open";
+    const int32 fd = tty.fd();
+    tty.close();
+    EXPECT_EQ(-1, fcntl(fd, F_GETFD)) << "descriptor left open";
+    ::close(master);
+    EXPECT_EQ(-1, tty.open("/dev/no-such-tty"));
+    EXPECT_EQ(-1, tty.open("/dev/zero"));
+    EXPECT_FALSE(tty.isOpen());
+    EXPECT_EQ(-1, tty.set(9600, 'n', 8, 1));
+    EXPECT_EQ(-1, tty.reset(0, 0));
+    EXPECT_EQ(-1, tty.setModem());
+    EXPECT_EQ(-1, tty.getBlockedOutPut(buf, 2, 1000));
 }
 
-namespace {
-
-// Opens the UART from settings with every bit set, so any bit left on by mistake shows.
-class UartTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        uart = Uart();
-        memset(&uart.settings, 0xFF, sizeof(uart.settings));
-        ASSERT_GE(_tty.open(UART_PATH), 0);
-    }
-
-    RawTty _tty;
-    KovanTest::StderrCapture _err;
-};
-
-} // namespace
-
-TEST_F(UartTest, OpenLeavesARawLineAndFlushDiscardsOutputOnly)
+TEST(UartTest, SettingsReadBackAsSetTheStatusNamesThemAndModemLinesFollowOrAreAnError)
 {
+    // Opened from settings with every bit set, so any bit left on by mistake shows.
+    KovanTest::StderrCapture err;
+    memset(&uart.settings, 0xFF, sizeof(uart.settings));
+    RawTty tty;
+    ASSERT_GE(tty.open(UART_PATH), 0);
     const termios& t = uart.settings;
-    EXPECT_EQ(0u, t.c_iflag & (IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON));
-    EXPECT_EQ(0u, t.c_oflag & OPOST);
-    EXPECT_EQ(0u, t.c_lflag & (ECHO | ECHONL | ICANON | ISIG));
+    EXPECT_EQ(0u, t.c_lflag & (ECHO | ICANON | ISIG));
     EXPECT_EQ(static_cast<tcflag_t>(CS8 | CREAD | CLOCAL | B9600),
         t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS | CREAD | CLOCAL | CBAUD));
     EXPECT_EQ(0, t.c_cc[VMIN] | t.c_cc[VTIME]);
-    _tty.flush();
-    EXPECT_EQ(std::vector<int>({ TCOFLUSH }), uart.flushes);
-}
-
-TEST_F(UartTest, ParityAndDataBitsReadBack)
-{
+    // Speed (traced when it has a code), parity, data and stop bits asked for, then read back.
+    const std::pair<int32, const char*> cases[] = { { 2000, "o51 2400o51" }, { 1, "e62 50e62" },
+        { 38400, "x82 38400n82" }, { 0, "E93 0n81" }, { 57600, "e71 57600e71" },
+        { 230400, "n82 115200n82" }, { 76800, "n81 9600n81" } };
     int32 baud, data, stop;
     char parity;
-    // Parity and data bits asked for, then as read back.
-    for (const char* c : { "o5o5", "e6e6", "x8n8", "E9n8", "e7e7" }) {
-        ASSERT_EQ(0, _tty.set(4800, c[0], c[1] - '0', 1));
-        ASSERT_EQ(0, _tty.get(&baud, &parity, &data, &stop));
-        EXPECT_EQ(c[2], parity) << c;
-        EXPECT_EQ(c[3] - '0', data) << c;
+    for (const auto& c : cases) {
+        const char* a = c.second;
+        err.take();
+        ASSERT_EQ(0, tty.set(c.first, a[0], a[1] - '0', a[2] - '0')) << a;
+        EXPECT_EQ(76800 != c.first, 0 == err.take().find("baud ")) << a;
+        ASSERT_EQ(0, tty.get(&baud, &parity, &data, &stop)) << a;
+        EXPECT_EQ(
+            a + 4, std::to_string(baud) + parity + std::to_string(data) + std::to_string(stop));
     }
-    // The status names what was set, line by line.
-    _err.take();
-    ASSERT_EQ(0, _tty.set(115200, 'e', 8, 2));
+    // A speed without a code changes nothing; a code outside the table cannot be read back.
+    EXPECT_EQ(-1, tty.set(40000, 'n', 8, 1));
+    EXPECT_EQ(static_cast<tcflag_t>(B9600), uart.settings.c_cflag & CBAUD);
+    uart.settings.c_cflag = (uart.settings.c_cflag & ~static_cast<tcflag_t>(CBAUD)) | B230400;
+    EXPECT_EQ(-1, tty.get(&baud, &parity, &data, &stop));
+    err.take();
+    ASSERT_EQ(0, tty.set(4800, 'o', 7, 1));
+    EXPECT_NE(std::string::npos, err.take().find("\ntermios CS7\ntermios cflag baud 12\n"));
+    ASSERT_EQ(0, tty.set(115200, 'e', 8, 2));
     EXPECT_EQ("baud 115200 tbl 115200 00001002\ntermios CS8\ntermios cflag baud 4098\n"
               "termios cflag parEnv\ntermios iflag -ISTRIP\ntermios lflag RAW\n"
               "termios lflag -ISIG\ntermios lflag -ECHO\n",
-        _err.take());
-    // A speed code outside the table cannot be read back.
-    uart.settings.c_cflag = (uart.settings.c_cflag & ~static_cast<tcflag_t>(CBAUD)) | B230400;
-    EXPECT_EQ(-1, _tty.get(&baud, &parity, &data, &stop));
-}
+        err.take());
+    const tcflag_t modem = OPOST | OLCUC | ONLCR;
+    ASSERT_EQ(0, tty.setModem());
+    EXPECT_EQ(modem, uart.settings.c_oflag & modem);
+    // Raw mode again (9600, one stop bit), with or without flow control and waiting reads.
+    ASSERT_EQ(0, tty.reset(1, 1));
+    EXPECT_EQ(static_cast<tcflag_t>(CRTSCTS | B9600 | CS8),
+        t.c_cflag & (CRTSCTS | CBAUD | CSTOPB | CSIZE | PARENB));
+    EXPECT_EQ(0u, t.c_oflag & modem);
+    EXPECT_EQ(1, t.c_cc[VMIN] & t.c_cc[VTIME] & t.c_cc[VSUSP]);
+    ASSERT_EQ(0, tty.reset(0, 0));
+    EXPECT_EQ(0u, t.c_cflag & CRTSCTS);
+    EXPECT_EQ(0, t.c_cc[VMIN] | t.c_cc[VTIME] | t.c_cc[VSUSP]);
 
-TEST_F(UartTest, ModemLinesAreDrivenAndALineThatDoesNotFollowIsAnError)
-{
-    EXPECT_EQ(0, _tty.setDTR(1));
-    EXPECT_EQ(0, _tty.setRTS(1));
-    EXPECT_EQ(0, _tty.setDTR(0));
+    EXPECT_EQ(0, tty.setDTR(1));
+    EXPECT_EQ(0, tty.setRTS(1));
+    EXPECT_EQ(0, tty.setDTR(0));
     EXPECT_EQ(TIOCM_RTS, uart.lines);
     uart.lines = TIOCM_DTR | TIOCM_CTS | TIOCM_RI;
-    _tty.traceModemStatus();
-    EXPECT_EQ("Modem Control : DTR CTS RI \n", _err.take());
+    tty.traceModemStatus();
+    EXPECT_EQ("Modem Control : DTR CTS RI \n", err.take());
     uart.lines = TIOCM_DTR;
     uart.stuck = TIOCM_DTR | TIOCM_RTS;
-    EXPECT_EQ(-1, _tty.setDTR(0));
-    EXPECT_EQ(0, _tty.setDTR(1));
-    EXPECT_EQ(-1, _tty.setRTS(1));
-    EXPECT_EQ(0, _tty.setRTS(0));
-    _tty.close();
-    EXPECT_EQ(-1, _tty.setRTS(1));
-    EXPECT_EQ(-1, _tty.setDTR(1));
+    EXPECT_EQ(-1, tty.setDTR(0));
+    EXPECT_EQ(0, tty.setDTR(1));
+    EXPECT_EQ(-1, tty.setRTS(1));
+    EXPECT_EQ(0, tty.setRTS(0));
+    tty.close();
+    EXPECT_EQ(-1, tty.setRTS(1));
+    EXPECT_EQ(-1, tty.setDTR(1));
 }
