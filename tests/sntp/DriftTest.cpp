@@ -119,9 +119,9 @@ TEST_F(DriftTest, NoServerAtTheStartEndsTheTest)
 TEST_F(DriftTest, AServerThatGoesAwayIsReportedAndTheTestGoesOn)
 {
     auto server = std::make_unique<SntpTest::ScriptedServer>(
-        [](const std::string& request) -> std::optional<std::string> {
+        [](const std::string& request) {
             const Kovan::SntpTime now = Kovan::SntpTime::currentTime();
-            return SntpTest::ScriptedServer::reply(request, now, now);
+            return std::vector<std::string> { SntpTest::ScriptedServer::reply(request, now, now) };
         },
         123);
     std::unique_ptr<Child> child = quillo({ "-s", "127.0.0.1", "1" });

@@ -9,10 +9,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <net/if.h>
 #include <poll.h>
-#include <sched.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -32,6 +29,8 @@ std::string failure(const char* what)
 // program starts inside it.
 // NOLINTNEXTLINE(cert-err58-cpp): it must run before main, and a throw there is a plain abort.
 const std::string networkError = KovanTest::enterPrivateNetwork();
+
+std::atomic<int> sendError { 0 };
 
 } // namespace
 
@@ -93,6 +92,8 @@ std::string receiveWithin(int fd, int timeoutMs)
     return n >= 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
 }
 
+void failNextSend(int errnoValue) { sendError = errnoValue; }
+
 std::string rawQuery(int port, const std::string& request, int timeoutMs)
 {
     const int fd = udpSocket("127.0.0.1", port, true);
@@ -102,17 +103,8 @@ std::string rawQuery(int port, const std::string& request, int timeoutMs)
     return reply;
 }
 
-ScriptedServer::ScriptedServer(const Script& script, int port)
-    : ScriptedServer(Burst([script](const std::string& request) {
-        const auto answer = script(request);
-        return answer ? std::vector<std::string> { *answer } : std::vector<std::string>();
-    }),
-        port)
-{
-}
-
-ScriptedServer::ScriptedServer(Burst burst, int port)
-    : _script(std::move(burst))
+ScriptedServer::ScriptedServer(Script script, int port)
+    : _script(std::move(script))
     , _fd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0))
 {
     const int one = 1;
@@ -272,3 +264,17 @@ Chronyd::~Chronyd()
 }
 
 } // namespace SntpTest
+
+extern "C" {
+// NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp): the linker's names.
+ssize_t __real_send(int fd, const void* data, size_t size, int flags);
+ssize_t __wrap_send(int fd, const void* data, size_t size, int flags)
+{
+    if (const int error = SntpTest::sendError.exchange(0)) {
+        errno = error;
+        return -1;
+    }
+    return __real_send(fd, data, size, flags);
+}
+// NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
+}

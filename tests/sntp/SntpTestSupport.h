@@ -1,5 +1,5 @@
 // Helpers of the SNTP tests: the private network the program runs in, a scripted SNTP server on
-// loopback, a real chronyd, and child processes with bounded waits.
+// loopback, a real chronyd, child processes with bounded waits, and a send that fails on demand.
 #pragma once
 
 #include "support/ClockSeam.h"
@@ -12,7 +12,6 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <netinet/in.h>
-#include <optional>
 #include <string>
 #include <sys/types.h>
 #include <thread>
@@ -43,16 +42,15 @@ int udpSocket(const char* address, int port, bool connected);
 std::string receiveWithin(int fd, int timeoutMs);
 // One exchange with 127.0.0.1:`port`.
 std::string rawQuery(int port, const std::string& request, int timeoutMs);
+// The program's next send() fails with `errnoValue` (it links with -Wl,--wrap=send).
+void failNextSend(int errnoValue);
 
-// A UDP server on 127.0.0.1 that sends what `script` makes of each request (nothing when it
-// gives no value). Its socket is not inherited, so its port refuses once it is destroyed.
+// A UDP server on 127.0.0.1 that sends the datagrams `script` makes of each request, in order.
+// Its socket is not inherited, so its port refuses once it is destroyed.
 class ScriptedServer {
 public:
-    using Script = std::function<std::optional<std::string>(const std::string& request)>;
-    // Several datagrams for each request, sent in order.
-    using Burst = std::function<std::vector<std::string>(const std::string& request)>;
-    explicit ScriptedServer(const Script& script, int port = 0);
-    explicit ScriptedServer(Burst burst, int port = 0);
+    using Script = std::function<std::vector<std::string>(const std::string& request)>;
+    explicit ScriptedServer(Script script, int port = 0);
     ~ScriptedServer();
     int port() const { return _port; }
     int requests() const { return _requests; }
@@ -62,7 +60,7 @@ public:
         int stratum = 2, int leap = 0);
 
 private:
-    Burst _script;
+    Script _script;
     int _fd;
     int _port = 0;
     std::atomic<bool> _stop { false };
