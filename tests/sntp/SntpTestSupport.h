@@ -72,6 +72,7 @@ private:
 class Child {
 public:
     explicit Child(const std::vector<std::string>& argv);
+    Child(const Child&) = delete;
     ~Child() { stop(); }
     // Collects output until `done(out)` holds or `timeoutMs` has passed; `done`'s value.
     bool waitForOutput(const std::function<bool(const std::string&)>& done, int timeoutMs);
