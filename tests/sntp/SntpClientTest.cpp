@@ -1,6 +1,5 @@
-// SntpClient against a scripted server on loopback, the clock seam standing in for the clock: one
-// query (the request, the timestamps, unusable replies, a failed send) and the sync on the test's
-// thread and the client's own (step or slew, rejections, listener codes, retries, stopSync).
+// SntpClient against a scripted server on loopback, the clock seam standing in for the clock: the
+// query, its failures, and the sync on the test's thread and on the client's own.
 #include "sntp/SntpClient.h"
 
 #include "SntpTestSupport.h"
@@ -108,48 +107,40 @@ protected:
 
 } // namespace
 
-TEST_F(SntpClientTest, RequestAndTheFourTimestamps)
+TEST_F(SntpClientTest, RepliesAreReadAsTheirBytesSay)
 {
-    // The client's clock stands still (T4 = T1); the server's runs `shift` ahead (T2 = T1 +
-    // shift) and holds the request a quarter of a second (T3 = T2 + 0.25).
-    std::string request;
-    for (double shift : { 3600.0, -86400.5 }) {
-        ScriptedServer server([&request, shift](const std::string& bytes) {
-            request = bytes;
-            const SntpTime rec = SntpTest::timeAt(bytes, 40) + shift;
-            return Replies { ScriptedServer::reply(bytes, rec, rec + 0.25, 3, 2) };
-        });
-        ASSERT_TRUE(query(server.port())) << shift;
-        EXPECT_NEAR(-0.25, _response.delay, 1e-9) << shift;
-        EXPECT_NEAR(shift + 0.125, _response.offset, 1e-9) << shift;
-        EXPECT_EQ(3, _response.stratum);
-        EXPECT_EQ(2, _response.leapIndicator);
-        EXPECT_EQ(SntpQueryReport::ANSWERED, _report.outcome);
-    }
-    // A client request stamped with the client's clock, which came back as T1.
-    ASSERT_EQ(48u, request.size());
-    EXPECT_EQ("\x1B" + std::string(39, '\0'), request.substr(0, 40));
-    EXPECT_EQ(SntpTime::currentTime(), SntpTest::timeAt(request, 40));
-    EXPECT_EQ(SntpTime::currentTime(), _response.oriTime);
-    EXPECT_EQ(SntpTime::currentTime(), _response.desTime);
-}
-
-TEST_F(SntpClientTest, ShortOrGarbageRepliesAreReadAsTheirBytesSay)
-{
-    std::string noise(82, '\0'); // longer than a full packet: T1 too is what the reply says
+    // Two bytes, the rest reading as zero; noise longer than a full packet, T1 too being what it
+    // says; last a server a day behind that holds the request a quarter of a second (the client's
+    // clock stands still: T4 = T1, T2 = T1 - 86400.5, T3 = T2 + 0.25).
+    std::string request, sent, noise(82, '\0');
     for (size_t i = 0; i < noise.size(); ++i)
         noise[i] = static_cast<char>(i * 37 + 11);
-    // Two bytes: the missing ones read as zero.
-    for (const std::string& reply : { std::string("\xE4\x05"), noise }) {
-        ScriptedServer server([reply](const std::string&) { return Replies { reply }; });
+    ScriptedServer server([&](const std::string& bytes) {
+        request = bytes;
+        const SntpTime rec = SntpTest::timeAt(bytes, 40) + -86400.5;
+        return Replies { sent.empty() ? ScriptedServer::reply(bytes, rec, rec + 0.25, 3, 2)
+                                      : sent };
+    });
+    for (const std::string& reply : { std::string("\xE4\x05"), noise, std::string() }) {
+        sent = reply;
         ASSERT_TRUE(query(server.port()));
-        const std::string full = reply + std::string(48, '\0');
+        const std::string full = (reply.empty() ? ScriptedServer::reply(
+                                      request, _response.recTime, _response.xmtTime, 3, 2)
+                                                : reply)
+            + std::string(48, '\0');
         EXPECT_EQ((static_cast<unsigned char>(full[0]) & 0xC0) >> 6, _response.leapIndicator);
         EXPECT_EQ(static_cast<unsigned char>(full[1]), _response.stratum);
         EXPECT_EQ(SntpTest::timeAt(full, 24), _response.oriTime);
         EXPECT_EQ(SntpTest::timeAt(full, 32), _response.recTime);
         EXPECT_EQ(SntpTest::timeAt(full, 40), _response.xmtTime);
     }
+    EXPECT_NEAR(-0.25, _response.delay, 1e-9);
+    EXPECT_NEAR(-86400.5 + 0.125, _response.offset, 1e-9);
+    // A client request stamped with the client's clock, which came back as T1.
+    ASSERT_EQ(48u, request.size());
+    EXPECT_EQ("\x1B" + std::string(39, '\0'), request.substr(0, 40));
+    EXPECT_EQ(SntpTime::currentTime(), SntpTest::timeAt(request, 40));
+    EXPECT_EQ(SntpTime::currentTime(), _response.desTime);
 }
 
 TEST_F(SntpClientTest, SilentEmptyAndRefusedRepliesFail)
@@ -254,10 +245,11 @@ TEST_F(SntpClientTest, RetriesUntilAReplyAndGivesUpAfterTheCount)
     EXPECT_EQ(1u, ClockSeam::count(ClockCall::SETTIMEOFDAY)) << "only the first sync set it";
 }
 
-TEST_F(SntpClientTest, BackgroundSyncRunsAtOnceWhenGivenAddressAndInterval)
+TEST_F(SntpClientTest, BackgroundSyncRunsAtOnceWhenGivenAddressAndIntervalUntilStopped)
 {
     ASSERT_TRUE(_client.run());
     _client.setSleepTime(600);
+    _client.setRetryCount(1000);
     _shift = 3600.0;
     KovanTest::StderrCapture capture;
     // No address yet: the looper suspends itself until one comes. A failed send is a sync
@@ -276,33 +268,21 @@ TEST_F(SntpClientTest, BackgroundSyncRunsAtOnceWhenGivenAddressAndInterval)
     EXPECT_EQ(0, _server.requests());
     EXPECT_FALSE(_client.isSyncing());
 
-    // A new address wakes it for an immediate sync.
+    // A new address wakes it for an immediate sync, here failing; another stops that one after
+    // the attempt in progress and syncs anew.
+    _silentRequests = 1000;
     _client.setServerAddress("localhost");
+    ASSERT_TRUE(SntpTest::eventually([&] { return _server.requests() >= 2; }));
+    const auto start = Clock::now();
+    _client.setServerAddress("127.0.0.1");
+    EXPECT_LT(SntpTest::msSince(start), 1000) << "one 300 ms attempt and one 200 ms poll at most";
+    EXPECT_EQ(2, _listener.told);
+    EXPECT_LT(_server.requests(), 10);
+    EXPECT_TRUE(ClockSeam::calls().empty());
+    _silentRequests = 0;
     ASSERT_TRUE(SntpTest::eventually([&] { return OK + 1 == _listener.last; }));
     ASSERT_EQ(1u, ClockSeam::count(ClockCall::SETTIMEOFDAY));
     EXPECT_EQ(NOW + 3600, ClockSeam::calls()[0].tv.tv_sec);
-    EXPECT_EQ(1, _server.requests());
-}
-
-TEST_F(SntpClientTest, ANewAddressStopsAFailingBackgroundSyncAfterTheAttemptInProgress)
-{
-    _silentRequests = 1000;
-    _client.setRetryCount(1000);
-    _client.setServerAddress("127.0.0.1");
-    ASSERT_TRUE(_client.run());
-    _client.setSyncInterval(1);
-    ASSERT_TRUE(SntpTest::eventually([&] { return _server.requests() >= 2; }));
-
-    const auto start = Clock::now();
-    _client.setServerAddress("localhost");
-    EXPECT_LT(SntpTest::msSince(start), 1000) << "one 300 ms attempt and one 200 ms poll at most";
-    // The outcome was told before the sync stopped.
-    EXPECT_EQ(1, _listener.told);
-    EXPECT_EQ(FAILED, _listener.last);
-    EXPECT_LT(_server.requests(), 10);
-    EXPECT_TRUE(ClockSeam::calls().empty());
-    _silentRequests = 0; // the sync at the new address succeeds at once
-    EXPECT_TRUE(SntpTest::eventually([&] { return 2 == _listener.told; }));
 }
 
 TEST_F(SntpClientTest, StrictModeSkipsEveryBadReplyAndTakesTheValidOneThatFollows)

@@ -105,21 +105,17 @@ std::string rawQuery(int port, const std::string& request, int timeoutMs)
 
 ScriptedServer::ScriptedServer(Script script, int port)
     : _script(std::move(script))
-    , _fd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0))
+    , _fd(udpSocket("127.0.0.1", port, false))
 {
-    const int one = 1;
-    setsockopt(_fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-    sockaddr_in address = loopback(port);
+    sockaddr_in address = {};
     socklen_t length = sizeof(address);
-    if (0 != bind(_fd, reinterpret_cast<sockaddr*>(&address), length))
-        ADD_FAILURE() << failure("scripted server cannot bind");
     getsockname(_fd, reinterpret_cast<sockaddr*>(&address), &length);
     _port = ntohs(address.sin_port);
     _thread = std::thread([this] {
         while (!_stop) {
             pollfd p = { _fd, POLLIN, 0 };
             char buffer[512];
-            sockaddr_in from;
+            sockaddr_in from = {};
             socklen_t fromLength = sizeof(from);
             const ssize_t n = poll(&p, 1, 20) <= 0
                 ? -1
@@ -127,9 +123,8 @@ ScriptedServer::ScriptedServer(Script script, int port)
                     &fromLength);
             if (n < 0)
                 continue;
-            const auto answers = _script(std::string(buffer, static_cast<size_t>(n)));
             ++_requests;
-            for (const std::string& answer : answers)
+            for (const std::string& answer : _script(std::string(buffer, static_cast<size_t>(n))))
                 sendto(_fd, answer.data(), answer.size(), 0, reinterpret_cast<sockaddr*>(&from),
                     fromLength);
         }
@@ -201,6 +196,12 @@ bool Child::pumpUntil(const std::function<bool()>& done, int timeoutMs)
         _exited = _exited || waitpid(pid, &_status, WNOHANG) == pid;
     }
     return done();
+}
+
+bool Child::waitForText(const std::string& text, int timeoutMs)
+{
+    return waitForOutput(
+        [&](const std::string& o) { return o.find(text) != std::string::npos; }, timeoutMs);
 }
 
 bool Child::waitForOutput(const std::function<bool(const std::string&)>& done, int timeoutMs)

@@ -13,7 +13,6 @@
 #include <memory>
 #include <netinet/in.h>
 #include <string>
-#include <sys/types.h>
 #include <thread>
 #include <vector>
 
@@ -54,21 +53,19 @@ public:
     ~ScriptedServer();
     int port() const { return _port; }
     int requests() const { return _requests; }
-
     // A server reply: the leap bits, the stratum, org echoed from the request, rec and xmt.
     static std::string reply(const std::string& request, Kovan::SntpTime rec, Kovan::SntpTime xmt,
         int stratum = 2, int leap = 0);
 
 private:
     Script _script;
-    int _fd;
-    int _port = 0;
+    int _fd, _port = 0;
     std::atomic<bool> _stop { false };
     std::atomic<int> _requests { 0 };
     std::thread _thread;
 };
 
-// A child process whose output is collected; killed when destroyed.
+// A child process whose standard output and error are collected; killed when destroyed.
 class Child {
 public:
     explicit Child(const std::vector<std::string>& argv);
@@ -76,21 +73,17 @@ public:
     ~Child() { stop(); }
     // Collects output until `done(out)` holds or `timeoutMs` has passed; `done`'s value.
     bool waitForOutput(const std::function<bool(const std::string&)>& done, int timeoutMs);
-    bool waitForText(const std::string& text, int timeoutMs)
-    {
-        return waitForOutput(
-            [&](const std::string& o) { return o.find(text) != std::string::npos; }, timeoutMs);
-    }
+    bool waitForText(const std::string& text, int timeoutMs);
     // True, with the status (128 + signal when killed), if it exited in time.
     bool wait(int timeoutMs, int* exitStatus = nullptr);
     void stop(); // SIGTERM, then SIGKILL after a second
 
-    pid_t pid = -1;
+    int pid = -1;
     std::string out, err;
 
 private:
     bool pumpUntil(const std::function<bool()>& done, int timeoutMs);
-    int _fds[2] = { -1, -1 }; // standard output, standard error
+    int _fds[2] = { -1, -1 };
     bool _exited = false;
     int _status = 0;
 };
