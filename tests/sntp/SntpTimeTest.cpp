@@ -1,11 +1,9 @@
 // SntpTime: the edges of its conversions and arithmetic, random sums checked against the
-// difference, full-resolution stamps across the era, and the slew through the clock seam.
+// difference, and the slew through the clock seam.
 #include "sntp/SntpTime.h"
 
 #include "support/ClockSeam.h"
 #include "support/StderrCapture.h"
-
-#include "sntp/NtpStamp.h"
 
 #include <cerrno>
 #include <cmath>
@@ -106,22 +104,6 @@ TEST(SntpTimeTest, DifferenceIsSignedAndExactAndSumsMoveTheWords)
         ASSERT_NEAR(x, (u + x) - u, tolerance) << std::hex << u.time() << " + " << x;
         ASSERT_NEAR(0.0, ((u + x) + -x) - u, 2 * tolerance);
     }
-}
-
-TEST(SntpTimeTest, FullResolutionStampsRoundTripAndSubtractAcrossTheEra)
-{
-    using Kovan::NtpStamp;
-    const time_t ERA = 2085978496; // 2036-02-07 06:28:16 UTC: the stamp's seconds are 0 again
-    const uint64 before = NtpStamp::fromTimespec({ ERA - 1, 500000000 });
-    const uint64 after = NtpStamp::fromTimespec({ ERA, 250000000 });
-    EXPECT_EQ(0x40000000u, after) << "a quarter second into era 1";
-    EXPECT_EQ(after, NtpStamp::fromWire(NtpStamp::toWire(after)));
-    EXPECT_DOUBLE_EQ(0.75, NtpStamp::difference(after, before));
-    EXPECT_DOUBLE_EQ(-0.75, NtpStamp::difference(before, after));
-    // Placed back from a year before the boundary, nanoseconds intact.
-    const timespec back = NtpStamp::toTimespec(after, timespec { ERA - 86400L * 365, 0 });
-    EXPECT_EQ(ERA, back.tv_sec);
-    EXPECT_EQ(250000000, back.tv_nsec);
 }
 
 TEST(SntpClockTest, SlewAimsAtTheTargetsWholeSecond)
