@@ -232,7 +232,7 @@ void Child::stop()
             fd = -1;
 }
 
-Chronyd::Chronyd(const std::string& config)
+Chronyd::Chronyd()
 {
     char name[] = "/tmp/kovan-sntp-XXXXXX";
     // chronyd drops to its own user and still writes its files here.
@@ -242,11 +242,9 @@ Chronyd::Chronyd(const std::string& config)
     }
     dir = name;
     std::ofstream(dir + "/chrony.conf")
-        << (config.empty() ? "local stratum 10\nallow 127.0.0.1\n" : config)
-        << "cmdport 0\npidfile " << dir << "/chronyd.pid\ndriftfile " << dir << "/chrony.drift\n";
+        << "local stratum 10\nallow 127.0.0.1\ncmdport 0\npidfile " << dir
+        << "/chronyd.pid\ndriftfile " << dir << "/chrony.drift\n";
     child.reset(new Child({ "chronyd", "-x", "-d", "-f", dir + "/chrony.conf" }));
-    if (!config.empty())
-        return;
     std::string request(48, '\0');
     request[0] = Kovan::SNTP_CLIENT_LI_VN_MODE;
     int status = 0;

@@ -88,10 +88,10 @@ private:
     int _status = 0;
 };
 
-// chronyd never touching the clock, its files in a temporary folder: by default serving
-// 127.0.0.1:123 (`ready` once it answers), else with `config` as its first lines.
+// chronyd serving 127.0.0.1:123 (`ready` once it answers), never touching the clock, its files
+// in a temporary folder.
 struct Chronyd {
-    explicit Chronyd(const std::string& config = "");
+    Chronyd();
     ~Chronyd();
     std::string dir;
     std::unique_ptr<Child> child;
