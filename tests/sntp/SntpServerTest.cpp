@@ -129,47 +129,13 @@ TEST_F(SntpServerTest, SwitchingHoldsOneSocketInterruptsTheWaitAndGivesUpATakenP
     EXPECT_LT(msSince(quitting), 1600);
 }
 
-TEST_F(SntpServerTest, SwitchingWhileAClientFloodsIsSafe)
-{
-    ASSERT_TRUE(_server.run());
-    std::atomic<bool> stop(false);
-    std::atomic<int> replies(0);
-    std::thread flood([&] {
-        const int fd = udpSocket("127.0.0.1", 123, true);
-        const auto start = Clock::now();
-        for (int i = 0; i < 200000 && !stop && msSince(start) < 20000; ++i) {
-            send(fd, clientRequest(0x23).data(), 48, MSG_DONTWAIT);
-            replies += 68 == receiveWithin(fd, 1).size();
-        }
-        close(fd);
-    });
-    for (int cycle = 0; cycle < 3; ++cycle) {
-        _server.setEnable(true);
-        const int before = replies;
-        EXPECT_TRUE(SntpTest::eventually([&] { return replies > before; })) << "cycle " << cycle;
-        _server.setEnable(false);
-    }
-    stop = true;
-    flood.join();
-    const std::string traced = _capture.take();
-    EXPECT_EQ(3, count(traced, "SntpServer is finished...\n")) << "one close per cycle";
-    EXPECT_EQ(0, count(traced, "exception occurred"));
-}
-
-TEST(SntpSocketTest, BindsAnyAddressAndNeedsASocket)
+TEST(SntpSocketTest, NeedsASocketAndItsPlatformHooksSucceed)
 {
     char buffer[48] = {};
     EXPECT_CHECK_FAILS(Kovan::SntpSocket().sendSocket(buffer, 48),
         "_socketFd != SocketApiWrapper::INVALID_FD", "sendSocket");
-    Kovan::SntpSocket socket;
-    ASSERT_TRUE(socket.createSocket());
-    KovanTest::StderrCapture capture;
-    socket.bindSocket(12345);
-    sockaddr_in a = {};
-    socklen_t length = sizeof(a);
-    ASSERT_EQ(0, getsockname(socket.fd(), reinterpret_cast<sockaddr*>(&a), &length));
-    EXPECT_EQ(12345, ntohs(a.sin_port));
-    EXPECT_EQ(INADDR_ANY, ntohl(a.sin_addr.s_addr));
+    EXPECT_TRUE(Kovan::SntpSocket::init());
+    Kovan::SntpSocket::cleanup();
 }
 
 namespace {
