@@ -11,9 +11,8 @@
 
 namespace {
 
-// Runs a one-shot client (ntpdig or sntp-query, which print the same report) up to twenty times,
-// since a loaded machine can delay one side of an exchange: the server's address, stratum and
-// leap as `expected`, and the best offset within 2 ms of the same clock.
+// A one-shot client (ntpdig, or sntp-query printing the same report) reports `expected` and, at
+// best of twenty runs on a loaded machine, an offset within 2 ms of the same clock.
 void expectReports(const std::vector<std::string>& argv, const std::string& expected)
 {
     double best = 1.0;

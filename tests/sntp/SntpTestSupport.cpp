@@ -25,8 +25,7 @@ std::string failure(const char* what)
     return std::string(what) + ": " + std::system_category().message(errno);
 }
 
-// Entered during static initialisation, on the main thread, so every thread and child of the
-// program starts inside it.
+// Entered before main, so every thread and child of the program starts inside it.
 // NOLINTNEXTLINE(cert-err58-cpp): it must run before main, and a throw there is a plain abort.
 const std::string networkError = KovanTest::enterPrivateNetwork();
 
@@ -160,7 +159,6 @@ Child::Child(const std::vector<std::string>& argv)
         return;
     }
     std::vector<const char*> args;
-    args.reserve(argv.size() + 1);
     for (const std::string& word : argv)
         args.push_back(word.c_str());
     args.push_back(nullptr);
@@ -221,11 +219,8 @@ bool Child::wait(int timeoutMs, int* exitStatus)
 void Child::stop()
 {
     if (pid > 0 && !_exited) {
-        kill(pid, SIGTERM);
-        if (!wait(1000)) {
-            kill(pid, SIGKILL);
-            wait(5000);
-        }
+        kill(pid, SIGKILL);
+        wait(5000);
     }
     for (int& fd : _fds)
         if (fd >= 0 && 0 == close(fd))

@@ -18,11 +18,10 @@
 
 namespace SntpTest {
 
-// Empty when the program moved into a network namespace of its own (loopback only, up) before
-// main, so nothing it sends leaves the machine; otherwise why it could not.
+// Empty once the program is in a network namespace of its own (only loopback): else why not.
 const std::string& privateNetworkError();
 
-// Tests that use the network fail, rather than run, outside it; the clock runs free after each.
+// Tests that use the network fail outside it; the clock runs free after each.
 class NetworkTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_EQ("", privateNetworkError()); }
@@ -30,22 +29,18 @@ protected:
 };
 
 long long msSince(std::chrono::steady_clock::time_point start);
-// Yields until `condition` holds or `timeoutMs` has passed; the condition's value.
 bool eventually(const std::function<bool()>& condition, int timeoutMs = 5000);
 int openDescriptors();
 sockaddr_in loopback(int port);
 Kovan::SntpTime timeAt(const std::string& datagram, size_t offset);
-// A UDP socket connected, or else bound, to `address`:`port`.
 int udpSocket(const char* address, int port, bool connected);
 // The next datagram, or "" when nothing came within `timeoutMs`.
 std::string receiveWithin(int fd, int timeoutMs);
-// One exchange with 127.0.0.1:`port`.
 std::string rawQuery(int port, const std::string& request, int timeoutMs);
 // The program's next send() fails with `errnoValue` (it links with -Wl,--wrap=send).
 void failNextSend(int errnoValue);
 
-// A UDP server on 127.0.0.1 that sends the datagrams `script` makes of each request, in order.
-// Its socket is not inherited, so its port refuses once it is destroyed.
+// A UDP server on 127.0.0.1 sending the datagrams `script` makes of each request, in order.
 class ScriptedServer {
 public:
     using Script = std::function<std::vector<std::string>(const std::string& request)>;
@@ -76,7 +71,7 @@ public:
     bool waitForText(const std::string& text, int timeoutMs);
     // True, with the status (128 + signal when killed), if it exited in time.
     bool wait(int timeoutMs, int* exitStatus = nullptr);
-    void stop(); // SIGTERM, then SIGKILL after a second
+    void stop(); // SIGKILL
 
     int pid = -1;
     std::string out, err;
@@ -88,8 +83,7 @@ private:
     int _status = 0;
 };
 
-// chronyd serving 127.0.0.1:123 (`ready` once it answers), never touching the clock, its files
-// in a temporary folder.
+// chronyd serving 127.0.0.1:123 (`ready` once it answers), never touching the clock.
 struct Chronyd {
     Chronyd();
     ~Chronyd();
