@@ -163,8 +163,6 @@ TEST_F(SntpModernServerTest, AnswersOnlyClientRequestsWith48ByteRepliesStampedTo
     o.referenceId = "GPS";
     SntpModernServer server(o);
     ASSERT_TRUE(server.start()) << server.error();
-    EXPECT_LT(server.precision(), 0);
-    EXPECT_GE(server.precision(), -30);
     timex query = {};
     const int state = ntp_adjtime(&query); // LI 3 while the kernel says unsynchronised
     const int leap = state == TIME_ERROR ? 3 : state == TIME_INS ? 1 : state == TIME_DEL ? 2 : 0;

@@ -159,6 +159,7 @@ Child::Child(const std::vector<std::string>& argv)
         return;
     }
     std::vector<const char*> args;
+    args.reserve(argv.size() + 1);
     for (const std::string& word : argv)
         args.push_back(word.c_str());
     args.push_back(nullptr);
