@@ -109,22 +109,19 @@ TEST_F(SntpClientTest, RepliesAreReadAsTheirBytesSay)
     // Two bytes, the rest reading as zero; noise longer than a full packet, T1 too being what it
     // says; last a server a day behind that holds the request a quarter of a second (the client's
     // clock stands still: T4 = T1, T2 = T1 - 86400.5, T3 = T2 + 0.25).
-    std::string request, sent, noise(82, '\0');
+    std::string request, sent, answered, noise(82, '\0');
     for (size_t i = 0; i < noise.size(); ++i)
         noise[i] = static_cast<char>(i * 37 + 11);
     ScriptedServer server([&](const std::string& bytes) {
         request = bytes;
         const SntpTime rec = SntpTest::timeAt(bytes, 40) + -86400.5;
-        return Replies { sent.empty() ? ScriptedServer::reply(bytes, rec, rec + 0.25, 3, 2)
-                                      : sent };
+        answered = sent.empty() ? ScriptedServer::reply(bytes, rec, rec + 0.25, 3, 2) : sent;
+        return Replies { answered };
     });
     for (const std::string& reply : { std::string("\xE4\x05"), noise, std::string() }) {
         sent = reply;
         ASSERT_TRUE(query(server.port()));
-        const std::string full = (reply.empty() ? ScriptedServer::reply(
-                                      request, _response.recTime, _response.xmtTime, 3, 2)
-                                                : reply)
-            + std::string(48, '\0');
+        const std::string full = answered + std::string(48, '\0');
         EXPECT_EQ((static_cast<unsigned char>(full[0]) & 0xC0) >> 6, _response.leapIndicator);
         EXPECT_EQ(static_cast<unsigned char>(full[1]), _response.stratum);
         EXPECT_EQ(SntpTest::timeAt(full, 24), _response.oriTime);
@@ -151,7 +148,6 @@ TEST_F(SntpClientTest, SilentEmptyAndRefusedRepliesFail)
         const auto start = Clock::now();
         EXPECT_FALSE(query(port));
         EXPECT_EQ(port == silent.port(), SntpTest::msSince(start) >= 1240) << port;
-        EXPECT_LT(SntpTest::msSince(start), 3000);
         EXPECT_EQ(port == silent.port() ? SntpQueryReport::TIMED_OUT : SntpQueryReport::FAILED,
             _report.outcome);
         EXPECT_NE("", _traced) << "a failure without its line";
@@ -269,7 +265,8 @@ TEST_F(SntpClientTest, StrictModeSkipsEveryBadReplyAndTakesTheValidOneThatFollow
     const auto byte = [](size_t at, char value) { return [=](std::string& r) { r[at] = value; }; };
     const auto flipOrg = [](std::string& r) { r[31] = static_cast<char>(r[31] ^ 1); };
     const auto kiss = [](std::string& r) { r.replace(12, 4, "RATE")[1] = 0; };
-    const SntpQueryReport::Outcome ANSWERED = SntpQueryReport::ANSWERED;
+    const auto ANSWERED = SntpQueryReport::ANSWERED, TIMED_OUT = SntpQueryReport::TIMED_OUT,
+               KISS = SntpQueryReport::KISS_OF_DEATH;
     const struct {
         const char* name;
         Edit edit;
@@ -286,8 +283,8 @@ TEST_F(SntpClientTest, StrictModeSkipsEveryBadReplyAndTakesTheValidOneThatFollow
         { "transmit 0", [](std::string& r) { r.replace(40, 8, 8, '\0'); }, ANSWERED },
         { "org off by 2^-32 s", flipOrg, ANSWERED },
         { "forged kiss", [&](std::string& r) { kiss(r), flipOrg(r); }, ANSWERED },
-        { "stratum 16 alone", byte(1, 16), SntpQueryReport::TIMED_OUT },
-        { "kiss", kiss, SntpQueryReport::KISS_OF_DEATH },
+        { "stratum 16 alone", byte(1, 16), TIMED_OUT },
+        { "kiss", kiss, KISS },
     };
     std::atomic<size_t> current { 0 };
     ScriptedServer server([&](const std::string& bytes) {
@@ -295,7 +292,7 @@ TEST_F(SntpClientTest, StrictModeSkipsEveryBadReplyAndTakesTheValidOneThatFollow
         Replies replies { ScriptedServer::reply(bytes, t, t),
             ScriptedServer::reply(bytes, t, t, 3) };
         cases[current].edit(replies[0]);
-        if (SntpQueryReport::TIMED_OUT == cases[current].outcome)
+        if (TIMED_OUT == cases[current].outcome)
             replies.pop_back();
         return replies;
     });
@@ -305,14 +302,11 @@ TEST_F(SntpClientTest, StrictModeSkipsEveryBadReplyAndTakesTheValidOneThatFollow
         const auto start = Clock::now();
         EXPECT_EQ(ANSWERED == c.outcome, query(server.port())) << c.name;
         EXPECT_EQ(c.outcome, _report.outcome) << c.name;
-        EXPECT_EQ(SntpQueryReport::TIMED_OUT == c.outcome, SntpTest::msSince(start) >= 290)
-            << c.name;
-        EXPECT_EQ(SntpQueryReport::KISS_OF_DEATH == c.outcome ? 0u : 1u, _report.rejected)
-            << c.name;
-        EXPECT_STREQ(SntpQueryReport::KISS_OF_DEATH == c.outcome ? "RATE" : "", _report.kissCode);
-        if (ANSWERED == c.outcome) {
-            EXPECT_EQ(3, _response.stratum) << c.name;
-        }
+        EXPECT_EQ(TIMED_OUT == c.outcome, SntpTest::msSince(start) >= 290) << c.name;
+        EXPECT_EQ(KISS == c.outcome ? 0u : 1u, _report.rejected) << c.name;
+        EXPECT_STREQ(KISS == c.outcome ? "RATE" : "", _report.kissCode) << c.name;
+        EXPECT_TRUE(ANSWERED != c.outcome || 3 == _response.stratum)
+            << "the valid reply, " << c.name;
     }
 
     // A strict sync told only lies never touches the clock; its listener hears it.
