@@ -38,19 +38,16 @@ std::string clientRequest(int first, size_t length = 48, int tag = 1)
     return bytes.substr(0, length);
 }
 
-// Without SO_REUSEADDR, so it fails while anyone holds port 123: -1 then.
-int bindPort123()
+// Binding port 123 without SO_REUSEADDR fails while anyone holds it.
+bool portIsFree()
 {
     const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_in address = SntpTest::loopback(123);
     address.sin_addr.s_addr = INADDR_ANY;
-    if (0 == bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)))
-        return fd;
+    const bool free = 0 == bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
     close(fd);
-    return -1;
+    return free;
 }
-
-bool portIsFree() { return 0 == close(bindPort123()); }
 
 class SntpServerTest : public SntpTest::NetworkTest {
 protected:
@@ -110,8 +107,7 @@ TEST_F(SntpServerTest, SwitchingHoldsOneSocketInterruptsTheWaitAndGivesUpATakenP
     EXPECT_LT(msSince(start), 1700);
     EXPECT_TRUE(portIsFree()) << "switched off, it still holds the port";
 
-    const int fd = bindPort123();
-    ASSERT_LE(0, fd);
+    const int fd = udpSocket("0.0.0.0", 123, false);
     _server.setEnable(true);
     EXPECT_FALSE(_server.isEnable()) << "on with the port taken";
     close(fd);
@@ -143,22 +139,14 @@ std::vector<Kovan::uint64> counters(const SntpModernServer& server, Kovan::uint6
         c.kisses, c.sendFailed };
 }
 
-SntpModernServer::Options loopbackOptions(int port)
-{
-    SntpModernServer::Options o;
-    o.address = "127.0.0.1";
-    o.port = static_cast<Kovan::uint16>(port);
-    o.workers = 2;
-    return o;
-}
-
 class SntpModernServerTest : public SntpTest::NetworkTest { };
 
 } // namespace
 
 TEST_F(SntpModernServerTest, AnswersOnlyClientRequestsWith48ByteRepliesStampedToTheNanosecond)
 {
-    SntpModernServer::Options o = loopbackOptions(0);
+    SntpModernServer::Options o;
+    o.port = 0;
     o.stratum = 3;
     o.referenceId = "GPS";
     SntpModernServer server(o);
@@ -207,7 +195,7 @@ TEST_F(SntpModernServerTest, AnswersOnlyClientRequestsWith48ByteRepliesStampedTo
 
 TEST_F(SntpModernServerTest, RefusesBadOptionsAndAHeldPortAndLimitsEachClientsRate)
 {
-    SntpModernServer::Options o = loopbackOptions(123);
+    SntpModernServer::Options o;
     const struct {
         int stratum;
         const char *id, *address, *error;

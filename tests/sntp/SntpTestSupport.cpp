@@ -241,8 +241,8 @@ Chronyd::Chronyd()
         << "local stratum 10\nallow 127.0.0.1\ncmdport 0\npidfile " << dir
         << "/chronyd.pid\ndriftfile " << dir << "/chrony.drift\n";
     child.reset(new Child({ "chronyd", "-x", "-d", "-f", dir + "/chrony.conf" }));
-    std::string request(48, '\0');
-    request[0] = Kovan::SNTP_CLIENT_LI_VN_MODE;
+    const std::string request
+        = static_cast<char>(Kovan::SNTP_CLIENT_LI_VN_MODE) + std::string(47, '\0');
     int status = 0;
     eventually(
         [&] { return child->wait(50, &status) || (ready = !rawQuery(123, request, 200).empty()); },
@@ -254,8 +254,7 @@ Chronyd::~Chronyd()
 {
     child.reset();
     std::error_code ignored;
-    if (!dir.empty())
-        std::filesystem::remove_all(dir, ignored);
+    std::filesystem::remove_all(dir, ignored);
 }
 
 } // namespace SntpTest
