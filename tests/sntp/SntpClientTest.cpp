@@ -219,6 +219,11 @@ TEST_F(SntpClientTest, SyncSlewsUnderAMinuteStepsOtherwiseRetriesAndReportsEvery
 
 TEST_F(SntpClientTest, BackgroundSyncRunsAtOnceWhenGivenAddressAndIntervalUntilStopped)
 {
+    // Out of the box: port 123, 5 s for a reply, five attempts a sync, and no background sync.
+    const SntpClient fresh;
+    EXPECT_EQ(std::vector<Kovan::uint32>({ 123, 5000, 5, 0 }),
+        std::vector<Kovan::uint32>(
+            { fresh.port(), fresh.timeout(), fresh.retryCount(), fresh.syncInterval() }));
     ASSERT_TRUE(_client.run());
     _client.setSleepTime(600);
     _client.setRetryCount(1000);

@@ -102,6 +102,8 @@ TEST_F(SntpServerTest, SwitchingHoldsOneSocketInterruptsTheWaitAndGivesUpATakenP
         lines += _capture.take();
         return lines.rfind(waiting) > lines.find(waiting);
     })) << lines;
+    // Started, ready, waiting, taking the request in, answering, waiting: a line each.
+    EXPECT_EQ(6, std::count(lines.begin(), lines.end(), '\n')) << lines;
     const auto start = Clock::now();
     _server.setEnable(false);
     EXPECT_LT(msSince(start), 1700);
