@@ -26,8 +26,9 @@ using Clock = std::chrono::steady_clock;
 
 // The last outcome (OK or FAILED plus the code), how many and when; each must be told while the
 // sync is still running.
+enum { OK = 0, FAILED = 10 };
+
 struct RecordingListener : SntpClient::Listener {
-    enum { OK = 0, FAILED = 10 };
     void sntpSyncSucceeded(SntpClient* c, Kovan::int32 code) override { add(c, OK + code); }
     void sntpSyncFailed(SntpClient* c, Kovan::int32 code) override { add(c, FAILED + code); }
     void add(SntpClient* client, int outcome)
@@ -41,7 +42,6 @@ struct RecordingListener : SntpClient::Listener {
     std::atomic<long long> at { 0 }; // steady milliseconds
     std::atomic<bool> sawSyncing { true };
 };
-const int OK = RecordingListener::OK, FAILED = RecordingListener::FAILED;
 
 class SntpClientTest : public SntpTest::NetworkTest {
 protected:
@@ -130,7 +130,6 @@ TEST_F(SntpClientTest, RepliesAreReadAsTheirBytesSay)
     }
     EXPECT_NEAR(-0.25, _response.delay, 1e-9);
     EXPECT_NEAR(-86400.5 + 0.125, _response.offset, 1e-9);
-    // A client request stamped with the client's clock, which came back as T1.
     ASSERT_EQ(48u, request.size());
     EXPECT_EQ("\x1B" + std::string(39, '\0'), request.substr(0, 40));
     EXPECT_EQ(SntpTime::currentTime(), SntpTest::timeAt(request, 40));
@@ -314,12 +313,12 @@ TEST_F(SntpClientTest, StrictModeSkipsEveryBadReplyAndTakesTheValidOneThatFollow
             << "the valid reply, " << c.name;
     }
 
-    // A strict sync told only lies never touches the clock; its listener hears it.
+    // A strict sync told only lies never touches the clock; one told the truth slews by exactly
+    // the offset, where the classic one aims at a whole second.
     current = 11;
     sync(0.0, 2);
     EXPECT_EQ(FAILED, _listener.last);
     EXPECT_TRUE(ClockSeam::calls().empty());
-    // A strict sync slews by exactly the offset, where the classic one aims at a whole second.
     _client.setPort(static_cast<Kovan::uint32>(_server.port()));
     sync(2.5);
     EXPECT_EQ(OK + 3, _listener.last);

@@ -1,5 +1,4 @@
-// SntpTime: the edges of its conversions and of its arithmetic. The system clock access is the
-// client's tests' (through the clock seam).
+// SntpTime: the edges of its conversions and of its arithmetic.
 #include "sntp/SntpTime.h"
 
 #include <cmath>
