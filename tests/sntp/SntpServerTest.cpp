@@ -10,7 +10,6 @@
 #include "sntp/SntpSocket.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/timex.h>
