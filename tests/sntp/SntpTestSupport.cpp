@@ -9,10 +9,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <net/if.h>
 #include <poll.h>
-#include <sched.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -28,10 +25,11 @@ std::string failure(const char* what)
     return std::string(what) + ": " + std::system_category().message(errno);
 }
 
-// Entered during static initialisation, on the main thread, so every thread and child of the
-// program starts inside it.
+// Entered before main, so every thread and child of the program starts inside it.
 // NOLINTNEXTLINE(cert-err58-cpp): it must run before main, and a throw there is a plain abort.
 const std::string networkError = KovanTest::enterPrivateNetwork();
+
+std::atomic<int> sendError { 0 };
 
 } // namespace
 
@@ -93,6 +91,8 @@ std::string receiveWithin(int fd, int timeoutMs)
     return n >= 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
 }
 
+void failNextSend(int errnoValue) { sendError = errnoValue; }
+
 std::string rawQuery(int port, const std::string& request, int timeoutMs)
 {
     const int fd = udpSocket("127.0.0.1", port, true);
@@ -102,32 +102,19 @@ std::string rawQuery(int port, const std::string& request, int timeoutMs)
     return reply;
 }
 
-ScriptedServer::ScriptedServer(const Script& script, int port)
-    : ScriptedServer(Burst([script](const std::string& request) {
-        const auto answer = script(request);
-        return answer ? std::vector<std::string> { *answer } : std::vector<std::string>();
-    }),
-        port)
+ScriptedServer::ScriptedServer(Script script, int port)
+    : _script(std::move(script))
+    , _fd(udpSocket("127.0.0.1", port, false))
 {
-}
-
-ScriptedServer::ScriptedServer(Burst burst, int port)
-    : _script(std::move(burst))
-    , _fd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0))
-{
-    const int one = 1;
-    setsockopt(_fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-    sockaddr_in address = loopback(port);
+    sockaddr_in address = {};
     socklen_t length = sizeof(address);
-    if (0 != bind(_fd, reinterpret_cast<sockaddr*>(&address), length))
-        ADD_FAILURE() << failure("scripted server cannot bind");
     getsockname(_fd, reinterpret_cast<sockaddr*>(&address), &length);
     _port = ntohs(address.sin_port);
     _thread = std::thread([this] {
         while (!_stop) {
             pollfd p = { _fd, POLLIN, 0 };
             char buffer[512];
-            sockaddr_in from;
+            sockaddr_in from = {};
             socklen_t fromLength = sizeof(from);
             const ssize_t n = poll(&p, 1, 20) <= 0
                 ? -1
@@ -135,9 +122,8 @@ ScriptedServer::ScriptedServer(Burst burst, int port)
                     &fromLength);
             if (n < 0)
                 continue;
-            const auto answers = _script(std::string(buffer, static_cast<size_t>(n)));
             ++_requests;
-            for (const std::string& answer : answers)
+            for (const std::string& answer : _script(std::string(buffer, static_cast<size_t>(n))))
                 sendto(_fd, answer.data(), answer.size(), 0, reinterpret_cast<sockaddr*>(&from),
                     fromLength);
         }
@@ -211,6 +197,12 @@ bool Child::pumpUntil(const std::function<bool()>& done, int timeoutMs)
     return done();
 }
 
+bool Child::waitForText(const std::string& text, int timeoutMs)
+{
+    return waitForOutput(
+        [&](const std::string& o) { return o.find(text) != std::string::npos; }, timeoutMs);
+}
+
 bool Child::waitForOutput(const std::function<bool(const std::string&)>& done, int timeoutMs)
 {
     return pumpUntil([&] { return done(out) || (_fds[0] < 0 && _fds[1] < 0); }, timeoutMs)
@@ -228,18 +220,15 @@ bool Child::wait(int timeoutMs, int* exitStatus)
 void Child::stop()
 {
     if (pid > 0 && !_exited) {
-        kill(pid, SIGTERM);
-        if (!wait(1000)) {
-            kill(pid, SIGKILL);
-            wait(5000);
-        }
+        kill(pid, SIGKILL);
+        wait(5000);
     }
     for (int& fd : _fds)
         if (fd >= 0 && 0 == close(fd))
             fd = -1;
 }
 
-Chronyd::Chronyd(const std::string& config)
+Chronyd::Chronyd()
 {
     char name[] = "/tmp/kovan-sntp-XXXXXX";
     // chronyd drops to its own user and still writes its files here.
@@ -249,13 +238,11 @@ Chronyd::Chronyd(const std::string& config)
     }
     dir = name;
     std::ofstream(dir + "/chrony.conf")
-        << (config.empty() ? "local stratum 10\nallow 127.0.0.1\n" : config)
-        << "cmdport 0\npidfile " << dir << "/chronyd.pid\ndriftfile " << dir << "/chrony.drift\n";
+        << "local stratum 10\nallow 127.0.0.1\ncmdport 0\npidfile " << dir
+        << "/chronyd.pid\ndriftfile " << dir << "/chrony.drift\n";
     child.reset(new Child({ "chronyd", "-x", "-d", "-f", dir + "/chrony.conf" }));
-    if (!config.empty())
-        return;
-    std::string request(48, '\0');
-    request[0] = Kovan::SNTP_CLIENT_LI_VN_MODE;
+    const std::string request
+        = static_cast<char>(Kovan::SNTP_CLIENT_LI_VN_MODE) + std::string(47, '\0');
     int status = 0;
     eventually(
         [&] { return child->wait(50, &status) || (ready = !rawQuery(123, request, 200).empty()); },
@@ -267,8 +254,21 @@ Chronyd::~Chronyd()
 {
     child.reset();
     std::error_code ignored;
-    if (!dir.empty())
-        std::filesystem::remove_all(dir, ignored);
+    std::filesystem::remove_all(dir, ignored);
 }
 
 } // namespace SntpTest
+
+extern "C" {
+// NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp): the linker's names.
+ssize_t __real_send(int fd, const void* data, size_t size, int flags);
+ssize_t __wrap_send(int fd, const void* data, size_t size, int flags)
+{
+    if (const int error = SntpTest::sendError.exchange(0)) {
+        errno = error;
+        return -1;
+    }
+    return __real_send(fd, data, size, flags);
+}
+// NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
+}

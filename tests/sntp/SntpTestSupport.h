@@ -1,5 +1,5 @@
 // Helpers of the SNTP tests: the private network the program runs in, a scripted SNTP server on
-// loopback, a real chronyd, and child processes with bounded waits.
+// loopback, a real chronyd, child processes with bounded waits, and a send that fails on demand.
 #pragma once
 
 #include "support/ClockSeam.h"
@@ -12,19 +12,16 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <netinet/in.h>
-#include <optional>
 #include <string>
-#include <sys/types.h>
 #include <thread>
 #include <vector>
 
 namespace SntpTest {
 
-// Empty when the program moved into a network namespace of its own (loopback only, up) before
-// main, so nothing it sends leaves the machine; otherwise why it could not.
+// Empty once the program is in a network namespace of its own (only loopback): else why not.
 const std::string& privateNetworkError();
 
-// Tests that use the network fail, rather than run, outside it; the clock runs free after each.
+// Tests that use the network fail outside it; the clock runs free after each.
 class NetworkTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_EQ("", privateNetworkError()); }
@@ -32,74 +29,63 @@ protected:
 };
 
 long long msSince(std::chrono::steady_clock::time_point start);
-// Yields until `condition` holds or `timeoutMs` has passed; the condition's value.
 bool eventually(const std::function<bool()>& condition, int timeoutMs = 5000);
 int openDescriptors();
 sockaddr_in loopback(int port);
 Kovan::SntpTime timeAt(const std::string& datagram, size_t offset);
-// A UDP socket connected, or else bound, to `address`:`port`.
 int udpSocket(const char* address, int port, bool connected);
 // The next datagram, or "" when nothing came within `timeoutMs`.
 std::string receiveWithin(int fd, int timeoutMs);
-// One exchange with 127.0.0.1:`port`.
 std::string rawQuery(int port, const std::string& request, int timeoutMs);
+// The program's next send() fails with `errnoValue` (it links with -Wl,--wrap=send).
+void failNextSend(int errnoValue);
 
-// A UDP server on 127.0.0.1 that sends what `script` makes of each request (nothing when it
-// gives no value). Its socket is not inherited, so its port refuses once it is destroyed.
+// A UDP server on 127.0.0.1 sending the datagrams `script` makes of each request, in order.
 class ScriptedServer {
 public:
-    using Script = std::function<std::optional<std::string>(const std::string& request)>;
-    // Several datagrams for each request, sent in order.
-    using Burst = std::function<std::vector<std::string>(const std::string& request)>;
-    explicit ScriptedServer(const Script& script, int port = 0);
-    explicit ScriptedServer(Burst burst, int port = 0);
+    using Script = std::function<std::vector<std::string>(const std::string& request)>;
+    explicit ScriptedServer(Script script, int port = 0);
     ~ScriptedServer();
     int port() const { return _port; }
     int requests() const { return _requests; }
-
     // A server reply: the leap bits, the stratum, org echoed from the request, rec and xmt.
     static std::string reply(const std::string& request, Kovan::SntpTime rec, Kovan::SntpTime xmt,
         int stratum = 2, int leap = 0);
 
 private:
-    Burst _script;
-    int _fd;
-    int _port = 0;
+    Script _script;
+    int _fd, _port = 0;
     std::atomic<bool> _stop { false };
     std::atomic<int> _requests { 0 };
     std::thread _thread;
 };
 
-// A child process whose output is collected; killed when destroyed.
+// A child process whose standard output and error are collected; killed when destroyed.
 class Child {
 public:
     explicit Child(const std::vector<std::string>& argv);
+    Child(const Child&) = delete;
     ~Child() { stop(); }
     // Collects output until `done(out)` holds or `timeoutMs` has passed; `done`'s value.
     bool waitForOutput(const std::function<bool(const std::string&)>& done, int timeoutMs);
-    bool waitForText(const std::string& text, int timeoutMs)
-    {
-        return waitForOutput(
-            [&](const std::string& o) { return o.find(text) != std::string::npos; }, timeoutMs);
-    }
+    bool waitForText(const std::string& text, int timeoutMs);
     // True, with the status (128 + signal when killed), if it exited in time.
     bool wait(int timeoutMs, int* exitStatus = nullptr);
-    void stop(); // SIGTERM, then SIGKILL after a second
+    void stop(); // SIGKILL
 
-    pid_t pid = -1;
+    int pid = -1;
     std::string out, err;
 
 private:
     bool pumpUntil(const std::function<bool()>& done, int timeoutMs);
-    int _fds[2] = { -1, -1 }; // standard output, standard error
+    int _fds[2] = { -1, -1 };
     bool _exited = false;
     int _status = 0;
 };
 
-// chronyd never touching the clock, its files in a temporary folder: by default serving
-// 127.0.0.1:123 (`ready` once it answers), else with `config` as its first lines.
+// chronyd serving 127.0.0.1:123 (`ready` once it answers), never touching the clock.
 struct Chronyd {
-    explicit Chronyd(const std::string& config = "");
+    Chronyd();
     ~Chronyd();
     std::string dir;
     std::unique_ptr<Child> child;
