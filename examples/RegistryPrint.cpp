@@ -26,7 +26,7 @@ int main(int argc, char** argv)
         ++first;
     const int words = argc - first;
     if (words < 1 || words > 2 || (first == 1 && '-' == argv[1][0] && '\0' != argv[1][1])) {
-        fprintf(stderr, USAGE, self);
+        (void)fprintf(stderr, USAGE, self);
         return 2;
     }
     const char* filename = argv[first];
@@ -35,7 +35,7 @@ int main(int argc, char** argv)
         registry.open(filename, false);
     } catch (const Kovan::Registry::Exception& e) {
         registry.close();
-        fprintf(stderr, "%s: %s (registry failure %d)\n", e.path(),
+        (void)fprintf(stderr, "%s: %s (registry failure %d)\n", e.path(),
             2 == e.code() ? "cannot open" : "not a registry file", e.code());
         return 1;
     }
@@ -43,13 +43,13 @@ int main(int argc, char** argv)
         registry.dump(words > 1 ? argv[first + 1] : filename);
     } catch (const Kovan::Registry::Exception& e) {
         registry.close();
-        fprintf(stderr, "%s: the dump stopped: registry failure %d at %s, id %u\n", filename,
+        (void)fprintf(stderr, "%s: the dump stopped: registry failure %d at %s, id %u\n", filename,
             e.code(), e.path(), e.id());
         return 1;
     }
     const bool intact = registry.testFileChecksum();
     registry.close();
     if (!intact)
-        fprintf(stderr, "warning: the stored checksum does not match the file\n");
+        (void)fprintf(stderr, "warning: the stored checksum does not match the file\n");
     return 0;
 }

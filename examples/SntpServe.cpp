@@ -57,7 +57,7 @@ void printCounters(const Kovan::SntpModernServer::Counters& c)
         static_cast<unsigned long long>(c.badVersion),
         static_cast<unsigned long long>(c.rateLimited), static_cast<unsigned long long>(c.kisses),
         static_cast<unsigned long long>(c.sendFailed));
-    fflush(stdout);
+    (void)fflush(stdout);
 }
 
 int serveClassic(const char* program, sigset_t signals)
@@ -65,15 +65,15 @@ int serveClassic(const char* program, sigset_t signals)
     Kovan::SntpServer server;
     server.setEnable(true);
     if (!server.isEnable()) {
-        fprintf(stderr, "%s: cannot serve UDP port %d\n", program, Kovan::SntpServer::PORT);
+        (void)fprintf(stderr, "%s: cannot serve UDP port %d\n", program, Kovan::SntpServer::PORT);
         return 1;
     }
     if (!server.run()) {
-        fprintf(stderr, "%s: cannot start the server thread\n", program);
+        (void)fprintf(stderr, "%s: cannot start the server thread\n", program);
         return 1;
     }
     printf("serving SNTP on UDP port %d; interrupt to stop\n", Kovan::SntpServer::PORT);
-    fflush(stdout);
+    (void)fflush(stdout);
     int signalNumber = 0;
     while (0 == sigwait(&signals, &signalNumber) && SIGUSR1 == signalNumber) { }
     server.quit();
@@ -87,12 +87,12 @@ int serveModern(
 {
     Kovan::SntpModernServer server(options);
     if (!server.start()) {
-        fprintf(stderr, "%s: %s\n", program, server.error().c_str());
+        (void)fprintf(stderr, "%s: %s\n", program, server.error().c_str());
         return 1;
     }
     printf("serving SNTP on %s UDP port %d with %d workers; interrupt to stop\n",
         options.address.c_str(), server.port(), server.workers());
-    fflush(stdout);
+    (void)fflush(stdout);
     int signalNumber = 0;
     while (0 == sigwait(&signals, &signalNumber) && SIGUSR1 == signalNumber)
         printCounters(server.counters());
@@ -123,6 +123,7 @@ int main(int argc, char** argv)
     bool classic = false;
     int modernOptions = 0;
     int option;
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): one thread, parsing its own arguments
     while ((option = getopt_long(argc, argv, "a:p:s:r:w:l:b:kLh", longOptions, nullptr)) != -1) {
         unsigned long value = 0;
         bool good = true;
@@ -165,16 +166,16 @@ int main(int argc, char** argv)
             classic = true;
             break;
         default:
-            fprintf(stderr, USAGE, argv[0], argv[0]);
+            (void)fprintf(stderr, USAGE, argv[0], argv[0]);
             return 2;
         }
         if (!good) {
-            fprintf(stderr, "%s: bad value \"%s\" for -%c\n", argv[0], optarg, option);
+            (void)fprintf(stderr, "%s: bad value \"%s\" for -%c\n", argv[0], optarg, option);
             return 2;
         }
     }
     if (optind != argc || (classic && modernOptions != 0)) {
-        fprintf(stderr, USAGE, argv[0], argv[0]);
+        (void)fprintf(stderr, USAGE, argv[0], argv[0]);
         return 2;
     }
 

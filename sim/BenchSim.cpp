@@ -54,7 +54,7 @@ template <typename Fn> Fn next(const char* name)
     void* symbol = dlsym(RTLD_NEXT, name);
     if (!symbol) {
         // Through stdio: the C library's own write path does not come back here.
-        fprintf(stderr, "quillo-sim: the C library has no %s\n", name);
+        (void)fprintf(stderr, "quillo-sim: the C library has no %s\n", name);
         abort();
     }
     return reinterpret_cast<Fn>(symbol);
@@ -169,7 +169,8 @@ void registerDevice(const char* path, DeviceFactory factory)
 const char* setting(const char* name)
 {
     const std::string key = std::string("QUILLO_SIM_") + name;
-    return getenv(key.c_str());
+    // No setenv runs beside it: the settings come with the program's start and it never sets them.
+    return getenv(key.c_str()); // NOLINT(concurrency-mt-unsafe)
 }
 
 double numberSetting(const char* name, double fallback)
@@ -205,7 +206,8 @@ void logLine(const char* format, ...)
     // Opened per line: nothing stays open in the process, and several processes may share a log.
     const int fd = real::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (-1 == fd) {
-        warn("cannot open the transfer log %s: %s", path, strerror(errno));
+        char text[256];
+        warn("cannot open the transfer log %s: %s", path, strerror_r(errno, text, sizeof text));
         return;
     }
     (void)real::write(fd, line, length);
@@ -241,7 +243,7 @@ std::string hexBytes(const uint8_t* bytes, size_t length)
     std::string text;
     char byte[4];
     for (size_t i = 0; i < length; ++i) {
-        snprintf(byte, sizeof byte, i ? " %02x" : "%02x", bytes[i]);
+        (void)snprintf(byte, sizeof byte, i ? " %02x" : "%02x", bytes[i]);
         text += byte;
     }
     return text;
@@ -268,7 +270,7 @@ extern "C" {
     if (needsMode(flags)) {                                                                        \
         va_list args;                                                                              \
         va_start(args, flags);                                                                     \
-        mode = va_arg(args, mode_t);                                                               \
+        (mode) = va_arg(args, mode_t);                                                             \
         va_end(args);                                                                              \
     }                                                                                              \
     static_assert(true, "")

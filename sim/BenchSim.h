@@ -36,7 +36,11 @@ using DeviceFactory = Device* (*)();
 void registerDevice(const char* path, DeviceFactory factory);
 
 struct DeviceRegistration {
-    DeviceRegistration(const char* path, DeviceFactory factory) { registerDevice(path, factory); }
+    // Runs before main, where a failure could not be caught anyway: noexcept says so.
+    DeviceRegistration(const char* path, DeviceFactory factory) noexcept
+    {
+        registerDevice(path, factory);
+    }
 };
 
 // The simulator's own environment: the value of QUILLO_SIM_<name>, or nullptr when unset.

@@ -100,8 +100,9 @@ ChipCalendar::Registers ChipCalendar::at(double hostTime) const
     elapsed = std::fmod(elapsed, 7.0 * CENTURY_DAYS * DAY);
     const int64_t startDay
         = daysFrom2000(2000 + fromBcd(_set.year), fromBcd(_set.month), fromBcd(_set.day));
-    const int64_t seconds = startDay * DAY + fromBcd(_set.hour) * 3600 + fromBcd(_set.minute) * 60
-        + fromBcd(_set.second) + static_cast<int64_t>(std::floor(elapsed));
+    const int64_t seconds = startDay * DAY + int64_t { fromBcd(_set.hour) } * 3600
+        + int64_t { fromBcd(_set.minute) } * 60 + fromBcd(_set.second)
+        + static_cast<int64_t>(std::floor(elapsed));
     const int64_t day = seconds / DAY; // never negative: the set date is 2000 or later
     const int64_t inDay = seconds % DAY;
 
@@ -122,8 +123,8 @@ ChipCalendar::Registers ChipCalendar::at(double hostTime) const
 std::string ChipCalendar::save() const
 {
     char text[96];
-    snprintf(text, sizeof text, "%02x %02x %02x %02x %02x %02x %02x @ %.6f", _set.year, _set.month,
-        _set.day, _set.weekday, _set.hour, _set.minute, _set.second, _setAt);
+    (void)snprintf(text, sizeof text, "%02x %02x %02x %02x %02x %02x %02x @ %.6f", _set.year,
+        _set.month, _set.day, _set.weekday, _set.hour, _set.minute, _set.second, _setAt);
     return text;
 }
 
@@ -133,6 +134,7 @@ bool ChipCalendar::load(const std::string& text)
     double setAt = 0;
     char end = 0;
     // Eight fields and nothing after them: a ninth conversion means trailing garbage.
+    // NOLINTNEXTLINE(cert-err34-c): two hex digits, the most each field reads, always fit a byte
     const int fields = sscanf(text.c_str(),
         "%2" SCNx8 " %2" SCNx8 " %2" SCNx8 " %2" SCNx8 " %2" SCNx8 " %2" SCNx8 " %2" SCNx8
         " @ %lf %c",

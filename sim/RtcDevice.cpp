@@ -15,6 +15,7 @@
 #include "sim/BenchSim.h"
 
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -34,6 +35,30 @@ bool isSetting(const char* name, const char* value)
     return text && 0 == strcmp(text, value);
 }
 
+// "YYYY-MM-DD hh:mm:ss" (or with a T) into the fields, each number as written: read as sscanf's
+// %d reads it (strtol), except that a number beyond an int is an error here.
+bool parseCalendar(const char* text, tm* t)
+{
+    int* const fields[]
+        = { &t->tm_year, &t->tm_mon, &t->tm_mday, &t->tm_hour, &t->tm_min, &t->tm_sec };
+    const char* const separators = "-- ::";
+    for (size_t i = 0; i < 6; ++i) {
+        char* end = nullptr;
+        errno = 0;
+        const long value = strtol(text, &end, 10);
+        if (end == text || ERANGE == errno || value < INT_MIN || value > INT_MAX)
+            return false;
+        *fields[i] = static_cast<int>(value);
+        text = end;
+        if (5 == i)
+            break;
+        if (separators[i] != *text && !(2 == i && 'T' == *text))
+            return false;
+        ++text;
+    }
+    return '\0' == *text;
+}
+
 // The configured calendar, or false when the setting makes no sense.
 bool configuredTime(rtc_time* out)
 {
@@ -51,10 +76,7 @@ bool configuredTime(rtc_time* out)
         if (!gmtime_r(&now, &t))
             return false;
     } else {
-        char tail;
-        if (6
-            != sscanf(text, "%d-%d-%d%*1[ T]%d:%d:%d%c", &t.tm_year, &t.tm_mon, &t.tm_mday,
-                &t.tm_hour, &t.tm_min, &t.tm_sec, &tail)) {
+        if (!parseCalendar(text, &t)) {
             warn("QUILLO_SIM_RTC_TIME=\"%s\" is neither a time nor an offset", text);
             return false;
         }
@@ -123,7 +145,8 @@ public:
     }
 };
 
-const DeviceRegistration registration(RTC_PATH, []() -> Device* { return new RtcDevice; });
+Device* newRtc() { return new RtcDevice; }
+const DeviceRegistration registration(RTC_PATH, newRtc);
 
 } // namespace
 

@@ -122,7 +122,7 @@ void describe(const SntpBasicInfo& reply, SntpQueryReport* report)
 
 } // namespace
 
-SntpClient::SntpClient()
+SntpClient::SntpClient() noexcept
     : Looper("SntpClient", 50, Thread::NORMAL)
     , _port(123)
     , _syncInterval(0)

@@ -63,7 +63,7 @@ public:
         virtual void sntpSyncFailed(SntpClient* client, int32 code) = 0;
     };
 
-    SntpClient();
+    SntpClient() noexcept;
     // Does not stop a running sync: the owner quits and joins the thread first.
     ~SntpClient() override;
 

@@ -71,7 +71,7 @@ bool queryServer(SntpServerResponse* response)
     try {
         return _client.getServerTime(response);
     } catch (const SocketException& e) {
-        fprintf(
+        (void)fprintf(
             stderr, "quillo: socket error %d: %s\n", static_cast<int>(e.errorCode()), e.message());
         return false;
     }
@@ -101,19 +101,19 @@ void serverDriftTest()
     printf("<<<<< Sync Local & Rtc to Server >>>>>\n");
     printf("SERVER- ");
     printDateTime(&serverTime, "\n\n");
-    fflush(stdout);
+    (void)fflush(stdout);
 
     int count = 0;
     double elapsed = 0.0;
     for (;;) {
         ++count;
-        sleep(static_cast<unsigned>(_delay));
+        sleep(static_cast<unsigned>(_delay)); // NOLINT(concurrency-mt-unsafe): one thread
         // The nominal sum of the periods, as a 32-bit product.
         elapsed = static_cast<int32>(static_cast<int64>(count) * _delay) / 60.0;
 
         if (!queryServer(&response)) {
             printf("!!! Connect Fail !!! - Elapsed : %.2f min.\n\n", elapsed);
-            fflush(stdout);
+            (void)fflush(stdout);
             continue;
         }
         server = serverSeconds(response);
@@ -136,7 +136,7 @@ void serverDriftTest()
         else
             printf("(RTC is equal to SERVER)\n\n");
         // Each check is worth seeing as it happens, also through a pipe.
-        fflush(stdout);
+        (void)fflush(stdout);
     }
 }
 
@@ -152,7 +152,7 @@ void syncTest(bool withServer)
         readRtc(&chip);
         printDateTime(&chip, "\n");
         // Each reading is worth seeing as it happens, also through a pipe.
-        fflush(stdout);
+        (void)fflush(stdout);
         sleepMilliseconds(_mdelay);
     }
 }
@@ -234,7 +234,8 @@ int main(int argc, char** argv)
         return 0;
     } catch (const char* message) {
         const int error = errno;
-        printf("Exception: %s (%d: %s)\n", message, error, strerror(error));
+        char text[256];
+        printf("Exception: %s (%d: %s)\n", message, error, strerror_r(error, text, sizeof text));
         closeI2c();
         return -1;
     }

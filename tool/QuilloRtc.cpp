@@ -66,10 +66,10 @@ struct UsageError {
     std::string message;
 };
 
-std::string format(const char* fmt, va_list args)
+__attribute__((format(printf, 1, 0))) std::string format(const char* fmt, va_list args)
 {
     char text[512];
-    vsnprintf(text, sizeof text, fmt, args);
+    (void)vsnprintf(text, sizeof text, fmt, args);
     return text;
 }
 
@@ -77,25 +77,25 @@ std::string format(const char* fmt, va_list args)
 {
     va_list args;
     va_start(args, fmt);
-    Failure f { format(fmt, args) };
+    std::string message = format(fmt, args);
     va_end(args);
-    throw f;
+    throw Failure { message };
 }
 
 [[noreturn]] __attribute__((format(printf, 1, 2))) void usageError(const char* fmt, ...)
 {
     va_list args;
     va_start(args, fmt);
-    UsageError e { format(fmt, args) };
+    std::string message = format(fmt, args);
     va_end(args);
-    throw e;
+    throw UsageError { message };
 }
 
 __attribute__((format(printf, 1, 2))) void warn(const char* fmt, ...)
 {
     va_list args;
     va_start(args, fmt);
-    fprintf(stderr, "quillo-rtc: %s\n", format(fmt, args).c_str());
+    (void)fprintf(stderr, "quillo-rtc: %s\n", format(fmt, args).c_str());
     va_end(args);
 }
 
@@ -150,8 +150,11 @@ void pause(double seconds)
 
 template <typename Clock> void sleepUntil(Clock now, double when)
 {
-    for (double left = when - now(); !_stop && left > 0; left = when - now())
+    double left = when - now();
+    while (!_stop && left > 0) {
         pause(left);
+        left = when - now();
+    }
 }
 
 // "2031-07-09T21:08:57+09:00" for `t` as local time, or with "+00:00" as UTC.
@@ -165,9 +168,9 @@ std::string isoTime(time_t t, bool utc)
     const long offset = utc ? 0 : fields.tm_gmtoff;
     const long minutes = (offset < 0 ? -offset : offset) / 60;
     char text[64];
-    snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%c%02ld:%02ld", fields.tm_year + 1900,
-        fields.tm_mon + 1, fields.tm_mday, fields.tm_hour, fields.tm_min, fields.tm_sec,
-        offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
+    (void)snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%c%02ld:%02ld",
+        fields.tm_year + 1900, fields.tm_mon + 1, fields.tm_mday, fields.tm_hour, fields.tm_min,
+        fields.tm_sec, offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
     return text;
 }
 
@@ -184,7 +187,7 @@ std::string isoUtcMs(double t)
     tm fields = {};
     gmtime_r(&seconds, &fields);
     char text[64];
-    snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03ldZ", fields.tm_year + 1900,
+    (void)snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03ldZ", fields.tm_year + 1900,
         fields.tm_mon + 1, fields.tm_mday, fields.tm_hour, fields.tm_min, fields.tm_sec, ms);
     return text;
 }
@@ -303,11 +306,12 @@ public:
         _fd = open(options.bus.c_str(), O_RDWR | O_CLOEXEC);
         if (-1 == _fd) {
             const int error = errno;
+            char text[256];
             if (EACCES == error || EPERM == error)
                 fail("cannot open %s: %s; run as root or as a member of its group",
-                    options.bus.c_str(), strerror(error));
+                    options.bus.c_str(), strerror_r(error, text, sizeof text));
             fail("cannot open %s: %s; load i2c-dev (modprobe i2c-dev) or name the bus with --bus",
-                options.bus.c_str(), strerror(error));
+                options.bus.c_str(), strerror_r(error, text, sizeof text));
         }
     }
     ~ChipBus() { close(_fd); }
@@ -455,8 +459,9 @@ private:
             return;
         if (EBUSY == errno)
             busy(_chip);
+        char text[256];
         fail("cannot address 0x%02x on %s: %s; check the bus (--bus)", address,
-            _options.bus.c_str(), strerror(errno));
+            _options.bus.c_str(), strerror_r(errno, text, sizeof text));
     }
 
     [[noreturn]] void busy(int chip)
@@ -476,8 +481,9 @@ private:
     {
         if (ENXIO == errno || EREMOTEIO == errno || EIO == errno || 0 == errno)
             notAnswering();
+        char text[256];
         fail("%s 0x%02x on %s failed: %s; check the wiring and the bus (--bus)", what, address,
-            _options.bus.c_str(), strerror(errno));
+            _options.bus.c_str(), strerror_r(errno, text, sizeof text));
     }
 
     const Options& _options;
@@ -743,8 +749,8 @@ int reg(const Options& options)
             return 0;
         }
         if (!options.yes) {
-            fprintf(stderr, "Write 0x%02lx to register 0x%02lx of the %s on %s? [y/N] ", value,
-                address, chipName(bus.chip()), options.bus.c_str());
+            (void)fprintf(stderr, "Write 0x%02lx to register 0x%02lx of the %s on %s? [y/N] ",
+                value, address, chipName(bus.chip()), options.bus.c_str());
             char answer[16] = {};
             if (!fgets(answer, sizeof answer, stdin) || ('y' != answer[0] && 'Y' != answer[0]))
                 fail("not confirmed; nothing written (-y skips the question)");
@@ -871,7 +877,7 @@ Edge findEdge(ChipBus& bus, double predicted, double window, double second, bool
 bool queryServer(SntpClient& client, double* offset, double* delay)
 {
     // The client traces its failures on standard error; this program says what to do instead.
-    fflush(stderr);
+    (void)fflush(stderr);
     const int saved = dup(2);
     const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
     if (-1 != null) {
@@ -934,9 +940,10 @@ int drift(const Options& options)
         if (options.count && k >= options.count)
             break;
         // The samples planned over the duration (a busy machine can make one take longer).
-        if (options.duration > 0 && k * options.interval > options.duration + 1e-9)
+        if (options.duration > 0
+            && static_cast<double>(k) * options.interval > options.duration + 1e-9)
             break;
-        sleepUntil(monotonicNow, start + k * options.interval);
+        sleepUntil(monotonicNow, start + static_cast<double>(k) * options.interval);
         if (_stop)
             break;
         // The next edge from the last one at the chip's measured rate; the window widens with
@@ -983,7 +990,7 @@ int drift(const Options& options)
         else
             printf("%s  offset %+10.3f ms  (delay %.3f ms, edge +/- %.3f ms)\n",
                 isoUtcMs(serverTime).c_str(), sample.offsetMs, delay * 1e3, edge.halfWidth * 1e3);
-        fflush(stdout);
+        (void)fflush(stdout);
     }
 
     if (samples.empty())
@@ -1010,8 +1017,10 @@ int drift(const Options& options)
             printf("%+.1f ppm", fit.ratePpm);
         printf(", %d samples over %.1f s\n", fit.samples, fit.duration);
     }
+    char text[256];
     if (!options.plot.empty() && !plotDrift(options.plot.c_str(), samples, fit))
-        fail("cannot write the plot %s: %s", options.plot.c_str(), strerror(errno));
+        fail("cannot write the plot %s: %s", options.plot.c_str(),
+            strerror_r(errno, text, sizeof text));
     return 0;
 }
 
@@ -1073,6 +1082,7 @@ Options parse(int argc, char** argv)
     };
     Options o;
     opterr = 0;
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): quillo-rtc runs one thread
     for (int c; - 1 != (c = getopt_long(argc, argv, ":yhV", longOptions, nullptr));) {
         long number = 0;
         switch (c) {
@@ -1132,11 +1142,11 @@ Options parse(int argc, char** argv)
             o.given += " --plot";
             break;
         case 'h':
-            fputs(USAGE, stdout);
-            exit(0);
+            (void)fputs(USAGE, stdout);
+            exit(0); // NOLINT(concurrency-mt-unsafe): one thread
         case 'V':
             printf("%s\n", VERSION);
-            exit(0);
+            exit(0); // NOLINT(concurrency-mt-unsafe): one thread
         case ':':
             usageError("%s needs a value", argv[optind - 1]);
         default:
@@ -1204,12 +1214,12 @@ int main(int argc, char** argv)
             return reg(options);
         return drift(options);
     } catch (const UsageError& e) {
-        fflush(stdout);
-        fprintf(stderr, "quillo-rtc: %s\n%s", e.message.c_str(), USAGE);
+        (void)fflush(stdout);
+        (void)fprintf(stderr, "quillo-rtc: %s\n%s", e.message.c_str(), USAGE);
         return 2;
     } catch (const Failure& f) {
-        fflush(stdout);
-        fprintf(stderr, "quillo-rtc: %s\n", f.message.c_str());
+        (void)fflush(stdout);
+        (void)fprintf(stderr, "quillo-rtc: %s\n", f.message.c_str());
         return 1;
     }
 }

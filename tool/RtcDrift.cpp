@@ -126,16 +126,17 @@ bool plotDrift(const char* path, const std::vector<DriftSample>& samples, const 
     const auto x = [&](double t) { return left + (t - t0) / (t1 - t0) * (width - left - right); };
     const auto y = [&](double v) { return top + (y1 - v) / (y1 - y0) * (height - top - bottom); };
 
-    fprintf(f,
+    (void)fprintf(f,
         "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" "
         "font-family=\"sans-serif\" font-size=\"12\">\n",
         width, height);
-    fprintf(f, "<rect width=\"100%%\" height=\"100%%\" fill=\"white\"/>\n");
-    fprintf(f, "<text x=\"%.0f\" y=\"20\">chip offset from the server (ms) over time (s)", left);
+    (void)fprintf(f, "<rect width=\"100%%\" height=\"100%%\" fill=\"white\"/>\n");
+    (void)fprintf(
+        f, "<text x=\"%.0f\" y=\"20\">chip offset from the server (ms) over time (s)", left);
     if (fit.hasRate)
-        fprintf(f, ": %+.3f ms, %+.1f ppm", fit.offsetMs, fit.ratePpm);
-    fprintf(f, "</text>\n");
-    fprintf(f,
+        (void)fprintf(f, ": %+.3f ms, %+.1f ppm", fit.offsetMs, fit.ratePpm);
+    (void)fprintf(f, "</text>\n");
+    (void)fprintf(f,
         "<path d=\"M%.1f %.1f V%.1f H%.1f\" fill=\"none\" stroke=\"black\"/>\n"
         "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"end\">%.3f</text>\n"
         "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"end\">%.3f</text>\n"
@@ -145,15 +146,15 @@ bool plotDrift(const char* path, const std::vector<DriftSample>& samples, const 
         y0, left, height - bottom + 18, t0, width - right, height - bottom + 18, t1);
     if (fit.hasRate) {
         const double slope = fit.ratePpm / 1000.0;
-        fprintf(f,
+        (void)fprintf(f,
             "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#c03030\" "
             "stroke-width=\"1.5\"/>\n",
             x(t0), y(fit.interceptMs + slope * t0), x(t1), y(fit.interceptMs + slope * t1));
     }
     for (const DriftSample& s : samples)
-        fprintf(f, "<circle cx=\"%.1f\" cy=\"%.1f\" r=\"3\" fill=\"#2050a0\"/>\n", x(s.elapsed),
-            y(s.offsetMs));
-    fprintf(f, "</svg>\n");
+        (void)fprintf(f, "<circle cx=\"%.1f\" cy=\"%.1f\" r=\"3\" fill=\"#2050a0\"/>\n",
+            x(s.elapsed), y(s.offsetMs));
+    (void)fprintf(f, "</svg>\n");
     return 0 == fclose(f);
 }
 
