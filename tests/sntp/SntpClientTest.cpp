@@ -1,5 +1,4 @@
-// SntpClient against a scripted server on loopback, the clock seam standing in for the clock: the
-// query, its failures, and the sync on the test's thread and on the client's own.
+// SntpClient against scripted servers on loopback, the clock seam standing in for the clock.
 #include "sntp/SntpClient.h"
 
 #include "SntpTestSupport.h"
@@ -24,8 +23,7 @@ namespace {
 const time_t NOW = 1700000000;
 using Clock = std::chrono::steady_clock;
 
-// The last outcome (OK or FAILED plus the code), how many and when; each must be told while the
-// sync is still running.
+// The last outcome (OK or FAILED plus the code), how many, when, and whether all came mid-sync.
 enum { OK = 0, FAILED = 10 };
 
 struct RecordingListener : SntpClient::Listener {
@@ -84,8 +82,7 @@ protected:
         return static_cast<int>(std::count(traced.begin(), traced.end(), '\n'));
     }
 
-    // The server runs `_shift` ahead of the request's transmit time and the test's clock stands
-    // still, so the offset is exactly the shift; silent while `_silentRequests` is above zero.
+    // `_shift` ahead of the request's transmit time (the exact offset: the clock stands still).
     std::atomic<double> _shift { 0.0 };
     std::atomic<int> _silentRequests { 0 };
     ScriptedServer _server { [this](const std::string& request) {
@@ -106,9 +103,8 @@ protected:
 
 TEST_F(SntpClientTest, RepliesAreReadAsTheirBytesSay)
 {
-    // Two bytes, the rest reading as zero; noise longer than a full packet, T1 too being what it
-    // says; last a server a day behind that holds the request a quarter of a second (the client's
-    // clock stands still: T4 = T1, T2 = T1 - 86400.5, T3 = T2 + 0.25).
+    // Two bytes, the rest reading as zero; noise; a server a day behind holding the request a
+    // quarter second (the clock stands still: T4 = T1, T2 = T1 - 86400.5, T3 = T2 + 0.25).
     std::string request, sent, answered, noise(82, '\0');
     for (size_t i = 0; i < noise.size(); ++i)
         noise[i] = static_cast<char>(i * 37 + 11);
@@ -138,8 +134,7 @@ TEST_F(SntpClientTest, RepliesAreReadAsTheirBytesSay)
 
 TEST_F(SntpClientTest, SilentEmptyAndRefusedRepliesFail)
 {
-    // A silent server: a limit of whole seconds and milliseconds, waited in full. An empty
-    // datagram reads as nothing; so does the refusal of a port nobody serves, which comes at once.
+    // Silence waits the limit in full; an empty datagram and a refused port fail at once.
     _client.setTimeout(1250);
     ScriptedServer silent([](const std::string&) { return Replies(); });
     ScriptedServer empty([](const std::string&) { return Replies { "" }; });
@@ -167,9 +162,8 @@ TEST_F(SntpClientTest, AFailedSendReachesTheCallerWithTheSocketClosed)
 
 TEST_F(SntpClientTest, SyncSlewsUnderAMinuteStepsOtherwiseRetriesAndReportsEveryOutcome)
 {
-    // A new time in the last half millisecond of a second converts to tv_usec 1000000; beyond
-    // 2038 the seconds are negative as a signed 32-bit number. Neither reaches the clock. Retries
-    // go on until a reply, up to their count.
+    // Neither a new time in a second's last half millisecond (tv_usec 1000000) nor one past 2038
+    // reaches the clock. Retries go on until a reply, up to their count.
     const struct {
         double shift;
         int usec, error, silent, retries, outcome, calls, lines; // error of both setters
@@ -208,8 +202,9 @@ TEST_F(SntpClientTest, SyncSlewsUnderAMinuteStepsOtherwiseRetriesAndReportsEvery
         ASSERT_EQ(c.calls, static_cast<int>(calls.size())) << c.shift;
         for (const ClockCall& call : calls) {
             EXPECT_EQ(c.kind, call.kind) << c.shift;
-            EXPECT_EQ(c.tv.tv_sec, call.tv.tv_sec) << c.shift;
-            EXPECT_EQ(c.tv.tv_usec, call.tv.tv_usec) << c.shift;
+            EXPECT_EQ(
+                c.tv.tv_sec * 1000000 + c.tv.tv_usec, call.tv.tv_sec * 1000000 + call.tv.tv_usec)
+                << c.shift;
         }
     }
     EXPECT_TRUE(_listener.sawSyncing);
@@ -228,8 +223,7 @@ TEST_F(SntpClientTest, BackgroundSyncRunsAtOnceWhenGivenAddressAndIntervalUntilS
     _client.setRetryCount(1000);
     _shift = 3600.0;
     KovanTest::StderrCapture capture;
-    // No address yet: the looper suspends itself until one comes. A failed send is a sync
-    // without a reply, and the looper goes on.
+    // No address yet: the looper waits for one. A failed send is a failed sync; it goes on.
     _client.setSyncInterval(1);
     SntpTest::failNextSend(EPERM);
     _client.setServerAddress("127.0.0.1");
@@ -244,8 +238,7 @@ TEST_F(SntpClientTest, BackgroundSyncRunsAtOnceWhenGivenAddressAndIntervalUntilS
     EXPECT_EQ(0, _server.requests());
     EXPECT_FALSE(_client.isSyncing());
 
-    // A new address wakes it for an immediate sync, here failing; another stops that one after
-    // the attempt in progress and syncs anew.
+    // A new address wakes it to sync at once; another stops that sync after its attempt.
     _silentRequests = 1000;
     _client.setServerAddress("localhost");
     ASSERT_TRUE(SntpTest::eventually([&] { return _server.requests() >= 2; }));
@@ -263,8 +256,7 @@ TEST_F(SntpClientTest, BackgroundSyncRunsAtOnceWhenGivenAddressAndIntervalUntilS
 
 TEST_F(SntpClientTest, StrictModeSkipsEveryBadReplyAndTakesTheValidOneThatFollows)
 {
-    // Each bad kind arrives alone or before a valid reply from a server 5 s ahead: only a
-    // kiss-o'-death that echoes the request ends the query, at once and with its code.
+    // Each bad reply comes before a valid one (or alone): only an echoing kiss ends the query.
     using Edit = std::function<void(std::string&)>;
     const auto byte = [](size_t at, char value) { return [=](std::string& r) { r[at] = value; }; };
     const auto flipOrg = [](std::string& r) { r[31] = static_cast<char>(r[31] ^ 1); };
@@ -313,8 +305,7 @@ TEST_F(SntpClientTest, StrictModeSkipsEveryBadReplyAndTakesTheValidOneThatFollow
             << "the valid reply, " << c.name;
     }
 
-    // A strict sync told only lies never touches the clock; one told the truth slews by exactly
-    // the offset, where the classic one aims at a whole second.
+    // Told only lies, a strict sync leaves the clock; told the truth, it slews by the exact offset.
     current = 11;
     sync(0.0, 2);
     EXPECT_EQ(FAILED, _listener.last);

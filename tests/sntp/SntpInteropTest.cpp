@@ -11,8 +11,8 @@
 
 namespace {
 
-// A one-shot client (ntpdig, or sntp-query printing the same report) reports `expected` and, at
-// best of twenty runs on a loaded machine, an offset within 2 ms of the same clock.
+// A one-shot client (ntpdig, or sntp-query printing the same report) ends its line `expected`,
+// and the best of twenty runs on a loaded machine has an offset within 2 ms of the same clock.
 void expectReports(const std::vector<std::string>& argv, const std::string& expected)
 {
     double best = 1.0;
@@ -21,12 +21,11 @@ void expectReports(const std::vector<std::string>& argv, const std::string& expe
         int status = -1;
         ASSERT_TRUE(client.wait(20000, &status));
         ASSERT_EQ(0, status) << client.out << client.err;
-        std::istringstream in(client.out);
-        std::string date, time, zone, plusMinus, error, host, stratum, leap;
+        std::istringstream in(client.out); // date, time, zone, offset
+        std::string word;
         double offset = 1.0;
-        in >> date >> time >> zone >> offset >> plusMinus >> error >> host >> stratum >> leap;
-        EXPECT_EQ(expected, host.append(" ").append(stratum).append(" ").append(leap))
-            << client.out;
+        in >> word >> word >> word >> offset;
+        EXPECT_NE(std::string::npos, client.out.find(" " + expected + "\n")) << client.out;
         best = std::min(best, std::fabs(offset));
     }
     EXPECT_LT(best, 0.002) << "best offset of " << argv[0];

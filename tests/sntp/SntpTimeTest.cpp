@@ -8,16 +8,12 @@ using Kovan::SntpTime;
 using Kovan::uint32;
 using Kovan::uint64;
 
-namespace {
-
-SntpTime ntp(uint64 seconds, uint32 fraction)
+static SntpTime ntp(uint64 seconds, uint32 fraction)
 {
     SntpTime t;
     t.setTime(seconds << 32 | fraction);
     return t;
 }
-
-} // namespace
 
 TEST(SntpTimeTest, FractionAndTimevalConversionsRoundAsTheyShould)
 {
