@@ -69,11 +69,14 @@ int udpSocket(const char* address, int port, bool connected)
     return -1;
 }
 
-std::string receiveWithin(int fd, int timeoutMs)
+std::string receiveWithin(int fd, int timeoutMs, sockaddr_in* from)
 {
     pollfd p = { fd, POLLIN, 0 };
     char buffer[2048];
-    const ssize_t n = poll(&p, 1, timeoutMs) > 0 ? recv(fd, buffer, sizeof(buffer), 0) : -1;
+    socklen_t length = sizeof(*from);
+    const ssize_t n = poll(&p, 1, timeoutMs) > 0
+        ? recvfrom(fd, buffer, sizeof(buffer), 0, reinterpret_cast<sockaddr*>(from), &length)
+        : -1;
     return n >= 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
 }
 
@@ -88,9 +91,9 @@ std::string rawQuery(int port, const std::string& request, int timeoutMs)
     return reply;
 }
 
-ScriptedServer::ScriptedServer(Script script, int port)
+ScriptedServer::ScriptedServer(Script script)
     : _script(std::move(script))
-    , _fd(udpSocket("127.0.0.1", port, false))
+    , _fd(udpSocket("127.0.0.1", 0, false))
 {
     sockaddr_in address = {};
     socklen_t length = sizeof(address);
@@ -98,20 +101,14 @@ ScriptedServer::ScriptedServer(Script script, int port)
     _port = ntohs(address.sin_port);
     _thread = std::thread([this] {
         while (!_stop) {
-            pollfd p = { _fd, POLLIN, 0 };
-            char buffer[512];
             sockaddr_in from = {};
-            socklen_t fromLength = sizeof(from);
-            const ssize_t n = poll(&p, 1, 20) <= 0
-                ? -1
-                : recvfrom(_fd, buffer, sizeof(buffer), 0, reinterpret_cast<sockaddr*>(&from),
-                    &fromLength);
-            if (n < 0)
+            const std::string request = receiveWithin(_fd, 20, &from);
+            if (request.empty())
                 continue;
             ++_requests;
-            for (const std::string& answer : _script(std::string(buffer, static_cast<size_t>(n))))
+            for (const std::string& answer : _script(request))
                 sendto(_fd, answer.data(), answer.size(), 0, reinterpret_cast<sockaddr*>(&from),
-                    fromLength);
+                    sizeof(from));
         }
     });
 }
@@ -140,10 +137,7 @@ std::string ScriptedServer::reply(
 Child::Child(const std::vector<std::string>& argv)
 {
     int o[2], e[2];
-    if (0 != pipe2(o, O_CLOEXEC) || 0 != pipe2(e, O_CLOEXEC)) {
-        ADD_FAILURE() << "pipe: " << strerror(errno);
-        return;
-    }
+    EXPECT_EQ(0, pipe2(o, O_CLOEXEC) | pipe2(e, O_CLOEXEC)) << strerror(errno);
     std::vector<const char*> args;
     args.reserve(argv.size() + 1);
     for (const std::string& word : argv)

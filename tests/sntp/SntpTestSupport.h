@@ -1,5 +1,4 @@
-// Helpers of the SNTP tests: the private network the program runs in, a scripted SNTP server on
-// loopback, a real chronyd, child processes with bounded waits, and a send that fails on demand.
+// The SNTP tests' private network, scripted servers, child processes, chronyd and failing send.
 #pragma once
 
 #include "support/ClockSeam.h"
@@ -17,8 +16,7 @@
 
 namespace SntpTest {
 
-// Tests that fail outside the program's own network namespace (only loopback); the clock runs
-// free after each.
+// Fails outside the program's own network namespace (only loopback); frees the clock after.
 class NetworkTest : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -35,8 +33,8 @@ sockaddr_in loopback(int port);
 Kovan::SntpTime timeAt(const std::string& datagram, size_t offset);
 // Bound to, or connected to, `address`:`port`; -1 when that fails.
 int udpSocket(const char* address, int port, bool connected);
-// The next datagram, or "" when nothing came within `timeoutMs`.
-std::string receiveWithin(int fd, int timeoutMs);
+// The next datagram (and who sent it), or "" when nothing came within `timeoutMs`.
+std::string receiveWithin(int fd, int timeoutMs, sockaddr_in* from = nullptr);
 std::string rawQuery(int port, const std::string& request, int timeoutMs);
 // The program's next send() fails with `errnoValue` (it links with -Wl,--wrap=send).
 void failNextSend(int errnoValue);
@@ -45,7 +43,7 @@ void failNextSend(int errnoValue);
 class ScriptedServer {
 public:
     using Script = std::function<std::vector<std::string>(const std::string& request)>;
-    explicit ScriptedServer(Script script, int port = 0);
+    explicit ScriptedServer(Script script);
     ~ScriptedServer();
     int port() const { return _port; }
     int requests() const { return _requests; }
@@ -65,7 +63,6 @@ private:
 class Child {
 public:
     explicit Child(const std::vector<std::string>& argv);
-    Child(const Child&) = delete;
     ~Child(); // SIGKILL
     // Collects output until `text` is in `out` or `timeoutMs` has passed.
     bool waitForText(const std::string& text, int timeoutMs);
