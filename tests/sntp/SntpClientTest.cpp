@@ -10,17 +10,13 @@
 #include <cerrno>
 #include <gtest/gtest.h>
 
-using Kovan::SntpClient;
-using Kovan::SntpQueryReport;
-using Kovan::SntpTime;
+using namespace Kovan;
 using KovanTest::ClockCall;
 using KovanTest::ClockSeam;
 using namespace SntpTest;
 using Replies = std::vector<std::string>;
 
-namespace {
-
-const time_t NOW = 1700000000;
+static const time_t NOW = 1700000000;
 using Clock = std::chrono::steady_clock;
 
 // The last outcome (OK or FAILED plus the code), how many, when, and whether all came mid-sync.
@@ -98,8 +94,6 @@ protected:
     std::string _traced;
     int _descriptors = 0;
 };
-
-} // namespace
 
 TEST_F(SntpClientTest, RepliesAreReadAsTheirBytesSay)
 {
@@ -251,7 +245,6 @@ TEST_F(SntpClientTest, BackgroundSyncRunsAtOnceWhenGivenAddressAndIntervalUntilS
 TEST_F(SntpClientTest, StrictModeSkipsEveryBadReplyAndTakesTheValidOneThatFollows)
 {
     // Each bad reply comes before a valid one (or alone): only an echoing kiss ends the query.
-    using Edit = std::function<void(std::string&)>;
     const auto byte = [](size_t at, char value) { return [=](std::string& r) { r[at] = value; }; };
     const auto flipOrg = [](std::string& r) { r[31] = static_cast<char>(r[31] ^ 1); };
     const auto kiss = [](std::string& r) { r.replace(12, 4, "RATE")[1] = 0; };
@@ -259,7 +252,7 @@ TEST_F(SntpClientTest, StrictModeSkipsEveryBadReplyAndTakesTheValidOneThatFollow
                KISS = SntpQueryReport::KISS_OF_DEATH;
     const struct {
         const char* name;
-        Edit edit;
+        std::function<void(std::string&)> edit;
         SntpQueryReport::Outcome outcome; // TIMED_OUT: no valid reply follows
     } cases[] = {
         { "47 bytes", [](std::string& r) { r.resize(47); }, ANSWERED },

@@ -14,17 +14,13 @@
 #include <sys/timex.h>
 #include <unistd.h>
 
-using Kovan::NtpStamp;
-using Kovan::SntpModernServer;
-using Kovan::SntpTime;
+using namespace Kovan;
 using namespace SntpTest;
-
-namespace {
 
 using Clock = std::chrono::steady_clock;
 
 // `length` bytes, first byte `first`, poll 6 + `tag`, the transmit time ending in `tag`.
-std::string clientRequest(int first, size_t length = 48, int tag = 1)
+static std::string clientRequest(int first, size_t length = 48, int tag = 1)
 {
     std::string bytes(std::max<size_t>(length, 48), '\0');
     bytes[0] = static_cast<char>(first);
@@ -34,10 +30,10 @@ std::string clientRequest(int first, size_t length = 48, int tag = 1)
 }
 
 // Binding port 123 without SO_REUSEADDR fails while anyone holds it.
-bool portIsFree() { return 0 == close(udpSocket("0.0.0.0", 123, false)); }
+static bool portIsFree() { return 0 == close(udpSocket("0.0.0.0", 123, false)); }
 
 // Every counter, in declaration order, once all `received` are counted.
-std::vector<Kovan::uint64> counters(const SntpModernServer& server, Kovan::uint64 received)
+static std::vector<Kovan::uint64> counters(const SntpModernServer& server, Kovan::uint64 received)
 {
     SntpModernServer::Counters c;
     eventually([&] { return (c = server.counters()).received == received; });
@@ -60,8 +56,6 @@ protected:
     KovanTest::StderrCapture _capture; // the cycles trace a lot
     Kovan::SntpServer _server;
 };
-
-} // namespace
 
 TEST_F(SntpServerTest, RepliesWith68BytesEchoingOnlyTheRequestsOwnTransmitBytes)
 {
@@ -164,8 +158,7 @@ TEST_F(SntpModernServerTest, AnswersOnlyClientRequestsWith48ByteRepliesStampedTo
         const auto stamp = [&](size_t at) { return NtpStamp::fromWire(timeAt(reply, at)); };
         const std::vector<Kovan::uint64> times = { before, stamp(32), stamp(40), after };
         EXPECT_TRUE(std::is_sorted(times.begin(), times.end())) << "rec and xmt, version " << v;
-        EXPECT_NE(0u, stamp(16)) << "version " << v;
-        EXPECT_LE(stamp(16), stamp(40)) << "reference time after xmt, version " << v;
+        EXPECT_TRUE(0 < stamp(16) && stamp(16) <= stamp(40)) << "reference time, version " << v;
     }
     EXPECT_EQ("", receiveWithin(fd, 200));
     close(fd);
@@ -219,12 +212,9 @@ TEST_F(SntpModernServerTest, RefusesBadOptionsAndAHeldPortAndLimitsEachClientsRa
     // unsynchronised), the rest are dropped; another client's one in between passes.
     const int fd = udpSocket("127.0.0.1", 123, true), other = udpSocket("127.0.0.2", 0, false);
     const sockaddr_in to = loopback(123);
-    for (int i = 0; i < 5; ++i) {
-        send(fd, clientRequest(0x23, 48, i).data(), 48, 0);
-        if (3 == i)
-            sendto(other, clientRequest(0x23).data(), 48, 0, reinterpret_cast<const sockaddr*>(&to),
-                sizeof(to));
-    }
+    connect(other, reinterpret_cast<const sockaddr*>(&to), sizeof(to));
+    for (int i = 0; i < 6; ++i)
+        send(4 == i ? other : fd, clientRequest(0x23, 48, i).data(), 48, 0);
     for (int i = 0; i < 3; ++i) {
         const std::string reply = receiveWithin(fd, 3000);
         ASSERT_EQ(48u, reply.size()) << "request " << i;

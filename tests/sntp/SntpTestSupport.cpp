@@ -37,9 +37,8 @@ bool eventually(const std::function<bool()>& condition, int timeoutMs)
 
 int openDescriptors()
 {
-    using std::filesystem::directory_iterator;
-    return static_cast<int>(
-        std::distance(directory_iterator("/proc/self/fd"), directory_iterator()));
+    const std::filesystem::directory_iterator fds("/proc/self/fd");
+    return static_cast<int>(std::distance(begin(fds), end(fds)));
 }
 
 sockaddr_in loopback(int port)

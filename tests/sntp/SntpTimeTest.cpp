@@ -4,9 +4,7 @@
 #include <cmath>
 #include <gtest/gtest.h>
 
-using Kovan::SntpTime;
-using Kovan::uint32;
-using Kovan::uint64;
+using namespace Kovan;
 
 static SntpTime ntp(uint64 seconds, uint32 fraction)
 {
