@@ -212,7 +212,7 @@ TEST_F(SntpModernServerTest, RefusesBadOptionsAndAHeldPortAndLimitsEachClientsRa
     // unsynchronised), the rest are dropped; another client's one in between passes.
     const int fd = udpSocket("127.0.0.1", 123, true), other = udpSocket("127.0.0.2", 0, false);
     const sockaddr_in to = loopback(123);
-    connect(other, reinterpret_cast<const sockaddr*>(&to), sizeof(to));
+    ASSERT_EQ(0, connect(other, reinterpret_cast<const sockaddr*>(&to), sizeof(to)));
     for (int i = 0; i < 6; ++i)
         send(4 == i ? other : fd, clientRequest(0x23, 48, i).data(), 48, 0);
     for (int i = 0; i < 3; ++i) {

@@ -5,7 +5,6 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -216,7 +215,7 @@ Chronyd::Chronyd()
     EXPECT_TRUE(ready) << "chronyd did not answer (exit " << status << "): " << err;
 }
 
-Chronyd::~Chronyd() { std::remove(chronydPidFile().c_str()); }
+Chronyd::~Chronyd() { unlink(chronydPidFile().c_str()); }
 
 } // namespace SntpTest
 
