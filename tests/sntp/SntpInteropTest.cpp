@@ -9,11 +9,9 @@
 #include <gtest/gtest.h>
 #include <sstream>
 
-namespace {
-
-// A one-shot client (ntpdig, or sntp-query printing the same report) reports `expected` and, at
-// best of twenty runs on a loaded machine, an offset within 2 ms of the same clock.
-void expectReports(const std::vector<std::string>& argv, const std::string& expected)
+// A one-shot client (ntpdig, or sntp-query printing the same report) ends its line `expected`,
+// and the best of twenty runs on a loaded machine has an offset within 2 ms of the same clock.
+static void expectReports(const std::vector<std::string>& argv, const std::string& expected)
 {
     double best = 1.0;
     for (int run = 0; run < 20 && best >= 0.002; ++run) {
@@ -21,20 +19,16 @@ void expectReports(const std::vector<std::string>& argv, const std::string& expe
         int status = -1;
         ASSERT_TRUE(client.wait(20000, &status));
         ASSERT_EQ(0, status) << client.out << client.err;
-        std::istringstream in(client.out);
-        std::string date, time, zone, plusMinus, error, host, stratum, leap;
+        std::string word; // date, time, zone, then the offset
         double offset = 1.0;
-        in >> date >> time >> zone >> offset >> plusMinus >> error >> host >> stratum >> leap;
-        EXPECT_EQ(expected, host.append(" ").append(stratum).append(" ").append(leap))
-            << client.out;
+        std::istringstream(client.out) >> word >> word >> word >> offset;
+        EXPECT_NE(std::string::npos, client.out.find(" " + expected + "\n")) << client.out;
         best = std::min(best, std::fabs(offset));
     }
     EXPECT_LT(best, 0.002) << "best offset of " << argv[0];
 }
 
-class SntpInteropTest : public SntpTest::NetworkTest { };
-
-} // namespace
+using SntpInteropTest = SntpTest::NetworkTest;
 
 TEST_F(SntpInteropTest, ClientAgreesWithChronydInBothModes)
 {
@@ -58,7 +52,6 @@ TEST_F(SntpInteropTest, ClientAgreesWithChronydInBothModes)
     }
 }
 
-#if defined(SNTP_QUERY_PATH) && defined(SNTP_SERVE_PATH)
 TEST_F(SntpInteropTest, NtpdigAndSntpQueryAcceptBothServers)
 {
     {
@@ -72,4 +65,3 @@ TEST_F(SntpInteropTest, NtpdigAndSntpQueryAcceptBothServers)
     ASSERT_TRUE(serve.waitForText("serving SNTP", 10000)) << serve.err;
     expectReports({ "ntpdig", "-t", "10", "127.0.0.1" }, "127.0.0.1 s10 no-leap");
 }
-#endif

@@ -8,39 +8,23 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
-#include <system_error>
 #include <unistd.h>
 
 namespace SntpTest {
 
 namespace {
 
-std::string failure(const char* what)
-{
-    return std::string(what) + ": " + std::system_category().message(errno);
-}
-
 // Entered before main, so every thread and child of the program starts inside it.
-// NOLINTNEXTLINE(cert-err58-cpp): it must run before main, and a throw there is a plain abort.
 const std::string networkError = KovanTest::enterPrivateNetwork();
 
 std::atomic<int> sendError { 0 };
 
 } // namespace
 
-const std::string& privateNetworkError() { return networkError; }
-
-long long msSince(std::chrono::steady_clock::time_point start)
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - start)
-        .count();
-}
+void NetworkTest::SetUp() { ASSERT_EQ("", networkError); }
 
 bool eventually(const std::function<bool()>& condition, int timeoutMs)
 {
@@ -52,9 +36,8 @@ bool eventually(const std::function<bool()>& condition, int timeoutMs)
 
 int openDescriptors()
 {
-    using std::filesystem::directory_iterator;
-    return static_cast<int>(
-        std::distance(directory_iterator("/proc/self/fd"), directory_iterator()));
+    const std::filesystem::directory_iterator fds("/proc/self/fd");
+    return static_cast<int>(std::distance(begin(fds), end(fds)));
 }
 
 sockaddr_in loopback(int port)
@@ -78,16 +61,20 @@ int udpSocket(const char* address, int port, bool connected)
     const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_in a = loopback(port);
     inet_pton(AF_INET, address, &a.sin_addr);
-    EXPECT_EQ(0, (connected ? connect : bind)(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)))
-        << failure(address);
-    return fd;
+    if (0 == (connected ? connect : bind)(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)))
+        return fd;
+    close(fd);
+    return -1;
 }
 
-std::string receiveWithin(int fd, int timeoutMs)
+std::string receiveWithin(int fd, int timeoutMs, sockaddr_in* from)
 {
     pollfd p = { fd, POLLIN, 0 };
     char buffer[2048];
-    const ssize_t n = poll(&p, 1, timeoutMs) > 0 ? recv(fd, buffer, sizeof(buffer), 0) : -1;
+    socklen_t length = sizeof(*from);
+    const ssize_t n = poll(&p, 1, timeoutMs) > 0
+        ? recvfrom(fd, buffer, sizeof(buffer), 0, reinterpret_cast<sockaddr*>(from), &length)
+        : -1;
     return n >= 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
 }
 
@@ -102,9 +89,9 @@ std::string rawQuery(int port, const std::string& request, int timeoutMs)
     return reply;
 }
 
-ScriptedServer::ScriptedServer(Script script, int port)
+ScriptedServer::ScriptedServer(Script script)
     : _script(std::move(script))
-    , _fd(udpSocket("127.0.0.1", port, false))
+    , _fd(udpSocket("127.0.0.1", 0, false))
 {
     sockaddr_in address = {};
     socklen_t length = sizeof(address);
@@ -112,20 +99,14 @@ ScriptedServer::ScriptedServer(Script script, int port)
     _port = ntohs(address.sin_port);
     _thread = std::thread([this] {
         while (!_stop) {
-            pollfd p = { _fd, POLLIN, 0 };
-            char buffer[512];
             sockaddr_in from = {};
-            socklen_t fromLength = sizeof(from);
-            const ssize_t n = poll(&p, 1, 20) <= 0
-                ? -1
-                : recvfrom(_fd, buffer, sizeof(buffer), 0, reinterpret_cast<sockaddr*>(&from),
-                    &fromLength);
-            if (n < 0)
+            const std::string request = receiveWithin(_fd, 20, &from);
+            if (request.empty())
                 continue;
             ++_requests;
-            for (const std::string& answer : _script(std::string(buffer, static_cast<size_t>(n))))
+            for (const std::string& answer : _script(request))
                 sendto(_fd, answer.data(), answer.size(), 0, reinterpret_cast<sockaddr*>(&from),
-                    fromLength);
+                    sizeof(from));
         }
     });
 }
@@ -154,10 +135,7 @@ std::string ScriptedServer::reply(
 Child::Child(const std::vector<std::string>& argv)
 {
     int o[2], e[2];
-    if (0 != pipe2(o, O_CLOEXEC) || 0 != pipe2(e, O_CLOEXEC)) {
-        ADD_FAILURE() << failure("pipe");
-        return;
-    }
+    EXPECT_EQ(0, pipe2(o, O_CLOEXEC) | pipe2(e, O_CLOEXEC)) << strerror(errno);
     std::vector<const char*> args;
     args.reserve(argv.size() + 1);
     for (const std::string& word : argv)
@@ -175,7 +153,7 @@ Child::Child(const std::vector<std::string>& argv)
     _fds[0] = o[0];
     _fds[1] = e[0];
     if (pid < 0)
-        ADD_FAILURE() << failure("fork");
+        ADD_FAILURE() << "fork: " << strerror(errno);
 }
 
 bool Child::pumpUntil(const std::function<bool()>& done, int timeoutMs)
@@ -199,14 +177,8 @@ bool Child::pumpUntil(const std::function<bool()>& done, int timeoutMs)
 
 bool Child::waitForText(const std::string& text, int timeoutMs)
 {
-    return waitForOutput(
-        [&](const std::string& o) { return o.find(text) != std::string::npos; }, timeoutMs);
-}
-
-bool Child::waitForOutput(const std::function<bool(const std::string&)>& done, int timeoutMs)
-{
-    return pumpUntil([&] { return done(out) || (_fds[0] < 0 && _fds[1] < 0); }, timeoutMs)
-        && done(out);
+    const auto seen = [&] { return out.find(text) != std::string::npos; };
+    return pumpUntil([&] { return seen() || (_fds[0] < 0 && _fds[1] < 0); }, timeoutMs) && seen();
 }
 
 bool Child::wait(int timeoutMs, int* exitStatus)
@@ -217,50 +189,37 @@ bool Child::wait(int timeoutMs, int* exitStatus)
     return _exited;
 }
 
-void Child::stop()
+Child::~Child()
 {
     if (pid > 0 && !_exited) {
         kill(pid, SIGKILL);
         wait(5000);
     }
-    for (int& fd : _fds)
-        if (fd >= 0 && 0 == close(fd))
-            fd = -1;
+    for (int fd : _fds)
+        if (fd >= 0)
+            close(fd);
 }
 
+// chronyd drops to its own user, so it leaves its pid file behind.
+std::string chronydPidFile() { return "/tmp/kovan-chronyd-" + std::to_string(getpid()) + ".pid"; }
+
 Chronyd::Chronyd()
+    : Child({ "chronyd", "-x", "-d", "local stratum 10", "allow 127.0.0.1", "cmdport 0",
+        "pidfile " + chronydPidFile() })
 {
-    char name[] = "/tmp/kovan-sntp-XXXXXX";
-    // chronyd drops to its own user and still writes its files here.
-    if (!mkdtemp(name) || 0 != chmod(name, 0777)) {
-        ADD_FAILURE() << failure("no folder for chronyd");
-        return;
-    }
-    dir = name;
-    std::ofstream(dir + "/chrony.conf")
-        << "local stratum 10\nallow 127.0.0.1\ncmdport 0\npidfile " << dir
-        << "/chronyd.pid\ndriftfile " << dir << "/chrony.drift\n";
-    child.reset(new Child({ "chronyd", "-x", "-d", "-f", dir + "/chrony.conf" }));
     const std::string request
         = static_cast<char>(Kovan::SNTP_CLIENT_LI_VN_MODE) + std::string(47, '\0');
     int status = 0;
     eventually(
-        [&] { return child->wait(50, &status) || (ready = !rawQuery(123, request, 200).empty()); },
-        15000);
-    EXPECT_TRUE(ready) << "chronyd did not answer (exit " << status << "): " << child->err;
+        [&] { return wait(50, &status) || (ready = !rawQuery(123, request, 200).empty()); }, 15000);
+    EXPECT_TRUE(ready) << "chronyd did not answer (exit " << status << "): " << err;
 }
 
-Chronyd::~Chronyd()
-{
-    child.reset();
-    std::error_code ignored;
-    std::filesystem::remove_all(dir, ignored);
-}
+Chronyd::~Chronyd() { unlink(chronydPidFile().c_str()); }
 
 } // namespace SntpTest
 
 extern "C" {
-// NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp): the linker's names.
 ssize_t __real_send(int fd, const void* data, size_t size, int flags);
 ssize_t __wrap_send(int fd, const void* data, size_t size, int flags)
 {
@@ -270,5 +229,4 @@ ssize_t __wrap_send(int fd, const void* data, size_t size, int flags)
     }
     return __real_send(fd, data, size, flags);
 }
-// NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 }

@@ -1,5 +1,4 @@
-// Helpers of the SNTP tests: the private network the program runs in, a scripted SNTP server on
-// loopback, a real chronyd, child processes with bounded waits, and a send that fails on demand.
+// The SNTP tests' private network, scripted servers, child processes, chronyd and failing send.
 #pragma once
 
 #include "support/ClockSeam.h"
@@ -10,7 +9,6 @@
 #include <chrono>
 #include <functional>
 #include <gtest/gtest.h>
-#include <memory>
 #include <netinet/in.h>
 #include <string>
 #include <thread>
@@ -18,24 +16,25 @@
 
 namespace SntpTest {
 
-// Empty once the program is in a network namespace of its own (only loopback): else why not.
-const std::string& privateNetworkError();
-
-// Tests that use the network fail outside it; the clock runs free after each.
+// Fails outside the program's own network namespace (only loopback); frees the clock after.
 class NetworkTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_EQ("", privateNetworkError()); }
+    void SetUp() override;
     void TearDown() override { KovanTest::ClockSeam::reset(); }
 };
 
-long long msSince(std::chrono::steady_clock::time_point start);
+inline long long msSince(std::chrono::steady_clock::time_point start)
+{
+    return (std::chrono::steady_clock::now() - start) / std::chrono::milliseconds(1);
+}
 bool eventually(const std::function<bool()>& condition, int timeoutMs = 5000);
 int openDescriptors();
 sockaddr_in loopback(int port);
 Kovan::SntpTime timeAt(const std::string& datagram, size_t offset);
+// Bound to, or connected to, `address`:`port`; -1 when that fails.
 int udpSocket(const char* address, int port, bool connected);
-// The next datagram, or "" when nothing came within `timeoutMs`.
-std::string receiveWithin(int fd, int timeoutMs);
+// The next datagram (and who sent it), or "" when nothing came within `timeoutMs`.
+std::string receiveWithin(int fd, int timeoutMs, sockaddr_in* from = nullptr);
 std::string rawQuery(int port, const std::string& request, int timeoutMs);
 // The program's next send() fails with `errnoValue` (it links with -Wl,--wrap=send).
 void failNextSend(int errnoValue);
@@ -44,7 +43,7 @@ void failNextSend(int errnoValue);
 class ScriptedServer {
 public:
     using Script = std::function<std::vector<std::string>(const std::string& request)>;
-    explicit ScriptedServer(Script script, int port = 0);
+    explicit ScriptedServer(Script script);
     ~ScriptedServer();
     int port() const { return _port; }
     int requests() const { return _requests; }
@@ -64,14 +63,11 @@ private:
 class Child {
 public:
     explicit Child(const std::vector<std::string>& argv);
-    Child(const Child&) = delete;
-    ~Child() { stop(); }
-    // Collects output until `done(out)` holds or `timeoutMs` has passed; `done`'s value.
-    bool waitForOutput(const std::function<bool(const std::string&)>& done, int timeoutMs);
+    ~Child(); // SIGKILL
+    // Collects output until `text` is in `out` or `timeoutMs` has passed.
     bool waitForText(const std::string& text, int timeoutMs);
     // True, with the status (128 + signal when killed), if it exited in time.
     bool wait(int timeoutMs, int* exitStatus = nullptr);
-    void stop(); // SIGKILL
 
     int pid = -1;
     std::string out, err;
@@ -84,11 +80,9 @@ private:
 };
 
 // chronyd serving 127.0.0.1:123 (`ready` once it answers), never touching the clock.
-struct Chronyd {
+struct Chronyd : Child {
     Chronyd();
     ~Chronyd();
-    std::string dir;
-    std::unique_ptr<Child> child;
     bool ready = false;
 };
 

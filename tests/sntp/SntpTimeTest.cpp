@@ -4,22 +4,16 @@
 #include <cmath>
 #include <gtest/gtest.h>
 
-using Kovan::SntpTime;
-using Kovan::uint32;
-using Kovan::uint64;
+using namespace Kovan;
 
-namespace {
-
-SntpTime ntp(uint64 seconds, uint32 fraction)
+static SntpTime ntp(uint64 seconds, uint32 fraction)
 {
     SntpTime t;
     t.setTime(seconds << 32 | fraction);
     return t;
 }
 
-} // namespace
-
-TEST(SntpTimeTest, FractionAndTimevalConversionsRoundAsTheyShould)
+TEST(SntpTimeTest, ConversionsRoundAndDifferencesAndSumsAreExactAtTheEdges)
 {
     // Milliseconds against an integer model of the scale by 2^32 - 1, and back.
     for (uint32 ms = 0; ms <= 1000; ++ms) {
@@ -52,10 +46,7 @@ TEST(SntpTimeTest, FractionAndTimevalConversionsRoundAsTheyShould)
         EXPECT_EQ(c.back.tv_sec, back.tv_sec) << c.tv.tv_sec;
         EXPECT_EQ(c.back.tv_usec, back.tv_usec) << c.tv.tv_sec;
     }
-}
 
-TEST(SntpTimeTest, DifferenceIsSignedAndExactAndSumsMoveTheWords)
-{
     // One tick apart at the top of the range: a double of the absolute times could not tell.
     const SntpTime hi = ntp(0xFFFFFFFFu, 0xFFFFFFFFu), below = ntp(0xFFFFFFFFu, 0xFFFFFFFEu);
     EXPECT_EQ(Kovan::NTP_TO_SECOND, hi - below);
