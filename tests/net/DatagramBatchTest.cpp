@@ -15,10 +15,7 @@ namespace {
 
 class DatagramBatchTest : public NetTest { };
 
-std::string text(const void* bytes, int length)
-{
-    return std::string(static_cast<const char*>(bytes), size_t(length));
-}
+std::string text(const void* p, int n) { return { static_cast<const char*>(p), size_t(n) }; }
 
 TEST_F(DatagramBatchTest, TakesWhatIsQueuedAtOnceAndAnswersEachSender)
 {

@@ -9,6 +9,7 @@
 #include <arpa/inet.h>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -57,16 +58,11 @@ protected:
         _descriptors = openDescriptors();
     }
     void TearDown() override { EXPECT_EQ(_descriptors, openDescriptors()) << "leaked"; }
-
-private:
-    static int openDescriptors()
+    static long openDescriptors()
     {
-        int count = 0;
-        for (int fd = 0; fd < 4096; ++fd)
-            count += fcntl(fd, F_GETFD) != -1;
-        return count;
+        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
     }
-    int _descriptors = 0;
+    long _descriptors = 0;
 };
 
 } // namespace KovanTest
