@@ -3,10 +3,13 @@
 
 #include "support/PrivateNetwork.h"
 
+#include "net/Inet4.h"
 #include "net/NetworkChannel.h"
+#include "net/SocketAddress.h"
 #include "net/SocketException.h"
 
 #include <arpa/inet.h>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -29,14 +32,12 @@ struct Closer {
 // `f` throws SocketException with `code` and `message` (by default the system's text).
 inline void expectSocketError(
     int code, const std::function<void()>& f, const char* message = nullptr)
-{
-    try {
-        f();
-        ADD_FAILURE() << "no SocketException, expected " << code;
-    } catch (const Kovan::SocketException& e) {
-        EXPECT_EQ(code, e.errorCode());
-        EXPECT_STREQ(message ? message : strerror(code), e.message());
-    }
+try {
+    f();
+    ADD_FAILURE() << "no SocketException, expected " << code;
+} catch (const Kovan::SocketException& e) {
+    EXPECT_EQ(code, e.errorCode());
+    EXPECT_STREQ(message ? message : strerror(code), e.message());
 }
 
 inline int boundPort(int fd)
@@ -66,3 +67,8 @@ protected:
 };
 
 } // namespace KovanTest
+
+using namespace Kovan;
+using namespace KovanTest;
+using namespace std::chrono;
+typedef SocketApiWrapper W;

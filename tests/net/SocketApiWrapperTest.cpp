@@ -2,20 +2,7 @@
 
 #include "NetTestSupport.h"
 
-#include "net/SocketAddress.h"
-
-#include <chrono>
 #include <netdb.h>
-#include <string>
-#include <time.h>
-
-using namespace Kovan;
-using namespace KovanTest;
-typedef SocketApiWrapper W;
-using std::chrono::milliseconds;
-using std::chrono::steady_clock;
-
-namespace {
 
 class SocketApiWrapperTest : public NetTest { };
 
@@ -73,19 +60,14 @@ TEST_F(SocketApiWrapperTest, DatagramsTravelWithTheirSourceAndArrivalTime)
     EXPECT_EQ(htons(uint16(boundPort(sender))), source.sin_port);
     EXPECT_LE(stamped ? before : 0, arrival.tv_sec) << "no arrival time";
 
-    // Only O_NONBLOCK changes. Nothing waiting: a non-blocking receive fails, and an idle wait
-    // lasts its whole time-out, seconds included (the upper bound leaves room for a loaded
-    // machine).
-    const int flags = fcntl(receiver, F_GETFL);
+    // Nothing waiting: a non-blocking receive fails, and an idle wait lasts its whole time-out,
+    // seconds included (the upper bound leaves room for a loaded machine).
     W::configureBlocking(receiver, false);
-    EXPECT_EQ(flags | O_NONBLOCK, fcntl(receiver, F_GETFL));
     expectSocketError(EAGAIN, [&] { W::recv(receiver, buffer, sizeof(buffer)); });
     auto start = steady_clock::now();
     EXPECT_FALSE(W::waitReadable(receiver, 1000));
     EXPECT_GE(steady_clock::now() - start, milliseconds(1000));
     EXPECT_LT(steady_clock::now() - start, milliseconds(3000));
-    W::configureBlocking(receiver, true);
-    EXPECT_EQ(flags, fcntl(receiver, F_GETFL));
 }
 
 TEST_F(SocketApiWrapperTest, StreamConnectsAcceptsAndAGonePeerIsAnException)
@@ -118,5 +100,3 @@ TEST_F(SocketApiWrapperTest, StreamConnectsAcceptsAndAGonePeerIsAnException)
             W::send(server, "x", 1);
     });
 }
-
-} // namespace

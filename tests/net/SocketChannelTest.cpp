@@ -7,40 +7,25 @@
 #include "net/NonBlockingSocketChannel.h"
 #include "net/ServerSocketChannel.h"
 
-using namespace Kovan;
-using namespace KovanTest;
-typedef SocketApiWrapper W;
-
-namespace {
-
 class ChannelTest : public NetTest { };
 
-SocketAddress listen(ServerSocketChannel& server, int backlog = 5)
+static SocketAddress listen(ServerSocketChannel& server, int backlog = 5)
 {
     server.open();
     server.bind(0, backlog);
     return SocketAddress("127.0.0.1", server.localAddress()->port());
 }
 
-// The system takes at most four bytes per write.
-class ShortWriteChannel : public SocketChannel {
-protected:
-    int implWrite(SOCKET_FD sockfd, void* buff, int nbytes) override
-    {
-        return SocketChannel::implWrite(sockfd, buff, nbytes < 4 ? nbytes : 4);
-    }
-};
-
-bool isNonBlocking(const NetworkChannel& channel)
+static bool isNonBlocking(const NetworkChannel& channel)
 {
     return (fcntl(channel.sockfd(), F_GETFL) & O_NONBLOCK) != 0;
 }
 
-TEST_F(ChannelTest, ANewChannelIsClosedAndOpeningAgainClosesTheFirstSocket)
+TEST_F(ChannelTest, ClosedChannelsAndRefusedConnectsFailCleanlyAndOnlyBlockingOnesTrace)
 {
     SocketChannel channel;
-    Closer closer { channel };
-    EXPECT_TRUE(channel.localAddress()->isUnresolved()); // the query on -1 fails quietly
+    NonBlockingSocketChannel nonBlocking;
+    Closer c1 { channel }, c2 { nonBlocking };
     ByteBuffer buffer(4);
     buffer.position(1);
     EXPECT_EQ(-1, channel.read(&buffer));
@@ -49,18 +34,8 @@ TEST_F(ChannelTest, ANewChannelIsClosedAndOpeningAgainClosesTheFirstSocket)
     expectSocketError(EBADF, [&] { channel.shutdownOutput(); });
     channel.open();
     channel.open(); // the first socket left open would show as a leak
-}
-
-TEST_F(ChannelTest, FailedConnectsThrowAndOnlyBlockingOnesTrace)
-{
-    SocketChannel channel;
-    NonBlockingSocketChannel nonBlocking;
-    Closer c1 { channel }, c2 { nonBlocking };
-    ScopedFd notListening { W::createStreamSocket() };
-    W::bind(notListening, 0);
-    SocketAddress refused("127.0.0.1", short(boundPort(notListening)));
+    SocketAddress refused("127.0.0.1", 1); // nobody listens in the private network
     StderrCapture capture;
-    channel.open();
     expectSocketError(ECONNREFUSED, [&] { channel.connect(&refused); });
     EXPECT_EQ("Socket Error: 111\n", capture.take());
 
@@ -70,14 +45,13 @@ TEST_F(ChannelTest, FailedConnectsThrowAndOnlyBlockingOnesTrace)
     EXPECT_EQ("", capture.take());
 }
 
-TEST_F(ChannelTest, ConnectAcceptModesShortWritesReadShutdownAndPortReuse)
+TEST_F(ChannelTest, ConnectAcceptWriteReadShutdownAndPortReuse)
 {
     NonBlockingServerSocketChannel server;
     ServerSocketChannel second;
-    ShortWriteChannel client;
+    SocketChannel client;
     NonBlockingSocketChannel peer;
-    SocketChannel other, blocking;
-    Closer c1 { server }, c2 { client }, c3 { peer }, c4 { second }, c5 { other }, c6 { blocking };
+    Closer c1 { server }, c2 { client }, c3 { peer }, c4 { second };
     SocketAddress endpoint = listen(server);
     ASSERT_TRUE(isNonBlocking(server)) << "the accept below would wait";
     expectSocketError(W::WOULD_BLOCK, [&] { server.accept(&peer); });
@@ -91,17 +65,11 @@ TEST_F(ChannelTest, ConnectAcceptModesShortWritesReadShutdownAndPortReuse)
     EXPECT_TRUE(isNonBlocking(peer));
     EXPECT_EQ(client.localAddress()->port(), peer.remoteAddress()->port());
     EXPECT_EQ(endpoint.port(), peer.localAddress()->port());
-    // An accepted channel keeps its own mode, whatever the server's.
-    other.open();
-    ASSERT_TRUE(other.connect(&endpoint));
-    ASSERT_TRUE(W::waitReadable(server.sockfd(), 5000));
-    server.accept(&blocking);
-    EXPECT_FALSE(isNonBlocking(blocking));
 
     ByteBuffer out(16), in(32);
     out.put("hello, ", 7).putInt(0x01020304).flip();
-    for (int expected : { 4, 4, 3 })
-        EXPECT_EQ(expected, client.write(&out));
+    EXPECT_EQ(11, client.write(&out));
+    EXPECT_EQ(11, out.position());
     in.position(2);
     ASSERT_TRUE(W::waitReadable(peer.sockfd(), 5000));
     ASSERT_EQ(11, peer.read(&in));
@@ -130,8 +98,7 @@ TEST_F(ChannelTest, ConnectAcceptModesShortWritesReadShutdownAndPortReuse)
 
 TEST_F(ChannelTest, AConnectToAFullListenerStaysInProgress)
 {
-    // Backlog 0 holds one connection; with nobody accepting, the listener drops the next
-    // handshakes and those connects go on in the background.
+    // Backlog 0 holds one connection; the next handshakes go on in the background.
     ServerSocketChannel server;
     SocketChannel first, accepted;
     NonBlockingSocketChannel slow;
@@ -156,5 +123,3 @@ TEST(ChannelDeathTest, AcceptedNeedsThePeerAddress)
     SocketChannel channel;
     EXPECT_DEATH(channel.accepted(-1, nullptr), "0 != addr: ");
 }
-
-} // namespace
