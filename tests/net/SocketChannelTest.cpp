@@ -84,13 +84,13 @@ TEST_F(ChannelTest, ConnectAcceptWriteReadShutdownAndPortReuse)
     EXPECT_FALSE(client.isConnected());
     EXPECT_TRUE(client.remoteAddress()->isUnresolved());
 
-    // A second server on the same port fails and stays unbound; the first, closed, is unbound.
+    // A new server is unbound and cannot take the port; the first, closed, is unbound again.
     second.open();
     second.setReuseAddress(true);
     EXPECT_TRUE(second.getReuseAddress());
-    expectSocketError(EADDRINUSE, [&] { second.bind(endpoint.port(), 5); });
     expectSocketError(
         0, [&] { second.accept(&peer); }, "Socket is not bound yet");
+    expectSocketError(EADDRINUSE, [&] { second.bind(endpoint.port(), 5); });
     server.close();
     EXPECT_FALSE(server.isBound());
     EXPECT_TRUE(server.localAddress()->isUnresolved());
