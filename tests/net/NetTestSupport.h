@@ -3,12 +3,16 @@
 
 #include "support/PrivateNetwork.h"
 
+#include "net/Inet4.h"
 #include "net/NetworkChannel.h"
+#include "net/SocketAddress.h"
 #include "net/SocketException.h"
 
 #include <arpa/inet.h>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -28,14 +32,12 @@ struct Closer {
 // `f` throws SocketException with `code` and `message` (by default the system's text).
 inline void expectSocketError(
     int code, const std::function<void()>& f, const char* message = nullptr)
-{
-    try {
-        f();
-        ADD_FAILURE() << "no SocketException, expected " << code;
-    } catch (const Kovan::SocketException& e) {
-        EXPECT_EQ(code, e.errorCode());
-        EXPECT_STREQ(message ? message : strerror(code), e.message());
-    }
+try {
+    f();
+    ADD_FAILURE() << "no SocketException, expected " << code;
+} catch (const Kovan::SocketException& e) {
+    EXPECT_EQ(code, e.errorCode());
+    EXPECT_STREQ(message ? message : strerror(code), e.message());
 }
 
 inline int boundPort(int fd)
@@ -57,16 +59,16 @@ protected:
         _descriptors = openDescriptors();
     }
     void TearDown() override { EXPECT_EQ(_descriptors, openDescriptors()) << "leaked"; }
-
-private:
-    static int openDescriptors()
+    static long openDescriptors()
     {
-        int count = 0;
-        for (int fd = 0; fd < 4096; ++fd)
-            count += fcntl(fd, F_GETFD) != -1;
-        return count;
+        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
     }
-    int _descriptors = 0;
+    long _descriptors = 0;
 };
 
 } // namespace KovanTest
+
+using namespace Kovan;
+using namespace KovanTest;
+using namespace std::chrono;
+typedef SocketApiWrapper W;

@@ -1,5 +1,5 @@
-// Base64 decoding written straight from its rules, a character at a time and with no table but
-// the alphabet: the model the tests and the fuzzer hold the library's fast decoder to.
+// Base64 decoding straight from its rules, a character at a time (nothing past a terminator is
+// read): the model the tests and the fuzzer hold the library's fast decoder to.
 #pragma once
 
 #include <cstdint>
@@ -20,7 +20,6 @@ inline int32_t referenceBase64Decode(std::string* out, const char* in)
     for (;;) {
         char c[4];
         int d[4];
-        // Character by character, so that nothing past a terminator inside the group is read.
         for (int k = 0; k < 4; ++k) {
             c[k] = in[i + k];
             const char* at = c[k] ? strchr(alphabet, c[k]) : nullptr;

@@ -1,11 +1,11 @@
 #include "support/ClockSeam.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <linux/capability.h>
 #include <mutex>
+#include <optional>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -17,48 +17,38 @@ namespace {
 struct State {
     std::vector<ClockCall> calls;
     int errors[3] = { 0, 0, 0 };
-    bool fixedNow = false;
-    timeval now = { 0, 0 };
+    std::optional<timeval> now; // fixed by the test, or the real clock's
 };
-
-// Built on first use and never destroyed: the wrappers may be called during other objects'
-// static initialisation or exit.
 struct Recorder {
     std::mutex mutex;
     State state;
 };
-Recorder& recorder()
-{
-    static auto* r = new Recorder;
-    return *r;
-}
 
-// The recorder's state, locked for the life of this object (of the full expression for a
-// temporary).
-struct Locked : std::lock_guard<std::mutex> {
-    Locked()
-        : std::lock_guard<std::mutex>(recorder().mutex)
-    {
-    }
-    State& s = recorder().state;
+// The state, locked for the life of this object; built on first use and never destroyed (the
+// wrappers may run during other objects' static initialisation or exit).
+struct Locked {
+    Recorder& r = *[] {
+        static auto* recorder = new Recorder;
+        return recorder;
+    }();
+    std::lock_guard<std::mutex> guard { r.mutex };
+    State& s = r.state;
 };
 
 int record(ClockCall::Kind kind, const timeval& tv, clockid_t clock)
 {
     Locked l;
     l.s.calls.push_back(ClockCall { kind, tv, clock });
-    if (0 == l.s.errors[kind])
-        return 0;
-    errno = l.s.errors[kind];
-    return -1;
+    errno = 0 != l.s.errors[kind] ? l.s.errors[kind] : errno;
+    return 0 != l.s.errors[kind] ? -1 : 0;
 }
 
 // The fixed "now" into `now`; false when the real clock answers.
 bool fixedNow(timeval* now)
 {
     Locked l;
-    *now = l.s.now;
-    return l.s.fixedNow;
+    *now = l.s.now.value_or(timeval {});
+    return l.s.now.has_value();
 }
 
 bool readCapabilities(__user_cap_data_struct data[2])
@@ -67,53 +57,14 @@ bool readCapabilities(__user_cap_data_struct data[2])
     return 0 == syscall(SYS_capget, &header, data);
 }
 
-} // namespace
-
-void ClockSeam::reset() { Locked().s = State(); }
-
-std::vector<ClockCall> ClockSeam::calls() { return Locked().s.calls; }
-
-std::size_t ClockSeam::count(ClockCall::Kind kind)
-{
-    Locked l;
-    return static_cast<std::size_t>(std::count_if(
-        l.s.calls.begin(), l.s.calls.end(), [&](const ClockCall& c) { return c.kind == kind; }));
-}
-
-void ClockSeam::setError(ClockCall::Kind kind, int errnoValue)
-{
-    Locked().s.errors[kind] = errnoValue;
-}
-
-void ClockSeam::setNow(const timeval& now)
-{
-    Locked l;
-    l.s.fixedNow = true;
-    l.s.now = now;
-}
-
-void ClockSeam::clearNow() { Locked().s.fixedNow = false; }
-
-bool holdsClockCapability()
-{
-    __user_cap_data_struct data[2];
-    return !readCapabilities(data)
-        || 0 != (data[CAP_TO_INDEX(CAP_SYS_TIME)].effective & CAP_TO_MASK(CAP_SYS_TIME))
-        || 1 == prctl(PR_CAPBSET_READ, CAP_SYS_TIME, 0, 0, 0);
-}
-
-namespace {
-
-// Before main: a program linked with the seam can never change the clock, seam or not. Dropping
-// from the bounding set needs CAP_SETPCAP; without it the process cannot hold CAP_SYS_TIME
-// through exec either, and the check below says whether the clock is out of reach.
+// Before main: a program linked with the seam can never change the clock. Without CAP_SETPCAP to
+// drop it from the bounding set, the check below says whether the clock is out of reach.
 [[maybe_unused]] const bool clockCapabilityDropped = [] {
     prctl(PR_CAPBSET_DROP, CAP_SYS_TIME, 0, 0, 0);
     __user_cap_data_struct data[2];
     if (readCapabilities(data)) {
-        for (unsigned* set : { &data[CAP_TO_INDEX(CAP_SYS_TIME)].effective,
-                 &data[CAP_TO_INDEX(CAP_SYS_TIME)].permitted,
-                 &data[CAP_TO_INDEX(CAP_SYS_TIME)].inheritable })
+        __user_cap_data_struct& time = data[CAP_TO_INDEX(CAP_SYS_TIME)];
+        for (unsigned* set : { &time.effective, &time.permitted, &time.inheritable })
             *set &= ~CAP_TO_MASK(CAP_SYS_TIME);
         __user_cap_header_struct header = { _LINUX_CAPABILITY_VERSION_3, 0 };
         syscall(SYS_capset, &header, data);
@@ -127,40 +78,68 @@ namespace {
 
 } // namespace
 
+void ClockSeam::reset() { Locked().s = State(); }
+
+std::vector<ClockCall> ClockSeam::calls() { return Locked().s.calls; }
+
+std::size_t ClockSeam::count(ClockCall::Kind kind)
+{
+    std::size_t n = 0;
+    for (const ClockCall& c : calls())
+        n += c.kind == kind ? 1 : 0;
+    return n;
+}
+
+void ClockSeam::setError(ClockCall::Kind kind, int errnoValue)
+{
+    Locked().s.errors[kind] = errnoValue;
+}
+
+void ClockSeam::setNow(const timeval& now) { Locked().s.now = now; }
+
+void ClockSeam::clearNow() { Locked().s.now.reset(); }
+
+bool holdsClockCapability()
+{
+    __user_cap_data_struct data[2];
+    return !readCapabilities(data)
+        || 0 != (data[CAP_TO_INDEX(CAP_SYS_TIME)].effective & CAP_TO_MASK(CAP_SYS_TIME))
+        || 1 == prctl(PR_CAPBSET_READ, CAP_SYS_TIME, 0, 0, 0);
+}
+
 } // namespace KovanTest
 
 // The stand-ins the linker substitutes (-Wl,--wrap=NAME).
 extern "C" {
+
+using namespace KovanTest;
 
 int __real_gettimeofday(timeval* tv, void* tz);
 time_t __real_time(time_t* t);
 
 int __wrap_settimeofday(const timeval* tv, const void*)
 {
-    return KovanTest::record(
-        KovanTest::ClockCall::SETTIMEOFDAY, nullptr != tv ? *tv : timeval { 0, 0 }, CLOCK_REALTIME);
+    return record(ClockCall::SETTIMEOFDAY, nullptr != tv ? *tv : timeval { 0, 0 }, CLOCK_REALTIME);
 }
 
 int __wrap_adjtime(const timeval* delta, timeval* olddelta)
 {
     if (nullptr != olddelta)
         *olddelta = timeval { 0, 0 };
-    return nullptr == delta
-        ? 0
-        : KovanTest::record(KovanTest::ClockCall::ADJTIME, *delta, CLOCK_REALTIME);
+    return nullptr == delta ? 0 : record(ClockCall::ADJTIME, *delta, CLOCK_REALTIME);
 }
 
 int __wrap_clock_settime(clockid_t clock, const timespec* ts)
 {
     const timeval tv
         = nullptr != ts ? timeval { ts->tv_sec, ts->tv_nsec / 1000 } : timeval { 0, 0 };
-    return KovanTest::record(KovanTest::ClockCall::CLOCK_SETTIME, tv, clock);
+    return record(ClockCall::CLOCK_SETTIME, tv, clock);
 }
 
 int __wrap_gettimeofday(timeval* tv, void* tz)
 {
     timeval now;
-    if (!KovanTest::fixedNow(&now))
+    if (!fixedNow(&now))
         return __real_gettimeofday(tv, tz);
     if (nullptr != tv)
         *tv = now;
@@ -170,7 +149,7 @@ int __wrap_gettimeofday(timeval* tv, void* tz)
 time_t __wrap_time(time_t* t)
 {
     timeval now;
-    if (!KovanTest::fixedNow(&now))
+    if (!fixedNow(&now))
         return __real_time(t);
     if (nullptr != t)
         *t = now.tv_sec;

@@ -1,9 +1,7 @@
-// The clock seam: test programs that reach the calls changing the system clock link the CMake
-// target `kovan_clock_seam`, whose -Wl,--wrap options put recorders in place of settimeofday,
-// adjtime and clock_settime (never forwarded: they succeed unless a test asks for a failure) and
-// of gettimeofday and time (forwarded unless a test fixes "now"). Shared libraries are not
-// redirected; so, as a second guard, the program drops CAP_SYS_TIME before main runs and aborts
-// if it still holds it. The recorder is shared by all threads, under a lock.
+// The clock seam (CMake target `kovan_clock_seam`): -Wl,--wrap puts recorders in place of
+// settimeofday, adjtime and clock_settime (never forwarded) and of gettimeofday and time
+// (forwarded unless a test fixes "now"). Shared libraries are not redirected, so the program also
+// drops CAP_SYS_TIME before main, and aborts if it still holds it. Shared by all threads.
 #pragma once
 
 #include <cstddef>
@@ -21,8 +19,7 @@ struct ClockCall {
     clockid_t clock;
 };
 
-class ClockSeam {
-public:
+struct ClockSeam {
     // Forgets every call, makes every call succeed again and lets "now" run with the real clock.
     static void reset();
     static std::vector<ClockCall> calls();
@@ -34,8 +31,7 @@ public:
     static void clearNow();
 };
 
-// Whether the calling thread could change the clock: CAP_SYS_TIME effective or in the bounding
-// set.
+// Whether the calling thread holds CAP_SYS_TIME, effective or in the bounding set.
 bool holdsClockCapability();
 
 } // namespace KovanTest

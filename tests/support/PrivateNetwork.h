@@ -1,13 +1,12 @@
-// A network namespace of the calling process's own, with only its loopback, up: what a test binds
-// (port 123) or sends then never leaves the machine. Needs CAP_SYS_ADMIN (root).
+// A network namespace of the process's own, loopback only: nothing a test sends leaves the machine.
 #pragma once
 
 #include <string>
 
 namespace KovanTest {
 
-// Moves the process (call it before any thread starts) into a fresh network namespace; "" on
-// success, else what failed.
+// Moves the process (before any thread starts; needs root) into it: "" on success, else what
+// failed.
 std::string enterPrivateNetwork();
 
 } // namespace KovanTest

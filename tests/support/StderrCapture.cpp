@@ -19,24 +19,18 @@ StderrCapture::StderrCapture()
     dup2(_fileFd, 2);
 }
 
-StderrCapture::~StderrCapture() { restore(); }
-
-void StderrCapture::restore()
+StderrCapture::~StderrCapture()
 {
-    if (_savedFd < 0)
-        return;
     (void)fflush(stderr);
     dup2(_savedFd, 2);
     close(_savedFd);
     close(_fileFd);
-    _savedFd = -1;
 }
 
 std::string StderrCapture::take()
 {
     (void)fflush(stderr);
-    // Reading on from the last take() without moving the shared offset loses no line another
-    // thread writes meanwhile.
+    // pread: the shared offset stays where the writers have it.
     std::string out;
     char buf[4096];
     ssize_t n;
@@ -50,11 +44,8 @@ std::string StderrCapture::take()
 std::string literalRegex(const std::string& text)
 {
     std::string out;
-    for (char c : text) {
-        if (std::string("\\^$.|?*+()[]{}").find(c) != std::string::npos)
-            out += '\\';
-        out += c;
-    }
+    for (char c : text)
+        out.append(std::string("\\^$.|?*+()[]{}").find(c) != std::string::npos ? "\\" : "") += c;
     return out;
 }
 

@@ -1,5 +1,4 @@
-// Captures what is written to standard error (file descriptor 2) between construction and
-// take(), so tests can compare trace lines byte for byte.
+// Captures what is written to standard error (descriptor 2), to compare trace lines byte for byte.
 #pragma once
 
 #include <string>
@@ -13,15 +12,12 @@ public:
     StderrCapture(const StderrCapture&) = delete;
     StderrCapture& operator=(const StderrCapture&) = delete;
 
-    // Everything written since construction or the last take(); capture goes on. Other threads
-    // may go on writing meanwhile: nothing they write is lost.
+    // Everything written since construction or the last take(); nothing another thread writes
+    // meanwhile is lost.
     std::string take();
 
 private:
-    void restore();
-
-    int _savedFd;
-    int _fileFd;
+    int _savedFd, _fileFd;
     long long _taken = 0; // bytes of the file already returned by take()
 };
 

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <string>
+#include <tuple>
 
 namespace KovanTest {
 
@@ -11,10 +12,9 @@ namespace KovanTest {
 class ScopedTz {
 public:
     explicit ScopedTz(const char* tz)
+        : _had(nullptr != getenv("TZ"))
+        , _old(_had ? getenv("TZ") : "")
     {
-        const char* old = getenv("TZ");
-        _had = nullptr != old;
-        _old = _had ? old : "";
         setenv("TZ", tz, 1);
         tzset();
     }
@@ -35,12 +35,8 @@ private:
 inline tm fields(int year, int month, int day, int hour = 0, int minute = 0, int second = 0)
 {
     tm t = {};
-    t.tm_year = year - 1900;
-    t.tm_mon = month - 1;
-    t.tm_mday = day;
-    t.tm_hour = hour;
-    t.tm_min = minute;
-    t.tm_sec = second;
+    std::tie(t.tm_year, t.tm_mon, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec)
+        = std::make_tuple(year - 1900, month - 1, day, hour, minute, second);
     return t;
 }
 
