@@ -2,9 +2,6 @@
 #include "RegistryFiles.h"
 #include "support/StderrCapture.h"
 
-#include "registry/Registry.h"
-
-#include <gtest/gtest.h>
 #include <regex>
 
 using namespace Kovan;
@@ -17,7 +14,6 @@ typedef ScratchFileTest RegistryPrintTest;
 // Each value's line from its file bytes, indented by depth; type names left out.
 TEST_F(RegistryPrintTest, DumpShowsEachValueFromItsFileBytesAtItsDepth)
 {
-    const std::string pad(50, ' ');
     const struct {
         uint16 type;
         Bytes value;
@@ -30,7 +26,7 @@ TEST_F(RegistryPrintTest, DumpShowsEachValueFromItsFileBytesAtItsDepth)
         { Registry::DOUBLE, { 0, 0, 0x02, 0xC0, 0, 0, 0, 0 }, "8: -2.250000" },
         { Registry::STRING, { 'h', 'e', 'l', 'l', 'o' }, "5: \"hello\"" },
         { Registry::BINARY, { 'a', '\t', 'b', '\n', 0, 'c', '\r', '\b', 'z' },
-            "9: atbn crbz" + pad + "     " },
+            "9: atbn crbz" + std::string(55, ' ') },
     };
     Registry reg;
     reg.setAppInfo(111, 222, "v1.0.0", "b42");
@@ -59,7 +55,7 @@ TEST_F(RegistryPrintTest, DumpShowsEachValueFromItsFileBytesAtItsDepth)
         std::regex_replace(
             dump.substr(root, end + 1 - root), std::regex("\\]: [A-Z0-9-]+ \\["), "]: ["));
 
-    // A visitor gets the stored size and the first bytes its buffer holds; the path stays.
+    // A visitor gets the stored size and the first bytes its buffer holds.
     Walked plain, buffered;
     reg.scan(&plain);
     EXPECT_EQ(20u, plain.size);

@@ -7,7 +7,6 @@
 #include <csignal>
 #include <functional>
 #include <future>
-#include <gtest/gtest.h>
 #include <numeric>
 #include <sys/resource.h>
 #ifdef KOVAN_TEST_HAVE_ZLIB
@@ -55,8 +54,6 @@ TEST_F(RegistryFileTest, NewFileAndItsValuesByteForByteWithTheChecksumOnlyOnRequ
     EXPECT_EQ(::adler32(1, file.data() + 48, static_cast<uInt>(file.size() - 48)), reg.checksum());
 #endif
     reg.close();
-
-    // Texts that fill their fields read back whole.
     Registry reopened(_name.c_str(), false);
     EXPECT_EQ(3u, reopened.version());
     EXPECT_STREQ("0123456789ABCDEF", reopened.appVersion());
@@ -115,7 +112,7 @@ protected:
 };
 
 // The family is one template; 16-bit values stand for every type.
-TEST_F(RegistryTest, AddSetGetOfValuesAndArrays)
+TEST_F(RegistryTest, AddSetGetOfValuesArraysStringsAndBinaries)
 {
     const int16 a[5] = { -300, 2, 3, 4, 5 }, b[5] = { 7, 8, 9, 10, 11 };
     int16 back[5] = {}, part[5] = {}, v = 0;
@@ -129,7 +126,6 @@ TEST_F(RegistryTest, AddSetGetOfValuesAndArrays)
     _reg.setInt16(1, 6);
     EXPECT_EQ(0u, _reg.getInt16(1, &v));
     EXPECT_EQ(6, v);
-    // A partial set leaves the tail as stored, a partial get reads less.
     _reg.setInt16Array(2, b, 5, 2);
     EXPECT_EQ(0u, _reg.getInt16Array(2, back, 5, 0));
     EXPECT_EQ(std::vector<int16>({ 7, 8, 3, 4, 5 }), std::vector<int16>(back, back + 5));
@@ -138,10 +134,8 @@ TEST_F(RegistryTest, AddSetGetOfValuesAndArrays)
     EXPECT_EQ(7u, _reg.getInt16Array(2, back, 4, 0));
     EXPECT_EQ(8u, _reg.getInt16Array(2, back, 5, 6));
     EXPECT_EQ("8 / 2", failureOf([&] { _reg.setInt16Array(2, b, 5, 6); }));
-}
 
-TEST_F(RegistryTest, StringsStoreTheBufferLessOneAndTraceEachCall)
-{
+    // Strings store the buffer less one; each call is traced.
     StderrCapture err;
     char out[16];
     _reg.addString(7, "0123456789abcdef", 16);
@@ -155,7 +149,7 @@ TEST_F(RegistryTest, StringsStoreTheBufferLessOneAndTraceEachCall)
     _reg.getBinary(8, out, 3, 0);
     EXPECT_EQ("XYc", std::string(out, 3));
     EXPECT_EQ(7u, _reg.getData(8, out, 2, 0));
-    EXPECT_EQ(record(7, 12, 87, 15), slice(readBytes(_name), 60, 12));
+    EXPECT_EQ(record(7, 12, 137, 15), slice(readBytes(_name), 110, 12));
 }
 
 TEST_F(RegistryTest, PathsNestKeysAndFailuresCarryTheirCodeAndPath)
@@ -189,7 +183,6 @@ TEST_F(RegistryTest, PathsNestKeysAndFailuresCarryTheirCodeAndPath)
     EXPECT_EQ("5 /1/4 0", failureOf([&] { _reg.addInt32(1, 1); })) << "a value holds no path";
     _reg.close();
 
-    // Read-only: every write fails at the file, reads still work.
     _reg.open(_name.c_str(), false);
     _reg.setPath(1, 0);
     EXPECT_EQ("4 /1 4", failureOf([&] { _reg.setInt32(4, 2); }));
@@ -215,14 +208,13 @@ TEST_F(RegistryTest, PathsNestKeysAndFailuresCarryTheirCodeAndPath)
 TEST_F(RegistryTest, ARegistryThatNeverOpenedNeitherKeepsNorReleasesTheLock)
 {
     _reg.close();
-    for (const std::string attempt : { "no open", "a failed open", "a failed create" }) {
+    const std::pair<char, std::function<void(Registry&)>> attempts[] = { { '0', [](Registry&) {} },
+        { '2', [&](Registry& r) { r.open(file("missing").c_str(), false); } },
+        { '1', [&](Registry& r) { r.create(file("no/dir").c_str()); } } };
+    for (const auto& attempt : attempts) {
         Registry failed;
         EXPECT_EQ(0u, failed.version());
-        if ("a failed open" == attempt) {
-            EXPECT_EQ('2', failureOf([&] { failed.open(file("missing").c_str(), false); })[0]);
-        } else if ("a failed create" == attempt) {
-            EXPECT_EQ('1', failureOf([&] { failed.create(file("no/dir").c_str()); })[0]);
-        }
+        EXPECT_EQ(attempt.first, failureOf([&] { attempt.second(failed); })[0]);
         _reg.open(_name.c_str(), true);
         failed.close();
         auto other = std::async(std::launch::async, [] {
@@ -234,7 +226,7 @@ TEST_F(RegistryTest, ARegistryThatNeverOpenedNeitherKeepsNorReleasesTheLock)
             = std::future_status::ready == other.wait_for(std::chrono::milliseconds(200));
         _reg.close();
         other.get();
-        EXPECT_FALSE(stolen) << "a close after " << attempt << " released another's lock";
+        EXPECT_FALSE(stolen) << "a close after failure " << attempt.first << " released the lock";
     }
 }
 
@@ -242,32 +234,26 @@ TEST_F(RegistryTest, ARegistryThatNeverOpenedNeitherKeepsNorReleasesTheLock)
 TEST_F(RegistryTest, BrokenPreconditionsEndInTheCheck)
 {
     int32 v = 0;
-    const struct {
-        std::function<void()> op;
-        const char* function;
-    } cases[] = {
-        { [&] { _reg.create(_name.c_str()); }, "create" },
+    const auto fifteenDeep = [&] { _reg.setPath(1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0); };
+    const std::pair<const char*, std::function<void()>> cases[] = {
+        { "create", [&] { _reg.create(_name.c_str()); } },
         // Walks of a closed file, with the path item to find, and with only the last child.
-        { [&] { _reg.close(), _reg.addKey(5); }, "findPathItem" },
-        { [&] { _reg.getInt32(1, &v), _reg.close(), _reg.addKey(5); }, "findPrevItem" },
-        { [&] { _reg.open(_name.c_str(), false); }, "open" },
-        { [&] { _reg.pathUp(); }, "pathUp" },
-        { [&] {
-             _reg.setPath(1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 0), _reg.pathDown(16);
-         },
-            "pathDown" },
-        { [&] { _reg.setPath(1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 0); },
-            "setPath" },
-        { [&] { _reg.getInt32(0, &v); }, "findItem" },
-        { [&] { _reg.setInt32Array(1, &v, 0, 0); }, "findItem" },
-        { [&] { _reg.addInt32Array(1, &v, -1); }, "addValues" },
-        { [&] { _reg.addInt32(0xFFFF, 1); }, "saveItem" },
-        { [&] { _reg.addData(1, 0xFFFF, &v, 4); }, "saveItem" },
-        { [&] { _reg.addData(1, 0, &v, 4); }, "addItem" },
-        { [] { const Registry::Exception e(5, nullptr, 0, 0); }, "Exception" },
+        { "findPathItem", [&] { _reg.close(), _reg.addKey(5); } },
+        { "findPrevItem", [&] { _reg.getInt32(1, &v), _reg.close(), _reg.addKey(5); } },
+        { "open", [&] { _reg.open(_name.c_str(), false); } },
+        { "pathUp", [&] { _reg.pathUp(); } },
+        { "pathDown", [&] { fifteenDeep(), _reg.pathDown(16); } },
+        { "setPath", [&] { _reg.setPath(1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0); } },
+        { "findItem", [&] { _reg.getInt32(0, &v); } },
+        { "findItem", [&] { _reg.setInt32Array(1, &v, 0, 0); } },
+        { "addValues", [&] { _reg.addInt32Array(1, &v, -1); } },
+        { "saveItem", [&] { _reg.addInt32(0xFFFF, 1); } },
+        { "saveItem", [&] { _reg.addData(1, 0xFFFF, &v, 4); } },
+        { "addItem", [&] { _reg.addData(1, 0, &v, 4); } },
+        { "Exception", [] { const Registry::Exception e(5, nullptr, 0, 0); } },
     };
     for (const auto& c : cases)
-        EXPECT_DEATH(c.op(), std::string("\\] ") + c.function + "\n") << c.function;
+        EXPECT_DEATH(c.second(), std::string("\\] ") + c.first + "\n") << c.first;
 }
 
 } // namespace
