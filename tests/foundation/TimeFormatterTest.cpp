@@ -7,25 +7,18 @@
 
 using namespace Kovan;
 
-namespace {
-
-std::string printed(const TimeFormatter& f, const Time& t)
-{
-    char out[64];
-    return f.print(out, sizeof(out), t);
-}
-
-} // namespace
-
 TEST(TimeFormatterTest, BuiltInFormatsTakeTheSeparatorInDatesOnlyAndAmPmTextsBothOrNone)
 {
+    const auto printed = [](const TimeFormatter& f, const Time& t) {
+        char out[64];
+        return std::string(f.print(out, sizeof(out), t));
+    };
     const Time t(2009, 3, 7, 13, 5, 9);
     EXPECT_EQ("2009-03-07", printed(TimeFormatter(0, '-'), t));
     EXPECT_EQ("07.03.09", printed(TimeFormatter(5, '.'), t));
     EXPECT_EQ("AM 12:00:00", printed(TimeFormatter(13, ':'), Time(2009, 3, 7, 0, 0, 0)));
     EXPECT_FALSE(TimeFormatter(TimeFormatter::FORMAT_COUNT, '/').isValid());
     EXPECT_FALSE(TimeFormatter(-1, '/').isValid());
-    // A text that does not fit is empty.
     char small[5] = { 'x', 'x', 'x', 'x', 'x' };
     TimeFormatter(0, '/').print(small, sizeof(small), t);
     EXPECT_EQ('\0', small[0]);

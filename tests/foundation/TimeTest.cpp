@@ -32,8 +32,7 @@ TEST(TimeTest, ValidityFollowsTheCalendarAndFieldsKeepOnlyTheirWidths)
 
 TEST(TimeTest, UtcFieldsDayOfWeekAndSpansAgreeWithTheCLibraryWhateverTheZone)
 {
-    // An odd offset (+5:45): any local conversion would show.
-    ScopedTz tz("Asia/Kathmandu");
+    ScopedTz tz("Asia/Kathmandu"); // an odd offset (+5:45): any local conversion would show
     std::mt19937 random(3);
     Time prev(1970, 1, 1, 0, 0, 0);
     for (int i = 0; i < 20000; ++i) {

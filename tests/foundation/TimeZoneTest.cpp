@@ -28,8 +28,7 @@ std::string databaseName(const std::string& row)
 TEST(TimeZoneTest, EveryRowAndTheZoneItSetsAgreeWithTheZoneDatabase)
 {
     ScopedTz restore("UTC");
-    // The rows match the world of about 2004, but for five whose name stands for another place
-    // now (Acre for Brasilia, Winnipeg for Saskatchewan) or whose rule has changed since.
+    // Rows as of about 2004, but for names that now stand elsewhere or rules changed since.
     const std::set<TimeZone::Id> summerDiffers = { TimeZone::Saskatchewan, TimeZone::Brasilia,
         TimeZone::Jerusalem, TimeZone::Perth, TimeZone::Magadan_SolomonIs_NewCaledonia };
     for (int id = 0; id < TimeZone::MAX_TIME_ZONE_COUNT; ++id) {
