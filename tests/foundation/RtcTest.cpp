@@ -50,7 +50,6 @@ TEST(RtcTest, OneInstanceAtATimeTypedDataStaysInsideTheDataAreaAndBcdKeepsTwoDig
         EXPECT_FALSE(rtc.fillData(0x11, 0xAA, 0xFFFFFFFFu));
         EXPECT_TRUE(rtc.fillData(0x10, 0xAA, 0x40));
         EXPECT_EQ(0xAA, rtc.memory[0x3F]);
-        // BCD of the last two decimal digits; a negative value taken as unsigned.
         EXPECT_EQ(0x59, Rtc::DEC_TO_BCD(159));
         EXPECT_EQ(0x91, Rtc::DEC_TO_BCD(-5));
         EXPECT_EQ(99, Rtc::BCD_TO_DEC(0x99));

@@ -32,8 +32,7 @@ TEST(ThreadTest, ARunningThreadIsFoundByNameAndIdAndRunsAgainAfterJoin)
     FuncThread t(std::string(40, 'n').c_str(), 10, Thread::NORMAL);
     t.body = [&] {
         tid = static_cast<int>(gettid());
-        // NORMAL keeps the priority asked for but runs under SCHED_OTHER at 0.
-        t.setPriority(50, Thread::NORMAL);
+        t.setPriority(50, Thread::NORMAL); // kept, but NORMAL runs under SCHED_OTHER at 0
         sched_param p;
         policy = sched_getscheduler(0);
         priority = 0 == sched_getparam(0, &p) ? p.sched_priority : -1;

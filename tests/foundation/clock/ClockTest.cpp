@@ -1,5 +1,4 @@
-// Clock steps and slews behind the clock seam: recorded, never carried out. "/dev/rtc" is the
-// bench simulator's, whose answer to RTC_RD_TIME a test sets through QUILLO_SIM_RTC_TIME.
+// Steps and slews behind the clock seam; the simulator's "/dev/rtc" reads QUILLO_SIM_RTC_TIME.
 #include "support/ClockSeam.h"
 #include "support/StderrCapture.h"
 #include "support/TimeSupport.h"
@@ -15,8 +14,7 @@
 #include <string>
 
 using namespace Kovan;
-using KovanTest::ClockCall;
-using KovanTest::ClockSeam;
+using namespace KovanTest;
 
 namespace {
 
@@ -54,7 +52,6 @@ std::string recorded()
 
 class ClockTest : public ::testing::Test {
 protected:
-    void SetUp() override { ClockSeam::reset(); }
     void TearDown() override
     {
         _rtc.close();
