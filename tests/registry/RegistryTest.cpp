@@ -459,6 +459,7 @@ TEST_F(RegistryDamageTest, DamageEndsInCodeThreeNeverInAHangOrAReadOutsideTheFil
         { "a three-record ring", fileWithKeyOne(ring), "3 3 3" },
         { "a key whose child is itself", fileWithKeyOne({}, 60), "6 3 -" },
         { "a child past the end", fileWithKeyOne({}, 100000), "3 3 3" },
+        { "a child inside the header", fileWithKeyOne({}, 8), "3 3 3" },
         { "a value past the end", fileWithKeyOne(record(99, 6, 0, 4, { 1, 0 })), "3 3 -" },
         { "a size near 4 GiB", fileWithKeyOne(record(5, 13, 0, 0xFFFFFFF0)), "6 3 -" },
         // Id and type 0xFFFF are refused when written, but a damaged file may hold them.
