@@ -7,29 +7,21 @@
 
 using namespace Kovan;
 
-namespace {
-
-enum Op { ASSIGN, APPEND, PRINTF, APPENDF };
-
-const char* apply(Ptring& p, Op op, const char* arg)
-{
-    return ASSIGN == op ? (p = arg).cString()
-        : APPEND == op  ? p.append(arg)
-        : PRINTF == op  ? p.printf("%s", arg)
-                        : p.appendf("%s", arg);
-}
-
-} // namespace
-
 TEST(BtringTest, EveryOperationMatchesAStringModelCutAtCapacityAndNeverWritesPastIt)
 {
+    enum Op { ASSIGN, APPEND, PRINTF, APPENDF };
+    const auto apply = [](Ptring& p, Op op, const char* arg) {
+        return ASSIGN == op ? (p = arg).cString()
+            : APPEND == op  ? p.append(arg)
+            : PRINTF == op  ? p.printf("%s", arg)
+                            : p.appendf("%s", arg);
+    };
     KovanTest::StderrCapture err;
     const char* texts[] = { "", "ab", "abcdef", "abcdefg", "abcdefgh", "abcdefghijklmnop" };
     for (Op op : { ASSIGN, APPEND, PRINTF, APPENDF }) {
         for (const char* start : texts) {
             for (const char* arg : texts) {
-                // An 8-byte view in a larger buffer: a write past it shows in any build.
-                char buf[40];
+                char buf[40]; // an 8-byte view in it: a write past the view shows in any build
                 memset(buf, '#', sizeof(buf));
                 Ptring p(buf, 8, start);
                 err.take();

@@ -9,10 +9,7 @@ using namespace Kovan;
 namespace {
 
 struct DerivedException : Exception {
-    DerivedException()
-        : Exception("Derived", 7, "derived.cpp", 12)
-    {
-    }
+    using Exception::Exception;
     void fill(const char* cls, const char* method) { init(nullptr, cls, method, 9, nullptr, 33); }
 };
 
@@ -21,7 +18,7 @@ struct DerivedException : Exception {
 TEST(ExceptionTest, InitKeepsFieldsGivenNullAndTraceShowsEveryField)
 {
     KovanTest::StderrCapture err;
-    DerivedException e;
+    DerivedException e("Derived", 7, "derived.cpp", 12);
     e.fill("Registry", "open");
     e.fill(nullptr, "");
     traceException(e);

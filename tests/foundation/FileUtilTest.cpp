@@ -19,7 +19,6 @@ TEST(FileUtilTest, FilenameOnlyAndCheckFileExt)
     EXPECT_STREQ("report.txt", filenameOnly("../dir/report.txt"));
     EXPECT_STREQ("name", filenameOnly("dir\\sub\\name"));
     EXPECT_CHECK_FAILS(filenameOnly("dir\\"), "'\\\\' != *p && '/' != *p", "filenameOnly");
-    // Name, extension, and whether it matches.
     const char* cases[][3] = { { "photo.JPG", "jpg", "y" }, { "photo.jpeg", "jpg", "n" },
         { "jpg", "jpg", "n" }, { ".jpg", "jpg", "y" }, { "tar.gz", "tar", "n" },
         { "name.", "", "y" }, { "g", "jpg", "n" } };
@@ -39,9 +38,8 @@ TEST(FileUtilTest, CopyGoesToTheEndAndGivesUpOnAPipeThatStaysEmpty)
     FILE* out = tmpfile();
     EXPECT_FALSE(copyFile(out, src));
     EXPECT_EQ(5000L, ftell(out));
-    // With the writer closed the pipe reaches its end and the copy succeeds.
     ASSERT_EQ(3, write(fds[1], "abc", 3));
-    close(fds[1]);
+    close(fds[1]); // now the pipe reaches its end
     EXPECT_TRUE(copyFile(out, src));
     EXPECT_EQ(5003L, ftell(out));
     (void)fclose(src);

@@ -20,8 +20,7 @@ TEST(IpAddressTest, TextWordAndFieldsAgreeWithTheCLibraryAndABadTextGivesZero)
         ip.fromUint32(word);
         ASSERT_EQ(dotted, ip.toString(text));
         ASSERT_EQ(word, IpAddress(dotted.c_str()).toUint32()) << dotted;
-        // Field k is the k-th byte in memory: network order.
-        const uint8* bytes = reinterpret_cast<const uint8*>(&word);
+        const uint8* bytes = reinterpret_cast<const uint8*>(&word); // network order
         for (int32 k = 0; k < 4; ++k)
             ASSERT_EQ(bytes[k], ip.field(k)) << dotted << " field " << k;
     }

@@ -10,10 +10,7 @@ using namespace Kovan;
 namespace {
 
 struct CountingLooper : Looper {
-    CountingLooper()
-        : Looper("counter", 10, Thread::NORMAL)
-    {
-    }
+    using Looper::Looper;
     void looperFunc() override
     {
         ++passes;
@@ -31,7 +28,7 @@ TEST(LooperTest, SuspendResumeAndQuitRacesAcrossManyRuns)
     KovanTest::StderrCapture err;
     // Parked after each pass: a resume is never lost, even before the wait; a quit wakes it.
     for (int run = 0; run < 300; ++run) {
-        CountingLooper looper;
+        CountingLooper looper("counter", 10, Thread::NORMAL);
         ASSERT_TRUE(looper.run());
         ASSERT_EQ(SyncFlag::SIGNALED, looper.passDone.waitForSignal(5000));
         looper.resume();

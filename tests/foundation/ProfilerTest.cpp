@@ -8,8 +8,7 @@ using namespace Kovan;
 
 TEST(ProfilerTest, RunsAccumulateResetStartsAfreshAndTheChainKeepsConstructionOrder)
 {
-    Profiler* early = new Profiler("early");
-    Profiler* middle = new Profiler("middle");
+    Profiler *early = new Profiler("early"), *middle = new Profiler("middle");
     Profiler p("stretch");
     for (uint32 ms : { 30u, 0u }) {
         p.begin();
@@ -21,10 +20,9 @@ TEST(ProfilerTest, RunsAccumulateResetStartsAfreshAndTheChainKeepsConstructionOr
     EXPECT_EQ(2u, p.count());
     EXPECT_EQ(36u, p.userData());
     p.reset();
-    // Construction order, kept by a reset; the middle one of three leaves its neighbours linked.
-    EXPECT_EQ(middle, early->next());
+    EXPECT_EQ(middle, early->next()) << "construction order, kept by a reset";
     delete middle;
-    EXPECT_EQ(&p, early->next());
+    EXPECT_EQ(&p, early->next()) << "a middle one leaves its neighbours linked";
     delete early;
     EXPECT_EQ(&p, g_profilerChain.first());
     p.begin();

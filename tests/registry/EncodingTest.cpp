@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cstring>
 #include <gtest/gtest.h>
-#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -62,9 +61,8 @@ std::string encode(const std::string& in)
 std::string decode(const std::string& in)
 {
     std::string out(in.size() + 3, '\x7F');
-    const std::unique_ptr<char[]> exact(new char[in.size() + 1]);
-    memcpy(exact.get(), in.c_str(), in.size() + 1);
-    const int32 n = base64Decode(&out[0], exact.get());
+    std::vector<char> exact(in.c_str(), in.c_str() + in.size() + 1);
+    const int32 n = base64Decode(&out[0], exact.data());
     std::string model;
     EXPECT_EQ(KovanTest::referenceBase64Decode(&model, in.c_str()), n) << in;
     EXPECT_EQ(model + std::string(out.size() - model.size(), '\x7F'), out) << in;
@@ -100,8 +98,7 @@ TEST(Base64Test, Rfc4648VectorsRoundTripsAndEveryWayATextEndsOrBreaks)
     }
 }
 
-// The running sums of RFC 1950 at every short length and around each reduction, whole and split;
-// all 0xFF gives the largest sums.
+// RFC 1950's sums at every short length and around each reduction, whole and split; 0xFF: largest.
 TEST(Adler32Test, AgreesWithTheDefinitionAtEveryLengthAndSplit)
 {
     std::mt19937 rng(1950);
@@ -150,8 +147,7 @@ TEST(EncryptTest, InvertibleScrambleRoundTrips)
     std::mt19937 rng(10);
     char plain[10], cipher[11] = {}, back[10];
     for (int round = 0; round < 50; ++round) {
-        // Any bytes in any length, a third of them ended early (what follows a terminator is
-        // filler, not the text's).
+        // Any bytes in any length, a third ended early (what follows the terminator is filler).
         const int32 n = 1 + round % 10, kept = round % 3 ? n : std::min(n, 5);
         std::generate(plain, plain + 10, [&] { return static_cast<char>(1 + rng() % 255); });
         plain[4] = round % 3 ? plain[4] : '\0';

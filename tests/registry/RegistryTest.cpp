@@ -1,15 +1,29 @@
-// The registry file byte for byte, the typed family, paths, the lock and every failure code.
-#include "RegistryFiles.h"
+// The registry: file bytes, typed values, paths, the lock, failure codes and the dump; damage ends
+// in code 3 (no hang, crash or read outside the file) and a killed writer loses no add.
+#include "registry/Registry.h"
+
 #include "support/StderrCapture.h"
 
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <future>
 #include <gtest/gtest.h>
 #include <numeric>
+#include <random>
+#include <regex>
+#include <stdlib.h>
+#include <string>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
 #ifdef KOVAN_TEST_HAVE_ZLIB
 #include <zlib.h>
 #endif
@@ -19,7 +33,84 @@ using namespace KovanTest;
 
 namespace {
 
-typedef ScratchFileTest RegistryFileTest;
+typedef std::vector<uint8_t> Bytes;
+
+class ScratchFileTest : public ::testing::Test {
+protected:
+    ~ScratchFileTest() override { std::filesystem::remove_all(_dir, _ignored); }
+    std::string file(const std::string& name) const { return _dir + "/" + name; }
+    char _pattern[27] = "/tmp/kovan-registry-XXXXXX";
+    std::string _dir = mkdtemp(_pattern) ? _pattern : "/nonexistent";
+    std::string _name = file("settings.reg");
+    std::error_code _ignored;
+};
+
+Bytes readBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void writeBytes(const std::string& path, const Bytes& bytes)
+{
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
+}
+
+Bytes slice(const Bytes& b, size_t from, size_t n) { return Bytes(&b[from], &b[from] + n); }
+
+Bytes cat(std::initializer_list<Bytes> parts)
+{
+    Bytes all;
+    for (const Bytes& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+Bytes le32(uint32_t v)
+{
+    return { uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24) };
+}
+
+// A 12-byte record as the file holds it, followed by `value`.
+Bytes record(uint16_t id, uint16_t type, uint32_t next, uint32_t child, const Bytes& value = {})
+{
+    return cat({ le32(id | static_cast<uint32_t>(type) << 16), le32(next), le32(child), value });
+}
+
+// The header of a headed file with zero application fields, and the bytes that follow it.
+Bytes header(uint32_t version, const Bytes& rest = {})
+{
+    return cat({ le32(0x34299100), le32(version), Bytes(40, 0), rest });
+}
+
+// A scan's ids at the top level and the others (the root's first), and its last value.
+struct Walked : public Kovan::Registry::Scanner {
+    void keyLoaded(uint16_t id) override { (1 == depth() ? top : others).push_back(id); }
+    void itemLoaded(uint16_t id, uint16_t, uint32_t stored) override
+    {
+        keyLoaded(id);
+        size = stored;
+        seen = buffer() ? Bytes(buffer(), buffer() + bufferSize()) : Bytes();
+    }
+    std::vector<uint32_t> top, others;
+    uint32_t size = 0;
+    Bytes seen;
+};
+
+// Runs `op` and describes the failure it threw as "code path id"; "0" when it threw none.
+template <typename Op> std::string failureOf(Op op)
+{
+    try {
+        op();
+    } catch (const Kovan::Registry::Exception& e) {
+        EXPECT_STREQ("Registry", e.message());
+        return std::to_string(e.code()) + " " + e.path() + " " + std::to_string(e.id());
+    }
+    return "0";
+}
+
+typedef ScratchFileTest RegistryFileTest, RegistryPrintTest, RegistryDamageTest;
 
 TEST_F(RegistryFileTest, NewFileAndItsValuesByteForByteWithTheChecksumOnlyOnRequest)
 {
@@ -55,8 +146,6 @@ TEST_F(RegistryFileTest, NewFileAndItsValuesByteForByteWithTheChecksumOnlyOnRequ
     EXPECT_EQ(::adler32(1, file.data() + 48, static_cast<uInt>(file.size() - 48)), reg.checksum());
 #endif
     reg.close();
-
-    // Texts that fill their fields read back whole.
     Registry reopened(_name.c_str(), false);
     EXPECT_EQ(3u, reopened.version());
     EXPECT_STREQ("0123456789ABCDEF", reopened.appVersion());
@@ -115,7 +204,7 @@ protected:
 };
 
 // The family is one template; 16-bit values stand for every type.
-TEST_F(RegistryTest, AddSetGetOfValuesAndArrays)
+TEST_F(RegistryTest, AddSetGetOfValuesArraysStringsAndBinaries)
 {
     const int16 a[5] = { -300, 2, 3, 4, 5 }, b[5] = { 7, 8, 9, 10, 11 };
     int16 back[5] = {}, part[5] = {}, v = 0;
@@ -129,7 +218,6 @@ TEST_F(RegistryTest, AddSetGetOfValuesAndArrays)
     _reg.setInt16(1, 6);
     EXPECT_EQ(0u, _reg.getInt16(1, &v));
     EXPECT_EQ(6, v);
-    // A partial set leaves the tail as stored, a partial get reads less.
     _reg.setInt16Array(2, b, 5, 2);
     EXPECT_EQ(0u, _reg.getInt16Array(2, back, 5, 0));
     EXPECT_EQ(std::vector<int16>({ 7, 8, 3, 4, 5 }), std::vector<int16>(back, back + 5));
@@ -138,10 +226,8 @@ TEST_F(RegistryTest, AddSetGetOfValuesAndArrays)
     EXPECT_EQ(7u, _reg.getInt16Array(2, back, 4, 0));
     EXPECT_EQ(8u, _reg.getInt16Array(2, back, 5, 6));
     EXPECT_EQ("8 / 2", failureOf([&] { _reg.setInt16Array(2, b, 5, 6); }));
-}
 
-TEST_F(RegistryTest, StringsStoreTheBufferLessOneAndTraceEachCall)
-{
+    // Strings store the buffer less one; each call is traced.
     StderrCapture err;
     char out[16];
     _reg.addString(7, "0123456789abcdef", 16);
@@ -155,7 +241,7 @@ TEST_F(RegistryTest, StringsStoreTheBufferLessOneAndTraceEachCall)
     _reg.getBinary(8, out, 3, 0);
     EXPECT_EQ("XYc", std::string(out, 3));
     EXPECT_EQ(7u, _reg.getData(8, out, 2, 0));
-    EXPECT_EQ(record(7, 12, 87, 15), slice(readBytes(_name), 60, 12));
+    EXPECT_EQ(record(7, 12, 137, 15), slice(readBytes(_name), 110, 12));
 }
 
 TEST_F(RegistryTest, PathsNestKeysAndFailuresCarryTheirCodeAndPath)
@@ -189,7 +275,6 @@ TEST_F(RegistryTest, PathsNestKeysAndFailuresCarryTheirCodeAndPath)
     EXPECT_EQ("5 /1/4 0", failureOf([&] { _reg.addInt32(1, 1); })) << "a value holds no path";
     _reg.close();
 
-    // Read-only: every write fails at the file, reads still work.
     _reg.open(_name.c_str(), false);
     _reg.setPath(1, 0);
     EXPECT_EQ("4 /1 4", failureOf([&] { _reg.setInt32(4, 2); }));
@@ -215,14 +300,13 @@ TEST_F(RegistryTest, PathsNestKeysAndFailuresCarryTheirCodeAndPath)
 TEST_F(RegistryTest, ARegistryThatNeverOpenedNeitherKeepsNorReleasesTheLock)
 {
     _reg.close();
-    for (const std::string attempt : { "no open", "a failed open", "a failed create" }) {
+    const std::pair<char, std::function<void(Registry&)>> attempts[] = { { '0', [](Registry&) {} },
+        { '2', [&](Registry& r) { r.open(file("missing").c_str(), false); } },
+        { '1', [&](Registry& r) { r.create(file("no/dir").c_str()); } } };
+    for (const auto& attempt : attempts) {
         Registry failed;
         EXPECT_EQ(0u, failed.version());
-        if ("a failed open" == attempt) {
-            EXPECT_EQ('2', failureOf([&] { failed.open(file("missing").c_str(), false); })[0]);
-        } else if ("a failed create" == attempt) {
-            EXPECT_EQ('1', failureOf([&] { failed.create(file("no/dir").c_str()); })[0]);
-        }
+        EXPECT_EQ(attempt.first, failureOf([&] { attempt.second(failed); })[0]);
         _reg.open(_name.c_str(), true);
         failed.close();
         auto other = std::async(std::launch::async, [] {
@@ -234,40 +318,273 @@ TEST_F(RegistryTest, ARegistryThatNeverOpenedNeitherKeepsNorReleasesTheLock)
             = std::future_status::ready == other.wait_for(std::chrono::milliseconds(200));
         _reg.close();
         other.get();
-        EXPECT_FALSE(stolen) << "a close after " << attempt << " released another's lock";
+        EXPECT_FALSE(stolen) << "a close after failure " << attempt.first << " released the lock";
     }
 }
 
-// Each refusal is told by the function that makes it; the check texts are not repeated here.
+// Each refusal is told by the function that makes it.
 TEST_F(RegistryTest, BrokenPreconditionsEndInTheCheck)
 {
     int32 v = 0;
-    const struct {
-        std::function<void()> op;
-        const char* function;
-    } cases[] = {
-        { [&] { _reg.create(_name.c_str()); }, "create" },
+    const auto fifteenDeep = [&] { _reg.setPath(1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0); };
+    const std::pair<const char*, std::function<void()>> cases[] = {
+        { "create", [&] { _reg.create(_name.c_str()); } },
         // Walks of a closed file, with the path item to find, and with only the last child.
-        { [&] { _reg.close(), _reg.addKey(5); }, "findPathItem" },
-        { [&] { _reg.getInt32(1, &v), _reg.close(), _reg.addKey(5); }, "findPrevItem" },
-        { [&] { _reg.open(_name.c_str(), false); }, "open" },
-        { [&] { _reg.pathUp(); }, "pathUp" },
-        { [&] {
-             _reg.setPath(1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 0), _reg.pathDown(16);
-         },
-            "pathDown" },
-        { [&] { _reg.setPath(1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 0); },
-            "setPath" },
-        { [&] { _reg.getInt32(0, &v); }, "findItem" },
-        { [&] { _reg.setInt32Array(1, &v, 0, 0); }, "findItem" },
-        { [&] { _reg.addInt32Array(1, &v, -1); }, "addValues" },
-        { [&] { _reg.addInt32(0xFFFF, 1); }, "saveItem" },
-        { [&] { _reg.addData(1, 0xFFFF, &v, 4); }, "saveItem" },
-        { [&] { _reg.addData(1, 0, &v, 4); }, "addItem" },
-        { [] { const Registry::Exception e(5, nullptr, 0, 0); }, "Exception" },
+        { "findPathItem", [&] { _reg.close(), _reg.addKey(5); } },
+        { "findPrevItem", [&] { _reg.getInt32(1, &v), _reg.close(), _reg.addKey(5); } },
+        { "open", [&] { _reg.open(_name.c_str(), false); } },
+        { "pathUp", [&] { _reg.pathUp(); } },
+        { "pathDown", [&] { fifteenDeep(), _reg.pathDown(16); } },
+        { "setPath", [&] { _reg.setPath(1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0); } },
+        { "findItem", [&] { _reg.getInt32(0, &v); } },
+        { "findItem", [&] { _reg.setInt32Array(1, &v, 0, 0); } },
+        { "addValues", [&] { _reg.addInt32Array(1, &v, -1); } },
+        { "saveItem", [&] { _reg.addInt32(0xFFFF, 1); } },
+        { "saveItem", [&] { _reg.addData(1, 0xFFFF, &v, 4); } },
+        { "addItem", [&] { _reg.addData(1, 0, &v, 4); } },
+        { "Exception", [] { const Registry::Exception e(5, nullptr, 0, 0); } },
     };
     for (const auto& c : cases)
-        EXPECT_DEATH(c.op(), std::string("\\] ") + c.function + "\n") << c.function;
+        EXPECT_DEATH(c.second(), std::string("\\] ") + c.first + "\n") << c.first;
+}
+
+// Each value's line from its file bytes, indented by depth; type names left out.
+TEST_F(RegistryPrintTest, DumpShowsEachValueFromItsFileBytesAtItsDepth)
+{
+    const struct {
+        uint16 type;
+        Bytes value;
+        std::string shown;
+    } rows[] = {
+        { Registry::INT16, { 0xD4, 0xFE }, "2: -300" },
+        { Registry::INT64, { 0x00, 0x0E, 0xFA, 0xD5, 0xFE, 0xFF, 0xFF, 0xFF }, "8: -5000000000" },
+        { Registry::UINT64, { 0x00, 0x00, 0x08, 0xC5, 0xA1, 0xD8, 0xCC, 0xF9 },
+            "8: 18000000000000000000" },
+        { Registry::DOUBLE, { 0, 0, 0x02, 0xC0, 0, 0, 0, 0 }, "8: -2.250000" },
+        { Registry::STRING, { 'h', 'e', 'l', 'l', 'o' }, "5: \"hello\"" },
+        { Registry::BINARY, { 'a', '\t', 'b', '\n', 0, 'c', '\r', '\b', 'z' },
+            "9: atbn crbz" + std::string(55, ' ') },
+    };
+    Registry reg;
+    reg.setAppInfo(111, 222, "v1.0.0", "b42");
+    reg.create(_name.c_str());
+    reg.addInt32(5, 1);
+    reg.addKey(3);
+    reg.pathDown(3);
+    std::string want = "ROOT\n        [5]: [4: 1]\n    [3]: KEY\n";
+    uint16 id = 0;
+    for (const auto& r : rows) {
+        reg.addData(++id, r.type, r.value.data(), static_cast<uint32>(r.value.size()));
+        want += "            [" + std::to_string(id) + "]: [" + r.shown + "]\n";
+    }
+    reg.addKey(60);
+    reg.pathDown(60);
+    const uint8 twenty[20] = { 250, 1, 2, 3, 4, 5, 6, 7, 8, 9 };
+    reg.addUint8Array(1, twenty, 20);
+    want += "        [60]: KEY\n                [1]: [20: 250]\n";
+    StderrCapture err;
+    reg.print("Dump");
+    const std::string dump = err.take();
+    const size_t root = dump.find("ROOT\n"), end = dump.rfind("\n====");
+    for (const std::string field : { "Dump", "111", "222", "v1.0.0", "b42" })
+        EXPECT_NE(std::string::npos, dump.substr(0, root).find(field)) << field << " in " << dump;
+    EXPECT_EQ(want,
+        std::regex_replace(
+            dump.substr(root, end + 1 - root), std::regex("\\]: [A-Z0-9-]+ \\["), "]: ["));
+
+    // A visitor gets the stored size and the first bytes its buffer holds.
+    Walked buffered, unbuffered;
+    uint8 eight[8] = {};
+    buffered.setBuffer(eight, 8);
+    reg.scan(&buffered);
+    EXPECT_EQ(20u, buffered.size);
+    EXPECT_EQ(Bytes(twenty, twenty + 8), buffered.seen);
+    EXPECT_EQ(0u, reg.getUint8Array(1, eight, 20, 1)) << "the walk moved the current path";
+    buffered.setBuffer(eight, 0);
+    EXPECT_DEATH(reg.scan(&buffered), "\\] scan\n") << "a buffer without a size";
+    reg.close();
+    EXPECT_DEATH(reg.scan(&unbuffered), "\\] scan\n") << "a closed registry";
+}
+
+// Codes of a lookup, a walk (with its top ids) and an add ("-": read-only) in key 1, or the open's.
+std::string probe(const std::string& name, const Bytes& bytes, bool add)
+{
+    writeBytes(name, bytes);
+    Registry reg;
+    std::string open = failureOf([&] { reg.open(name.c_str(), add); });
+    if ("0" != open)
+        return open;
+    reg.setPath(1, 0);
+    int32 v;
+    Walked walk;
+    uint8 buffer[16];
+    walk.setBuffer(buffer, sizeof(buffer));
+    StderrCapture quiet;
+    EXPECT_NO_THROW(reg.print("T"));
+    const std::string scan = failureOf([&] { reg.scan(&walk); }).substr(0, 1);
+    std::string result = std::to_string(reg.getInt32(99, &v)) + " " + scan;
+    for (size_t i = 0; "0" == scan && i < walk.top.size(); ++i)
+        result += (i ? "," : ":") + std::to_string(walk.top[i]);
+    return result + " " + (add ? failureOf([&] { reg.addInt32(98, 1); }).substr(0, 1) : "-");
+}
+
+// Root, then key 1 at 60 holding whatever `children` describe, laid out from offset 72.
+Bytes fileWithKeyOne(const Bytes& children, uint32 firstChild = 72)
+{
+    return header(3, cat({ record(0, 0, 0, 60), record(1, 0, 0, firstChild), children }));
+}
+
+TEST_F(RegistryDamageTest, DamageEndsInCodeThreeNeverInAHangOrAReadOutsideTheFile)
+{
+    const Bytes ring = cat({ record(2, 0, 84, 0), record(3, 0, 96, 0), record(4, 0, 72, 0) });
+    // Keys 1..n each inside the one before; 16 is as deep as the API builds.
+    const auto nested = [](uint16 n) {
+        Bytes f = header(3, record(0, 0, 0, 60));
+        for (uint16 i = 1; i <= n; ++i)
+            f = cat({ f, record(i, 0, 0, i < n ? 60u + 12u * i : 0u) });
+        return f;
+    };
+    // Key 1 appended by a writer killed before linking it; value 5 linked by the next writer.
+    const Bytes orphan = header(3,
+        cat({ record(0, 0, 0, 72), record(1, 0, 0, 0), record(5, 6, 0, 4, { 0x2D, 0x01, 0, 0 }) }));
+    const Bytes legacy = cat({ record(0, 0, 0, 1), record(9, 12, 0, 3, { 'a', 'b', 'c' }) });
+    const struct {
+        const char* what;
+        Bytes file;
+        const char* want;
+    } cases[] = {
+        { "an orphan", orphan, "5 0:5 5" },
+        { "a legacy file", legacy, "5 0:9 5" },
+        { "a sibling pointing at itself", fileWithKeyOne(record(7, 6, 72, 4, Bytes(4))), "3 3 3" },
+        { "a three-record ring", fileWithKeyOne(ring), "3 3 3" },
+        { "a key whose child is itself", fileWithKeyOne({}, 60), "6 3 -" },
+        { "a child past the end", fileWithKeyOne({}, 100000), "3 3 3" },
+        { "a child inside the header", fileWithKeyOne({}, 8), "3 3 3" },
+        { "a value past the end", fileWithKeyOne(record(99, 6, 0, 4, { 1, 0 })), "3 3 -" },
+        { "a size near 4 GiB", fileWithKeyOne(record(5, 13, 0, 0xFFFFFFF0)), "6 3 -" },
+        // Id and type 0xFFFF are refused when written, but a damaged file may hold them.
+        { "a record no writer would store", fileWithKeyOne(record(0xFFFF, 0xFFFF, 0, 0)),
+            "6 0:1 0" },
+        { "keys nested 20 deep", nested(20), "6 3 -" },
+        { "keys nested 16 deep", nested(16), "6 0:1 -" },
+        { "a root cut short", slice(fileWithKeyOne({}), 0, 55), "3 3 -" },
+        { "no header at all", {}, "3 Header 0" },
+        { "a header cut before its checksum", slice(header(3), 0, 47), "3 Header 0" },
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.want, probe(_name, c.file, '-' != c.want[strlen(c.want) - 1])) << c.what;
+}
+
+// Runs `write` in a child process, which exits 0 when it returns and 1 when it throws.
+template <typename Write> pid_t forkWriter(Write write)
+{
+    const pid_t pid = fork();
+    if (0 == pid)
+        _exit("0" == failureOf(write) ? 0 : 1);
+    return pid;
+}
+
+TEST_F(RegistryDamageTest, KilledWriterLeavesEveryReturnedAddReadable)
+{
+    Registry reg;
+    reg.create(_name.c_str());
+    reg.addKey(1);
+    reg.close();
+    std::mt19937 rng(4242);
+    uint32 linked = 0, id = 0;
+    int kills = 0;
+    for (int round = 0; round < 100; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        int fds[2];
+        ASSERT_EQ(0, pipe(fds));
+        const uint32 start = linked + 1;
+        // Values under key 1, every fifth add a key; each add that returns is acknowledged.
+        const pid_t pid = forkWriter([&] {
+            reg.open(_name.c_str(), true);
+            reg.setPath(1, 0);
+            for (id = start; id < start + 64; ++id) {
+                0 == id % 5 ? reg.addKey(id) : reg.addInt32(id, static_cast<int32>(id * 3));
+                if (write(fds[1], &id, sizeof(id)) != sizeof(id))
+                    _exit(2);
+            }
+        });
+        ASSERT_NE(-1, pid);
+        close(fds[1]);
+        uint32 acked = linked;
+        for (int n = 1 + static_cast<int>(rng() % 6);
+             n > 0 && read(fds[0], &id, sizeof(id)) == sizeof(id); --n)
+            acked = id;
+        const timespec pause = { 0, static_cast<long>(rng() % 2000) * 1000 };
+        nanosleep(&pause, nullptr);
+        kill(pid, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(pid, waitpid(pid, &status, 0));
+        while (read(fds[0], &id, sizeof(id)) == sizeof(id))
+            acked = id;
+        close(fds[0]);
+        kills += WIFSIGNALED(status);
+        ASSERT_TRUE(WIFSIGNALED(status) ? SIGKILL == WTERMSIG(status) : 0 == WEXITSTATUS(status))
+            << "the writer failed";
+
+        // Below key 1 every linked add (acknowledged or not) in order, each found by a lookup.
+        reg.open(_name.c_str(), false);
+        Walked scanned;
+        reg.scan(&scanned);
+        EXPECT_EQ(std::vector<uint32>({ 1 }), scanned.top);
+        ASSERT_GT(scanned.others.size(), acked) << "an acknowledged add is not linked";
+        for (size_t i = 0; i < scanned.others.size(); ++i)
+            ASSERT_EQ(i, scanned.others[i]) << "the scan skips or repeats an add";
+        for (linked = static_cast<uint32>(scanned.others.size() - 1), id = start; id <= linked;
+             ++id) {
+            int32 v = 0;
+            reg.setPath(1, 0 == id % 5 ? id : 0, 0);
+            EXPECT_EQ(0 == id % 5 ? 6u : 0u, reg.getInt32(0 == id % 5 ? 1 : id, &v)) << id;
+            EXPECT_EQ(0 == id % 5 ? 0 : static_cast<int32>(id * 3), v) << id;
+        }
+        reg.close();
+    }
+    EXPECT_GT(linked, 100u);
+    EXPECT_GT(kills, 0);
+}
+
+// Records linked during a walk lie past the file size the walk began with: no damage.
+TEST_F(RegistryDamageTest, ReaderBesideAGrowingFileSeesNoDamage)
+{
+    Registry reg;
+    reg.create(_name.c_str());
+    reg.addKey(1);
+    reg.pathDown(1);
+    reg.addInt32(1, 7);
+    reg.close();
+    const auto now = [] { return std::chrono::steady_clock::now(); };
+    const auto start = now();
+    // Mostly under key 1, with new top-level keys between: a long list and a growing root.
+    const pid_t pid = forkWriter([&] {
+        reg.open(_name.c_str(), true);
+        for (uint32 id = 2; id < 3000 && now() < start + std::chrono::seconds(2); ++id) {
+            reg.setPath(0 == id % 16 ? 0 : 1, 0);
+            0 == id % 16 ? reg.addKey(id) : reg.addInt32(id, 1);
+        }
+    });
+    ASSERT_NE(-1, pid);
+    reg.open(_name.c_str(), false);
+    reg.setPath(1, 0);
+    int rounds = 0, status = 0;
+    std::string seen = "006";
+    for (; "006" == seen && rounds < 100000 && now() < start + std::chrono::seconds(5)
+         && 0 == waitpid(pid, &status, WNOHANG);
+         ++rounds) {
+        Walked walk;
+        int32 v = 0;
+        seen = failureOf([&] { reg.scan(&walk); });
+        if ("0" == seen)
+            seen += std::to_string(reg.getInt32(1, &v)) + std::to_string(reg.getInt32(65000, &v));
+    }
+    reg.close();
+    waitpid(pid, &status, 0); // the writer stops by itself within two seconds
+    EXPECT_EQ("006", seen) << "after " << rounds << " rounds";
+    EXPECT_TRUE(WIFEXITED(status) && 0 == WEXITSTATUS(status)) << "the writer was killed or failed";
+    EXPECT_GT(rounds, 0);
 }
 
 } // namespace

@@ -1,11 +1,8 @@
 #include "registry/Stream.h"
 
-#include "RegistryFiles.h"
-
 #include <gtest/gtest.h>
 
 using namespace Kovan;
-using namespace KovanTest;
 
 namespace {
 
@@ -17,14 +14,14 @@ TEST(MemoryStreamDeathTest, TypedTransfersKeepTheFileLayoutMoveTheCursorAndStayI
     double back[2] = {};
     EXPECT_TRUE(stream.writeInt16(-2) && stream.writeDoubleArray(two, 2) && stream.writeBool(true)
         && stream.writeFloat(1.0f));
-    EXPECT_EQ(cat({ { 0xFE, 0xFF }, { 0, 0, 0x04, 0xC0, 0, 0, 0, 0 },
-                  { 0, 0, 0xF0, 0x3F, 0, 0, 0, 0 }, { 1 }, { 0, 0, 0x80, 0x3F } }),
-        Bytes(block, block + sizeof(block)));
+    EXPECT_EQ(std::vector<uint8>({ 0xFE, 0xFF, 0, 0, 0x04, 0xC0, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F, 0, 0,
+                  0, 0, 1, 0, 0, 0x80, 0x3F }),
+        std::vector<uint8>(block, block + sizeof(block)));
     EXPECT_TRUE(stream.moveBy(-21) && stream.readDoubleArray(back, 2));
     EXPECT_EQ(std::vector<double>(two, two + 2), std::vector<double>(back, back + 2));
     EXPECT_TRUE(stream.moveTo(1) && stream.clear(2));
     EXPECT_EQ(3u, stream.offset());
-    EXPECT_EQ(Bytes({ 0xFE, 0, 0, 0, 0x04 }), Bytes(block, block + 5));
+    EXPECT_EQ(std::vector<uint8>({ 0xFE, 0, 0, 0, 0x04 }), std::vector<uint8>(block, block + 5));
 
     // At the end even nothing is out of bounds; so is a size that wraps the sum around.
     stream.moveTo(sizeof(block));

@@ -1,5 +1,4 @@
-// Clock steps and slews behind the clock seam: recorded, never carried out. "/dev/rtc" is the
-// bench simulator's, whose answer to RTC_RD_TIME a test sets through QUILLO_SIM_RTC_TIME.
+// Steps and slews behind the clock seam; the simulator's "/dev/rtc" reads QUILLO_SIM_RTC_TIME.
 #include "support/ClockSeam.h"
 #include "support/StderrCapture.h"
 #include "support/TimeSupport.h"
@@ -15,13 +14,11 @@
 #include <string>
 
 using namespace Kovan;
-using KovanTest::ClockCall;
-using KovanTest::ClockSeam;
+using namespace KovanTest;
 
 namespace {
 
-// 2009-07-01 16:00:00 UTC, 12:00 in New York.
-const time_t NOW = 1246464000;
+const time_t NOW = 1246464000; // 2009-07-01 16:00:00 UTC, 12:00 in New York
 
 // Notes what its listener hears ("s2": sync succeeded, code 2) and each write ("w16": hour 16).
 struct SystemRtc : Rtc, Rtc::Listener {
@@ -46,17 +43,15 @@ struct SystemRtc : Rtc, Rtc::Listener {
 std::string recorded()
 {
     std::string out;
-    for (const ClockCall& c : ClockSeam::calls()) {
+    for (const ClockCall& c : ClockSeam::calls())
         out += std::string(out.empty() ? "" : ", ")
             + (ClockCall::ADJTIME == c.kind ? "adj " : "set ") + std::to_string(c.tv.tv_sec) + " "
             + std::to_string(c.tv.tv_usec);
-    }
     return out;
 }
 
 class ClockTest : public ::testing::Test {
 protected:
-    void SetUp() override { ClockSeam::reset(); }
     void TearDown() override
     {
         _rtc.close();
@@ -125,8 +120,7 @@ TEST_F(ClockTest, SyncSlewsWithinAMinuteStepsBeyondAndTellsTheListenerWhichOrWhy
     ASSERT_TRUE(_rtc.open());
     setenv("QUILLO_SIM_RTC_TIME", "2009-01-01 04:59:59", 1);
     EXPECT_EQ(Time(2008, 12, 31, 23, 59, 59), _rtc.getTime());
-    // What the RTC holds and the clock call that fails, then what the listener hears and the
-    // calls made at NOW + 0.25 s: a slew to the RTC's whole second within a minute, else a step.
+    // RTC time, failing call, what the listener hears and the calls: a slew within a minute.
     const struct {
         const char* rtcTime;
         int failing;
