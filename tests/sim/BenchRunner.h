@@ -2,11 +2,9 @@
 // that holds the simulator's state file, its transfer log and the run's output.
 #pragma once
 
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <regex>
 #include <sstream>
 #include <stdexcept>
@@ -22,13 +20,12 @@ namespace KovanTest {
 inline std::string readFile(const std::string& path)
 {
     std::ifstream in(path);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return { std::istreambuf_iterator<char>(in), {} };
 }
 
 struct BenchRun {
-    std::string out;
-    std::string err;
-    int status = -1; // 128 + the signal number when killed, 137 when it overran its time
+    std::string out, err;
+    int status = -1; // 137 when it overran its time
 };
 
 class Bench {
@@ -49,9 +46,8 @@ public:
 
     std::string path(const char* name) const { return _dir + "/" + name; }
 
-    // Runs `program` with the words of `args` as its arguments, TZ=UTC0, this bench's state and
-    // log, and no other QUILLO_SIM_ setting than `settings` ("NAME=value"; "TZ=..." too), its
-    // standard input from `input` (a shell redirection target).
+    // Runs `program` with the words of `args`, TZ=UTC0, this bench's state and log, and no other
+    // QUILLO_SIM_ setting than `settings` ("NAME=value"; "TZ=..." too), its input from `input`.
     BenchRun run(const std::string& program, const std::string& args,
         const std::vector<std::string>& settings = {}, const std::string& input = "/dev/null",
         int timeoutSeconds = 20) const

@@ -1,7 +1,6 @@
-// Reaches the simulated bus the way programs do and prints what came back:
-//   kovan_sim_probe entries        every C library entry that opens or reads the bus, in turn
-//   kovan_sim_probe TOKEN...       one session on the bus: "sXX" sets the slave address,
-//                                  "wXXYY.." writes those bytes, "rN" reads N bytes
+// Reaches the simulated bus the way programs do and prints what came back: "entries" goes through
+// every C library entry that opens or reads the bus; otherwise each word is a transfer of one
+// session: "sXX" sets the slave address, "wXXYY.." writes those bytes, "rN" reads N bytes.
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -29,15 +28,13 @@ const char* const BUS = "/dev/i2c-0";
 // "what: 0a 1b ..." for the bytes transferred, "what: ENXIO" for a failure.
 void print(const char* what, ssize_t result, const unsigned char* bytes)
 {
-    printf("%s:", what);
-    if (result < 0)
-        printf(" %s", strerrorname_np(errno));
+    printf("%s:%s%s", what, result < 0 ? " " : "", result < 0 ? strerrorname_np(errno) : "");
     for (ssize_t i = 0; i < result; ++i)
         printf(" %02x", bytes[i]);
     printf("\n");
 }
 
-// One status read from the S35391A, through the given descriptor and read entry.
+// One status read from the S35391A through the given descriptor (and read entry), then closed.
 void statusRead(const char* name, int fd, bool checked = false)
 {
     unsigned char byte = 0;
@@ -46,28 +43,23 @@ void statusRead(const char* name, int fd, bool checked = false)
     close(fd);
 }
 
-int entries()
-{
-    statusRead("open", open(BUS, O_RDWR));
-    statusRead("open64", open64(BUS, O_RDWR));
-    statusRead("openat", openat(AT_FDCWD, BUS, O_RDWR));
-    statusRead("openat64", openat64(AT_FDCWD, BUS, O_RDWR));
-    statusRead("__open_2", __open_2(BUS, O_RDWR));
-    statusRead("__open64_2", __open64_2(BUS, O_RDWR));
-    statusRead("__openat_2", __openat_2(AT_FDCWD, BUS, O_RDWR));
-    statusRead("__openat64_2", __openat64_2(AT_FDCWD, BUS, O_RDWR | O_CLOEXEC), true);
-    const int fd = open(BUS, O_RDWR | O_CLOEXEC);
-    printf("cloexec: %d\n", (fcntl(fd, F_GETFD) & FD_CLOEXEC) ? 1 : 0);
-    close(fd);
-    return 0;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc > 1 && 0 == strcmp(argv[1], "entries"))
-        return entries();
+    if (argc > 1 && 0 == strcmp(argv[1], "entries")) {
+        statusRead("open", open(BUS, O_RDWR));
+        statusRead("open64", open64(BUS, O_RDWR));
+        statusRead("openat", openat(AT_FDCWD, BUS, O_RDWR));
+        statusRead("openat64", openat64(AT_FDCWD, BUS, O_RDWR));
+        statusRead("__open_2", __open_2(BUS, O_RDWR));
+        statusRead("__open64_2", __open64_2(BUS, O_RDWR));
+        statusRead("__openat_2", __openat_2(AT_FDCWD, BUS, O_RDWR));
+        statusRead("__openat64_2", __openat64_2(AT_FDCWD, BUS, O_RDWR | O_CLOEXEC), true);
+        const int fd = open(BUS, O_RDWR | O_CLOEXEC);
+        printf("cloexec: %d\n", (fcntl(fd, F_GETFD) & FD_CLOEXEC) ? 1 : 0);
+        return 0;
+    }
     const int fd = open(BUS, O_RDWR);
     for (int i = 1; i < argc; ++i) {
         const char* token = argv[i];
