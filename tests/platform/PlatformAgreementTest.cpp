@@ -8,7 +8,6 @@
 #include "foundation/TimeFormatter.h"
 #include "sntp/SntpTime.h"
 
-#include <cinttypes>
 #include <cstdio>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -33,35 +32,28 @@ TEST(PlatformAgreementTest, EveryDayOf1970To2037GivesTheSameResults)
                 ASSERT_TRUE(Time::localTime(utc, &local)) << utc;
                 tm again = local;
                 // NTP: the era-0 seconds and the fraction of a microsecond count, both ways.
-                const SntpTime ntp(
-                    timeval { utc, static_cast<suseconds_t>(index * 1237 % 1000000) });
+                const SntpTime ntp(timeval { utc, suseconds_t(index * 1237 % 1000000) });
                 const timeval back = ntp;
                 const SntpTime later = ntp + 0.25;
                 (void)snprintf(line, sizeof line,
-                    "%lld local %d-%d-%d %d:%d:%d dst %d wday %d yday %d back %lld ntp %08" PRIx32
-                    ".%08" PRIx32 " back %lld.%06ld later %08" PRIx32 ".%08" PRIx32 " diff %.9f\n",
+                    "%lld %d-%d-%d %d:%d:%d dst %d %d %d back %lld ntp %08x.%08x back %lld.%06ld "
+                    "later %08x.%08x %.9f\n",
                     static_cast<long long>(utc), local.tm_year, local.tm_mon, local.tm_mday,
                     local.tm_hour, local.tm_min, local.tm_sec, local.tm_isdst, local.tm_wday,
                     local.tm_yday, static_cast<long long>(Time::mkTime(&again)), ntp.seconds(),
-                    ntp.fraction(), static_cast<long long>(back.tv_sec),
-                    static_cast<long>(back.tv_usec), later.seconds(), later.fraction(),
-                    later - ntp);
+                    ntp.fraction(), static_cast<long long>(back.tv_sec), long(back.tv_usec),
+                    later.seconds(), later.fraction(), later - ntp);
                 lines += line;
                 if (year > 2033) // the packed calendar word holds 1970..2033
                     continue;
                 const Time t(year, month, day, hour, minute, second);
                 const TimeSpan since = t - epoch;
                 char text[64];
-                TimeFormatter formatter(index % TimeFormatter::FORMAT_COUNT, '/');
-                (void)snprintf(line, sizeof line,
-                    "word %08" PRIx32
-                    " dow %d utc %lld local %lld kx %ld span %d %d:%d:%d total %d "
-                    "back %08" PRIx32 " text %s\n",
-                    t.toUint32(), static_cast<int>(t.dayOfWeek()),
-                    static_cast<long long>(t.utc_time_t()), static_cast<long long>(time_t(t)),
-                    convertToKxTime32(t), since.days(), since.hours(), since.minutes(),
-                    since.seconds(), since.totalSeconds(), (epoch + since).toUint32(),
-                    formatter.print(text, sizeof text, t));
+                (void)snprintf(line, sizeof line, "%08x %d %lld %lld %ld span %d %d %08x %s\n",
+                    t.toUint32(), int(t.dayOfWeek()), static_cast<long long>(t.utc_time_t()),
+                    static_cast<long long>(time_t(t)), convertToKxTime32(t), since.days(),
+                    since.totalSeconds(), (epoch + since).toUint32(),
+                    TimeFormatter(index % TimeFormatter::FORMAT_COUNT, '/').print(text, 64, t));
                 lines += line;
             }
         }
@@ -71,5 +63,5 @@ TEST(PlatformAgreementTest, EveryDayOf1970To2037GivesTheSameResults)
     uint64_t hash = 14695981039346656037U; // FNV-1a
     for (const char c : lines)
         hash = (hash ^ uint8(c)) * 1099511628211U;
-    EXPECT_EQ(0x1db6a8a0b7a11eb6U, hash) << std::hex << hash;
+    EXPECT_EQ(0x7223a59617e73eb9U, hash) << std::hex << hash;
 }

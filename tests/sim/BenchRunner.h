@@ -8,9 +8,7 @@
 #include <regex>
 #include <sstream>
 #include <stdexcept>
-#include <string>
 #include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 extern char** environ;
@@ -33,9 +31,7 @@ public:
     Bench()
     {
         char pattern[] = "/tmp/quillo-bench-XXXXXX";
-        if (!mkdtemp(pattern))
-            throw std::runtime_error("mkdtemp failed");
-        _dir = pattern;
+        _dir = mkdtemp(pattern) ? pattern : throw std::runtime_error("mkdtemp failed");
     }
     ~Bench()
     {
@@ -71,10 +67,8 @@ public:
             words.push_back(word);
         for (const std::string& word : words)
             line += " " + quoted(word);
-        // NOLINTNEXTLINE(cert-env33-c): a shell runs the line, whose every word is quoted above.
-        const int status = system(
-            (line + " <" + quoted(input) + " >" + quoted(path("out")) + " 2>" + quoted(path("err")))
-                .c_str());
+        line += " <" + quoted(input) + " >" + quoted(path("out")) + " 2>" + quoted(path("err"));
+        const int status = system(line.c_str()); // NOLINT(cert-env33-c): every word is quoted
         return { readFile(path("out")), readFile(path("err")),
             WIFEXITED(status) ? WEXITSTATUS(status) : -1 };
     }
@@ -86,7 +80,7 @@ public:
         std::istringstream in(readFile(path("log")));
         for (std::string line; std::getline(in, line);)
             lines.push_back(line);
-        unlink(path("log").c_str());
+        std::filesystem::remove(path("log"));
         return lines;
     }
 

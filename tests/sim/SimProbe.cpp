@@ -1,8 +1,6 @@
 // Reaches the simulated bus the way programs do and prints what came back: "entries" goes through
-// every C library entry that opens or reads the bus; otherwise each word is a transfer of one
-// session: "sXX" sets the slave address, "wXXYY.." writes those bytes, "rN" reads N bytes.
+// each C library entry that opens or reads the bus; else each word is a transfer of one session.
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -61,17 +59,15 @@ int main(int argc, char** argv)
         return 0;
     }
     const int fd = open(BUS, O_RDWR);
-    for (int i = 1; i < argc; ++i) {
+    for (int i = 1; i < argc; ++i) { // sXX: slave address XX, wXXYY..: write XX YY .., rN: read N
         const char* token = argv[i];
         unsigned char bytes[64] = {};
         size_t n = 0;
         if ('s' == token[0] && -1 == ioctl(fd, I2C_SLAVE, strtoul(token + 1, nullptr, 16)))
             printf("%s: %s\n", token, strerrorname_np(errno));
         if ('w' == token[0]) {
-            for (const char* p = token + 1; n < sizeof bytes && isxdigit(p[0]) && isxdigit(p[1]);
-                 p += 2)
-                bytes[n++]
-                    = static_cast<unsigned char>(strtoul(std::string(p, 2).c_str(), nullptr, 16));
+            for (const char* p = token + 1; n < sizeof bytes && p[0] && p[1]; p += 2)
+                bytes[n++] = static_cast<unsigned char>(std::stoul(std::string(p, 2), nullptr, 16));
             if (write(fd, bytes, n) < 0)
                 print(token, -1, bytes);
         }

