@@ -1,5 +1,4 @@
-// Runs a command on the simulated bench (through the quillo-bench wrapper) in a private directory
-// that holds the simulator's state file, its transfer log and the run's output.
+// Runs commands on the simulated bench in a private directory with its state, log and output.
 #pragma once
 
 #include <cstring>
@@ -73,7 +72,6 @@ public:
             WIFEXITED(status) ? WEXITSTATUS(status) : -1 };
     }
 
-    // The transfer log's lines since the last call.
     std::vector<std::string> takeLog() const
     {
         std::vector<std::string> lines;

@@ -1,5 +1,4 @@
-// The real quillo binary on the simulated bench: exact standard output, exit status and the bytes
-// that crossed the bus (the simulator's transfer log) for every option and both chips.
+// quillo on the simulated bench: its output, exit status and the bytes that crossed the bus.
 #include "BenchRunner.h"
 
 #include <arpa/inet.h>
@@ -29,10 +28,10 @@ Log session(const Log& lines, Log init = {})
     return init;
 }
 
-Log isl1208(const Log& lines) { return session(lines, { "slave 0x6f", "write 0x6f 2: 07 10" }); }
+Log isl(const Log& lines) { return session(lines, { "slave 0x6f", "write 0x6f 2: 07 10" }); }
 
 // The S35391A's status as it crossed the bus ("40": 0x02) and what init wrote after it.
-Log s35391a(const Log& lines, const char* status = "40", Log init = {})
+Log s35(const Log& lines, const char* status = "40", Log init = {})
 {
     init.insert(init.begin(), { "slave 0x58", std::string("read 0x58 1: ") + status });
     init.push_back("slave 0x5a");
@@ -40,7 +39,7 @@ Log s35391a(const Log& lines, const char* status = "40", Log init = {})
 }
 
 // A run the bench ended at its read number `reads` + 1 (QUILLO_SIM_MAX_READS), with the bus open.
-Log endedAfter(Log log, int reads)
+Log ended(Log log, int reads)
 {
     log.back() = "exit after " + std::to_string(reads) + " reads";
     return log;
@@ -60,7 +59,9 @@ TEST(QuilloBenchTest, EveryOptionOnBothChipsAndOnNoChip)
     const std::string midnight = rtcRead + "2000- 1- 1(0) - TIME:  0- 0- 0\n";
     const std::string july = "DATE: " + JULY, pointer = "write 0x6f 1: 00";
     const std::string islJuly = "read 0x6f 8: 57 08 21 09 07 31 03 10";
-    const std::string s35July = "read 0x5a 7: 8c e0 90 c0 86 10 ea";
+    const std::string s35July = "read 0x5a 7: 8c e0 90 c0 86 10 ea",
+                      s35Write = "write 0x5a 7: 8c e0 90 c0 ";
+    const std::string midnightRead = "read 0x5a 7: 00 80 80 00 00 00 00";
     struct Row {
         std::string args;
         Args settings;
@@ -75,53 +76,47 @@ TEST(QuilloBenchTest, EveryOptionOnBothChipsAndOnNoChip)
         { "0x6F", {}, usage, session({}) },
         { "", { "QUILLO_SIM_BUS=denied" },
             "Exception: can't open /dev/i2c-0 (13: Permission denied)\n", {}, 255 },
-        { "0x6F -wv 2031 7 9 3 21 8", {}, usage, isl1208({}) },
-        { "0x6F -ra", {}, usage, isl1208({}) },
-        { "0x6F -wa 5", {}, usage, isl1208({}) },
-        { "0x6F -rrr", {}, usage, isl1208({}) },
+        { "0x6F -wv 2031 7 9 3 21 8", {}, usage, isl({}) },
+        { "0x6F -ra", {}, usage, isl({}) },
+        { "0x6F -wa 5", {}, usage, isl({}) },
+        { "0x6F -rrr", {}, usage, isl({}) },
         // Years wrap as 32-bit arithmetic does.
         { "0x6F -wv -2147483648 7 9 3 21 8 57", {}, "",
-            isl1208({ "write 0x6f 8: 00 57 08 21 09 07 48 03" }) },
-        { "0x6F -wv 2031 7 9 3 21 8 57", {}, "",
-            isl1208({ "write 0x6f 8: 00 57 08 21 09 07 31 03" }) },
-        { "0x6F -r", { STOPPED }, rtcRead + JULY, isl1208({ pointer, islJuly }) },
+            isl({ "write 0x6f 8: 00 57 08 21 09 07 48 03" }) },
+        { "0x6F -wv 2031 7 9 3 21 8 57", {}, "", isl({ "write 0x6f 8: 00 57 08 21 09 07 31 03" }) },
+        { "0x6F -r", { STOPPED }, rtcRead + JULY, isl({ pointer, islJuly }) },
         // -rr reads until the bench ends the program: here in its fourth reading.
         { "0x6F -rr 0", { STOPPED, "QUILLO_SIM_MAX_READS=3" }, july + july + july,
-            endedAfter(
-                isl1208({ pointer, islJuly, pointer, islJuly, pointer, islJuly, pointer }), 3) },
+            ended(isl({ pointer, islJuly, pointer, islJuly, pointer, islJuly, pointer }), 3) },
         // Only ADDR's low byte counts; flag bits above the hour are masked away.
         { "0x6F -wa 0x02 0x93", { STOPPED }, "[Write Rtc Address] Addr 0x02 = 0x93 (0x93)\n",
-            isl1208({ "write 0x6f 2: 02 93", "write 0x6f 1: 02", "read 0x6f 1: 93" }) },
+            isl({ "write 0x6f 2: 02 93", "write 0x6f 1: 02", "read 0x6f 1: 93" }) },
         { "0x6F -ra 0x102", {}, "[Read Rtc Address] Addr 0x02 = 0x93\n",
-            isl1208({ "write 0x6f 1: 02", "read 0x6f 1: 93" }) },
+            isl({ "write 0x6f 1: 02", "read 0x6f 1: 93" }) },
         { "0x6F -r", { STOPPED }, rtcRead + "2031- 7- 9(3) - TIME: 13- 8-57\n",
-            isl1208({ "write 0x6f 1: 00", "read 0x6f 8: 57 08 93 09 07 31 03 10" }) },
+            isl({ "write 0x6f 1: 00", "read 0x6f 8: 57 08 93 09 07 31 03 10" }) },
         // S35391A, in 24-hour mode from here on: 0x40 on the hour from noon; decimal, octal ADDR.
         { "0x5A -wv 2031 7 9 3 21 8 57", { S35391A_24H }, "0x02\n",
-            s35391a({ "write 0x5a 7: 8c e0 90 c0 86 10 ea" }) },
-        { "0x5A -r", { STOPPED }, "0x02\n" + rtcRead + JULY, s35391a({ s35July }) },
+            s35({ s35Write + "86 10 ea" }) },
+        { "0x5A -r", { STOPPED }, "0x02\n" + rtcRead + JULY, s35({ s35July }) },
         { "0x5A -rr 250", { STOPPED, "QUILLO_SIM_MAX_READS=2" }, "0x02\n" + july,
-            endedAfter(s35391a({ s35July }), 2), 0, 250 },
+            ended(s35({ s35July }), 2), 0, 250 },
         { "0x5A -rr", { STOPPED, "QUILLO_SIM_MAX_READS=3" }, "0x02\n" + july + july,
-            endedAfter(s35391a({ s35July, s35July }), 3), 0, 200 },
-        { "0132 -wv 2031 7 9 3 11 59 59", {}, "0x02\n",
-            s35391a({ "write 0x5a 7: 8c e0 90 c0 88 9a 9a" }) },
-        { "90 -wv 2031 7 9 3 12 0 0", {}, "0x02\n",
-            s35391a({ "write 0x5a 7: 8c e0 90 c0 4a 00 00" }) },
+            ended(s35({ s35July, s35July }), 3), 0, 200 },
+        { "0132 -wv 2031 7 9 3 11 59 59", {}, "0x02\n", s35({ s35Write + "88 9a 9a" }) },
+        { "90 -wv 2031 7 9 3 12 0 0", {}, "0x02\n", s35({ s35Write + "4a 00 00" }) },
         // No register pointer: the calendar's first byte answers whatever ADDR.
         { "0x5A -ra 5", {}, "0x02\n[Read Rtc Address] Addr 0x05 = 0x8c\n",
-            s35391a({ "read 0x5a 1: 8c" }) },
+            s35({ "read 0x5a 1: 8c" }) },
         { "0x5A -wa 0x12 0x34", {}, "0x02\n[Write Rtc Address] Addr 0x12 = 0x34 (0x8c)\n",
-            s35391a({ "write 0x5a 2: 12 34", "read 0x5a 1: 8c" }) },
+            s35({ "write 0x5a 2: 12 34", "read 0x5a 1: 8c" }) },
         // Battery low or power-on resets the chip (the calendar too); 12-hour mode is switched.
-        { "0x5A -x", { "QUILLO_SIM_S35391A_STATUS=0x40" }, "0x40\n" + usage,
-            s35391a({}, "02", reset) },
+        { "0x5A -x", { "QUILLO_SIM_S35391A_STATUS=0x40" }, "0x40\n" + usage, s35({}, "02", reset) },
         { "0x5A -x", { "QUILLO_SIM_S35391A_STATUS=0x00" }, "0x00\n" + usage,
-            s35391a({}, "00", { "write 0x58 1: 40" }) },
+            s35({}, "00", { "write 0x58 1: 40" }) },
         { "0x5A -r", { "QUILLO_SIM_S35391A_STATUS=0x80", STOPPED }, "0x80\n" + midnight,
-            s35391a({ "read 0x5a 7: 00 80 80 00 00 00 00" }, "01", reset) },
-        { "0x5A -r", { STOPPED }, "0x02\n" + midnight,
-            s35391a({ "read 0x5a 7: 00 80 80 00 00 00 00" }) },
+            s35({ midnightRead }, "01", reset) },
+        { "0x5A -r", { STOPPED }, "0x02\n" + midnight, s35({ midnightRead }) },
         // No chip: raw access goes to address 0, where nothing answers.
         { "0x50 -wv 2031 7 9 3 21 8 57", {}, "", session({}) },
         { "0x50 -ra 5", {}, "[Read Rtc Address] Addr 0x05 = 0x05\n",
@@ -144,8 +139,7 @@ TEST(QuilloBenchTest, EveryOptionOnBothChipsAndOnNoChip)
 TEST(QuilloBenchTest, WriteAndReadTheLocalTime)
 {
     KovanTest::Bench bench;
-    // Whether `out` shows `title` and a second from `since` to now as local time, nine hours east
-    // of UTC.
+    // Whether `out` shows `title` and a second since `since` as local time (nine hours east).
     const auto showsNow = [](const std::string& out, const char* title, time_t since) {
         char text[96];
         for (time_t t = since + 9 * 3600; t <= time(nullptr) + 9 * 3600; ++t) {
@@ -240,7 +234,7 @@ TEST(QuilloBenchTest, DriftTestComparesTheChipWithTheServerEveryPeriod)
     bench.takeLog();
     r = againstServer(bench, "0x6F -s 127.0.0.1", { NAN }, &printed);
     EXPECT_EQ("Connection Fail!\n", r.out);
-    EXPECT_EQ(isl1208({}), bench.takeLog());
+    EXPECT_EQ(isl({}), bench.takeLog());
 }
 
 } // namespace
