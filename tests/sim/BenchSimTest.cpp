@@ -3,21 +3,19 @@
 
 #include <gtest/gtest.h>
 
-using Settings = std::vector<std::string>;
-
 namespace {
 
 const std::string STOPPED = "QUILLO_SIM_DRIFT_PPM=-1000000";
 
-// Each row a fresh bench: its state file, the probe's session and settings, what the probe
-// printed (matched whole) and what the simulator warned (searched), as regular expressions.
+// Each row a fresh bench: its state, the probe's words and settings, and regular expressions for
+// what the probe printed (matched whole) and what the simulator warned (searched).
 TEST(BenchSimTest, ChipsAnswerTransfersAsTheHardwareDoes)
 {
     const std::string ready = "QUILLO_SIM_S35391A_STATUS=0x02",
                       july = "isl1208.calendar 31 07 09 03 23 59 58 @ ";
     struct Row {
         std::string state, args;
-        Settings settings;
+        std::vector<std::string> settings;
         std::string out, err = "^$";
     };
     const Row rows[] = {
@@ -31,8 +29,7 @@ TEST(BenchSimTest, ChipsAnswerTransfersAsTheHardwareDoes)
         { "", "s6f w0710 w0057082109073103 w00 r8 w12ab w11 r4", { STOPPED },
             "r8: 57 08 21 09 07 31 03 10\nr4: 00 ab 00 00\n" },
         { "", "s6f w0753 w07 r1", { "QUILLO_SIM_ISL1208_STATUS=0x07" }, "r1: 53\n" }, // flags clear
-        // S35391A: calendar in, time register and idle bus bytes out; a short calendar write
-        // changes nothing; in 12-hour mode 21:08 reads as 9 with the afternoon flag.
+        // S35391A: calendar in, time and idle bytes out; a short write changes nothing; 12-hour.
         { "", "s5a w8ce090c08610ea w8c r7 s5b r4", { ready, STOPPED },
             "r7: 8c e0 90 c0 86 10 ea\nr4: 86 10 ea ff\n" },
         { "", "s5a w8ce090c08610ea s58 w00 s5b r1", { ready, STOPPED }, "r1: 92\n" },

@@ -1,6 +1,5 @@
 // Reaches the simulated bus the way programs do and prints what came back: "entries" goes through
 // each C library entry that opens or reads the bus; else each word is a transfer of one session.
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -54,8 +53,8 @@ int main(int argc, char** argv)
         statusRead("__open64_2", __open64_2(BUS, O_RDWR));
         statusRead("__openat_2", __openat_2(AT_FDCWD, BUS, O_RDWR));
         statusRead("__openat64_2", __openat64_2(AT_FDCWD, BUS, O_RDWR | O_CLOEXEC), true);
-        const int fd = open(BUS, O_RDWR | O_CLOEXEC);
-        printf("cloexec: %d\n", (fcntl(fd, F_GETFD) & FD_CLOEXEC) ? 1 : 0);
+        printf(
+            "cloexec: %d\n", (fcntl(open(BUS, O_RDWR | O_CLOEXEC), F_GETFD) & FD_CLOEXEC) ? 1 : 0);
         return 0;
     }
     const int fd = open(BUS, O_RDWR);
@@ -72,7 +71,8 @@ int main(int argc, char** argv)
                 print(token, -1, bytes);
         }
         if ('r' == token[0]) {
-            n = std::min<size_t>(strtoul(token + 1, nullptr, 10), sizeof bytes);
+            n = strtoul(token + 1, nullptr, 10);
+            n = n < sizeof bytes ? n : sizeof bytes;
             print(token, read(fd, bytes, n), bytes);
         }
     }

@@ -9,7 +9,6 @@
 #include <thread>
 
 using KovanTest::BenchRun;
-using Args = std::vector<std::string>;
 using Log = std::vector<std::string>;
 
 namespace {
@@ -38,7 +37,7 @@ Log s35(const Log& lines, const char* status = "40", Log init = {})
     return session(lines, init);
 }
 
-// A run the bench ended at its read number `reads` + 1 (QUILLO_SIM_MAX_READS), with the bus open.
+// A run the bench ended at read number `reads` + 1 (QUILLO_SIM_MAX_READS), the bus open.
 Log ended(Log log, int reads)
 {
     log.back() = "exit after " + std::to_string(reads) + " reads";
@@ -50,8 +49,7 @@ TEST(QuilloBenchTest, EveryOptionOnBothChipsAndOnNoChip)
 {
     KovanTest::Bench bench;
     const std::string usage = bench.run(QUILLO_BINARY, "").out;
-    EXPECT_EQ(0u, usage.find("Quillo v1.0.0\n\nUsage: " QUILLO_BINARY " SlaveAddr Option\n"))
-        << usage;
+    EXPECT_EQ(0u, usage.find("Quillo v1.0.0\n\nUsage: " QUILLO_BINARY " SlaveAddr Option\n"));
     EXPECT_NE(std::string::npos, usage.find("(default : IP = 129.6.15.28, NUM = 1 hour)\n\n"));
     bench.takeLog();
     const std::string rtcRead = "<<<<< Read  Rtc >>>>>\nRTC   - DATE: ";
@@ -64,7 +62,7 @@ TEST(QuilloBenchTest, EveryOptionOnBothChipsAndOnNoChip)
     const std::string midnightRead = "read 0x5a 7: 00 80 80 00 00 00 00";
     struct Row {
         std::string args;
-        Args settings;
+        Log settings;
         std::string out;
         Log log;
         int status = 0;
@@ -160,7 +158,7 @@ TEST(QuilloBenchTest, WriteAndReadTheLocalTime)
         const Log log = bench.takeLog();
         if ("0x50" == chip)
             EXPECT_EQ(session({ "close /dev/i2c-0", "open /dev/i2c-0" }), log);
-        else // exactly what -w wrote
+        else
             EXPECT_NE(std::string::npos, r.out.find(w.out.substr(w.out.find("RTC   - ")))) << r.out;
     }
 }
@@ -184,8 +182,7 @@ BenchRun againstServer(const KovanTest::Bench& bench, const std::string& args,
                 return;
             printed->push_back(KovanTest::readFile(bench.path("out")));
             memcpy(packet + 24, packet + 40, 8); // originate: the request's transmit time
-            packet[0] = 0x24; // version 4, server
-            packet[1] = 1;
+            packet[0] = 0x24, packet[1] = 1; // version 4, server, stratum 1
             const auto ntp = uint64_t(std::isnan(reply) ? 0 : (reply + 2208988800.0) * 0x1p32);
             for (int i = 0; i < 8; ++i)
                 packet[32 + i] = packet[40 + i] = uint8_t(ntp >> (56 - 8 * i));

@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 using KovanTest::BenchRun;
-using Settings = std::vector<std::string>;
 
 namespace {
 
@@ -35,9 +34,8 @@ void holdNow(const KovanTest::Bench& bench, const char* tz)
 double jsonNumber(const std::string& out, const std::string& key)
 {
     std::smatch m;
-    if (!std::regex_search(out, m, std::regex("\"" + key + "\":(-?[0-9.]+)")))
-        return NAN;
-    return std::stod(m[1]);
+    return std::regex_search(out, m, std::regex("\"" + key + "\":(-?[0-9.]+)")) ? std::stod(m[1])
+                                                                                : NAN;
 }
 
 TEST(QuilloRtcTest, EveryCommandAndFailure)
@@ -47,13 +45,14 @@ TEST(QuilloRtcTest, EveryCommandAndFailure)
     std::ofstream(y) << "y\n";
     struct Row {
         std::string args;
-        Settings settings;
+        std::vector<std::string> settings;
         int status;
         std::string out, err; // regular expressions, matched whole and searched
         bool readOnly = false; // no write crosses the bus but an ISL1208 register pointer
         std::string input = "/dev/null";
     };
-    const std::string usage = "\nUsage: quillo-rtc \\[--bus";
+    const std::string usage = "\nUsage: quillo-rtc \\[--bus",
+                      noon = "2031-07-09T12:08:58\\+00:00\n";
     const Row rows[] = {
         // Help and version need no bus; usage errors exit 2, the usage on standard error.
         { "--help", { "QUILLO_SIM_BUS=absent" }, 0, "Usage: quillo-rtc [^]*", "^$" },
@@ -71,23 +70,17 @@ TEST(QuilloRtcTest, EveryCommandAndFailure)
         { "read", { "QUILLO_SIM_CHIPS=none" }, 1, "", "^quillo-rtc: no supported chip answers" },
         { "read --chip s35391a", { ISL }, 1, "", "no s35391a answers at 0x58-0x5f on" },
         { "read", {}, 1, "", "both an isl1208 \\(0x6f\\) and an s35391a .* --chip" },
-        { "read", { ISL, "QUILLO_SIM_BUSY=0x6f" }, 1, "",
-            "kernel driver holds the isl1208 at 0x6f" },
-        { "detect", {}, 0, "isl1208 at 0x6f on /dev/i2c-0\ns35391a at 0x58-0x5f on /dev/i2c-0\n",
-            "^$", true },
-        // A fresh ISL1208: its power loss is reported, and left alone.
-        { "read", { ISL, STOPPED }, 0, "2000-01-01T00:00:00\\+00:00\n", "reports a power loss",
+        { "read", { ISL, "QUILLO_SIM_BUSY=0x6f" }, 1, "", "kernel driver holds the isl1208" },
+        { "detect", {}, 0, "isl1208 at 0x6f on /dev/i2c-0\ns35391a at 0x58-0x5f on .*\n", "^$",
             true },
+        // A fresh ISL1208: its power loss is reported, and left alone.
+        { "read", { ISL, STOPPED }, 0, "2000-01-01T00:00:00\\+00:00\n", "a power loss", true },
         { "status --json", { ISL }, 0, "[^]*\"0x01\",\"power_failure\":true,[^]*", "^$", true },
         // The write lands on the next second.
-        { "set --utc 2031-07-09T21:08:57+09:00", { ISL, STOPPED }, 0,
-            "2031-07-09T12:08:58\\+00:00\n", "^$" },
+        { "set --utc 2031-07-09T21:08:57+09:00", { ISL, STOPPED }, 0, noon, "^$" },
         { "read --utc --json", { ISL, STOPPED }, 0, "[^]*\"epoch\":1941365338,[^]*", "^$", true },
-        { "read --force", { ISL, STOPPED, "QUILLO_SIM_BUSY=0x6f" }, 0,
-            "2031-07-09T12:08:58\\+00:00\n", "^$", true },
-        { "status", { ISL }, 0,
-            "isl1208 at 0x6f on /dev/i2c-0: status 0x10\n[^]*write enable   yes\n[^]*", "^$",
-            true },
+        { "read --force", { ISL, STOPPED, "QUILLO_SIM_BUSY=0x6f" }, 0, noon, "^$", true },
+        { "status", { ISL }, 0, "[^]*: status 0x10\n[^]*write enable   yes\n[^]*", "^$", true },
         { "reg get 0x02", { ISL, STOPPED }, 0, "0x12\n", "^$", true },
         // i2c-tools (I2C_RDWR, SMBus) see the same registers.
         { "i2ctransfer -y 0 w1@0x6f 0x00 r7", { ISL, STOPPED }, 0,
@@ -137,7 +130,7 @@ TEST(QuilloRtcTest, DriftOffsetRateAndZonesAgainstTheServer)
     const std::string drift = "drift --server 127.0.0.1 --interval 1 --json ";
     struct Row {
         const char *tz, *key;
-        Settings settings;
+        std::vector<std::string> settings;
         std::string args;
         double expected, tolerance;
     };
@@ -154,7 +147,7 @@ TEST(QuilloRtcTest, DriftOffsetRateAndZonesAgainstTheServer)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.args + " " + row.tz);
         holdNow(bench, row.tz);
-        Settings settings = row.settings;
+        std::vector<std::string> settings = row.settings;
         settings.insert(settings.end(), { ISL, std::string("TZ=") + row.tz, "QUILLO_SIM_LOG=" });
         const BenchRun r
             = bench.run(QUILLO_RTC_BINARY, drift + row.args, settings, "/dev/null", 60);
