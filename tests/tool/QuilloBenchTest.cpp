@@ -69,7 +69,6 @@ TEST(QuilloBenchTest, EveryOptionOnBothChipsAndOnNoChip)
         int minMs = 0; // the least the run may take
     };
     const Row rows[] = {
-        // The bus is opened even for the usage text.
         { "", {}, usage, session({}) },
         { "0x6F", {}, usage, session({}) },
         { "", { "QUILLO_SIM_BUS=denied" },

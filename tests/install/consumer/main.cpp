@@ -35,8 +35,8 @@ int main()
 
     Kovan::ByteBuffer buffer(8);
     buffer.putInt(0x01020304).flip();
-    printf("net: %02x %08x\n", static_cast<unsigned char>(buffer.buffer()[0]),
-        static_cast<unsigned>(buffer.getInt()));
+    const unsigned first = static_cast<unsigned char>(buffer.buffer()[0]);
+    printf("net: %02x %08x\n", first, static_cast<unsigned>(buffer.getInt()));
 
     const Kovan::SntpTime ntp(timeval { 1000000000, 500000 });
     printf("sntp: %u %08x\n", ntp.seconds(), ntp.fraction());
