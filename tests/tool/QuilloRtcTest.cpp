@@ -79,7 +79,8 @@ TEST(QuilloRtcTest, EveryCommandAndFailure)
         // The write lands on the next second.
         { "set --utc 2031-07-09T21:08:57+09:00", { ISL, STOPPED }, 0, noon, "^$" },
         { "read --utc --json", { ISL, STOPPED }, 0, "[^]*\"epoch\":1941365338,[^]*", "^$", true },
-        { "read --force", { ISL, STOPPED, "QUILLO_SIM_BUSY=0x6f" }, 0, noon, "^$", true },
+        { "read --force --utc", { ISL, STOPPED, "QUILLO_SIM_BUSY=0x6f", "TZ=JST-9" }, 0, noon, "^$",
+            true },
         { "status", { ISL }, 0, "[^]*: status 0x10\n[^]*write enable   yes\n[^]*", "^$", true },
         { "reg get 0x02", { ISL, STOPPED }, 0, "0x12\n", "^$", true },
         // i2c-tools (I2C_RDWR, SMBus) see the same registers.
