@@ -1,18 +1,13 @@
-// Runs a command on the simulated bench (through the quillo-bench wrapper) in a private directory
-// that holds the simulator's state file, its transfer log and the run's output.
+// Runs commands on the simulated bench in a private directory with its state, log and output.
 #pragma once
 
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <regex>
 #include <sstream>
 #include <stdexcept>
-#include <string>
 #include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 extern char** environ;
@@ -22,13 +17,12 @@ namespace KovanTest {
 inline std::string readFile(const std::string& path)
 {
     std::ifstream in(path);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return { std::istreambuf_iterator<char>(in), {} };
 }
 
 struct BenchRun {
-    std::string out;
-    std::string err;
-    int status = -1; // 128 + the signal number when killed, 137 when it overran its time
+    std::string out, err;
+    int status = -1; // 137 when it overran its time
 };
 
 class Bench {
@@ -36,9 +30,7 @@ public:
     Bench()
     {
         char pattern[] = "/tmp/quillo-bench-XXXXXX";
-        if (!mkdtemp(pattern))
-            throw std::runtime_error("mkdtemp failed");
-        _dir = pattern;
+        _dir = mkdtemp(pattern) ? pattern : throw std::runtime_error("mkdtemp failed");
     }
     ~Bench()
     {
@@ -49,9 +41,8 @@ public:
 
     std::string path(const char* name) const { return _dir + "/" + name; }
 
-    // Runs `program` with the words of `args` as its arguments, TZ=UTC0, this bench's state and
-    // log, and no other QUILLO_SIM_ setting than `settings` ("NAME=value"; "TZ=..." too), its
-    // standard input from `input` (a shell redirection target).
+    // Runs `program` with the words of `args`, TZ=UTC0, this bench's state and log, and no other
+    // QUILLO_SIM_ setting than `settings` ("NAME=value"; "TZ=..." too), its input from `input`.
     BenchRun run(const std::string& program, const std::string& args,
         const std::vector<std::string>& settings = {}, const std::string& input = "/dev/null",
         int timeoutSeconds = 20) const
@@ -75,22 +66,19 @@ public:
             words.push_back(word);
         for (const std::string& word : words)
             line += " " + quoted(word);
-        // NOLINTNEXTLINE(cert-env33-c): a shell runs the line, whose every word is quoted above.
-        const int status = system(
-            (line + " <" + quoted(input) + " >" + quoted(path("out")) + " 2>" + quoted(path("err")))
-                .c_str());
+        line += " <" + quoted(input) + " >" + quoted(path("out")) + " 2>" + quoted(path("err"));
+        const int status = system(line.c_str()); // NOLINT(cert-env33-c): every word is quoted
         return { readFile(path("out")), readFile(path("err")),
             WIFEXITED(status) ? WEXITSTATUS(status) : -1 };
     }
 
-    // The transfer log's lines since the last call.
     std::vector<std::string> takeLog() const
     {
         std::vector<std::string> lines;
         std::istringstream in(readFile(path("log")));
         for (std::string line; std::getline(in, line);)
             lines.push_back(line);
-        unlink(path("log").c_str());
+        std::filesystem::remove(path("log"));
         return lines;
     }
 

@@ -26,7 +26,7 @@ TEST(RtcDriftTest, FitWeighsEachSampleByItsUncertainty)
         { { { 0, 2, 1 }, { 10, 8.5, 0.05 }, { 20, 12, 1 } }, true, true, 13.4706, 500, 148.5221 },
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.samples.size() << " samples, last " << c.offsetMs);
+        SCOPED_TRACE(c.offsetMs);
         const DriftFit fit = fitDrift(c.samples);
         EXPECT_EQ(int(c.samples.size()), fit.samples);
         EXPECT_EQ(
@@ -44,16 +44,14 @@ TEST(RtcDriftTest, PlotFramesTheSamplesWithAMarginOfATenth)
     const std::string path = testing::TempDir() + "drift.svg";
     const std::vector<DriftSample> samples = { { 0, -10, 1 }, { 10, 5, 1 }, { 20, 30, 1 } };
     ASSERT_TRUE(plotDrift(path.c_str(), samples, fitDrift(samples)));
-    const std::string svg = KovanTest::readFile(path);
     // Offsets -14..34 over 360 pixels from y 40, times 0..20 s over 700 from x 80.
     for (const char* part :
         { ">34.000<", ">-14.000<", ">0.0<", ">20.0<", ": +28.333 ms, +2000.0 ppm",
             "<circle cx=\"80.0\" cy=\"370.0\"", "<circle cx=\"780.0\" cy=\"70.0\"" })
-        EXPECT_NE(std::string::npos, svg.find(part)) << part << " in\n" << svg;
+        EXPECT_NE(std::string::npos, KovanTest::readFile(path).find(part)) << part;
     // A flat run gets a millisecond either way.
     ASSERT_TRUE(plotDrift(path.c_str(), { { 0, 3, 1 } }, fitDrift({ { 0, 3, 1 } })));
-    EXPECT_NE(std::string::npos, KovanTest::readFile(path).find(">4.000<"));
-    EXPECT_NE(std::string::npos, KovanTest::readFile(path).find(">2.000<"));
+    EXPECT_TRUE(std::regex_search(KovanTest::readFile(path), std::regex(">4.000<[^]*>2.000<")));
     EXPECT_FALSE(plotDrift("/nonexistent/drift.svg", samples, fitDrift(samples)));
 }
 

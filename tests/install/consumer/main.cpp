@@ -11,10 +11,9 @@
 #include <cstdlib>
 
 #ifdef CONSUMER_OWN_CHECK_HANDLER
-void Kovan::assertFunc(
-    const char* expression, const char* file, unsigned int line, const char* function)
+void Kovan::assertFunc(const char* expression, const char*, unsigned int, const char*)
 {
-    fprintf(stderr, "%s: [%s:%d] %s\n", expression, file, line, function);
+    fprintf(stderr, "%s\n", expression);
     abort();
 }
 #endif
@@ -41,5 +40,4 @@ int main()
 
     const Kovan::SntpTime ntp(timeval { 1000000000, 500000 });
     printf("sntp: %u %08x\n", ntp.seconds(), ntp.fraction());
-    return 0;
 }
