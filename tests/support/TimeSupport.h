@@ -12,9 +12,10 @@ namespace KovanTest {
 class ScopedTz {
 public:
     explicit ScopedTz(const char* tz)
-        : _had(nullptr != getenv("TZ"))
-        , _old(_had ? getenv("TZ") : "")
     {
+        const char* old = getenv("TZ"); // read once: a second read need not agree with the first
+        _had = nullptr != old;
+        _old = _had ? old : "";
         setenv("TZ", tz, 1);
         tzset();
     }
@@ -27,7 +28,7 @@ public:
     ScopedTz& operator=(const ScopedTz&) = delete;
 
 private:
-    bool _had;
+    bool _had = false;
     std::string _old;
 };
 
