@@ -360,6 +360,7 @@ TEST_F(RegistryPrintTest, DumpShowsEachValueFromItsFileBytesAtItsDepth)
         { Registry::INT64, { 0x00, 0x0E, 0xFA, 0xD5, 0xFE, 0xFF, 0xFF, 0xFF }, "8: -5000000000" },
         { Registry::UINT64, { 0x00, 0x00, 0x08, 0xC5, 0xA1, 0xD8, 0xCC, 0xF9 },
             "8: 18000000000000000000" },
+        { Registry::FLOAT, { 0, 0, 0x10, 0xC0 }, "4: -2.250000" },
         { Registry::DOUBLE, { 0, 0, 0x02, 0xC0, 0, 0, 0, 0 }, "8: -2.250000" },
         { Registry::STRING, { 'h', 'e', 'l', 'l', 'o' }, "5: \"hello\"" },
         { Registry::BINARY, { 'a', '\t', 'b', '\n', 0, 'c', '\r', '\b', 'z' },

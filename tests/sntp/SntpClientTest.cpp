@@ -270,8 +270,8 @@ TEST_F(SntpClientTest, StrictModeSkipsEveryBadReplyAndTakesTheValidOneThatFollow
     std::atomic<size_t> current { 0 };
     ScriptedServer server([&](const std::string& bytes) {
         const SntpTime t = timeAt(bytes, 40) + 5.0;
-        Replies replies { ScriptedServer::reply(bytes, t, t),
-            ScriptedServer::reply(bytes, t, t, 3) };
+        Replies replies { ScriptedServer::reply(bytes, t, t + 0.25),
+            ScriptedServer::reply(bytes, t, t + 0.25, 3) };
         cases[current].edit(replies[0]);
         if (TIMED_OUT == cases[current].outcome)
             replies.pop_back();
@@ -288,6 +288,8 @@ TEST_F(SntpClientTest, StrictModeSkipsEveryBadReplyAndTakesTheValidOneThatFollow
         EXPECT_STREQ(KISS == c.outcome ? "RATE" : "", _report.kissCode) << c.name;
         EXPECT_TRUE(ANSWERED != c.outcome || 3 == _response.stratum)
             << "the valid reply, " << c.name;
+        EXPECT_TRUE(ANSWERED != c.outcome || _response.delay < 0)
+            << "the server's quarter second counts against the round trip, " << c.name;
     }
 
     // Told only lies, a strict sync leaves the clock; told the truth, it slews by the exact offset.

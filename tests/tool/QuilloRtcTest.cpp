@@ -62,6 +62,7 @@ TEST(QuilloRtcTest, EveryCommandAndFailure)
         { "read --clear", {}, 2, "", "--clear does not go with read" + usage },
         { "drift --server h --interval 0.5", {}, 2, "", "--interval is at least 1 second" },
         { "drift --server h --count 2 --duration 5", {}, 2, "", "not both" },
+        { "drift --server h --duration x", {}, 2, "", "--duration is seconds" },
         { "set 2031-02-29T00:00:00", {}, 2, "", "is not a valid time" },
         { "set 2031-07-09T21:08:57+24:00", {}, 2, "", "is not a valid time" },
         // What fails says what to do, exit 1.
@@ -76,6 +77,8 @@ TEST(QuilloRtcTest, EveryCommandAndFailure)
         // A fresh ISL1208: its power loss is reported, and left alone.
         { "read", { ISL, STOPPED }, 0, "2000-01-01T00:00:00\\+00:00\n", "a power loss", true },
         { "status --json", { ISL }, 0, "[^]*\"0x01\",\"power_failure\":true,[^]*", "^$", true },
+        { "status --json", { S35, "QUILLO_SIM_S35391A_STATUS=0x02" }, 0,
+            "[^]*\"alarm1\":false,\"alarm2\":false[^]*", "^$", true },
         // The write lands on the next second.
         { "set --utc 2031-07-09T21:08:57+09:00", { ISL, STOPPED }, 0, noon, "^$" },
         { "read --utc --json", { ISL, STOPPED }, 0, "[^]*\"epoch\":1941365338,[^]*", "^$", true },
@@ -159,6 +162,11 @@ TEST(QuilloRtcTest, DriftOffsetRateAndZonesAgainstTheServer)
         EXPECT_NEAR(row.expected, jsonNumber(summary, row.key),
             row.tolerance + jsonNumber(r.out, "delay_ms") / 2)
             << r.out;
+        // Reads 0.2 ms apart bound the edge to a fraction of a millisecond, never to nothing.
+        EXPECT_GT(jsonNumber(r.out, "edge_ms"), 0.001) << r.out;
+        if ("--count 1" == row.args) {
+            EXPECT_EQ(1, jsonNumber(summary, "samples")) << r.out;
+        }
     }
     EXPECT_EQ(0u, KovanTest::readFile(bench.path("plot.svg")).rfind("<svg", 0));
 
