@@ -221,6 +221,7 @@ TEST_F(SntpClientTest, BackgroundSyncRunsAtOnceWhenGivenAddressAndIntervalUntilS
     _client.setServerAddress("127.0.0.1");
     _client.setServerAddress("");
     EXPECT_TRUE(eventually([&] { return _client.isSuspend(); }));
+    EXPECT_NE(std::string::npos, capture.take().find("suspended")) << "a parked looper says so";
     const long long now = Clock::now().time_since_epoch() / std::chrono::milliseconds(1);
     EXPECT_GE(now - _listener.at, 600) << "the looper did not pause after its pass";
     EXPECT_EQ(0, _server.requests());
