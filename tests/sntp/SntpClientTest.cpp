@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <gtest/gtest.h>
+#include <mutex>
 
 using namespace Kovan;
 using KovanTest::ClockCall;
@@ -102,15 +103,20 @@ TEST_F(SntpClientTest, RepliesAreReadAsTheirBytesSay)
     std::string request, sent, answered, noise(82, '\0');
     for (size_t i = 0; i < noise.size(); ++i)
         noise[i] = static_cast<char>(i * 37 + 11);
+    std::mutex shared; // the socket orders the two threads, but no race detector sees that
     ScriptedServer server([&](const std::string& bytes) {
+        const std::lock_guard<std::mutex> hold(shared);
         request = bytes;
         const SntpTime rec = timeAt(bytes, 40) + -86400.5;
         answered = sent.empty() ? ScriptedServer::reply(bytes, rec, rec + 0.25, 3, 2) : sent;
         return Replies { answered };
     });
     for (const std::string& reply : { std::string("\xE4\x05"), noise, std::string() }) {
+        std::unique_lock<std::mutex> hold(shared);
         sent = reply;
+        hold.unlock();
         ASSERT_TRUE(query(server.port()));
+        hold.lock();
         const std::string full = answered + std::string(48, '\0');
         EXPECT_EQ((static_cast<unsigned char>(full[0]) & 0xC0) >> 6, _response.leapIndicator);
         EXPECT_EQ(static_cast<unsigned char>(full[1]), _response.stratum);
@@ -120,6 +126,7 @@ TEST_F(SntpClientTest, RepliesAreReadAsTheirBytesSay)
     }
     EXPECT_NEAR(-0.25, _response.delay, 1e-9);
     EXPECT_NEAR(-86400.5 + 0.125, _response.offset, 1e-9);
+    const std::lock_guard<std::mutex> hold(shared);
     ASSERT_EQ(48u, request.size());
     EXPECT_EQ("\x1B" + std::string(39, '\0'), request.substr(0, 40));
     EXPECT_EQ(SntpTime::currentTime(), timeAt(request, 40));
