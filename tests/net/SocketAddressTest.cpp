@@ -30,7 +30,11 @@ TEST_F(SocketAddressTest, LiteralAndSystemAddressesAndRelease)
 
 TEST_F(SocketAddressTest, NamesResolveOrLeaveTheAddressAsItWas)
 {
-    sockaddr_in system = detail::makeInet4Address(inet_addr("10.9.9.9"), 7);
+    // Built where stale bytes lay: none is left in the padding of an address compared whole.
+    alignas(sockaddr_in) unsigned char room[sizeof(sockaddr_in)];
+    memset(room, 0xA5, sizeof(room));
+    auto& system = *new (room) sockaddr_in(detail::makeInet4Address(inet_addr("10.9.9.9"), 7));
+    EXPECT_EQ(std::string(8, '\0'), std::string(system.sin_zero, system.sin_zero + 8));
     SocketAddress address;
     address.setAddress(&system);
     address.setAddress("no-such-host.invalid", 80);
