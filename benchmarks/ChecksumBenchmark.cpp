@@ -1,5 +1,5 @@
 // Adler-32: the registry's own beside zlib's, over the same bytes in the same run.
-#include "SideBySide.h"
+#include "benchmarks/SideBySide.h"
 
 #include "registry/Adler32.h"
 

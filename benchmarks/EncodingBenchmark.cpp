@@ -1,7 +1,7 @@
 // MD5 and Base64 beside OpenSSL, over the same bytes in the same run. The references are what a
 // program would call: a reused EVP digest context (the digest fetched once), EVP_EncodeBlock and
 // EVP_DecodeBlock.
-#include "SideBySide.h"
+#include "benchmarks/SideBySide.h"
 
 #include "registry/Base64.h"
 #include "registry/Md5.h"

@@ -7,7 +7,7 @@
 //
 // Input: a flags byte (bit 0: the file is the next 2-byte length and that many bytes), then one
 // step per byte with its arguments in the bytes after it.
-#include "RegistryModel.h"
+#include "fuzz/RegistryModel.h"
 
 #include "registry/Registry.h"
 

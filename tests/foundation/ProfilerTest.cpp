@@ -6,9 +6,8 @@
 
 using namespace Kovan;
 
-TEST(ProfilerTest, RunsAccumulateResetStartsAfreshAndTheChainKeepsConstructionOrder)
+TEST(ProfilerTest, RunsAccumulateTheLeastTheMostTheTotalTheCountAndTheUserData)
 {
-    Profiler *early = new Profiler("early"), *middle = new Profiler("middle");
     Profiler p("stretch");
     for (uint32 ms : { 30u, 0u }) {
         p.begin();
@@ -19,15 +18,33 @@ TEST(ProfilerTest, RunsAccumulateResetStartsAfreshAndTheChainKeepsConstructionOr
     EXPECT_EQ(p.maxTick() + p.minTick(), p.totalTick());
     EXPECT_EQ(2u, p.count());
     EXPECT_EQ(36u, p.userData());
+}
+
+TEST(ProfilerTest, TheFirstRunAfterAResetIsTheLeastAndTheMost)
+{
+    Profiler p("again");
+    p.begin();
+    Thread::sleep(20);
+    p.end(7);
     p.reset();
-    EXPECT_EQ(middle, early->next()) << "construction order, kept by a reset";
-    delete middle;
-    EXPECT_EQ(&p, early->next()) << "a middle one leaves its neighbours linked";
-    delete early;
-    EXPECT_EQ(&p, g_profilerChain.first());
     p.begin();
     p.end(0);
-    EXPECT_EQ(p.minTick(), p.maxTick()) << "the first run after a reset is the least and the most";
+    EXPECT_EQ(p.minTick(), p.maxTick());
+    EXPECT_EQ(p.minTick(), p.totalTick());
     EXPECT_EQ(1u, p.count());
     EXPECT_EQ(0u, p.userData());
+}
+
+TEST(ProfilerTest, TheChainKeepsConstructionOrderThroughAResetAndARemoval)
+{
+    Profiler *early = new Profiler("early"), *middle = new Profiler("middle");
+    Profiler last("last");
+    EXPECT_EQ(middle, early->next());
+    EXPECT_EQ(&last, middle->next());
+    middle->reset();
+    EXPECT_EQ(middle, early->next()) << "a reset leaves the chain alone";
+    delete middle;
+    EXPECT_EQ(&last, early->next()) << "a middle one leaves its neighbours linked";
+    delete early;
+    EXPECT_EQ(&last, g_profilerChain.first());
 }

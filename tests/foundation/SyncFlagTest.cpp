@@ -7,19 +7,29 @@
 
 using namespace Kovan;
 
-TEST(SyncFlagTest, ASignalIsConsumedOnceATimeoutWaitsItsTimeAndALongWaitLastsUntilItsSignal)
+TEST(SyncFlagTest, TwoSignalsBeforeAWaitAreConsumedByOneWait)
 {
     SyncFlag flag;
     flag.signal();
     flag.signal();
     EXPECT_TRUE(flag.isSignaled());
     EXPECT_EQ(SyncFlag::SIGNALED, flag.waitForSignal(0));
+    EXPECT_FALSE(flag.isSignaled());
+    EXPECT_EQ(SyncFlag::TIMEOUT, flag.waitForSignal(1)) << "the second signal was kept";
+}
+
+TEST(SyncFlagTest, ATimedOutWaitLastsAtLeastItsTime)
+{
+    SyncFlag flag;
     const uint32 before = currentTick();
     EXPECT_EQ(SyncFlag::TIMEOUT, flag.waitForSignal(100));
     EXPECT_GE(diffTick(before, currentTick()), 90u);
+}
 
+TEST(SyncFlagTest, AWaitLongerThan32BitsOfMicrosecondsLastsUntilItsSignal)
+{
     // 50 minutes in microseconds overflows 32 bits: the deadline must not land in the past.
-    SyncFlag done;
+    SyncFlag flag, done;
     SyncFlag::WaitResult result = SyncFlag::TIMEOUT;
     std::thread waiter([&] {
         result = flag.waitForSignal(3000000);

@@ -1,6 +1,6 @@
 #include "net/DatagramBatch.h"
 
-#include "NetTestSupport.h"
+#include "tests/net/NetTestSupport.h"
 
 class DatagramBatchTest : public NetTest { };
 

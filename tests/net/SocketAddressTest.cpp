@@ -1,6 +1,6 @@
 #include "net/SocketAddress.h"
 
-#include "NetTestSupport.h"
+#include "tests/net/NetTestSupport.h"
 
 #include <resolv.h>
 

@@ -1,6 +1,6 @@
 #include "net/SocketApiWrapper.h"
 
-#include "NetTestSupport.h"
+#include "tests/net/NetTestSupport.h"
 
 #include <netdb.h>
 

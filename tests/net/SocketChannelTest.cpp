@@ -1,13 +1,13 @@
 #include "net/SocketChannel.h"
 
-#include "NetTestSupport.h"
 #include "support/StderrCapture.h"
+#include "tests/net/NetTestSupport.h"
 
 #include "net/NonBlockingServerSocketChannel.h"
 #include "net/NonBlockingSocketChannel.h"
 #include "net/ServerSocketChannel.h"
 
-class ChannelTest : public NetTest { };
+class SocketChannelTest : public NetTest { };
 
 static SocketAddress listen(ServerSocketChannel& server, int backlog = 5)
 {
@@ -21,7 +21,7 @@ static bool isNonBlocking(const NetworkChannel& channel)
     return (fcntl(channel.sockfd(), F_GETFL) & O_NONBLOCK) != 0;
 }
 
-TEST_F(ChannelTest, ClosedChannelsAndRefusedConnectsFailCleanlyAndOnlyBlockingOnesTrace)
+TEST_F(SocketChannelTest, ClosedChannelsAndRefusedConnectsFailCleanlyAndOnlyBlockingOnesTrace)
 {
     SocketChannel channel;
     NonBlockingSocketChannel nonBlocking;
@@ -45,7 +45,7 @@ TEST_F(ChannelTest, ClosedChannelsAndRefusedConnectsFailCleanlyAndOnlyBlockingOn
     EXPECT_EQ("", capture.take());
 }
 
-TEST_F(ChannelTest, ConnectAcceptWriteReadShutdownAndPortReuse)
+TEST_F(SocketChannelTest, ConnectAcceptWriteReadShutdownAndPortReuse)
 {
     NonBlockingServerSocketChannel server;
     ServerSocketChannel second;
@@ -96,7 +96,7 @@ TEST_F(ChannelTest, ConnectAcceptWriteReadShutdownAndPortReuse)
     EXPECT_TRUE(server.localAddress()->isUnresolved());
 }
 
-TEST_F(ChannelTest, AConnectToAFullListenerStaysInProgress)
+TEST_F(SocketChannelTest, AConnectToAFullListenerStaysInProgress)
 {
     // Backlog 0 holds one connection; the next handshakes go on in the background.
     ServerSocketChannel server;
@@ -117,7 +117,7 @@ TEST_F(ChannelTest, AConnectToAFullListenerStaysInProgress)
     EXPECT_EQ(endpoint.port(), slow.remoteAddress()->port());
 }
 
-TEST(ChannelDeathTest, AcceptedNeedsThePeerAddress)
+TEST(SocketChannelDeathTest, AcceptedNeedsThePeerAddress)
 {
     SocketChannel channel;
     EXPECT_DEATH(channel.accepted(-1, nullptr), "0 != addr: ");

@@ -1,7 +1,7 @@
 // RawTty on a pseudo-terminal, and on /dev/null as a UART that the stand-ins below simulate.
-#include "support/StderrCapture.h"
-
 #include "foundation/RawTty.h"
+
+#include "support/StderrCapture.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -75,7 +75,7 @@ int __wrap_ioctl(int fd, unsigned long request, ...)
 
 } // extern "C"
 
-TEST(PtyTest, TimedReadGetsNBytesOrTimesOutAndOpenReplacesTheOldLine)
+TEST(RawTtyTest, OnAPtyTimedReadGetsNBytesOrTimesOutAndOpenReplacesTheOldLine)
 {
     KovanTest::StderrCapture err;
     const int master = posix_openpt(O_RDWR | O_NOCTTY);
@@ -115,7 +115,7 @@ TEST(PtyTest, TimedReadGetsNBytesOrTimesOutAndOpenReplacesTheOldLine)
     EXPECT_EQ(-1, tty.setDTR(1));
 }
 
-TEST(UartTest, SettingsReadBackAsSetTheStatusNamesThemAndModemLinesFollowOrAreAnError)
+TEST(RawTtyTest, OnAUartSettingsReadBackAsSetTheStatusNamesThemAndModemLinesFollowOrAreAnError)
 {
     KovanTest::StderrCapture err;
     memset(&uart.settings, 0xFF, sizeof(uart.settings)); // any bit left on by mistake shows

@@ -1,9 +1,10 @@
 // Steps and slews behind the clock seam; the simulator's "/dev/rtc" reads QUILLO_SIM_RTC_TIME.
+#include "foundation/ClockPolicy.h"
+
 #include "support/ClockSeam.h"
 #include "support/StderrCapture.h"
 #include "support/TimeSupport.h"
 
-#include "foundation/ClockPolicy.h"
 #include "foundation/Rtc.h"
 #include "foundation/Time.h"
 
@@ -50,7 +51,7 @@ std::string recorded()
     return out;
 }
 
-class ClockTest : public ::testing::Test {
+class ClockPolicyTest : public ::testing::Test {
 protected:
     void TearDown() override
     {
@@ -76,7 +77,7 @@ protected:
 
 } // namespace
 
-TEST_F(ClockTest, StepsAreRecordedNeverCarriedOutAndARefusingRtcStopsAllButAClockFirstStep)
+TEST_F(ClockPolicyTest, StepsAreRecordedNeverCarriedOutAndARefusingRtcStopsAllButAClockFirstStep)
 {
     EXPECT_FALSE(KovanTest::holdsClockCapability());
     const time_t before = ::time(nullptr);
@@ -96,7 +97,7 @@ TEST_F(ClockTest, StepsAreRecordedNeverCarriedOutAndARefusingRtcStopsAllButACloc
         Time::setCurrentTime(Time(2009, 2, 30, 0, 0, 0)), "t.isValid()", "setCurrentTime");
 }
 
-TEST_F(ClockTest, ASlewsCorrectionLandsOnTheWholeSecond)
+TEST_F(ClockPolicyTest, ASlewsCorrectionLandsOnTheWholeSecond)
 {
     // Applied by the independent timeval arithmetic, the correction ends on the target second.
     std::mt19937 random(11);
@@ -115,7 +116,7 @@ TEST_F(ClockTest, ASlewsCorrectionLandsOnTheWholeSecond)
     EXPECT_EQ(750000, ClockPolicy::correctionOf(-2.25).tv_usec);
 }
 
-TEST_F(ClockTest, SyncSlewsWithinAMinuteStepsBeyondAndTellsTheListenerWhichOrWhy)
+TEST_F(ClockPolicyTest, SyncSlewsWithinAMinuteStepsBeyondAndTellsTheListenerWhichOrWhy)
 {
     ASSERT_TRUE(_rtc.open());
     setenv("QUILLO_SIM_RTC_TIME", "2009-01-01 04:59:59", 1);
