@@ -88,7 +88,7 @@ void fill200(const std::string& name)
     reg.close();
 }
 
-void registryDurableAdd(benchmark::State& state, std::string base)
+void registryDurableAdd(benchmark::State& state, const std::string& base)
 {
     Scratch dir(base);
     const std::string name = dir.file("add.reg");
@@ -110,7 +110,7 @@ void registryDurableAdd(benchmark::State& state, std::string base)
     state.SetItemsProcessed(state.iterations());
 }
 
-void sqliteDurableAdd(benchmark::State& state, std::string base)
+void sqliteDurableAdd(benchmark::State& state, const std::string& base)
 {
     Scratch dir(base);
     sqlite3* db = openDb(dir.file("add.db"));
@@ -132,7 +132,7 @@ void sqliteDurableAdd(benchmark::State& state, std::string base)
     state.SetItemsProcessed(state.iterations());
 }
 
-void registryLookupIn200(benchmark::State& state, std::string base)
+void registryLookupIn200(benchmark::State& state, const std::string& base)
 {
     Scratch dir(base);
     fill200(dir.file("lookup.reg"));
@@ -152,7 +152,7 @@ void registryLookupIn200(benchmark::State& state, std::string base)
     state.SetItemsProcessed(state.iterations());
 }
 
-void sqliteLookupIn200(benchmark::State& state, std::string base)
+void sqliteLookupIn200(benchmark::State& state, const std::string& base)
 {
     Scratch dir(base);
     sqlite3* db = openDb(dir.file("lookup.db"));
@@ -175,7 +175,7 @@ void sqliteLookupIn200(benchmark::State& state, std::string base)
     state.SetItemsProcessed(state.iterations());
 }
 
-void registryOpenLookupClose(benchmark::State& state, std::string base)
+void registryOpenLookupClose(benchmark::State& state, const std::string& base)
 {
     Scratch dir(base);
     const std::string name = dir.file("once.reg");
@@ -198,7 +198,7 @@ void registryOpenLookupClose(benchmark::State& state, std::string base)
     state.SetItemsProcessed(state.iterations());
 }
 
-void sqliteOpenLookupClose(benchmark::State& state, std::string base)
+void sqliteOpenLookupClose(benchmark::State& state, const std::string& base)
 {
     Scratch dir(base);
     const std::string name = dir.file("once.db");
@@ -235,7 +235,7 @@ public:
 };
 
 // Ten keys of a hundred values each.
-void registryScan1000(benchmark::State& state, std::string base)
+void registryScan1000(benchmark::State& state, const std::string& base)
 {
     Scratch dir(base);
     Kovan::Registry reg;
@@ -256,7 +256,7 @@ void registryScan1000(benchmark::State& state, std::string base)
     state.SetItemsProcessed(state.iterations() * 1000);
 }
 
-void sqliteScan1000(benchmark::State& state, std::string base)
+void sqliteScan1000(benchmark::State& state, const std::string& base)
 {
     Scratch dir(base);
     sqlite3* db = openDb(dir.file("scan.db"));
@@ -295,7 +295,7 @@ public:
     std::map<std::string, double> seconds;
 };
 
-typedef void (*Body)(benchmark::State&, std::string);
+typedef void (*Body)(benchmark::State&, const std::string&);
 
 } // namespace
 

@@ -78,6 +78,7 @@ pid_t spawn(const std::vector<std::string>& argv)
         dup2(null, 1);
         dup2(null, 2);
         std::vector<char*> args;
+        args.reserve(argv.size() + 1);
         for (const std::string& a : argv)
             args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
@@ -113,7 +114,7 @@ int connectedSocket()
     address.sin_family = AF_INET;
     address.sin_port = htons(123);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    (void)connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
     return fd;
 }
 
@@ -158,17 +159,17 @@ struct ChronydConfig {
         chmod(dir.c_str(), 0777);
         conf = dir + "/chrony.conf";
         FILE* f = fopen(conf.c_str(), "w");
-        fprintf(f,
+        (void)fprintf(f,
             "local stratum 10\nallow 127.0.0.1\ncmdport 0\npidfile %s/chronyd.pid\n"
             "driftfile %s/chrony.drift\n",
             dir.c_str(), dir.c_str());
-        fclose(f);
+        (void)fclose(f);
     }
     ~ChronydConfig()
     {
         const std::string command = "rm -rf '" + dir + "'";
         if (0 != system(command.c_str()))
-            fprintf(stderr, "could not remove %s\n", dir.c_str());
+            (void)fprintf(stderr, "could not remove %s\n", dir.c_str());
     }
 };
 
@@ -312,14 +313,15 @@ void BM_ServerLoad(benchmark::State& state, Server which)
     std::sort(latencies.begin(), latencies.end());
     std::sort(offsets.begin(), offsets.end());
     const auto percentile = [](const std::vector<double>& v, double q) {
-        return v.empty() ? 0.0 : v[static_cast<size_t>(q * (v.size() - 1))];
+        return v.empty() ? 0.0 : v[static_cast<size_t>(q * static_cast<double>(v.size() - 1))];
     };
     std::map<std::string, double> figures;
-    figures["replies/s"] = latencies.size() / seconds;
+    figures["replies/s"] = static_cast<double>(latencies.size()) / seconds;
     figures["p50_us"] = percentile(latencies, 0.50);
     figures["p99_us"] = percentile(latencies, 0.99);
     figures["lost"] = static_cast<double>(lost);
-    figures["cpu_us/reply"] = latencies.empty() ? 0.0 : cpu / 1000.0 / latencies.size();
+    figures["cpu_us/reply"]
+        = latencies.empty() ? 0.0 : cpu / 1000.0 / static_cast<double>(latencies.size());
     figures["offset_us"] = percentile(offsets, 0.50) * 1e6;
     if (which == CHRONYD)
         chronydFigures()[window] = figures;

@@ -12,8 +12,8 @@ namespace Kovan {
 
 void assertFunc(const char* expression, const char* file, unsigned int line, const char* function)
 {
-    fprintf(stderr, "%s: [%s:%d] %s\n", expression, filenameOnly(file), line, function);
-    fflush(stdout);
+    (void)fprintf(stderr, "%s: [%s:%d] %s\n", expression, filenameOnly(file), line, function);
+    (void)fflush(stdout);
     abort();
 }
 

@@ -94,7 +94,7 @@ std::vector<uint8_t> fileBytes()
     uint8_t chunk[4096];
     for (size_t n; (n = fread(chunk, 1, sizeof(chunk), f)) > 0;)
         bytes.insert(bytes.end(), chunk, chunk + n);
-    fclose(f);
+    (void)fclose(f);
     return bytes;
 }
 
@@ -323,10 +323,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FILE* f = fopen(scratchFile().c_str(), "wb");
         if (!f || fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) {
             if (f)
-                fclose(f);
+                (void)fclose(f);
             return 0;
         }
-        fclose(f);
+        (void)fclose(f);
         const RegistryModel model(bytes);
         run._damaged = !model.intact;
         try {
