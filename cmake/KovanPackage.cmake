@@ -1,6 +1,6 @@
 # What `cmake --install` adds beside the libraries, headers and program (installed where they are
 # defined): the CMake package (find_package(Kovan), targets Kovan::<library>), a pkg-config
-# file for builds that do not use CMake, and the tool's manual page.
+# file for builds that do not use CMake, and quillo's manual page (others go with their programs).
 include(CMakePackageConfigHelpers)
 
 set(KOVAN_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Kovan)
@@ -18,7 +18,7 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   set(KOVAN_PC_CFLAGS " -D_FILE_OFFSET_BITS=64")
 endif()
 
-# The tool's manual page goes wherever the tool goes.
+# quillo's manual page goes wherever quillo goes.
 install(FILES ${PROJECT_SOURCE_DIR}/tool/quillo.8 DESTINATION ${CMAKE_INSTALL_MANDIR}/man8
   COMPONENT quillo)
 
