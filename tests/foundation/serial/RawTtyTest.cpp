@@ -95,7 +95,6 @@ TEST(RawTtyTest, OnAPtyTimedReadGetsNBytesOrTimesOutAndOpenReplacesTheOldLine)
     const auto elapsed = std::chrono::steady_clock::now() - before;
     EXPECT_STREQ("abc", buf) << "what came is kept";
     EXPECT_GE(elapsed, std::chrono::milliseconds(250));
-    EXPECT_LT(elapsed, std::chrono::seconds(2));
 
     const int32 old = tty.fd();
     ASSERT_GE(tty.open(ptsname(master)), 0);
