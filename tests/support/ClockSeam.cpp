@@ -8,6 +8,7 @@
 #include <optional>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
+#include <sys/timex.h>
 #include <unistd.h>
 
 namespace KovanTest {
@@ -18,6 +19,8 @@ struct State {
     std::vector<ClockCall> calls;
     int errors[3] = { 0, 0, 0 };
     std::optional<timeval> now; // fixed by the test, or the real clock's
+    std::optional<bool> synchronised; // fixed by the test, or the kernel's
+    long maxErrorUs = 0;
 };
 struct Recorder {
     std::mutex mutex;
@@ -99,6 +102,13 @@ void ClockSeam::setNow(const timeval& now) { Locked().s.now = now; }
 
 void ClockSeam::clearNow() { Locked().s.now.reset(); }
 
+void ClockSeam::setSynchronised(bool synchronised, long maxErrorUs)
+{
+    Locked l;
+    l.s.synchronised = synchronised;
+    l.s.maxErrorUs = maxErrorUs;
+}
+
 bool holdsClockCapability()
 {
     __user_cap_data_struct data[2];
@@ -115,6 +125,7 @@ extern "C" {
 using namespace KovanTest;
 
 int __real_gettimeofday(timeval* tv, void* tz);
+int __real_adjtimex(timex* tx);
 time_t __real_time(time_t* t);
 
 int __wrap_settimeofday(const timeval* tv, const void*)
@@ -154,6 +165,27 @@ time_t __wrap_time(time_t* t)
     if (nullptr != t)
         *t = now.tv_sec;
     return now.tv_sec;
+}
+
+int __wrap_adjtimex(timex* tx)
+{
+    if (nullptr == tx || 0 != tx->modes) {
+        errno = nullptr == tx ? EFAULT : EPERM;
+        return -1;
+    }
+    std::optional<bool> synchronised;
+    long maxError = 0;
+    {
+        Locked l;
+        synchronised = l.s.synchronised;
+        maxError = l.s.maxErrorUs;
+    }
+    if (!synchronised.has_value())
+        return __real_adjtimex(tx);
+    *tx = timex {};
+    tx->status = *synchronised ? 0 : STA_UNSYNC;
+    tx->maxerror = maxError;
+    return *synchronised ? TIME_OK : TIME_ERROR;
 }
 
 } // extern "C"

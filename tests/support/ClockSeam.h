@@ -1,7 +1,9 @@
 // The clock seam (CMake target `kovan_clock_seam`): -Wl,--wrap puts recorders in place of
 // settimeofday, adjtime and clock_settime (never forwarded) and of gettimeofday and time
-// (forwarded unless a test fixes "now"). Shared libraries are not redirected, so the program also
-// drops CAP_SYS_TIME before main, and aborts if it still holds it. Shared by all threads.
+// (forwarded unless a test fixes "now"). adjtimex answers questions only (forwarded unless a test
+// fixes the kernel's synchronised state); asked to change anything, it fails with EPERM. Shared
+// libraries are not redirected, so the program also drops CAP_SYS_TIME before main, and aborts if
+// it still holds it. Shared by all threads.
 #pragma once
 
 #include <cstddef>
@@ -29,6 +31,9 @@ struct ClockSeam {
     // gettimeofday and time answer this fixed instant until clearNow() or reset().
     static void setNow(const timeval& now);
     static void clearNow();
+    // adjtimex reports the clock synchronised or not, with this maximum error (microseconds),
+    // until reset().
+    static void setSynchronised(bool synchronised, long maxErrorUs = 0);
 };
 
 // Whether the calling thread holds CAP_SYS_TIME, effective or in the bounding set.

@@ -8,6 +8,7 @@
 #include "foundation/Time.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <random>
@@ -150,4 +151,43 @@ TEST_F(ClockTest, SyncSlewsWithinAMinuteStepsBeyondAndTellsTheListenerWhichOrWhy
     ASSERT_TRUE(_rtc.open());
     EXPECT_FALSE(syncTo("2009-07-01 16:00:00"));
     EXPECT_EQ("f0 ", _rtc.heard + " " + recorded());
+}
+
+TEST_F(ClockTest, StepByLandsOnTheClockReadPlusTheOffsetToTheMicrosecond)
+{
+    const struct {
+        timeval now;
+        double offset;
+        const char* set;
+    } cases[] = {
+        { { NOW, 900000 }, 1.25, "set 1246464002 150000" },
+        { { NOW, 900000 }, -0.95, "set 1246463999 950000" },
+        { { NOW, 0 }, -86400.000001, "set 1246377599 999999" },
+        { { NOW, 999999 }, 0.000001, "set 1246464001 0" },
+    };
+    for (const auto& c : cases) {
+        ClockSeam::reset();
+        ClockSeam::setNow(c.now);
+        EXPECT_TRUE(ClockPolicy::stepBy(c.offset)) << c.offset;
+        EXPECT_EQ(c.set, recorded()) << c.offset;
+    }
+    ClockSeam::reset();
+    EXPECT_FALSE(ClockPolicy::stepBy(std::nan("")));
+    ClockSeam::setError(ClockCall::SETTIMEOFDAY, EPERM);
+    EXPECT_FALSE(ClockPolicy::stepBy(1));
+    EXPECT_EQ(1u, ClockSeam::count(ClockCall::SETTIMEOFDAY));
+}
+
+TEST_F(ClockTest, KernelSyncReadsTheUnsyncFlagAndNeverChangesTheClock)
+{
+    long maxError = -1;
+    ClockSeam::setSynchronised(true, 1500);
+    EXPECT_EQ(ClockPolicy::SYNCHRONISED, ClockPolicy::kernelSync(&maxError));
+    EXPECT_EQ(1500, maxError);
+    ClockSeam::setSynchronised(false, 16000000);
+    EXPECT_EQ(ClockPolicy::UNSYNCHRONISED, ClockPolicy::kernelSync());
+    // The kernel itself answers a question without any privilege.
+    ClockSeam::reset();
+    EXPECT_NE(ClockPolicy::UNKNOWN, ClockPolicy::kernelSync(&maxError));
+    EXPECT_TRUE(ClockSeam::calls().empty());
 }
