@@ -91,6 +91,11 @@ constexpr double DRIFT_MIN_UPDATE_SPAN = 3600.0;
 // temperature by about this much, so a new measurement must always be able to move the rate.
 constexpr double DRIFT_MIN_UNCERTAINTY_PPM = 0.5;
 
+// systohc leaves alone a chip that is closer than this to the system time (unless forced): one
+// rewritten at every run of the 11-minute timer would never gather the hour of error its rate is
+// learned from. Within half a second, the whole second it shows is still the right one.
+constexpr double SYSTOHC_TOLERANCE = 0.5;
+
 enum class DriftUpdate {
     UPDATED,
     NO_LAST_SET, // the record does not say when the chip was last set: nothing to compare with
