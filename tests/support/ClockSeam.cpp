@@ -3,9 +3,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <linux/capability.h>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/timex.h>
@@ -21,10 +24,24 @@ struct State {
     std::optional<timeval> now; // fixed by the test, or the real clock's
     std::optional<bool> synchronised; // fixed by the test, or the kernel's
     long maxErrorUs = 0;
+    std::string log; // the file each call is also written to, or none
 };
+// A fresh state with the environment's settings (see the header).
+State environmentState()
+{
+    State s;
+    const char* synchronised = getenv("KOVAN_CLOCK_SEAM_SYNCHRONISED");
+    if (nullptr != synchronised
+        && (0 == strcmp("1", synchronised) || 0 == strcmp("0", synchronised)))
+        s.synchronised = '1' == synchronised[0];
+    const char* log = getenv("KOVAN_CLOCK_SEAM_LOG");
+    s.log = nullptr != log ? log : "";
+    return s;
+}
+
 struct Recorder {
     std::mutex mutex;
-    State state;
+    State state = environmentState();
 };
 
 // The state, locked for the life of this object; built on first use and never destroyed (the
@@ -38,10 +55,27 @@ struct Locked {
     State& s = r.state;
 };
 
+// One line for the test that ran this program; a lost line shows as a missing call there.
+void logCall(const std::string& path, ClockCall::Kind kind, const timeval& tv, clockid_t clock)
+{
+    static const char* const names[] = { "settimeofday", "adjtime", "clock_settime" };
+    std::string line = names[kind];
+    if (ClockCall::CLOCK_SETTIME == kind)
+        line += " " + std::to_string(clock);
+    line += " " + std::to_string(tv.tv_sec) + " " + std::to_string(tv.tv_usec) + "\n";
+    const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        (void)!write(fd, line.data(), line.size());
+        close(fd);
+    }
+}
+
 int record(ClockCall::Kind kind, const timeval& tv, clockid_t clock)
 {
     Locked l;
     l.s.calls.push_back(ClockCall { kind, tv, clock });
+    if (!l.s.log.empty())
+        logCall(l.s.log, kind, tv, clock);
     errno = 0 != l.s.errors[kind] ? l.s.errors[kind] : errno;
     return 0 != l.s.errors[kind] ? -1 : 0;
 }
@@ -81,7 +115,7 @@ bool readCapabilities(__user_cap_data_struct data[2])
 
 } // namespace
 
-void ClockSeam::reset() { Locked().s = State(); }
+void ClockSeam::reset() { Locked().s = environmentState(); }
 
 std::vector<ClockCall> ClockSeam::calls() { return Locked().s.calls; }
 

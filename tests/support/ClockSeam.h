@@ -3,7 +3,10 @@
 // (forwarded unless a test fixes "now"). adjtimex answers questions only (forwarded unless a test
 // fixes the kernel's synchronised state); asked to change anything, it fails with EPERM. Shared
 // libraries are not redirected, so the program also drops CAP_SYS_TIME before main, and aborts if
-// it still holds it. Shared by all threads.
+// it still holds it. Shared by all threads. A program that a test runs (a tool linked with the
+// seam) starts from its environment, as reset() does: KOVAN_CLOCK_SEAM_SYNCHRONISED=1 or 0 fixes
+// adjtimex's answer, and KOVAN_CLOCK_SEAM_LOG names a file that gets one line per recorded call
+// ("settimeofday 1246464002 150000", "adjtime -1 750000", "clock_settime 0 1246464002 150000").
 #pragma once
 
 #include <cstddef>
@@ -22,7 +25,8 @@ struct ClockCall {
 };
 
 struct ClockSeam {
-    // Forgets every call, makes every call succeed again and lets "now" run with the real clock.
+    // Forgets every call, makes every call succeed again and lets "now" run with the real clock;
+    // then applies the environment's settings.
     static void reset();
     static std::vector<ClockCall> calls();
     static std::size_t count(ClockCall::Kind kind);

@@ -10,9 +10,11 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <random>
 #include <string>
+#include <unistd.h>
 
 using namespace Kovan;
 using namespace KovanTest;
@@ -190,4 +192,27 @@ TEST_F(ClockTest, KernelSyncReadsTheUnsyncFlagAndNeverChangesTheClock)
     ClockSeam::reset();
     EXPECT_NE(ClockPolicy::UNKNOWN, ClockPolicy::kernelSync(&maxError));
     EXPECT_TRUE(ClockSeam::calls().empty());
+}
+
+TEST_F(ClockTest, AProgramRunByATestTakesTheSeamsSettingsFromItsEnvironment)
+{
+    char dir[] = "/tmp/clock-seam-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(dir));
+    const std::string log = std::string(dir) + "/calls";
+    setenv("KOVAN_CLOCK_SEAM_SYNCHRONISED", "0", 1);
+    setenv("KOVAN_CLOCK_SEAM_LOG", log.c_str(), 1);
+    ClockSeam::reset();
+    EXPECT_EQ(ClockPolicy::UNSYNCHRONISED, ClockPolicy::kernelSync());
+    ClockSeam::setNow({ NOW, 900000 });
+    EXPECT_TRUE(ClockPolicy::stepBy(1.25));
+    EXPECT_TRUE(ClockPolicy::slew({ -1, 750000 }));
+    setenv("KOVAN_CLOCK_SEAM_SYNCHRONISED", "yes", 1);
+    unsetenv("KOVAN_CLOCK_SEAM_LOG");
+    ClockSeam::reset();
+    EXPECT_TRUE(ClockPolicy::stepBy(1));
+    unsetenv("KOVAN_CLOCK_SEAM_SYNCHRONISED");
+    EXPECT_EQ("settimeofday 1246464002 150000\nadjtime -1 750000\n",
+        std::string(std::istreambuf_iterator<char>(std::ifstream(log).rdbuf()), {}));
+    EXPECT_EQ(0, unlink(log.c_str()));
+    EXPECT_EQ(0, rmdir(dir));
 }
