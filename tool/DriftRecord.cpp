@@ -65,7 +65,8 @@ std::string lineProblem(size_t line, const std::string& what)
 
 std::string systemProblem(const char* path, const char* what)
 {
-    return std::string(path) + ": " + what + ": " + strerror(errno);
+    char text[128];
+    return std::string(path) + ": " + what + ": " + strerror_r(errno, text, sizeof text);
 }
 
 bool writeAll(int fd, const std::string& text)
