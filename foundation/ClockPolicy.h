@@ -51,7 +51,8 @@ public:
     // time a caller spends between measuring an offset and applying it does not count: the way to
     // set the clock from an instant measured on it, such as a clock chip's second edge, which a
     // setter of whole seconds would miss by up to a second. Writes no RTC: it is meant for setting
-    // the clock from one. False when the clock cannot be read or set.
+    // the clock from one. False when the clock cannot be read or set. An addition for programs
+    // that ask for it: Time::setCurrentTime and SntpTime::setCurrentTime step as they always have.
     static bool stepBy(double seconds);
 
     // What the kernel says of the system clock (adjtimex, reading only): SYNCHRONISED once a time
