@@ -1,7 +1,9 @@
 # Debian packages of this build (`cpack -G DEB` in the build folder), one per install component:
 #
 #   component    package        what
-#   quillo       quillo         the bench tools, their manual pages and bash completion
+#   quillo       quillo         the bench tools, their manual pages and bash completion, and
+#                               quillo-rtc's board time-keeping units (installed disabled) with
+#                               their settings, /etc/default/quillo-rtc
 #   dev          libkovan-dev   static libraries, headers, CMake package, pkg-config file, the
 #                               check handler (every install() that names no component)
 #   sim          quillo-sim     the bench simulator library and its wrapper quillo-bench
@@ -57,8 +59,18 @@ time continuously and runs a drift test against an SNTP server.
 
 The package also holds quillo-rtc, the technicians' tool for the same chips
 with checked transfers (and its bash completion), sntp-query, a one-shot
-SNTP client, and registry-print, which dumps a Kovan settings file.")
+SNTP client, and registry-print, which dumps a Kovan settings file.
+
+For boards whose kernel has no driver for the chip, systemd units (installed
+disabled, set in /etc/default/quillo-rtc) set the system clock from the chip
+at boot and write it back every 11 minutes and at shutdown.")
 set(CPACK_DEBIAN_QUILLO_PACKAGE_SUGGESTS "quillo-sim")
+# The settings file is a conffile; no maintainer script enables or starts a unit: removal stops
+# them, purging forgets whether they were enabled, as for any packaged service.
+set(CPACK_DEBIAN_QUILLO_PACKAGE_CONTROL_EXTRA
+  ${CMAKE_CURRENT_LIST_DIR}/debian/quillo/conffiles
+  ${CMAKE_CURRENT_LIST_DIR}/debian/quillo/prerm
+  ${CMAKE_CURRENT_LIST_DIR}/debian/quillo/postrm)
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libkovan-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)

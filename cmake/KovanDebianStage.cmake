@@ -34,6 +34,15 @@ foreach(component ${CPACK_COMPONENTS_ALL})
     endif()
   endforeach()
 
+  # A package's settings under /etc (outside the prefix, so never in a plain install): the tree
+  # cmake/debian/<package>/etc, each file listed in cmake/debian/<package>/conffiles.
+  if(IS_DIRECTORY ${CPACK_KOVAN_DOC_DIR}/${package}/etc)
+    file(COPY ${CPACK_KOVAN_DOC_DIR}/${package}/etc DESTINATION ${CPACK_TEMPORARY_DIRECTORY}/${component}
+      FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
+      DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ
+      WORLD_EXECUTE)
+  endif()
+
   set(doc ${root}/share/doc/${package})
   file(MAKE_DIRECTORY ${doc})
   file(COPY_FILE ${CPACK_KOVAN_DOC_DIR}/copyright ${doc}/copyright)

@@ -1,7 +1,9 @@
 // How the libraries move the system clock, decided in one place: whether a new time is stepped to
 // or slewed toward, the whole-second correction a slew asks adjtime for, and how a change of the
 // system clock and the write of a registered RTC follow each other. Rtc::sync, Time::setCurrentTime
-// and the SNTP service's clock access and background sync all go through it.
+// and the SNTP service's clock access and background sync all go through it. Programs that set the
+// clock from a clock chip step it by a measured offset here too, and ask here whether the kernel
+// holds the clock synchronised before they trust it.
 #pragma once
 
 #include "foundation/Types.h"
@@ -44,6 +46,22 @@ public:
     // Hands `correction` to adjtime, after writing `rtcSecond` into `rtc` (null: none); a refusal
     // of the RTC leaves the clock alone.
     static bool slew(const timeval& correction, Rtc* rtc = nullptr, time_t rtcSecond = 0);
+
+    // Steps the system clock by `seconds` (to the microsecond), read and set back to back, so the
+    // time a caller spends between measuring an offset and applying it does not count: the way to
+    // set the clock from an instant measured on it, such as a clock chip's second edge, which a
+    // setter of whole seconds would miss by up to a second. Writes no RTC: it is meant for setting
+    // the clock from one. False when the clock cannot be read or set. An addition for programs
+    // that ask for it: Time::setCurrentTime and SntpTime::setCurrentTime step as they always have.
+    static bool stepBy(double seconds);
+
+    // What the kernel says of the system clock (adjtimex, reading only): SYNCHRONISED once a time
+    // daemon has disciplined it (STA_UNSYNC clear), UNSYNCHRONISED otherwise (after boot, after a
+    // step, when the daemon stops), UNKNOWN when the kernel cannot be asked.
+    enum KernelSync { SYNCHRONISED, UNSYNCHRONISED, UNKNOWN };
+    // `maxErrorUs` (optional) receives the kernel's bound on the clock's error, in microseconds,
+    // when the answer is known.
+    static KernelSync kernelSync(long* maxErrorUs = nullptr);
 };
 
 } // namespace Kovan

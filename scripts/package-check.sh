@@ -4,7 +4,8 @@
 #  - lintian finds no error or warning (overrides are explained in cmake/debian/);
 #  - every program has a manual page, and man formats each without a warning;
 #  - libkovan-dev holds only libraries, headers and build files; nothing enables the server's
-#    unit, and systemd-analyze verify accepts it once installed;
+#    unit or quillo-rtc's board time-keeping units, whose settings file is a conffile, and
+#    systemd-analyze verify accepts them all once installed;
 #  - the amd64 packages install with dpkg -i into a clean minimal Debian 12 root, where
 #    `quillo-bench quillo 0x6F -w` then `-r` run from the installed files, and a program builds
 #    against libkovan-dev through CMake and through pkg-config;
@@ -89,6 +90,20 @@ for deb in build/package/deb/sntp-serve_*.deb; do
   ! dpkg-deb -I "$deb" postinst >/dev/null 2>&1 || fail "sntp-serve has a postinst"
 done
 units=("${units[@]#"$work/x/amd64/sntp-serve"}")
+# quillo-rtc's units: the clock from the chip at boot, back to it at shutdown and on a timer.
+q=$work/x/amd64/quillo
+for unit in quillo-rtc-hctosys.service quillo-rtc-systohc.service \
+  quillo-rtc-systohc-periodic.service quillo-rtc-systohc.timer; do
+  [ -f "$q/usr/lib/systemd/system/$unit" ] || fail "quillo holds no $unit"
+  units+=("/usr/lib/systemd/system/$unit")
+done
+[ ! -e "$q/etc/systemd" ] || fail "quillo enables a unit"
+[ -f "$q/etc/default/quillo-rtc" ] || fail "quillo holds no /etc/default/quillo-rtc"
+for deb in build/package/deb/quillo_*.deb; do
+  ! dpkg-deb -I "$deb" postinst >/dev/null 2>&1 || fail "quillo has a postinst"
+  [ "$(dpkg-deb -I "$deb" conffiles)" = /etc/default/quillo-rtc ] ||
+    fail "quillo's conffiles are not /etc/default/quillo-rtc"
+done
 
 step "armhf programs"
 x=$work/x/armhf/all

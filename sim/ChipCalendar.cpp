@@ -45,6 +45,13 @@ int daysInMonth(int year, int month)
     return (2 == month && 0 == year % 4) ? 29 : days[month - 1];
 }
 
+// The oscillator's rate against the host's clock: from a stopped one to a thousandfold one, so
+// every product with it stays finite.
+double chipRate()
+{
+    return 1.0 + std::min(std::max(numberSetting("DRIFT_PPM", 0.0), -1e6), 1e9) / 1e6;
+}
+
 bool counts(const ChipCalendar::Registers& r)
 {
     if (!isBcd(r.year) || !isBcd(r.month) || !isBcd(r.day) || !isBcd(r.hour) || !isBcd(r.minute)
@@ -77,26 +84,69 @@ void ChipCalendar::set(const Registers& registers, double hostTime)
 {
     _set = registers;
     _setAt = hostTime;
+    _trimSince = hostTime;
+    _trimCarried = 0;
 }
 
 void ChipCalendar::reset(double hostTime) { set(Registers(), hostTime); }
+
+double ChipCalendar::start() const
+{
+    // The seconds divider restarts when the calendar is written, unless the bench places the
+    // edges itself: then the count starts EDGE_MS after the whole host second of the writing.
+    const double edgeMs = numberSetting("EDGE_MS", -1.0);
+    return edgeMs >= 0.0 ? std::floor(_setAt) + std::min(edgeMs, 999.999) / 1000.0 : _setAt;
+}
+
+void ChipCalendar::trim(double ppm, double hostTime)
+{
+    const double trimmedFrom = std::max(start(), _trimSince);
+    if (hostTime > trimmedFrom) {
+        _trimCarried += (hostTime - trimmedFrom) * chipRate() * _trimPpm / 1e6;
+        _trimSince = hostTime;
+    }
+    _trimPpm = ppm;
+}
+
+std::string ChipCalendar::saveTrim() const
+{
+    char text[64];
+    (void)snprintf(text, sizeof text, "%.6f @ %.6f", _trimCarried, _trimSince);
+    return text;
+}
+
+bool ChipCalendar::loadTrim(const std::string& text)
+{
+    double carried = 0, since = 0;
+    char end = 0;
+    // NOLINTNEXTLINE(cert-err34-c): both numbers are checked for range below
+    if (2 != sscanf(text.c_str(), "%lf @ %lf %c", &carried, &since, &end))
+        return false;
+    // Sixty years of 60 ppm; the time within the same bounds as the set's.
+    if (!std::isfinite(carried) || std::fabs(carried) > 1.2e5 || !std::isfinite(since)
+        || std::fabs(since) > 1e11)
+        return false;
+    _trimCarried = carried;
+    _trimSince = since;
+    return true;
+}
 
 ChipCalendar::Registers ChipCalendar::at(double hostTime) const
 {
     if (!counts(_set))
         return _set;
-    // From a stopped oscillator to a thousandfold one: every product below stays finite.
-    const double ppm = std::min(std::max(numberSetting("DRIFT_PPM", 0.0), -1e6), 1e9);
-    const double rate = 1.0 + ppm / 1e6;
-    // The seconds divider restarts when the calendar is written, unless the bench places the
-    // edges itself: then the count starts EDGE_MS after the whole host second of the writing.
-    double start = _setAt;
-    const double edgeMs = numberSetting("EDGE_MS", -1.0);
-    if (edgeMs >= 0.0)
-        start = std::floor(_setAt) + std::min(edgeMs, 999.999) / 1000.0;
+    const double rate = chipRate();
+    const double begin = start();
     // A battery clock does not run backwards when the host's clock is set back. The calendar
     // repeats, weekdays included, every seven centuries, so only the rest of that period counts.
-    double elapsed = hostTime > start ? (hostTime - start) * rate : 0.0;
+    // The trimming takes or adds oscillator cycles, so it scales with the oscillator's rate.
+    double elapsed = 0.0;
+    if (hostTime > begin) {
+        const double trimmedFrom = std::max(begin, _trimSince);
+        elapsed = (hostTime - begin) * rate + _trimCarried
+            + (hostTime > trimmedFrom ? (hostTime - trimmedFrom) * rate * _trimPpm / 1e6 : 0.0);
+        elapsed = std::max(elapsed, 0.0);
+    }
     elapsed = std::fmod(elapsed, 7.0 * CENTURY_DAYS * DAY);
     const int64_t startDay
         = daysFrom2000(2000 + fromBcd(_set.year), fromBcd(_set.month), fromBcd(_set.day));

@@ -6,7 +6,9 @@
 //              ignored unless the status register's WRTC bit (0x10) is set
 //   0x07       status: 0x01 RTC failed (power lost), 0x02 on battery, 0x04 alarm (these three
 //              are cleared by writing 0 to them), 0x10 WRTC, 0x40 XTOSCB, 0x80 ARST
-//   0x08-0x13  control, alarm and user registers, kept as written
+//   0x08-0x13  control, alarm and user registers, kept as written; the digital trimming in 0x0B
+//              (bits 0-1: 0, 20, 40 or 60 ppm; bit 2 makes it negative) speeds the count up or
+//              slows it down from the write on
 //   0x14-0xFF  nothing: read as 0x00, writes ignored
 #include "sim/BenchSim.h"
 #include "sim/ChipCalendar.h"
@@ -21,6 +23,7 @@ namespace {
 constexpr unsigned ADDRESS = 0x6F;
 constexpr unsigned CALENDAR_SIZE = 7;
 constexpr unsigned STATUS = 0x07;
+constexpr unsigned DIGITAL_TRIM = 0x0B;
 constexpr unsigned REGISTER_COUNT = 0x14;
 
 constexpr uint8_t RTC_FAILED = 0x01;
@@ -52,6 +55,8 @@ void toRegisters(const ChipCalendar::Registers& r, uint8_t* out)
         = { r.second, r.minute, r.hour, r.day, r.month, r.year, r.weekday };
     memcpy(out, bytes, CALENDAR_SIZE);
 }
+
+double trimPpm(uint8_t dtr) { return (dtr & 0x03) * ((dtr & 0x04) ? -20.0 : 20.0); }
 
 ChipCalendar::Registers fromRegisters(const uint8_t* in)
 {
@@ -97,6 +102,8 @@ void Isl1208::write(unsigned /*address*/, const uint8_t* data, size_t length)
                 = static_cast<uint8_t>((_registers[STATUS] & value & FLAGS) | (value & CONTROLS));
         } else if (_pointer < REGISTER_COUNT) {
             _registers[_pointer] = value;
+            if (DIGITAL_TRIM == _pointer)
+                _calendar.trim(trimPpm(value), now);
         }
     }
     if (calendarWritten) {
@@ -114,12 +121,15 @@ void Isl1208::load(const ChipState& state)
         return parseHex(text, _registers + STATUS, REGISTER_COUNT - STATUS);
     });
     byteSetting("ISL1208_STATUS", &_registers[STATUS]);
+    _calendar.restoreTrim(trimPpm(_registers[DIGITAL_TRIM]));
+    loadEntry(state, "trim", [this](const std::string& text) { return _calendar.loadTrim(text); });
 }
 
 void Isl1208::save(std::string* lines) const
 {
     *lines += entry("calendar", _calendar.save());
     *lines += entry("registers", hexBytes(_registers + STATUS, REGISTER_COUNT - STATUS));
+    *lines += entry("trim", _calendar.saveTrim());
 }
 
 } // namespace

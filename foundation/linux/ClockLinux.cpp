@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <sys/time.h>
+#include <sys/timex.h>
 
 namespace Kovan {
 
@@ -77,6 +78,28 @@ bool ClockPolicy::slew(const timeval& correction, Rtc* rtc, time_t rtcSecond)
         return false;
     // The correction still outstanding from an earlier call is of no interest.
     return 0 == adjtime(&correction, nullptr);
+}
+
+bool ClockPolicy::stepBy(double seconds)
+{
+    if (!std::isfinite(seconds))
+        return false;
+    timeval now;
+    if (0 != gettimeofday(&now, nullptr))
+        return false;
+    const timeval tv = later(now, seconds);
+    return 0 == settimeofday(&tv, nullptr);
+}
+
+ClockPolicy::KernelSync ClockPolicy::kernelSync(long* maxErrorUs)
+{
+    // Modes 0: a question only, which needs no privilege and changes nothing.
+    timex tx = {};
+    if (-1 == adjtimex(&tx))
+        return UNKNOWN;
+    if (nullptr != maxErrorUs)
+        *maxErrorUs = tx.maxerror;
+    return 0 != (tx.status & STA_UNSYNC) ? UNSYNCHRONISED : SYNCHRONISED;
 }
 
 void Time::setCurrentTime(const Time& t)

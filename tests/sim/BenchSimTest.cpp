@@ -72,3 +72,36 @@ TEST(BenchSimTest, ChipsAnswerTransfersAsTheHardwareDoes)
 }
 
 } // namespace
+
+// The ISL1208's digital trimming (register 0x0B) adds to the bench's drift, and a change of it
+// counts from the write on: the time shown does not jump, in this run or the next.
+TEST(BenchSimTest, Isl1208DigitalTrimmingChangesTheRateFromTheWriteOn)
+{
+    // 2031-07-09 23:59:58 set ten days ago: every 10 ppm is 8.64 s more by now.
+    const std::string tenDaysAgo = "isl1208.calendar 31 07 09 03 23 59 58 @ "
+        + std::to_string(time(nullptr) - 864000) + "\nisl1208.registers 10 00 00 00 ";
+    const std::string rest = " 00 00 00 00 00 00 00 00\n";
+    struct Row {
+        std::string dtr, drift, out;
+    } rows[] = {
+        { "03", "0", "r7: (49|5[0-4]) 00 00 20 07 31 00\n" }, // +60 ppm: 51.84 s
+        { "07", "100", "r7: 3[2-7] 00 00 20 07 31 00\n" }, // +100 - 60 ppm: 34.56 s
+        { "fd", "0", "r7: 4[0-5] 59 23 19 07 31 06\n" }, // -20 ppm, -17.28 s: bits 3-7 do not count
+    };
+    for (const Row& row : rows) {
+        KovanTest::Bench bench;
+        std::ofstream(bench.path("state")) << tenDaysAgo << row.dtr << rest;
+        const KovanTest::BenchRun r
+            = bench.run(SIM_PROBE, "s6f w00 r7", { "QUILLO_SIM_DRIFT_PPM=" + row.drift });
+        EXPECT_TRUE(std::regex_match(r.out, std::regex(row.out))) << row.dtr << ": " << r.out;
+    }
+
+    // 100 ppm fast for ten days (86.4 s), then trimmed by -60 ppm: the 86.4 s stay.
+    KovanTest::Bench bench;
+    std::ofstream(bench.path("state")) << tenDaysAgo << "00" << rest;
+    const std::vector<std::string> fast = { "QUILLO_SIM_DRIFT_PPM=100" };
+    EXPECT_TRUE(std::regex_match(bench.run(SIM_PROBE, "s6f w0b07 w00 r7", fast).out,
+        std::regex("r7: 2[4-9] 01 00 20 07 31 00\n")));
+    EXPECT_TRUE(std::regex_match(bench.run(SIM_PROBE, "s6f w00 r7", fast).out,
+        std::regex("r7: 2[4-9] 01 00 20 07 31 00\n")));
+}

@@ -1,7 +1,12 @@
 // The clock seam (CMake target `kovan_clock_seam`): -Wl,--wrap puts recorders in place of
 // settimeofday, adjtime and clock_settime (never forwarded) and of gettimeofday and time
-// (forwarded unless a test fixes "now"). Shared libraries are not redirected, so the program also
-// drops CAP_SYS_TIME before main, and aborts if it still holds it. Shared by all threads.
+// (forwarded unless a test fixes "now"). adjtimex answers questions only (forwarded unless a test
+// fixes the kernel's synchronised state); asked to change anything, it fails with EPERM. Shared
+// libraries are not redirected, so the program also drops CAP_SYS_TIME before main, and aborts if
+// it still holds it. Shared by all threads. A program that a test runs (a tool linked with the
+// seam) starts from its environment, as reset() does: KOVAN_CLOCK_SEAM_SYNCHRONISED=1 or 0 fixes
+// adjtimex's answer, and KOVAN_CLOCK_SEAM_LOG names a file that gets one line per recorded call
+// ("settimeofday 1246464002 150000", "adjtime -1 750000", "clock_settime 0 1246464002 150000").
 #pragma once
 
 #include <cstddef>
@@ -20,7 +25,8 @@ struct ClockCall {
 };
 
 struct ClockSeam {
-    // Forgets every call, makes every call succeed again and lets "now" run with the real clock.
+    // Forgets every call, makes every call succeed again and lets "now" run with the real clock;
+    // then applies the environment's settings.
     static void reset();
     static std::vector<ClockCall> calls();
     static std::size_t count(ClockCall::Kind kind);
@@ -29,6 +35,9 @@ struct ClockSeam {
     // gettimeofday and time answer this fixed instant until clearNow() or reset().
     static void setNow(const timeval& now);
     static void clearNow();
+    // adjtimex reports the clock synchronised or not, with this maximum error (microseconds),
+    // until reset().
+    static void setSynchronised(bool synchronised, long maxErrorUs = 0);
 };
 
 // Whether the calling thread holds CAP_SYS_TIME, effective or in the bounding set.

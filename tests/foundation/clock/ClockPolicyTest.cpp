@@ -9,10 +9,13 @@
 #include "foundation/Time.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <random>
 #include <string>
+#include <unistd.h>
 
 using namespace Kovan;
 using namespace KovanTest;
@@ -151,4 +154,43 @@ TEST_F(ClockPolicyTest, SyncSlewsWithinAMinuteStepsBeyondAndTellsTheListenerWhic
     ASSERT_TRUE(_rtc.open());
     EXPECT_FALSE(syncTo("2009-07-01 16:00:00"));
     EXPECT_EQ("f0 ", _rtc.heard + " " + recorded());
+}
+
+TEST_F(ClockTest, StepByLandsOnTheClockReadPlusTheOffsetToTheMicrosecond)
+{
+    const std::pair<double, const char*> cases[] = { { 1.25, "set 1246464002 150000" },
+        { -0.95, "set 1246463999 950000" }, { -86400.000001, "set 1246377600 899999" } };
+    for (const auto& [offset, set] : cases) {
+        ClockSeam::reset();
+        ClockSeam::setNow({ NOW, 900000 });
+        EXPECT_TRUE(ClockPolicy::stepBy(offset)) << offset;
+        EXPECT_EQ(set, recorded()) << offset;
+    }
+    EXPECT_FALSE(ClockPolicy::stepBy(std::nan("")));
+    ClockSeam::setError(ClockCall::SETTIMEOFDAY, EPERM);
+    EXPECT_FALSE(ClockPolicy::stepBy(1));
+}
+
+// A program that a test runs learns the seam's settings from its environment.
+TEST_F(ClockTest, KernelSyncReadsTheUnsyncFlagAsTheSeamOrItsEnvironmentChooses)
+{
+    long maxError = -1;
+    ClockSeam::setSynchronised(true, 1500);
+    EXPECT_EQ(ClockPolicy::SYNCHRONISED, ClockPolicy::kernelSync(&maxError));
+    EXPECT_EQ(1500, maxError);
+    ClockSeam::reset(); // the kernel itself answers a question without any privilege
+    EXPECT_NE(ClockPolicy::UNKNOWN, ClockPolicy::kernelSync());
+
+    const std::string log = ::testing::TempDir() + "clock-seam-calls";
+    setenv("KOVAN_CLOCK_SEAM_SYNCHRONISED", "0", 1);
+    setenv("KOVAN_CLOCK_SEAM_LOG", log.c_str(), 1);
+    ClockSeam::reset();
+    unsetenv("KOVAN_CLOCK_SEAM_SYNCHRONISED");
+    unsetenv("KOVAN_CLOCK_SEAM_LOG");
+    EXPECT_EQ(ClockPolicy::UNSYNCHRONISED, ClockPolicy::kernelSync());
+    ClockSeam::setNow({ NOW, 900000 });
+    EXPECT_TRUE(ClockPolicy::stepBy(1.25) && ClockPolicy::slew({ -1, 750000 }));
+    EXPECT_EQ("settimeofday 1246464002 150000\nadjtime -1 750000\n",
+        std::string(std::istreambuf_iterator<char>(std::ifstream(log).rdbuf()), {}));
+    EXPECT_EQ(0, unlink(log.c_str()));
 }

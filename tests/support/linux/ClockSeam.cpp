@@ -3,11 +3,15 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <linux/capability.h>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
+#include <sys/timex.h>
 #include <unistd.h>
 
 namespace KovanTest {
@@ -18,10 +22,26 @@ struct State {
     std::vector<ClockCall> calls;
     int errors[3] = { 0, 0, 0 };
     std::optional<timeval> now; // fixed by the test, or the real clock's
+    std::optional<bool> synchronised; // fixed by the test, or the kernel's
+    long maxErrorUs = 0;
+    std::string log; // the file each call is also written to, or none
 };
+// A fresh state with the environment's settings (see the header).
+State environmentState()
+{
+    State s;
+    const char* synchronised = getenv("KOVAN_CLOCK_SEAM_SYNCHRONISED");
+    if (nullptr != synchronised
+        && (0 == strcmp("1", synchronised) || 0 == strcmp("0", synchronised)))
+        s.synchronised = '1' == synchronised[0];
+    const char* log = getenv("KOVAN_CLOCK_SEAM_LOG");
+    s.log = nullptr != log ? log : "";
+    return s;
+}
+
 struct Recorder {
     std::mutex mutex;
-    State state;
+    State state = environmentState();
 };
 
 // The state, locked for the life of this object; built on first use and never destroyed (the
@@ -35,10 +55,27 @@ struct Locked {
     State& s = r.state;
 };
 
+// One line for the test that ran this program; a lost line shows as a missing call there.
+void logCall(const std::string& path, ClockCall::Kind kind, const timeval& tv, clockid_t clock)
+{
+    static const char* const names[] = { "settimeofday", "adjtime", "clock_settime" };
+    std::string line = names[kind];
+    if (ClockCall::CLOCK_SETTIME == kind)
+        line += " " + std::to_string(clock);
+    line += " " + std::to_string(tv.tv_sec) + " " + std::to_string(tv.tv_usec) + "\n";
+    const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        (void)!write(fd, line.data(), line.size());
+        close(fd);
+    }
+}
+
 int record(ClockCall::Kind kind, const timeval& tv, clockid_t clock)
 {
     Locked l;
     l.s.calls.push_back(ClockCall { kind, tv, clock });
+    if (!l.s.log.empty())
+        logCall(l.s.log, kind, tv, clock);
     errno = 0 != l.s.errors[kind] ? l.s.errors[kind] : errno;
     return 0 != l.s.errors[kind] ? -1 : 0;
 }
@@ -78,7 +115,7 @@ bool readCapabilities(__user_cap_data_struct data[2])
 
 } // namespace
 
-void ClockSeam::reset() { Locked().s = State(); }
+void ClockSeam::reset() { Locked().s = environmentState(); }
 
 std::vector<ClockCall> ClockSeam::calls() { return Locked().s.calls; }
 
@@ -99,6 +136,13 @@ void ClockSeam::setNow(const timeval& now) { Locked().s.now = now; }
 
 void ClockSeam::clearNow() { Locked().s.now.reset(); }
 
+void ClockSeam::setSynchronised(bool synchronised, long maxErrorUs)
+{
+    Locked l;
+    l.s.synchronised = synchronised;
+    l.s.maxErrorUs = maxErrorUs;
+}
+
 bool holdsClockCapability()
 {
     __user_cap_data_struct data[2];
@@ -115,6 +159,7 @@ extern "C" {
 using namespace KovanTest;
 
 int __real_gettimeofday(timeval* tv, void* tz);
+int __real_adjtimex(timex* tx);
 time_t __real_time(time_t* t);
 
 int __wrap_settimeofday(const timeval* tv, const void*)
@@ -154,6 +199,27 @@ time_t __wrap_time(time_t* t)
     if (nullptr != t)
         *t = now.tv_sec;
     return now.tv_sec;
+}
+
+int __wrap_adjtimex(timex* tx)
+{
+    if (nullptr == tx || 0 != tx->modes) {
+        errno = nullptr == tx ? EFAULT : EPERM;
+        return -1;
+    }
+    std::optional<bool> synchronised;
+    long maxError = 0;
+    {
+        Locked l;
+        synchronised = l.s.synchronised;
+        maxError = l.s.maxErrorUs;
+    }
+    if (!synchronised.has_value())
+        return __real_adjtimex(tx);
+    *tx = timex {};
+    tx->status = *synchronised ? 0 : STA_UNSYNC;
+    tx->maxerror = maxError;
+    return *synchronised ? TIME_OK : TIME_ERROR;
 }
 
 } // extern "C"
