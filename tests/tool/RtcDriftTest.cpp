@@ -39,20 +39,48 @@ TEST(RtcDriftTest, FitWeighsEachSampleByItsUncertainty)
     }
 }
 
-TEST(RtcDriftTest, PlotFramesTheSamplesWithAMarginOfATenth)
+// The drawing as text.
+std::string plot(const std::vector<DriftSample>& samples)
 {
     const std::string path = testing::TempDir() + "drift.svg";
-    const std::vector<DriftSample> samples = { { 0, -10, 1 }, { 10, 5, 1 }, { 20, 30, 1 } };
-    ASSERT_TRUE(plotDrift(path.c_str(), samples, fitDrift(samples)));
-    // Offsets -14..34 over 360 pixels from y 40, times 0..20 s over 700 from x 80.
-    for (const char* part :
-        { ">34.000<", ">-14.000<", ">0.0<", ">20.0<", ": +28.333 ms, +2000.0 ppm",
-            "<circle cx=\"80.0\" cy=\"370.0\"", "<circle cx=\"780.0\" cy=\"70.0\"" })
-        EXPECT_NE(std::string::npos, KovanTest::readFile(path).find(part)) << part;
-    // A flat run gets a millisecond either way.
-    ASSERT_TRUE(plotDrift(path.c_str(), { { 0, 3, 1 } }, fitDrift({ { 0, 3, 1 } })));
-    EXPECT_TRUE(std::regex_search(KovanTest::readFile(path), std::regex(">4.000<[^]*>2.000<")));
-    EXPECT_FALSE(plotDrift("/nonexistent/drift.svg", samples, fitDrift(samples)));
+    FILE* f = fopen(path.c_str(), "w");
+    EXPECT_TRUE(plotDrift(f, samples, fitDrift(samples)));
+    fclose(f);
+    return KovanTest::readFile(path);
+}
+
+TEST(RtcDriftTest, PlotLabelsItsTicksAndDrawsEachUncertainty)
+{
+    // Offsets -10..30 ms with bars of 1 ms and a fitted line from -11.667 ms, then a margin of a
+    // tenth: -15.93..35.27 ms over 376 pixels, ticks every 10 ms. Times 0..20 s and 3% either side
+    // over 690 pixels from x 90, ticks every 5 s.
+    const std::string svg = plot({ { 0, -10, 1 }, { 10, 5, 1 }, { 20, 30, 1 } });
+    for (const char* part : { ">-10<", ">30<", ">0<", ">5<", ">20<",
+             ">fit: +2000.000 &#177; 288.675 ppm, +28.333 ms at the end<", "<circle cx=\"109.5\"",
+             "<circle cx=\"760.5\"", ">3 samples" })
+        EXPECT_NE(std::string::npos, svg.find(part)) << part;
+    for (const char* absent : { ">-20<", ">40<", ">25<" })
+        EXPECT_EQ(std::string::npos, svg.find(absent)) << absent;
+    // One bar per sample, each as tall as twice its uncertainty.
+    const std::regex bar("M[0-9.]+ ([0-9.]+) V([0-9.]+) M");
+    std::vector<double> heights;
+    for (auto i = std::sregex_iterator(svg.begin(), svg.end(), bar); i != std::sregex_iterator();
+         ++i)
+        heights.push_back(std::stod((*i)[2]) - std::stod((*i)[1]));
+    ASSERT_EQ(3u, heights.size());
+    for (const double h : heights)
+        EXPECT_NEAR(2 * 376 / (35.27 + 15.93), h, 0.1);
+    // A flat run gets a millisecond either way, and a fit with no rate says so.
+    EXPECT_NE(std::string::npos, plot({ { 0, 3, 0.1 } }).find("rate unknown"));
+    EXPECT_TRUE(std::regex_search(plot({ { 0, 3, 0.1 } }), std::regex(">2.0<[^]*>4.0<")));
+}
+
+TEST(RtcDriftTest, TickStepsAreOneTwoOrFiveTimesAPowerOfTen)
+{
+    const double cases[][3] = { { 100, 8, 20 }, { 48, 8, 10 }, { 50.4, 8, 10 }, { 1, 8, 0.2 },
+        { 0.003, 8, 0.0005 }, { 7, 7, 1 }, { 0, 8, 1 } };
+    for (const auto& c : cases)
+        EXPECT_DOUBLE_EQ(c[2], tickStep(c[0], static_cast<int>(c[1]))) << c[0];
 }
 
 } // namespace
