@@ -83,4 +83,36 @@ TEST(RtcDriftTest, TickStepsAreOneTwoOrFiveTimesAPowerOfTen)
         EXPECT_DOUBLE_EQ(c[2], tickStep(c[0], static_cast<int>(c[1]))) << c[0];
 }
 
+// Brackets whose intersections are worked out by hand: each bracket shifted by the chip seconds
+// between it and the last edge, for every second length allowed.
+TEST(RtcDriftTest, CombineEdgesIntersectsEveryBracket)
+{
+    const struct {
+        std::vector<EdgeBracket> edges;
+        double shortest, longest;
+        bool agree;
+        double edge, halfWidth;
+    } cases[] = {
+        { {}, 0.5, 2, false, 0, 0 },
+        { { { 10.0, 10.2, 100 } }, 0.5, 2, true, 10.1, 0.1 },
+        // The second bracket lies wholly within the first one's reach: it stands.
+        { { { 10.0, 10.2, 100 }, { 11.1, 11.15, 101 } }, 0.998, 1.002, true, 11.125, 0.025 },
+        // Seconds of exactly 1 s: each bracket cuts the other.
+        { { { 10.0, 10.05, 100 }, { 11.03, 11.2, 101 } }, 1, 1, true, 11.04, 0.01 },
+        // Two chip seconds on, with seconds of 0.99 to 1.01 s: 11.98..12.12 against 12.0..12.02.
+        { { { 10.0, 10.1, 100 }, { 12.0, 12.02, 102 } }, 0.99, 1.01, true, 12.01, 0.01 },
+        // Half a second off for a chip that keeps its seconds to 0.2%: no length fits both.
+        { { { 10.0, 10.01, 100 }, { 11.5, 11.51, 101 } }, 0.998, 1.002, false, 0, 0 },
+    };
+    for (const auto& c : cases) {
+        double edge = -1, halfWidth = -1;
+        EXPECT_EQ(c.agree, combineEdges(c.edges, c.shortest, c.longest, &edge, &halfWidth))
+            << c.edges.size() << " " << c.edge;
+        if (c.agree) {
+            EXPECT_NEAR(c.edge, edge, 1e-4) << c.edge;
+            EXPECT_NEAR(c.halfWidth, halfWidth, 1e-4) << c.edge;
+        }
+    }
+}
+
 } // namespace
