@@ -285,20 +285,23 @@ ssize_t I2cBus::read(unsigned address, void* buffer, size_t length)
     }
     ++_reads;
     I2cChip* chip = chipAt(address);
-    if (!chip) {
-        logLine("read 0x%02x %zu: ENXIO", address, length);
-        errno = ENXIO;
-        return -1;
-    }
     uint8_t* bytes = static_cast<uint8_t*>(buffer);
-    chip->read(address, bytes, length);
-    logLine("read 0x%02x %zu: %s", address, length, hexBytes(bytes, length).c_str());
+    if (chip) {
+        chip->read(address, bytes, length);
+        logLine("read 0x%02x %zu: %s", address, length, hexBytes(bytes, length).c_str());
+    } else {
+        logLine("read 0x%02x %zu: ENXIO", address, length);
+    }
     if (_reads == _interruptAfter) {
         // The bench's Ctrl-C, at a chosen point of the program: the handler runs before this
         // read returns.
         logLine("SIGINT after %ld reads", _reads);
         guard.unlock();
         raise(SIGINT);
+    }
+    if (!chip) {
+        errno = ENXIO;
+        return -1;
     }
     return static_cast<ssize_t>(length);
 }

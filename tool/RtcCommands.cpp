@@ -201,10 +201,11 @@ int reg(const Options& options)
             (void)fprintf(stderr, "Write 0x%02lx to register 0x%02lx of the %s on %s? [y/N] ",
                 value, number, chip.name, options.bus.c_str());
             char answer[16] = {};
-            if (!fgets(answer, sizeof answer, stdin) || ('y' != answer[0] && 'Y' != answer[0])) {
-                (void)fputc('\n', stderr);
+            const bool answered = nullptr != fgets(answer, sizeof answer, stdin);
+            if (!answered)
+                (void)fputc('\n', stderr); // the failure on a line of its own
+            if (!answered || ('y' != answer[0] && 'Y' != answer[0]))
                 fail("not confirmed; nothing written (-y skips the question)");
-            }
         }
         bus.write(n, &byte, 1);
     }

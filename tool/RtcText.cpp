@@ -182,7 +182,8 @@ void calendarFor(time_t instant, bool utc, unsigned char* fields)
     else
         localtime_r(&instant, &t);
     if (t.tm_year < 100 || t.tm_year > 199)
-        fail("%s is outside the chip's years 2000-2099", isoTime(instant, utc).c_str());
+        fail("%s is outside the chip's years 2000-2099; give a time within them",
+            isoTime(instant, utc).c_str());
     tmToFields(&t, fields);
 }
 
