@@ -297,7 +297,7 @@ ssize_t I2cBus::read(unsigned address, void* buffer, size_t length)
         // read returns.
         logLine("SIGINT after %ld reads", _reads);
         guard.unlock();
-        raise(SIGINT);
+        (void)raise(SIGINT);
     }
     if (!chip) {
         errno = ENXIO;

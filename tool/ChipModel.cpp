@@ -194,7 +194,7 @@ unsigned char bitsOf(const ChipModel& chip, int reg, bool ChipFlag::*which)
 
 // Fields in the order of ChipModel: names and addresses; pointer and bit order; registers;
 // status and calendar; hour mode; flags; sequences.
-const ChipModel S35391A_CHIP = {
+constexpr ChipModel S35391A_CHIP = {
     "s35391a",
     0x5A,
     0x58,
@@ -220,7 +220,7 @@ const ChipModel S35391A_CHIP = {
 
 // quillo writes the hour without the 24-hour bit, and both programs read it masked as 0-23: the
 // chip is treated as 24-hour throughout, so no afternoon flag is named.
-const ChipModel ISL1208_CHIP = {
+constexpr ChipModel ISL1208_CHIP = {
     "isl1208",
     0x6F,
     0x6F,

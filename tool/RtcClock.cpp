@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <ctime>
+#include <pthread.h>
 
 namespace Kovan {
 
@@ -30,7 +31,7 @@ void watchInterrupts()
     sigemptyset(&both);
     sigaddset(&both, SIGINT);
     sigaddset(&both, SIGTERM);
-    sigprocmask(SIG_UNBLOCK, &both, nullptr);
+    pthread_sigmask(SIG_UNBLOCK, &both, nullptr);
 }
 
 bool interrupted() { return 0 != _stop; }

@@ -177,13 +177,14 @@ int reg(const Options& options)
     const ChipModel& chip = bus.chip();
     const long last = chip.registers[chip.registerCount - 1].number;
     long number = 0, value = 0;
-    if (!parseNumber(options.words[2].c_str(), last, &number) || !chip.findRegister(number))
+    if (!parseNumber(options.words[2].c_str(), last, &number)
+        || !chip.findRegister(static_cast<int>(number)))
         usageError("ADDR \"%s\" is not a register of the %s (0x00 to 0x%02lx)",
             options.words[2].c_str(), chip.name, last);
     if (setting && !parseNumber(options.words[3].c_str(), 0xFF, &value))
         usageError("VALUE \"%s\" is not a byte (0x00 to 0xff)", options.words[3].c_str());
-    const ChipRegister& r = *chip.findRegister(number);
     const int n = static_cast<int>(number);
+    const ChipRegister& r = *chip.findRegister(n);
     if (setting) {
         if (r.size > 1)
             fail("register %ld of the %s holds %d bytes; use 'set' for the time", number, chip.name,

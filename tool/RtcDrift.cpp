@@ -220,9 +220,10 @@ int decimalsFor(double step)
 std::vector<double> ticksWithin(double low, double high, double step)
 {
     std::vector<double> ticks;
-    for (double k = std::ceil(low / step - 1e-9);
-         k * step <= high + step * 1e-9 && ticks.size() < 50; ++k)
-        ticks.push_back(0 == k ? 0.0 : k * step); // never a "-0"
+    const auto first = static_cast<long long>(std::ceil(low / step - 1e-9));
+    for (long long k = first;
+         static_cast<double>(k) * step <= high + step * 1e-9 && ticks.size() < 50; ++k)
+        ticks.push_back(0 == k ? 0.0 : static_cast<double>(k) * step); // never a "-0"
     return ticks;
 }
 

@@ -21,6 +21,8 @@ void print(const char* what, const unsigned char* bytes, size_t length)
     printf("\n");
 }
 
+int numberOf(const char* text) { return static_cast<int>(strtol(text, nullptr, 0)); }
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -33,12 +35,12 @@ int main(int argc, char** argv)
                 bus.choose(argv[++i]);
                 printf("chip: %s\n", bus.chip().name);
             } else if ("r" == word && i + 2 < argc) {
-                const int number = atoi(argv[++i]);
-                std::vector<unsigned char> bytes(static_cast<size_t>(atoi(argv[++i])));
+                const int number = numberOf(argv[++i]);
+                std::vector<unsigned char> bytes(static_cast<size_t>(numberOf(argv[++i])));
                 bus.read(number, bytes.data(), bytes.size());
                 print("r", bytes.data(), bytes.size());
             } else if (("w" == word || "t" == word) && i + 2 < argc) {
-                const int number = atoi(argv[++i]);
+                const int number = numberOf(argv[++i]);
                 std::vector<unsigned char> bytes;
                 for (const char* p = argv[++i]; p[0] && p[1]; p += 2)
                     bytes.push_back(
@@ -55,7 +57,7 @@ int main(int argc, char** argv)
                 bus.readCalendar(fields);
                 print("cal", fields, CALENDAR_SIZE);
             } else {
-                fprintf(stderr, "probe: bad word %s\n", argv[i]);
+                (void)fprintf(stderr, "probe: bad word %s\n", argv[i]);
                 return 2;
             }
         }

@@ -45,7 +45,7 @@ std::string plot(const std::vector<DriftSample>& samples)
     const std::string path = testing::TempDir() + "drift.svg";
     FILE* f = fopen(path.c_str(), "w");
     EXPECT_TRUE(plotDrift(f, samples, fitDrift(samples)));
-    fclose(f);
+    (void)fclose(f);
     return KovanTest::readFile(path);
 }
 
