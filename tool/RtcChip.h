@@ -4,6 +4,8 @@
 // Everything works on the bus descriptor `_i2cFd` and the chip selector `_slave`; a selector that
 // names neither chip turns every chip operation into a no-op, while raw transfers still reach the
 // bus. Transfer results are deliberately ignored: the tool reports what it read, zeros included.
+// This is quillo's behaviour, kept byte for byte on the bus; quillo-rtc reaches the chip through
+// ChipBus instead, where every transfer is checked. Both read the chips' facts from ChipModel.h.
 #pragma once
 
 #include "tool/ChipModel.h"

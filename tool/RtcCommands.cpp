@@ -15,9 +15,6 @@ namespace Kovan {
 
 namespace {
 
-// The chip the options name, or the one that answers, on the bus they name.
-void open(ChipBus& bus, const Options& options) { bus.choose(options.chip); }
-
 bool powerLost(ChipBus& bus)
 {
     const int reg = bus.chip().statusRegister;
@@ -55,7 +52,7 @@ int detect(const Options& options)
 int readTime(const Options& options)
 {
     ChipBus bus(options.bus, options.force);
-    open(bus, options);
+    bus.choose(options.chip);
     unsigned char fields[CALENDAR_SIZE];
     bus.readCalendar(fields);
     const time_t instant = calendarInstant(fields, options.utc);
@@ -91,7 +88,7 @@ int setTime(const Options& options)
     calendarFor(value, options.utc, fields);
 
     ChipBus bus(options.bus, options.force);
-    open(bus, options);
+    bus.choose(options.chip);
     const ChipModel& chip = bus.chip();
     // Calendar writes may need the write-enable bit; the flags beside it are written as they
     // are (1 keeps them).
@@ -121,7 +118,7 @@ int setTime(const Options& options)
 int status(const Options& options)
 {
     ChipBus bus(options.bus, options.force);
-    open(bus, options);
+    bus.choose(options.chip);
     const ChipModel& chip = bus.chip();
     const int reg = chip.statusRegister;
     unsigned char s = bus.readByte(reg);
@@ -173,7 +170,7 @@ int reg(const Options& options)
         usageError("-y and --dry-run go with 'reg set'");
 
     ChipBus bus(options.bus, options.force);
-    open(bus, options);
+    bus.choose(options.chip);
     const ChipModel& chip = bus.chip();
     const long last = chip.registers[chip.registerCount - 1].number;
     long number = 0, value = 0;
@@ -258,7 +255,7 @@ std::string fieldValue(const RegisterField& f, const unsigned char* bytes, bool 
 int dump(const Options& options)
 {
     ChipBus bus(options.bus, options.force);
-    open(bus, options);
+    bus.choose(options.chip);
     const ChipModel& chip = bus.chip();
     // A chip with a pointer gives all of its registers in one read, all of one instant.
     std::vector<std::vector<unsigned char>> values;

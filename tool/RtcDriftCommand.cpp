@@ -1,3 +1,5 @@
+// quillo-rtc's drift command: samples of the chip's edges against an SNTP server's time, one line
+// each, a summary at the end or at Ctrl-C, and the plot.
 #include "net/SocketAddress.h"
 #include "net/SocketException.h"
 #include "sntp/SntpClient.h"
@@ -17,10 +19,10 @@
 
 namespace Kovan {
 
-// The server's offset from this machine's clock and the round trip, in seconds, from the
-// client in its strict mode (drift() sets it).
 namespace {
 
+// The server's offset from this machine's clock and the round trip, in seconds, from the
+// client in its strict mode (drift() sets it).
 bool queryServer(SntpClient& client, double* offset, double* delay)
 {
     // The client traces its failures on standard error; this program says what to do instead.

@@ -127,6 +127,14 @@ TEST(QuilloRtcTest, EveryCommandAndFailure)
             "\n  0x02 calendar +31 07 09 03 49 08 58 year 31, month 7, day 9, weekday 3, hour 9, "
             "afternoon yes, minute 8, second 58\n[^]*\n  0x07 free register +00 +\\(raw\\)\n",
             "^$", true },
+        // Only a reset clears the S35391A's power flags: the time is kept across it, and the
+        // chip is put back in 24-hour mode.
+        { "status --clear", { S35, STOPPED, "QUILLO_SIM_S35391A_STATUS=0xc0" }, 0,
+            "s35391a at 0x58-0x5f on /dev/i2c-0: status 0x02\n  power failure  no\n  battery low   "
+            " "
+            "no\n[^]*  24-hour        yes\n",
+            "^$" },
+        { "read", { S35, STOPPED }, 0, "2031-07-09T21:08:58\\+00:00\n", "^$", true },
         { "reg set 2 1 -y", { S35 }, 1, "", "holds 7 bytes; use 'set'" },
     };
     const std::regex pointerOnly("write 0x6f 1: [0-9a-f]{2}");
