@@ -87,7 +87,10 @@ TEST(BenchSimTest, LogAndStateAreRegularFilesOnly)
             << setting << ": " << r.err;
     }
 
-    // The file aside is named after the process, which the script keeps when it becomes the probe.
+    // The file aside is named after the process, which the script keeps when it becomes the probe
+    // (a target's probe would need the emulator in between).
+    if (!std::string(KOVAN_EMULATOR).empty())
+        GTEST_SKIP() << "the planted name needs the probe's own process";
     const std::string victim = bench.path("victim");
     std::ofstream(victim) << "keep\n";
     std::ofstream(bench.path("plant")) << "ln -s \"$1\" \"$2.tmp$$\" && exec \"$3\" s6f w0710\n";
