@@ -20,6 +20,7 @@
 
 #include "sim/BenchSim.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdarg>
@@ -33,6 +34,7 @@
 #include <mutex>
 #include <string>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace BenchSim {
@@ -204,10 +206,21 @@ void logLine(const char* format, ...)
         length = sizeof line - 2;
     line[length++] = '\n';
     // Opened per line: nothing stays open in the process, and several processes may share a log.
-    const int fd = real::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (-1 == fd) {
-        char text[256];
-        warn("cannot open the transfer log %s: %s", path, strerror_r(errno, text, sizeof text));
+    // A regular file only: a FIFO nobody reads would hold the program at its first transfer,
+    // and a device or a link could be anything. Refused once, then the run goes on unlogged.
+    static std::atomic<bool> refused(false);
+    if (refused)
+        return;
+    const int fd = real::open(
+        path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0644);
+    struct stat info = {};
+    if (-1 == fd || 0 != fstat(fd, &info) || !S_ISREG(info.st_mode)) {
+        if (!refused.exchange(true))
+            warn("QUILLO_SIM_LOG=%s is not a regular file that can be written; the transfers are "
+                 "not logged",
+                path);
+        if (-1 != fd)
+            real::close(fd);
         return;
     }
     (void)real::write(fd, line, length);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -47,6 +48,7 @@ private:
     std::vector<std::unique_ptr<I2cChip>> _chips;
     std::string _statePath;
     long _maxReads = -1;
+    long _interruptAfter = -1;
     std::string _saved; // the state file's text as last written by this process
     long _reads = 0;
 };
@@ -243,6 +245,7 @@ I2cBus::I2cBus()
         _statePath.clear();
     }
     _maxReads = static_cast<long>(numberSetting("MAX_READS", -1));
+    _interruptAfter = static_cast<long>(numberSetting("INTERRUPT_AFTER_READS", -1));
     loadState();
 }
 
@@ -282,14 +285,24 @@ ssize_t I2cBus::read(unsigned address, void* buffer, size_t length)
     }
     ++_reads;
     I2cChip* chip = chipAt(address);
-    if (!chip) {
+    uint8_t* bytes = static_cast<uint8_t*>(buffer);
+    if (chip) {
+        chip->read(address, bytes, length);
+        logLine("read 0x%02x %zu: %s", address, length, hexBytes(bytes, length).c_str());
+    } else {
         logLine("read 0x%02x %zu: ENXIO", address, length);
+    }
+    if (_reads == _interruptAfter) {
+        // The bench's Ctrl-C, at a chosen point of the program: the handler runs before this
+        // read returns.
+        logLine("SIGINT after %ld reads", _reads);
+        guard.unlock();
+        (void)raise(SIGINT);
+    }
+    if (!chip) {
         errno = ENXIO;
         return -1;
     }
-    uint8_t* bytes = static_cast<uint8_t*>(buffer);
-    chip->read(address, bytes, length);
-    logLine("read 0x%02x %zu: %s", address, length, hexBytes(bytes, length).c_str());
     return static_cast<ssize_t>(length);
 }
 
@@ -345,9 +358,19 @@ void I2cBus::saveState()
     // write: programs that poll the chip stay fast.
     if (text == _saved)
         return;
-    // Written aside and renamed over the old file, so a killed run never leaves half a state.
-    const std::string temporary = _statePath + ".tmp" + std::to_string(getpid());
-    const int fd = real::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // Written aside and renamed over the old file, so a killed run never leaves half a state. The
+    // file aside is new, beside the state (the rename stays within its file system), and never
+    // followed through a link: whatever already has its name is left alone and another is tried.
+    std::string temporary;
+    int fd = -1;
+    for (int attempt = 0; - 1 == fd && attempt < 8; ++attempt) {
+        temporary = _statePath + ".tmp" + std::to_string(getpid())
+            + (attempt ? "." + std::to_string(attempt) : "");
+        fd = real::open(
+            temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (-1 == fd && EEXIST != errno)
+            break;
+    }
     bool written = -1 != fd
         && static_cast<ssize_t>(text.size()) == real::write(fd, text.data(), text.size());
     if (-1 != fd)
@@ -356,7 +379,8 @@ void I2cBus::saveState()
         char error[256];
         warn("cannot save the state file %s: %s", _statePath.c_str(),
             strerror_r(errno, error, sizeof error));
-        unlink(temporary.c_str());
+        if (-1 != fd)
+            unlink(temporary.c_str());
         return;
     }
     _saved = text;

@@ -17,15 +17,22 @@ int _slave = 0;
 
 namespace {
 
-bool isS35391A() { return S35391A_ADDRESS == _slave; }
-bool isIsl1208() { return ISL1208_ADDRESS == _slave; }
+const ChipModel* selected() { return chipBySelector(_slave); }
 
 void setBusAddress(int address) { (void)ioctl(_i2cFd, I2C_SLAVE, address); }
 
-void writeS35391AStatus(unsigned char status)
+// A one-byte register write as quillo makes it: a plain transfer to the register's bus address
+// (selected by the caller), the register number first where the chip has a pointer.
+void writeRegister(const ChipModel& chip, const RegisterWrite& w)
 {
-    flipByteOrder(&status);
-    writeArray(&status, 1);
+    unsigned char value = w.value;
+    toChipOrder(chip, &value, 1);
+    if (chip.registerPointer) {
+        const unsigned char bytes[2] = { static_cast<unsigned char>(w.reg), value };
+        writeArray(bytes, 2);
+    } else {
+        writeArray(&value, 1);
+    }
 }
 
 } // namespace
@@ -44,25 +51,29 @@ void closeI2c()
 
 void init()
 {
-    if (isS35391A()) {
-        setBusAddress(S35391A_STATUS_ADDRESS);
+    const ChipModel* chip = selected();
+    if (!chip)
+        return;
+    if (chip->reset) {
+        // A chip that reports a power loss at start: its status is read and printed first.
+        setBusAddress(chip->busAddress(chip->statusRegister));
         unsigned char status = 0;
         (void)read(_i2cFd, &status, 1);
-        flipByteOrder(&status);
+        toChipOrder(*chip, &status, 1);
         printf("0x%02x\n", status);
-        if (status & (S35391A_POWER_ON | S35391A_BATTERY_LOW)) {
+        if (status & chip->powerLossBits(chip->statusRegister)) {
             // After a power loss the calendar is garbage: reset the chip, which also drops it
-            // back to 12-hour mode.
-            writeS35391AStatus(S35391A_RESET);
-            writeS35391AStatus(S35391A_24_HOUR);
-        } else if (!(status & S35391A_24_HOUR)) {
-            writeS35391AStatus(S35391A_24_HOUR);
+            // back to 12-hour mode until the reset's last step.
+            for (int i = 0; i < chip->resetLength; ++i)
+                writeRegister(*chip, chip->reset[i]);
+        } else if (!(status & chip->flags[chip->hour24Flag].bit)) {
+            writeRegister(*chip, chip->hour24);
         }
         setBusAddress(_slave);
-    } else if (isIsl1208()) {
-        setBusAddress(ISL1208_ADDRESS);
-        const unsigned char enable[2] = { ISL1208_STATUS_REGISTER, ISL1208_WRITE_ENABLE };
-        writeArray(enable, 2);
+    } else {
+        // The write-enable bit alone: quillo writes the status register whole.
+        setBusAddress(chip->firstAddress);
+        writeRegister(*chip, chip->writeEnable);
     }
 }
 
@@ -73,7 +84,8 @@ int writeArray(const unsigned char* data, int length)
 
 int readArray(unsigned char* buffer, int length)
 {
-    if (isIsl1208())
+    const ChipModel* chip = selected();
+    if (chip && chip->registerPointer)
         (void)write(_i2cFd, buffer, 1);
     (void)read(_i2cFd, buffer, length);
     return length;
@@ -81,13 +93,16 @@ int readArray(unsigned char* buffer, int length)
 
 int readRtc(tm* t)
 {
-    if (!isS35391A() && !isIsl1208())
+    const ChipModel* chip = selected();
+    if (!chip)
         return 0;
-    // The ISL1208 reads its status register 0x07 too, into the eighth byte.
-    unsigned char b[8] = {};
-    readArray(b, isS35391A() ? CALENDAR_SIZE : 8);
+    // The block starts with the register pointer's byte where the chip has one: 0x00, the
+    // calendar's first register.
+    unsigned char b[8] = { static_cast<unsigned char>(chip->calendarRegister) };
+    readArray(b, chip->calendarReadLength);
+    toChipOrder(*chip, b, static_cast<size_t>(chip->calendarReadLength));
     unsigned char fields[CALENDAR_SIZE];
-    calendarFromBus(_slave, b, fields);
+    calendarFromBlock(*chip, b, fields);
     fieldsToTm(fields, t);
     t->tm_yday = 0;
     t->tm_isdst = 0;
@@ -96,49 +111,20 @@ int readRtc(tm* t)
 
 void writeRtc(const tm* t)
 {
-    if (!isS35391A() && !isIsl1208())
+    const ChipModel* chip = selected();
+    if (!chip)
         return;
     unsigned char fields[CALENDAR_SIZE];
     tmToFields(t, fields);
-    if (isS35391A() && t->tm_hour > 11)
-        fields[HOUR] = static_cast<unsigned char>(fields[HOUR] + HOUR_PM);
-    // The ISL1208's register pointer 0x00 first: the whole calendar goes in one auto-incrementing
-    // transfer.
-    unsigned char b[1 + CALENDAR_SIZE] = {};
-    const int pointer = isIsl1208() ? 1 : 0;
-    calendarToBus(_slave, fields, b + pointer);
+    if (chip->hourPm && t->tm_hour > 11)
+        fields[HOUR] = static_cast<unsigned char>(fields[HOUR] + chip->hourPm);
+    // With a register pointer the calendar's first register goes first: the whole calendar is one
+    // auto-incrementing transfer.
+    unsigned char b[1 + CALENDAR_SIZE] = { static_cast<unsigned char>(chip->calendarRegister) };
+    const int pointer = chip->registerPointer ? 1 : 0;
+    calendarToBlock(*chip, fields, b + pointer);
+    toChipOrder(*chip, b + pointer, CALENDAR_SIZE);
     writeArray(b, pointer + CALENDAR_SIZE);
-}
-
-namespace {
-
-// Where each field sits in the ISL1208's registers 0x00-0x06.
-constexpr int ISL1208_REGISTER_OF[CALENDAR_SIZE] = { 5, 4, 3, 6, 2, 1, 0 };
-
-} // namespace
-
-void calendarFromBus(int chip, const unsigned char* bus, unsigned char* fields)
-{
-    for (int f = 0; f < CALENDAR_SIZE; ++f) {
-        if (S35391A_ADDRESS == chip) {
-            fields[f] = bus[f];
-            flipByteOrder(&fields[f]);
-        } else {
-            fields[f] = bus[ISL1208_REGISTER_OF[f]];
-        }
-    }
-}
-
-void calendarToBus(int chip, const unsigned char* fields, unsigned char* bus)
-{
-    for (int f = 0; f < CALENDAR_SIZE; ++f) {
-        if (S35391A_ADDRESS == chip) {
-            bus[f] = fields[f];
-            flipByteOrder(&bus[f]);
-        } else {
-            bus[ISL1208_REGISTER_OF[f]] = fields[f];
-        }
-    }
 }
 
 void fieldsToTm(const unsigned char* fields, tm* t)
@@ -194,16 +180,7 @@ void printDateTime(const tm* t, const char* ending)
     printf("TIME: %2d-%2d-%2d%s", t->tm_hour, t->tm_min, t->tm_sec, ending);
 }
 
-void flipByteOrder(unsigned char* byte)
-{
-    unsigned char in = *byte;
-    unsigned char out = 0;
-    for (int i = 0; i < 8; ++i) {
-        out = static_cast<unsigned char>((out << 1) | (in & 1));
-        in = static_cast<unsigned char>(in >> 1);
-    }
-    *byte = out;
-}
+void flipByteOrder(unsigned char* byte) { *byte = reverseBits(*byte); }
 
 unsigned char DEC_TO_BCD(int value) { return toBcd(value); }
 

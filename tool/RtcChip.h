@@ -4,48 +4,21 @@
 // Everything works on the bus descriptor `_i2cFd` and the chip selector `_slave`; a selector that
 // names neither chip turns every chip operation into a no-op, while raw transfers still reach the
 // bus. Transfer results are deliberately ignored: the tool reports what it read, zeros included.
+// This is quillo's behaviour, kept byte for byte on the bus; quillo-rtc reaches the chip through
+// ChipBus instead, where every transfer is checked. Both read the chips' facts from ChipModel.h.
 #pragma once
+
+#include "tool/ChipModel.h"
 
 #include <ctime>
 
 namespace Kovan {
 
-// Bus addresses. The S35391A answers its status register and its calendar at separate
-// addresses; the ISL1208 has one address and a register pointer.
-constexpr int S35391A_STATUS_ADDRESS = 0x58;
-constexpr int S35391A_ADDRESS = 0x5A;
-constexpr int ISL1208_ADDRESS = 0x6F;
-// The S35391A's last command address (0x58-0x5F: status 1 and 2, calendar, time, alarms, ...).
-constexpr int S35391A_LAST_ADDRESS = 0x5F;
-
-// S35391A status register 1, in the chip's own bit order (after flipByteOrder).
-constexpr unsigned char S35391A_POWER_ON = 0x80;
-constexpr unsigned char S35391A_BATTERY_LOW = 0x40;
-constexpr unsigned char S35391A_ALARM2 = 0x20;
-constexpr unsigned char S35391A_ALARM1 = 0x10;
-constexpr unsigned char S35391A_24_HOUR = 0x02;
-constexpr unsigned char S35391A_RESET = 0x01;
-// Hour byte: the S35391A's afternoon flag; both chips keep flag bits above the BCD hour.
-constexpr unsigned char HOUR_PM = 0x40;
-constexpr unsigned char HOUR_MASK = 0x3F;
-// ISL1208 status register and its bits; the hour register's 24-hour bit.
-constexpr unsigned char ISL1208_STATUS_REGISTER = 0x07;
-constexpr unsigned char ISL1208_POWER_FAILED = 0x01;
-constexpr unsigned char ISL1208_ON_BATTERY = 0x02;
-constexpr unsigned char ISL1208_ALARM = 0x04;
-constexpr unsigned char ISL1208_WRITE_ENABLE = 0x10;
-constexpr unsigned char ISL1208_HOUR_24 = 0x80;
-// Registers 0x00-0x13 exist; 0x14 and above read as nothing.
-constexpr int ISL1208_REGISTER_COUNT = 0x14;
-
-// The seven calendar fields, packed BCD, in the order the S35391A sends them.
-enum CalendarField { YEAR, MONTH, MDAY, WDAY, HOUR, MINUTE, SECOND, CALENDAR_SIZE };
-
 extern const char* const I2C_DEVICE;
 
 // Descriptor of the opened bus device; -1 while not open.
 extern int _i2cFd;
-// Chip selector: S35391A_ADDRESS, ISL1208_ADDRESS, or anything else for no chip.
+// Chip selector: a chip's selector (ChipModel), or anything else for no chip.
 extern int _slave;
 
 // Opens the bus read-write into _i2cFd; false when it cannot be opened.
@@ -73,11 +46,7 @@ void writeRtc(const tm* t);
 void readAddress(unsigned char address);
 void writeAddress(unsigned char address, unsigned char value);
 
-// A calendar block as it crosses the bus (S35391A: bit-reversed, year first; ISL1208: registers
-// 0x00-0x06, second first) to and from the fields above, for the chip `chip` (an address).
-void calendarFromBus(int chip, const unsigned char* bus, unsigned char* fields);
-void calendarToBus(int chip, const unsigned char* fields, unsigned char* bus);
-// BCD fields to the seven calendar fields of `t` (hour masked with HOUR_MASK), and back.
+// BCD fields to the seven calendar fields of `t` (hour masked to 0-23's bits), and back.
 void fieldsToTm(const unsigned char* fields, tm* t);
 void tmToFields(const tm* t, unsigned char* fields);
 

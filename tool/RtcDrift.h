@@ -1,5 +1,8 @@
-// quillo-rtc's arithmetic that needs no bus: the least-squares fit of a drift run and its plot.
+// quillo-rtc's drift measurement: the search for the chip's second edges, the arithmetic that
+// narrows them, the least-squares fit of a run, and its plot.
 #pragma once
+
+#include "tool/ChipModel.h"
 
 #include <cstdio>
 #include <vector>
@@ -43,7 +46,29 @@ struct EdgeBracket {
 bool combineEdges(const std::vector<EdgeBracket>& edges, double shortest, double longest,
     double* edge, double* halfWidth);
 
-// An SVG drawing of the samples and the fitted line; false when the file cannot be written.
-bool plotDrift(const char* path, const std::vector<DriftSample>& samples, const DriftFit& fit);
+class ChipBus;
+
+// A change of the chip's second: the system time it happened at (to within `halfWidth`) and the
+// calendar it changed to, which the chip holds from exactly then.
+struct Edge {
+    double system = 0; // 0: none found
+    double halfWidth = 0;
+    unsigned char fields[CALENDAR_SIZE] = {};
+};
+
+// Finds the chip's next edge: by reading every 0.2 ms within `window` of `predicted` (0: no
+// prediction), else by a coarse search every 10 ms. A busy machine can stretch a read over
+// milliseconds: then the next edges are seen too, and all of them are combined (combineEdges)
+// into the last one, until it is known to a millisecond or eight have been seen. `second` is the
+// chip's second in system seconds when its rate is known, else 0. Ctrl-C ends the search with
+// the best edge found so far. A chip whose seconds do not change for 2.5 s is a Failure.
+Edge findEdge(ChipBus& bus, double predicted, double window, double second, bool utc);
+
+// An SVG drawing of the samples with their uncertainties, the fitted line, tick labels and a
+// grid, written to `f`; false when it cannot be written.
+bool plotDrift(FILE* f, const std::vector<DriftSample>& samples, const DriftFit& fit);
+
+// A step of 1, 2 or 5 times a power of ten that cuts `span` into about `ticks` parts.
+double tickStep(double span, int ticks);
 
 } // namespace Kovan

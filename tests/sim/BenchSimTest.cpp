@@ -2,6 +2,7 @@
 #include "BenchRunner.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -69,6 +70,36 @@ TEST(BenchSimTest, ChipsAnswerTransfersAsTheHardwareDoes)
     EXPECT_EQ(4,
         std::distance(std::filesystem::directory_iterator(bench.path("")),
             std::filesystem::directory_iterator()));
+}
+
+// A log or state that is no regular file is refused with one line, and the run goes on at once;
+// the state is written through a new file that no planted link can redirect.
+TEST(BenchSimTest, LogAndStateAreRegularFilesOnly)
+{
+    KovanTest::Bench bench;
+    ASSERT_EQ(0, mkfifo(bench.path("fifo").c_str(), 0600));
+    const std::string fifo = bench.path("fifo");
+    for (const std::string& setting : { "QUILLO_SIM_LOG=" + fifo, "QUILLO_SIM_STATE=" + fifo }) {
+        const KovanTest::BenchRun r = bench.run(SIM_PROBE, "s6f w00 r1 w00 r1", { setting });
+        EXPECT_EQ("r1: 00\nr1: 00\n", r.out) << setting;
+        EXPECT_TRUE(
+            std::regex_match(r.err, std::regex("quillo-sim: [^\n]* is not a regular file[^\n]*\n")))
+            << setting << ": " << r.err;
+    }
+
+    // The file aside is named after the process, which the script keeps when it becomes the probe
+    // (a target's probe would need the emulator in between).
+    if (!std::string(KOVAN_EMULATOR).empty())
+        GTEST_SKIP() << "the planted name needs the probe's own process";
+    const std::string victim = bench.path("victim");
+    std::ofstream(victim) << "keep\n";
+    std::ofstream(bench.path("plant")) << "ln -s \"$1\" \"$2.tmp$$\" && exec \"$3\" s6f w0710\n";
+    const KovanTest::BenchRun r = bench.run(
+        "sh", bench.path("plant") + " " + victim + " " + bench.path("state") + " " SIM_PROBE);
+    EXPECT_EQ("", r.err);
+    EXPECT_EQ("keep\n", KovanTest::readFile(victim));
+    EXPECT_NE(
+        std::string::npos, KovanTest::readFile(bench.path("state")).find("isl1208.registers 10"));
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using KovanTest::BenchRun;
 
@@ -86,6 +87,14 @@ TEST(QuilloRtcTest, EveryCommandAndFailure)
             true },
         { "status", { ISL }, 0, "[^]*: status 0x10\n[^]*write enable   yes\n[^]*", "^$", true },
         { "reg get 0x02", { ISL, STOPPED }, 0, "0x12\n", "^$", true },
+        // Every register by name, decoded; nothing written but the pointer.
+        { "dump --json", { ISL, STOPPED }, 0,
+            "\\{\"chip\":\"isl1208\",\"registers\":\\{\"seconds\":\\{\"number\":0,\"bytes\":\\["
+            "\"0x58\"\\],"
+            "\"fields\":\\{\"second\":58\\}\\},[^]*\"hours\":\\{\"number\":2,\"bytes\":\\["
+            "\"0x12\"\\],"
+            "\"fields\":\\{\"hour24\":false,\"hour\":12\\}\\}[^]*\"write_enable\":true[^]*\\}\\}\n",
+            "^$", true },
         // i2c-tools (I2C_RDWR, SMBus) see the same registers.
         { "i2ctransfer -y 0 w1@0x6f 0x00 r7", { ISL, STOPPED }, 0,
             "0x58 0x08 0x12 0x09 0x07 0x31 0x03\n", "^$" },
@@ -95,6 +104,13 @@ TEST(QuilloRtcTest, EveryCommandAndFailure)
         { "reg set 0x08 0x12 --dry-run", { ISL }, 0, "would write to 0x6f: 08 12\n", "^$", true },
         { "reg set 0x08 0x12", { ISL }, 1, "", "not confirmed; nothing written", true },
         { "reg set 0x08 0x12", { ISL }, 0, "0x12\n", "\\? \\[y/N\\] $", false, y },
+        // The digital trim in steps of 20 ppm, bit 2 the sign.
+        { "reg set 0x0b 6 -y", { ISL }, 0, "0x06\n", "^$" },
+        { "dump", { ISL, STOPPED }, 0,
+            "isl1208 at 0x6f on /dev/i2c-0\n  0x00 seconds +58 +second 58\n[^]*\n  0x0b digital "
+            "trim +06 "
+            "+ppm -40\n[^]*\n  0x13 user 2 +00 +\\(raw\\)\n",
+            "^$", true },
         { "status --clear --json", { ISL, "QUILLO_SIM_ISL1208_STATUS=0x17" }, 0,
             "\\{\"chip\":\"isl1208\",\"status\":\"0x10\",[^]*", "^$" },
         // The S35391A in 12-hour mode: the afternoon flag, bits reversed on the bus.
@@ -102,6 +118,21 @@ TEST(QuilloRtcTest, EveryCommandAndFailure)
             "2031-07-09T21:08:58\\+00:00\n", "^$" },
         { "reg get 2", { S35, STOPPED }, 0, "0x31 0x07 0x09 0x03 0x49 0x08 0x58\n", "^$", true },
         { "i2ctransfer -y 0 r7@0x5a", { S35, STOPPED }, 0, "0x8c 0xe0 0x90 0xc0 0x92 0x10 0x1a\n",
+            "^$" },
+        { "read", { S35, STOPPED }, 0, "2031-07-09T21:08:58\\+00:00\n", "^$", true },
+        // Bits in the chip's own order (the bus carries them reversed), 12-hour mode decoded.
+        { "dump", { S35, STOPPED }, 0,
+            "s35391a at 0x58-0x5f on /dev/i2c-0\n  0x00 status 1 +00 +power-on no, [^]*24-hour "
+            "no\n[^]*"
+            "\n  0x02 calendar +31 07 09 03 49 08 58 year 31, month 7, day 9, weekday 3, hour 9, "
+            "afternoon yes, minute 8, second 58\n[^]*\n  0x07 free register +00 +\\(raw\\)\n",
+            "^$", true },
+        // Only a reset clears the S35391A's power flags: the time is kept across it, and the
+        // chip is put back in 24-hour mode.
+        { "status --clear", { S35, STOPPED, "QUILLO_SIM_S35391A_STATUS=0xc0" }, 0,
+            "s35391a at 0x58-0x5f on /dev/i2c-0: status 0x02\n  power failure  no\n  battery low   "
+            " "
+            "no\n[^]*  24-hour        yes\n",
             "^$" },
         { "read", { S35, STOPPED }, 0, "2031-07-09T21:08:58\\+00:00\n", "^$", true },
         { "reg set 2 1 -y", { S35 }, 1, "", "holds 7 bytes; use 'set'" },
@@ -122,6 +153,67 @@ TEST(QuilloRtcTest, EveryCommandAndFailure)
                 row.readOnly && 0 == line.rfind("write", 0) && !std::regex_match(line, pointerOnly))
                 << line;
     }
+}
+
+// Each command that fails says so in one line and leaves the chip as it found it: no write
+// crosses the bus (on the ISL1208 at most its register pointer, where a read had to come first).
+TEST(QuilloRtcTest, ACommandThatFailsWritesNothing)
+{
+    KovanTest::Bench bench;
+    const std::string no = bench.path("no"), fifo = bench.path("fifo");
+    std::ofstream(no) << "n\n";
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+    const std::string years
+        = "^quillo-rtc: [-0-9T:+]+ is outside the chip's years 2000-2099; .*\n$",
+        interrupted = "^quillo-rtc: interrupted; nothing written\n$",
+        prompt = "^Write 0x12 to register 0x08 of the isl1208 on /dev/i2c-0\\? \\[y/N\\] ",
+        unconfirmed = "\nquillo-rtc: not confirmed; nothing written .*\n$";
+    struct Row {
+        std::string args;
+        std::vector<std::string> settings;
+        std::string err; // matched whole
+        bool pointer = false; // the ISL1208's register pointer may be written
+        std::string input = "/dev/null";
+    };
+    const Row rows[] = {
+        { "set 2100-01-01T00:00:00Z", { ISL }, years },
+        { "set 1900-01-01T00:00:00Z", { ISL }, years },
+        { "set 1970-01-01T00:00:00Z", { ISL }, years },
+        { "set 9999-12-31T23:59:59Z", { ISL }, years },
+        // Written at the next second, so it would be 2100.
+        { "set 2099-12-31T23:59:59Z", { ISL }, years },
+        { "set --utc 2100-01-01T08:59:59+09:00", { S35 }, years },
+        // Ctrl-C while the command waits for the second to begin.
+        { "set now", { S35, "QUILLO_SIM_INTERRUPT_AFTER_READS=2" }, interrupted },
+        { "set now", { ISL, "QUILLO_SIM_INTERRUPT_AFTER_READS=2" }, interrupted, true },
+        { "reg set 0x08 0x12", { ISL }, prompt + unconfirmed },
+        { "reg set 0x08 0x12", { ISL }, prompt + "quillo-rtc: not confirmed; nothing written .*\n$",
+            false, no },
+        { "reg set 2 1 -y", { S35 },
+            "^quillo-rtc: register 2 of the s35391a holds 7 bytes; .*\n$" },
+        // The plot's file is checked before the run: a FIFO would hold its end.
+        { "drift --server 127.0.0.1 --plot " + fifo, { ISL },
+            "^quillo-rtc: the plot .* is not a regular file; .*\n$" },
+        { "drift --server 127.0.0.1 --plot " + bench.path("none/drift.svg"), { ISL },
+            "^quillo-rtc: cannot write the plot .*: No such file or directory\n$" },
+        { "detect", { ISL, "QUILLO_SIM_BUSY=0x6f" },
+            "^quillo-rtc: a kernel driver holds the isl1208 at 0x6f on /dev/i2c-0; .*\n$" },
+    };
+    const std::regex pointerOnly("write 0x6f 1: [0-9a-f]{2}");
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.args + " " + testing::PrintToString(row.settings));
+        const BenchRun r = bench.run(QUILLO_RTC_BINARY, row.args, row.settings, row.input);
+        EXPECT_EQ(1, r.status);
+        EXPECT_EQ("", r.out);
+        EXPECT_TRUE(std::regex_match(r.err, std::regex(row.err))) << r.err;
+        for (const std::string& line : bench.takeLog())
+            EXPECT_FALSE(0 == line.rfind("write", 0)
+                && !(row.pointer && std::regex_match(line, pointerOnly)))
+                << line;
+    }
+    // Untouched: the fresh ISL1208 still reports its power failure, with writes disabled.
+    EXPECT_EQ("0x01\n", bench.run(QUILLO_RTC_BINARY, "reg get 7", { ISL }).out);
+    EXPECT_FALSE(std::filesystem::exists(bench.path("none")));
 }
 
 TEST(QuilloRtcTest, DriftOffsetRateAndZonesAgainstTheServer)
@@ -170,16 +262,20 @@ TEST(QuilloRtcTest, DriftOffsetRateAndZonesAgainstTheServer)
     }
     EXPECT_EQ(0u, KovanTest::readFile(bench.path("plot.svg")).rfind("<svg", 0));
 
-    // Ctrl-C ends the run with its summary; a server nobody can reach fails at once.
-    holdNow(bench, "UTC0");
-    BenchRun r = bench.run("timeout",
-        "--preserve-status -s INT 6 " KOVAN_EMULATOR " " QUILLO_RTC_BINARY
-        " drift --server 127.0.0.1",
-        { ISL }, "/dev/null", 60);
-    EXPECT_EQ(0, r.status) << r.err;
-    EXPECT_TRUE(std::regex_search(
-        r.out, std::regex("\nsummary: offset [-+][0-9.]+ ms, rate .*, [1-9][0-9]* samples over ")))
-        << r.out;
+    // With no limit, or a limit of 0, the run goes on until Ctrl-C (here the bench's, after 150
+    // reads of the chip), which ends it with its summary.
+    BenchRun r;
+    for (const char* limit : { "", "--count 0", "--duration 0" }) {
+        holdNow(bench, "UTC0");
+        r = bench.run(QUILLO_RTC_BINARY,
+            std::string("drift --server 127.0.0.1 --interval 1 ") + limit,
+            { ISL, "QUILLO_SIM_INTERRUPT_AFTER_READS=150", "QUILLO_SIM_LOG=" }, "/dev/null", 60);
+        EXPECT_EQ(0, r.status) << limit << r.err;
+        EXPECT_TRUE(std::regex_search(r.out,
+            std::regex("\nsummary: offset [-+][0-9.]+ ms, rate .*, [1-9][0-9]* samples over ")))
+            << limit << r.out;
+    }
+    // A server nobody can reach fails at once.
     r = bench.run(QUILLO_RTC_BINARY, "drift --server 192.0.2.1 --count 1", { ISL });
     EXPECT_EQ(1, r.status);
     EXPECT_TRUE(std::regex_search(r.err, std::regex("no answer from the time server"))) << r.err;

@@ -1,0 +1,55 @@
+// The chip tables hold together: what the commands take from them (one read for a whole pointer
+// chip, a field's byte, a flag's register, a sequence's register) exists where they look.
+#include "tool/ChipModel.h"
+
+#include <gtest/gtest.h>
+#include <set>
+
+using namespace Kovan;
+
+namespace {
+
+TEST(ChipModelTest, EveryEntryPointsAtSomethingTheChipHas)
+{
+    for (const ChipModel* chip : CHIPS) {
+        SCOPED_TRACE(chip->name);
+        EXPECT_EQ(chip, chipByName(chip->name));
+        EXPECT_EQ(chip, chipBySelector(chip->selector));
+        std::set<int> keys;
+        for (int i = 0; i < chip->registerCount; ++i) {
+            const ChipRegister& r = chip->registers[i];
+            SCOPED_TRACE(r.name);
+            EXPECT_EQ(&r, chip->findRegister(r.number));
+            // A pointer chip is read whole in one transfer, register after register.
+            if (chip->registerPointer) {
+                EXPECT_EQ(i, r.number);
+                EXPECT_EQ(1, r.size);
+            }
+            EXPECT_GE(chip->busAddress(r.number), chip->firstAddress);
+            EXPECT_LE(chip->busAddress(r.number), chip->lastAddress);
+            for (int k = 0; k < r.fieldCount; ++k) {
+                EXPECT_LT(r.fields[k].offset, r.size) << r.fields[k].name;
+                EXPECT_NE(0, r.fields[k].mask) << r.fields[k].name;
+            }
+            EXPECT_TRUE(keys.insert(r.number).second);
+        }
+        for (int i = 0; i < chip->flagCount; ++i)
+            EXPECT_NE(nullptr, chip->findRegister(chip->flags[i].reg)) << chip->flags[i].name;
+        EXPECT_STREQ("hour24", chip->flags[chip->hour24Flag].key);
+        EXPECT_NE(0, chip->powerLossBits(chip->statusRegister));
+        for (const RegisterWrite& w : { chip->hour24, chip->writeEnable })
+            EXPECT_TRUE(w.reg < 0 || chip->findRegister(w.reg));
+        for (int i = 0; i < chip->resetLength; ++i)
+            EXPECT_NE(nullptr, chip->findRegister(chip->reset[i].reg));
+        // The calendar's fields are seven distinct bytes of what a calendar read returns.
+        const std::set<int> at(chip->calendarAt, chip->calendarAt + CALENDAR_SIZE);
+        EXPECT_EQ(7u, at.size());
+        EXPECT_GE(*at.begin(), 0);
+        EXPECT_LT(*at.rbegin(), CALENDAR_SIZE);
+        EXPECT_GE(chip->calendarReadLength, CALENDAR_SIZE);
+    }
+    EXPECT_EQ(nullptr, chipBySelector(0x50));
+    EXPECT_EQ(nullptr, chipByName("auto"));
+}
+
+} // namespace

@@ -1,0 +1,108 @@
+// quillo-rtc's texts: ISO 8601 times against instants worked out independently, the chip's years,
+// register numbers and durations.
+#include "tool/RtcText.h"
+
+#include "support/TimeSupport.h"
+
+#include "tool/RtcFailure.h"
+
+#include <gtest/gtest.h>
+
+using namespace Kovan;
+
+namespace {
+
+TEST(RtcTextTest, ParseIsoAcceptsTheFormsItNamesAndNothingElse)
+{
+    // A zone with summer time: local times in it are CEST (+2) in July and CET (+1) in January.
+    KovanTest::ScopedTz zone("Europe/Berlin");
+    const time_t noon = 1941365337; // 2031-07-09T12:08:57Z
+    const struct {
+        const char* text;
+        bool valid;
+        time_t instant;
+    } cases[] = {
+        { "2031-07-09T12:08:57Z", true, noon }, { "2031-07-09t12:08:57z", true, noon },
+        { "2031-07-09 12:08:57Z", true, noon }, { "2031-07-09T21:08:57+09:00", true, noon },
+        { "2031-07-09T21:08:57+0900", true, noon }, { "2031-07-09T21:08:57+09", true, noon },
+        { "2031-07-09T03:38:57-08:30", true, noon }, { "2031-07-09T12:08:57.999Z", true, noon },
+        { "2031-07-09T12:08:57,5Z", true, noon }, { "2031-07-09T14:08:57", true, noon },
+        { "2031-01-09T13:08:57", true, 1925726937 }, { "2032-02-29T00:00:00Z", true, 1961625600 },
+        // Beyond the chip's years it still parses: the chip's own check says why it cannot be.
+        { "1900-01-01T00:00:00Z", true, -2208988800 },
+        { "9999-12-31T23:59:59Z", true, 253402300799 }, { "2031-02-29T00:00:00Z", false, 0 },
+        { "2031-13-01T00:00:00Z", false, 0 }, { "2031-00-01T00:00:00Z", false, 0 },
+        { "2031-07-00T00:00:00Z", false, 0 }, { "2031-07-09T24:00:00Z", false, 0 },
+        { "2031-07-09T12:60:00Z", false, 0 }, { "2031-07-09T12:00:60Z", false, 0 },
+        { "2031-07-09T12:08:57+24:00", false, 0 }, { "2031-07-09T12:08:57+09:60", false, 0 },
+        { "2031-07-09T12:08:57+9", false, 0 }, { "2031-07-09T12:08:57.Z", false, 0 },
+        { "2031-07-09T12:08:57Zjunk", false, 0 }, { "2031-07-09X12:08:57Z", false, 0 },
+        { "2031-7-09T12:08:57Z", false, 0 }, { "2031-07-09", false, 0 }, { "", false, 0 },
+        { "2031-03-30T02:30:00", false, 0 }, // the hour summer time skips
+    };
+    for (const auto& c : cases) {
+        time_t instant = 0;
+        EXPECT_EQ(c.valid, parseIso(c.text, &instant)) << c.text;
+        if (c.valid) {
+            EXPECT_EQ(c.instant, instant) << c.text;
+        }
+    }
+    EXPECT_EQ("2031-07-09T14:08:57+02:00", isoTime(noon, false));
+    EXPECT_EQ("2031-07-09T12:08:57+00:00", isoTime(noon, true));
+    EXPECT_EQ("2031-07-09T12:08:58.000Z", isoUtcMs(noon + 0.9996));
+}
+
+TEST(RtcTextTest, TheChipTakesTheYears2000To2099Only)
+{
+    const struct {
+        time_t instant;
+        bool fits;
+    } cases[] = { { 946684799, false }, { 946684800, true }, { 4102444799, true },
+        { 4102444800, false }, { -2208988800, false }, { 0, false } };
+    for (const auto& c : cases) {
+        unsigned char fields[7] = {};
+        bool fits = true;
+        try {
+            calendarFor(c.instant, true, fields);
+        } catch (const Failure& f) {
+            fits = false;
+            EXPECT_NE(std::string::npos, f.message.find("outside the chip's years 2000-2099"));
+        }
+        EXPECT_EQ(c.fits, fits) << c.instant;
+        EXPECT_EQ(c.fits, validCalendar(fields)) << c.instant;
+        if (c.fits) {
+            EXPECT_EQ(c.instant, calendarInstant(fields, true));
+        }
+    }
+}
+
+TEST(RtcTextTest, NumbersAreDecimalOrHexAndDurationsTakeAUnit)
+{
+    const struct {
+        const char* text;
+        bool valid;
+        long value;
+    } numbers[] = { { "0x1f", true, 31 }, { "0XFF", true, 255 }, { "31", true, 31 },
+        { "010", true, 10 }, { "0", true, 0 }, { "256", false, 0 }, { "0x100", false, 0 },
+        { "0x", false, 0 }, { "", false, 0 }, { "-1", false, 0 }, { "1a", false, 0 },
+        { "0x1g", false, 0 }, { "99999999999999999999999", false, 0 } };
+    for (const auto& c : numbers) {
+        long value = -1;
+        EXPECT_EQ(c.valid, parseNumber(c.text, 255, &value)) << c.text;
+        EXPECT_EQ(c.valid ? c.value : -1, value) << c.text;
+    }
+    const struct {
+        const char* text;
+        bool valid;
+        double seconds;
+    } durations[] = { { "90", true, 90 }, { "1.5m", true, 90 }, { "2h", true, 7200 },
+        { "5s", true, 5 }, { "0", true, 0 }, { "-1", false, 0 }, { "x", false, 0 },
+        { "5ms", false, 0 }, { "1e9", false, 0 }, { "nan", false, 0 }, { "", false, 0 } };
+    for (const auto& c : durations) {
+        double seconds = -1;
+        EXPECT_EQ(c.valid, parseSeconds(c.text, &seconds)) << c.text;
+        EXPECT_EQ(c.valid ? c.seconds : -1, seconds) << c.text;
+    }
+}
+
+} // namespace
