@@ -16,7 +16,7 @@ public:
     enum State { READY = 0, WORKING = 1, SUSPENDED = 2, TERMINATING = 3 };
 
     Looper(const char* name, int32 priority, Thread::Policy policy);
-    // Neither quits nor joins.
+    // Neither quits nor joins; destroying a looper that is alive is a failed check "!isAlive()".
     ~Looper() override;
 
     // Only a WORKING looper is parked; typically called by the looper itself.

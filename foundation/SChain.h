@@ -9,8 +9,8 @@ namespace Kovan {
 
 template <class T> class SChain {
 public:
-    // noexcept: the global chains (profilers, threads) are built before main.
-    SChain() noexcept
+    // constexpr: the process-wide chains (threads, profilers) are complete before any code runs.
+    constexpr SChain() noexcept
         : _first(nullptr)
         , _last(nullptr)
         , _count(0)
