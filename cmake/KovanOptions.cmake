@@ -83,14 +83,16 @@ function(kovan_shared_library name deps)
   set(target kovan_${name}_shared)
   string(REPLACE "_" "-" file_name "kovan-${name}")
   set(script ${CMAKE_CURRENT_BINARY_DIR}/${file_name}.map)
+  # Lists travel comma-separated: a semicolon would end the command in the shell.
+  string(REPLACE ";" "," internal "${KOVAN_INTERNAL_SYMBOLS}")
   add_custom_command(OUTPUT ${script}
     COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} -DOUTPUT=${script}
-      "-DOBJECTS=$<TARGET_OBJECTS:kovan_${name}_objects>"
-      "-DINTERNAL=${KOVAN_INTERNAL_SYMBOLS}"
+      "-DOBJECTS=$<JOIN:$<TARGET_OBJECTS:kovan_${name}_objects>,$<COMMA>>"
+      "-DINTERNAL=${internal}"
       -P ${PROJECT_SOURCE_DIR}/cmake/KovanVersionScript.cmake
     DEPENDS kovan_${name}_objects $<TARGET_OBJECTS:kovan_${name}_objects>
       ${PROJECT_SOURCE_DIR}/cmake/KovanVersionScript.cmake
-    COMMAND_EXPAND_LISTS VERBATIM)
+    VERBATIM)
 
   # The script is a source so that it is made before the link.
   add_library(${target} SHARED $<TARGET_OBJECTS:kovan_${name}_objects> ${script})

@@ -6,6 +6,8 @@
 # symbol whose demangled name starts with one of the INTERNAL prefixes is listed as local by its
 # mangled name. Everything else (the C++ library's template code, helpers with internal linkage)
 # is local too. The version node KOVAN_1 lets a later incompatible change coexist.
+string(REPLACE "," ";" OBJECTS "${OBJECTS}")
+string(REPLACE "," ";" INTERNAL "${INTERNAL}")
 set(internal_names "")
 foreach(object ${OBJECTS})
   # Unsorted, so the mangled and the demangled listing name the same symbols in the same order.
