@@ -12,10 +12,11 @@ option(KOVAN_SHARED "Also build the libraries as shared libraries with versioned
 
 # Headers that only the libraries' own sources include: not installed.
 set(KOVAN_INTERNAL_HEADERS foundation/ClockPolicy.h net/Inet4.h registry/RegistryWalk.h)
-# Symbols that the shared libraries keep to themselves (prefixes of demangled names). SntpSocket
-# is internal too, but its header is installed: SntpClient holds one by value.
-set(KOVAN_INTERNAL_SYMBOLS Kovan::detail:: Kovan::ClockPolicy:: Kovan::SntpSocket::
-  Kovan::Registry::Walk:: Kovan::Registry::Siblings::)
+# Symbols that a shared library keeps to itself (prefixes of demangled names): helpers that no
+# other library and no user calls. The helpers one library lends another (Kovan::detail, the
+# clock policy) stay exported, as the libraries are separate files. SntpSocket's header is
+# installed all the same: SntpClient holds one by value.
+set(KOVAN_INTERNAL_SYMBOLS Kovan::SntpSocket:: Kovan::Registry::Walk:: Kovan::Registry::Siblings::)
 
 # kovan_library(NAME [INTERNAL] SOURCES ... [DEPS ...]): one static library per folder, with the
 # Kovan:: alias and the single include root, installed and exported with its headers. INTERNAL
@@ -77,7 +78,7 @@ endfunction()
 # kovan_shared_library(NAME DEPS): Kovan::<name>_shared, libkovan-<name>.so.<major>, from the
 # objects of the static library, linked against the shared libraries it builds on. Its version
 # script (cmake/KovanVersionScript.cmake) exports the namespace Kovan and the trace function,
-# except KOVAN_INTERNAL_SYMBOLS. Kovan::assertFunc stays undefined: the program supplies it, as
+# except KOVAN_INTERNAL_SYMBOLS; all else is local. Kovan::assertFunc stays undefined: the program supplies it, as
 # with the static libraries.
 function(kovan_shared_library name deps)
   set(target kovan_${name}_shared)
