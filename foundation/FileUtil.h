@@ -1,4 +1,6 @@
 // File-name and file helpers. The directory scans live in the operating-system half.
+//
+// Thread safety: callable from any thread; no state of their own.
 #pragma once
 
 #include "foundation/Btring.h"

@@ -1,6 +1,9 @@
 // A thread whose body calls looperFunc() over and over until a quit is requested, and which can
 // be parked between two calls (suspend) and woken from any thread (resume). There is no pause
 // between passes: a subclass paces itself.
+//
+// Thread safety: suspend, resume, quit and the state queries from any thread; run, join and
+// destruction by the owner only.
 #pragma once
 
 #include "foundation/Mutex.h"

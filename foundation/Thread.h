@@ -1,5 +1,8 @@
 // Named POSIX threads. A subclass supplies threadFunc(); while the body runs the thread is in the
 // process-wide chain, where findThread looks it up by kernel id or by name.
+//
+// Thread safety: quit, findThread and the queries from any thread; run, join, setPriority and
+// destruction by the owner only.
 #pragma once
 
 #include "foundation/Btring.h"
