@@ -113,7 +113,7 @@ the SNTP client and server, as shared libraries: libkovan-foundation.so.1,
 libkovan-net.so.1, libkovan-registry.so.1 and libkovan-sntp.so.1, for
 several programs on one board to share one copy.")
   # The shlibs file tells programs built against these libraries to depend on this version or
-  # a later one; ldconfig runs through the trigger, not a maintainer script.
+  # a later one; ldconfig runs through the trigger (CPack adds scripts that call it as well).
   set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
   set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
   set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/debian/libkovan1/triggers)
