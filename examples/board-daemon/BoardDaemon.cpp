@@ -168,14 +168,20 @@ int main(int argc, char** argv)
     const char* server = nullptr;
     long port = -1, beats = 0;
     int opt = 0;
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): no thread runs yet
     while (-1 != (opt = getopt(argc, argv, "f:s:p:n:"))) {
-        if ('f' == opt) {
+        bool good = true;
+        if ('f' == opt)
             filename = optarg;
-        } else if ('s' == opt) {
+        else if ('s' == opt)
             server = optarg;
-        } else if ('p' == opt && number(optarg, 0, 65535, &port)) {
-        } else if ('n' == opt && number(optarg, 1, 1000000, &beats)) {
-        } else {
+        else if ('p' == opt)
+            good = number(optarg, 0, 65535, &port);
+        else if ('n' == opt)
+            good = number(optarg, 1, 1000000, &beats);
+        else
+            good = false;
+        if (!good) {
             (void)fprintf(stderr, USAGE, self);
             return 2;
         }

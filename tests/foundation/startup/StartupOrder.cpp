@@ -15,7 +15,7 @@ namespace {
 
 [[noreturn]] void fail(const char* what)
 {
-    fprintf(stderr, "startup-order: %s\n", what);
+    (void)fprintf(stderr, "startup-order: %s\n", what);
     exit(1);
 }
 
