@@ -85,6 +85,13 @@ for arch in amd64 armhf; do
     soname=$(readelf -d "$lib" | sed -n 's/.*Library soname: \[\(.*\)\]/\1/p')
     echo "$arch $(basename "$lib"): SONAME $soname"
     [ "$soname" = "libkovan-$name.so.1" ] || fail "$arch: $lib has the SONAME '$soname'"
+    # Only the API: names of namespace Kovan (with their type information and tables) and trace;
+    # not the C++ library's template code, not the internals kept local.
+    foreign=$(nm -DC --defined-only "$lib" | sed 's/^[0-9a-f]* [A-Za-z] //; s/@@KOVAN_1$//' |
+      grep -vE '^((typeinfo|typeinfo name|vtable|VTT|guard variable) for |(non-)?virtual thunk to )?([a-z_ *&:0-9]+ )?Kovan::|^trace\(|^KOVAN_1$' || true)
+    [ -z "$foreign" ] || fail "$arch: $lib exports more than the API: $(head -n 5 <<<"$foreign")"
+    ! nm -DC --defined-only "$lib" | grep -E 'Kovan::(SntpSocket|Registry::Walk|Registry::Siblings)::' ||
+      fail "$arch: $lib exports internals"
   done
   for program in "$x"/all/usr/bin/* "$x"/all/usr/sbin/*; do
     name=$(basename "$program")
