@@ -8,6 +8,8 @@
 #                               check handler (every install() that names no component)
 #   sim          quillo-sim     the bench simulator library and its wrapper quillo-bench
 #   sntp-serve   sntp-serve     the time server and its systemd unit (installed disabled)
+#   runtime      libkovan1      the shared libraries (KOVAN_SHARED=ON only; libkovan-dev then
+#                               also holds their links and depends on this exact version)
 #
 # A file joins a package by naming the component in its install() rule. Configure with
 # CMAKE_INSTALL_PREFIX=/usr (the `package` and `armhf-release` presets do), so the libraries go
@@ -76,15 +78,17 @@ set(CPACK_DEBIAN_DEV_PACKAGE_NAME libkovan-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "libc6-dev | libc-dev, libstdc++-12-dev | libstdc++-dev")
 set(CPACK_DEBIAN_DEV_PACKAGE_SUGGESTS "cmake, pkg-config, quillo-sim")
-set(CPACK_DEBIAN_DEV_DESCRIPTION "Kovan C++17 libraries (static) for the quillo board software
+set(CPACK_DEBIAN_DEV_DESCRIPTION "Kovan C++17 libraries for the quillo board software (development)
 The foundation runtime (diagnostics, bounded strings, threads and loopers,
 calendar time and time zones, the RTC device, serial lines), the settings
 registry with MD5 and Base64, a networking library and an SNTP client and
-server, as static libraries with their headers.
+server: static libraries, the links to the shared ones, and the headers.
 
-Use them with find_package(Kovan) and the Kovan:: targets, or with
-pkg-config kovan. A program supplies the body of Kovan::assertFunc or links
-Kovan::check_handler.")
+Use them with find_package(Kovan) and the Kovan:: targets (static) or
+Kovan::<name>_shared, or with pkg-config kovan-foundation, kovan-net,
+kovan-registry, kovan-sntp or kovan. A program supplies the body of
+Kovan::assertFunc or links the usual one: Kovan::check_handler, or
+pkg-config kovan-check-handler.")
 
 set(CPACK_DEBIAN_SIM_PACKAGE_NAME quillo-sim)
 set(CPACK_DEBIAN_SIM_PACKAGE_SECTION devel)
@@ -107,6 +111,30 @@ enable it with systemctl enable --now sntp-serve.")
 set(CPACK_DEBIAN_SNTP-SERVE_PACKAGE_CONTROL_EXTRA
   ${CMAKE_CURRENT_LIST_DIR}/debian/sntp-serve/prerm
   ${CMAKE_CURRENT_LIST_DIR}/debian/sntp-serve/postrm)
+
+# The shared libraries, built beside the static ones with KOVAN_SHARED=ON (the package presets).
+# One package for the four libraries of the one source: they are released together, so one
+# version of each is the only combination there is (see libkovan1.lintian-overrides).
+if(KOVAN_SHARED)
+  list(APPEND CPACK_COMPONENTS_ALL runtime)
+  set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libkovan1)
+  set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
+  set(CPACK_DEBIAN_RUNTIME_DESCRIPTION "Kovan C++17 libraries for the quillo board software (shared)
+The foundation runtime, the settings registry, the networking library and
+the SNTP client and server, as shared libraries: libkovan-foundation.so.1,
+libkovan-net.so.1, libkovan-registry.so.1 and libkovan-sntp.so.1, for
+several programs on one board to share one copy.")
+  # The shlibs file tells programs built against these libraries to depend on this version or
+  # a later one; ldconfig runs through the trigger (CPack adds scripts that call it as well).
+  set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+  set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+  set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/debian/libkovan1/triggers)
+  set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS
+    "libkovan1 (= ${CPACK_PACKAGE_VERSION}-${CPACK_DEBIAN_PACKAGE_RELEASE}), ${CPACK_DEBIAN_DEV_PACKAGE_DEPENDS}")
+  if(CMAKE_CROSSCOMPILING)
+    set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS ${KOVAN_DEB_RUNTIME_DEPENDS})
+  endif()
+endif()
 
 # Manual pages compressed, changelog and copyright added, in the staged tree only.
 set(CPACK_KOVAN_DOC_DIR ${CMAKE_CURRENT_LIST_DIR}/debian)

@@ -22,8 +22,12 @@ foreach(component ${CPACK_COMPONENTS_ALL})
 
   # The compiler's version note, which the C runtime's start files bring into every program even
   # when this build leaves it out (-fno-ident): of no use on the board, as Debian's own packages.
-  file(GLOB_RECURSE programs ${root}/bin/* ${root}/sbin/* ${root}/lib/*.so)
+  # Links are left alone: the development package's link to a shared library dangles here.
+  file(GLOB_RECURSE programs ${root}/bin/* ${root}/sbin/* ${root}/lib/*.so ${root}/lib/*.so.*)
   foreach(program ${programs})
+    if(IS_SYMLINK ${program})
+      continue()
+    endif()
     file(READ ${program} magic LIMIT 4 HEX)
     if(magic STREQUAL "7f454c46")
       execute_process(COMMAND ${CPACK_KOVAN_OBJCOPY} --remove-section=.comment ${program}

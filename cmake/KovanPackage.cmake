@@ -5,8 +5,7 @@ include(CMakePackageConfigHelpers)
 
 set(KOVAN_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Kovan)
 
-# Libraries in link order (users before the libraries they use). Kovan::check_handler, an object
-# library, is in the CMake package only.
+# Libraries in link order (users before the libraries they use).
 set(KOVAN_PACKAGE_LIBRARIES sntp net registry foundation)
 
 # 32-bit builds use 64-bit file offsets (see the armhf toolchain file); a user compiled without
@@ -35,14 +34,37 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/KovanConfigVersion.cmake
 install(FILES ${PROJECT_BINARY_DIR}/KovanConfig.cmake ${PROJECT_BINARY_DIR}/KovanConfigVersion.cmake
   DESTINATION ${KOVAN_CMAKE_DIR})
 
-set(KOVAN_PC_LIBS "")
-foreach(name ${KOVAN_PACKAGE_LIBRARIES})
-  string(APPEND KOVAN_PC_LIBS " -lkovan_${name}")
-endforeach()
+# pkg-config: one file per library, each requiring the libraries it builds on, as Debian's C++
+# libraries do; kovan.pc requires all four; kovan-check-handler is asked for by name. -lkovan-<name>
+# finds the shared library where one is installed, else the static one.
 # The prefix is found from the file's own place, so the tree can be installed with --prefix or
 # DESTDIR and moved afterwards.
 file(RELATIVE_PATH KOVAN_PC_PREFIX_FROM_PCDIR
   /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
 string(REGEX REPLACE "/$" "" KOVAN_PC_PREFIX_FROM_PCDIR "${KOVAN_PC_PREFIX_FROM_PCDIR}")
-configure_file(${CMAKE_CURRENT_LIST_DIR}/kovan.pc.in ${PROJECT_BINARY_DIR}/kovan.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/kovan.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+# kovan_pc(NAME DESCRIPTION REQUIRES LIBS): kovan-NAME.pc.
+function(kovan_pc name description requires libs)
+  set(KOVAN_PC_NAME kovan-${name})
+  set(KOVAN_PC_DESCRIPTION "${description}")
+  set(KOVAN_PC_REQUIRES "${requires}")
+  set(KOVAN_PC_LIBS "${libs}")
+  configure_file(${CMAKE_CURRENT_FUNCTION_LIST_DIR}/kovan-library.pc.in
+    ${PROJECT_BINARY_DIR}/pkgconfig/kovan-${name}.pc @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/pkgconfig/kovan-${name}.pc
+    DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+endfunction()
+
+kovan_pc(foundation "Kovan foundation runtime: diagnostics, strings, threads, time, files" ""
+  "-lkovan-foundation -pthread")
+kovan_pc(net "Kovan networking: sockets, addresses, byte buffers, channels" kovan-foundation
+  -lkovan-net)
+kovan_pc(registry "Kovan settings registry, binary streams, MD5, Base64" kovan-foundation
+  -lkovan-registry)
+kovan_pc(sntp "Kovan SNTP time service: client with background sync, servers"
+  "kovan-net kovan-foundation" -lkovan-sntp)
+# The usual Kovan::assertFunc; -u takes it from the archive wherever the libraries come.
+kovan_pc(check-handler "The usual Kovan check handler: the failed check on standard error, abort"
+  "" "-Wl,--undefined=${KOVAN_ASSERT_FUNC_SYMBOL} -lkovan-check-handler")
+configure_file(${CMAKE_CURRENT_LIST_DIR}/kovan.pc.in ${PROJECT_BINARY_DIR}/pkgconfig/kovan.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/pkgconfig/kovan.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -1,6 +1,8 @@
 // Packed binary-coded decimal, the form clock chips keep their calendars in: the tens digit in
 // the high nibble, the units in the low one. The one conversion of the tree (the bench simulator
 // keeps its own on purpose, as an independent model of the chips).
+//
+// Thread safety: pure functions, callable from any thread.
 #pragma once
 
 #include "foundation/Types.h"

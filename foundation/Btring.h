@@ -1,6 +1,8 @@
 // Text kept without the heap. Btring<N> holds its N bytes inside the object; Ptring is the same
 // set of rules over a caller's buffer. Over-long text is cut at N - 1 characters and the cut is
 // reported by one "LONG TEXT" trace line; truncation is never fatal.
+//
+// Thread safety: plain values; an object is used by one thread at a time.
 #pragma once
 
 #include "foundation/Types.h"

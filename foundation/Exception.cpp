@@ -29,6 +29,8 @@ Exception::Exception(
 
 Exception::~Exception() = default;
 
+const char* Exception::what() const noexcept { return _message.cString(); }
+
 void Exception::init(const char* message, const char* className, const char* methodName, int32 code,
     const char* fileName, int32 lineNumber)
 {

@@ -8,18 +8,6 @@
 
 namespace Kovan {
 
-const char* filenameOnly(const char* pathname)
-{
-    const char* p = pathname + strlen(pathname) - 1;
-    KOVAN_CHECK('\\' != *p && '/' != *p);
-    while (p != pathname) {
-        --p;
-        if ('\\' == *p || '/' == *p)
-            return p + 1;
-    }
-    return pathname;
-}
-
 bool checkFileExt(const char* pathname, const char* ext)
 {
     const char* p = pathname + strlen(pathname);

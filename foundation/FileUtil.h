@@ -1,16 +1,31 @@
 // File-name and file helpers. The directory scans live in the operating-system half.
+//
+// Thread safety: callable from any thread; no state of their own.
 #pragma once
 
 #include "foundation/Btring.h"
+#include "foundation/Trace.h"
 #include "foundation/Types.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace Kovan {
 
 // The text after the last slash or backslash; points into `pathname`. A path that ends in a
-// separator is a broken precondition.
-const char* filenameOnly(const char* pathname);
+// separator is a broken precondition. Inline, so the check handler (check_handler/) has it
+// without linking the foundation library, whichever kind of it the program links.
+inline const char* filenameOnly(const char* pathname)
+{
+    const char* p = pathname + strlen(pathname) - 1;
+    KOVAN_CHECK('\\' != *p && '/' != *p);
+    while (p != pathname) {
+        --p;
+        if ('\\' == *p || '/' == *p)
+            return p + 1;
+    }
+    return pathname;
+}
 
 // Whether the name ends with a dot and then `ext` (given without its dot), ignoring case.
 bool checkFileExt(const char* pathname, const char* ext);

@@ -1,5 +1,7 @@
 // An IPv4 address as four bytes in network order (f0 is the leftmost number of the dotted form),
 // also readable as one word in the machine's byte order. 0.0.0.0 is both empty and failed.
+//
+// Thread safety: a plain value; an object is used by one thread at a time.
 #pragma once
 
 #include "foundation/Types.h"

@@ -1,5 +1,7 @@
 #include "foundation/Looper.h"
 
+#include "foundation/Trace.h"
+
 namespace Kovan {
 
 Looper::Looper(const char* name, int32 priority, Thread::Policy policy)
@@ -8,7 +10,13 @@ Looper::Looper(const char* name, int32 priority, Thread::Policy policy)
 {
 }
 
-Looper::~Looper() = default;
+Looper::~Looper()
+{
+    // Checked here already, before the state mutex and the flag that the body still uses go.
+    if (isAlive())
+        traceDestroyedWhileRunning();
+    KOVAN_CHECK(!isAlive());
+}
 
 void Looper::setState(State state)
 {

@@ -1,6 +1,9 @@
 // A thread whose body calls looperFunc() over and over until a quit is requested, and which can
 // be parked between two calls (suspend) and woken from any thread (resume). There is no pause
 // between passes: a subclass paces itself.
+//
+// Thread safety: suspend, resume, quit and the state queries from any thread; run, join and
+// destruction by the owner only.
 #pragma once
 
 #include "foundation/Mutex.h"
@@ -16,7 +19,7 @@ public:
     enum State { READY = 0, WORKING = 1, SUSPENDED = 2, TERMINATING = 3 };
 
     Looper(const char* name, int32 priority, Thread::Policy policy);
-    // Neither quits nor joins.
+    // Neither quits nor joins; destroying a looper that is alive is a failed check "!isAlive()".
     ~Looper() override;
 
     // Only a WORKING looper is parked; typically called by the looper itself.

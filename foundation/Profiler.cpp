@@ -1,11 +1,13 @@
 #include "foundation/Profiler.h"
 
+#include "foundation/Mutex.h"
 #include "foundation/Tick.h"
 #include "foundation/Trace.h"
 
 namespace Kovan {
 
-SChain<Profiler> g_profilerChain;
+// A program's global profiler may be built before this file's globals, or destroyed after them.
+KOVAN_PROCESS_WIDE SChain<Profiler> g_profilerChain;
 
 Profiler::Profiler(const char* name)
     : _nextNode(nullptr)

@@ -1,5 +1,8 @@
 // A named stopwatch over many runs: begin() and end(userData) bracket each run. Every live
 // profiler is in g_profilerChain, in order of construction; the chain has no lock.
+//
+// Thread safety: none; one thread uses a profiler, and the program serialises construction
+// and destruction (the chain has no lock).
 #pragma once
 
 #include "foundation/Btring.h"

@@ -2,6 +2,8 @@
 // them back, drive DTR and RTS, read a fixed number of bytes within a time limit, and describe
 // the line through trace. Results are 0 (or the descriptor, for open) on success and -1 on
 // failure; nothing throws.
+//
+// Thread safety: one thread per object.
 #pragma once
 
 #include "foundation/Types.h"

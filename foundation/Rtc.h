@@ -7,6 +7,8 @@
 // reports success). The data area belongs to the chip, so a concrete device class supplies
 // readData, writeData and fillData; the typed accessors store values little-endian on top of
 // them.
+//
+// Thread safety: one thread at a time per object, the registered instance included.
 #pragma once
 
 #include "foundation/Time.h"

@@ -1,5 +1,8 @@
 // An intrusive singly linked chain: elements link themselves through their own `_nextNode`, so
 // the chain allocates nothing and never owns or deletes what it holds.
+//
+// Thread safety: none of its own; the owner of a chain serialises every use (the thread chain
+// under its mutex).
 #pragma once
 
 #include "foundation/Trace.h"
@@ -9,8 +12,8 @@ namespace Kovan {
 
 template <class T> class SChain {
 public:
-    // noexcept: the global chains (profilers, threads) are built before main.
-    SChain() noexcept
+    // constexpr: the process-wide chains (threads, profilers) are complete before any code runs.
+    constexpr SChain() noexcept
         : _first(nullptr)
         , _last(nullptr)
         , _count(0)

@@ -1,5 +1,7 @@
 // A one-shot signal with a timed wait, for one waiter and any number of signallers. A signal
 // given before the wait is consumed at once; the flag is always clear after a wait.
+//
+// Thread safety: one waiter and any number of signallers, from any threads.
 #pragma once
 
 #include "foundation/Types.h"

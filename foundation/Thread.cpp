@@ -6,8 +6,9 @@
 
 namespace Kovan {
 
-SChain<Thread> Thread::_threadChain;
-Mutex Thread::_threadChainMutex;
+// A program's global may start a thread before main, or join one after it.
+KOVAN_PROCESS_WIDE SChain<Thread> Thread::_threadChain;
+KOVAN_PROCESS_WIDE Mutex Thread::_threadChainMutex;
 
 Thread::Thread(const char* name, int32 priority, Policy policy)
     : _nextNode(nullptr)
@@ -27,6 +28,12 @@ void Thread::quit()
         return;
     trace("Thread[\"%s\"] is quit-requested\n", _name.cString());
     quitRequested();
+}
+
+void Thread::traceDestroyedWhileRunning() const
+{
+    trace(
+        "Thread[\"%s\"] is destroyed while running: quit() and join() it first\n", _name.cString());
 }
 
 void* Thread::pthreadThreadFunc(void* param)

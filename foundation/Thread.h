@@ -1,5 +1,8 @@
 // Named POSIX threads. A subclass supplies threadFunc(); while the body runs the thread is in the
 // process-wide chain, where findThread looks it up by kernel id or by name.
+//
+// Thread safety: quit, findThread and the queries from any thread; run, join, setPriority and
+// destruction by the owner only.
 #pragma once
 
 #include "foundation/Btring.h"
@@ -18,7 +21,9 @@ public:
     enum Policy { REALTIME = 0, NORMAL = 1 };
 
     Thread(const char* name, int32 priority, Policy policy);
-    // Stops nothing: an owner quits and joins a thread before destroying it.
+    // Stops nothing: an owner quits and joins a thread before destroying it. Destroying a thread
+    // that is still alive is a failed check "!isAlive()" (after one trace line with its name),
+    // not a crash later in the orphaned body.
     virtual ~Thread();
     Thread(const Thread&) = delete;
     Thread& operator=(const Thread&) = delete;
@@ -52,6 +57,9 @@ protected:
     virtual void threadFunc() = 0;
     virtual void quitRequested() { }
     virtual void finished() { }
+
+    // The line that precedes the check of a destructor that finds its thread alive.
+    void traceDestroyedWhileRunning() const;
 
 private:
     friend class SChain<Thread>;

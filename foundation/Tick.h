@@ -1,4 +1,6 @@
 // A millisecond tick from the monotonic clock, wrapping every 2^32 ms (about 49.7 days).
+//
+// Thread safety: callable from any thread.
 #pragma once
 
 #include "foundation/Types.h"

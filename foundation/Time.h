@@ -5,6 +5,9 @@
 // Local conversions (Time(time_t), operator time_t, operator tm) follow the process's time zone;
 // everything named utc, and all arithmetic between Time and TimeSpan, reads the fields as UTC, so
 // its results never shift with TZ or a daylight-saving change.
+//
+// Thread safety: Time and TimeSpan are plain values; the conversions are reentrant; setting
+// the system clock is for one thread at a time.
 #pragma once
 
 #include "foundation/Types.h"

@@ -1,6 +1,8 @@
 // A Time as text through strftime, from one of fourteen built-in formats (six date orders with a
 // chosen separator, eight clock formats) or a format of the caller's, with optional replacement
 // texts for the AM/PM marker.
+//
+// Thread safety: one thread per object; formatting reads the process's time zone.
 #pragma once
 
 #include "foundation/Btring.h"

@@ -1,5 +1,8 @@
 // One of 76 fixed world time zones: its offset from GMT, whether it observes daylight saving,
 // and making it the process's local zone through the TZ environment variable.
+//
+// Thread safety: the table is constant; making a zone local writes TZ for the whole process,
+// so it is done while no other thread converts times.
 #pragma once
 
 #include "foundation/Types.h"

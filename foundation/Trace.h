@@ -1,5 +1,8 @@
 // Diagnostics shared by every Kovan library: the trace line writer, the assertion hook whose body
 // the program supplies, and the checks that feed it.
+//
+// Thread safety: trace from any thread (lines of several threads may interleave); the check
+// handler may be reached from any thread.
 #pragma once
 
 #include "foundation/Types.h"

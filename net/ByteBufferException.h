@@ -1,5 +1,6 @@
 // The error of a failed byte-buffer operation. A plain value class, thrown by value; it is not a
-// Kovan::Exception.
+// Kovan::Exception, nor a std::exception (that base would make it polymorphic): catch it by its
+// own type.
 #pragma once
 
 namespace Kovan {

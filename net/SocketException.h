@@ -1,5 +1,7 @@
 // The error value of the networking library and of the SNTP datagram socket. A plain value class:
-// it is not a Kovan::Exception, so handlers catch it by its own type.
+// it is not a Kovan::Exception, so handlers catch it by its own type. Nor is it a std::exception
+// (unlike Kovan::Exception, which had a virtual table already): that base would give it one, and
+// this class stays the plain, non-polymorphic value it is designed as.
 #pragma once
 
 #include "foundation/Types.h"

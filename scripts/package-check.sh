@@ -3,14 +3,19 @@
 # checks them as a board developer would meet them:
 #  - lintian finds no error or warning (overrides are explained in cmake/debian/);
 #  - every program has a manual page, and man formats each without a warning;
-#  - libkovan-dev holds only libraries, headers and build files; nothing enables the server's
-#    unit or quillo-rtc's board time-keeping units, whose settings file is a conffile, and
+#  - libkovan-dev holds only libraries, headers and build files, libkovan1 only the shared
+#    libraries, each with its SONAME (libkovan-<name>.so.1); nothing enables the server's unit
+#    or quillo-rtc's board time-keeping units, whose settings file is a conffile, and
 #    systemd-analyze verify accepts them all once installed;
 #  - the amd64 packages install with dpkg -i into a clean minimal Debian 12 root, where
 #    `quillo-bench quillo 0x6F -w` then `-r` run from the installed files, and a program builds
 #    against libkovan-dev through CMake and through pkg-config;
 #  - the armhf packages hold ARM code, their quillo stays within 64 KB and runs (on the installed
-#    simulator) under qemu-arm.
+#    simulator) under qemu-arm;
+#  - the board daemon of docs/using-the-libraries.md builds against the installed libkovan-dev and
+#    libkovan1 through CMake and pkg-config, static and shared, and runs (in a network namespace
+#    of its own, without the right to set the clock); its stripped sizes are printed, also for
+#    armhf.
 # The root is made once with debootstrap from the mirror this machine uses (or KOVAN_DEBIAN_MIRROR)
 # and kept as build/package-root/*.tar.zst; each run unpacks a fresh copy.
 set -euo pipefail
@@ -54,7 +59,7 @@ lintian_pid=$!
 # Each architecture's packages unpacked one by one (x/ARCH/PACKAGE) and all together (x/ARCH/all).
 for arch in amd64 armhf; do
   declare -n debs=${arch}_debs
-  [ ${#debs[@]} -eq 4 ] || fail "$arch: ${#debs[@]} packages, expected 4"
+  [ ${#debs[@]} -eq 5 ] || fail "$arch: ${#debs[@]} packages, expected 5"
   for deb in "${debs[@]}"; do
     package=$(dpkg-deb -f "$deb" Package)
     [ "$(dpkg-deb -f "$deb" Architecture)" = "$arch" ] || fail "$deb is not $arch"
@@ -63,7 +68,7 @@ for arch in amd64 armhf; do
     dpkg-deb -x "$deb" "$work/x/$arch/all"
   done
   unset -n debs
-  for package in quillo libkovan-dev quillo-sim sntp-serve; do
+  for package in quillo libkovan-dev libkovan1 quillo-sim sntp-serve; do
     [ -d "$work/x/$arch/$package" ] || fail "$arch: no package $package"
   done
 done
@@ -74,6 +79,21 @@ for arch in amd64 armhf; do
   # A file that names no component lands in the development package: catch it there.
   stray=$(cd "$x/libkovan-dev" && find . ! -type d | grep -vE '^\./usr/(lib/[^/]+-linux-gnu[^/]*/|include/kovan/|share/(doc|lintian)/)' || true)
   [ -z "$stray" ] || fail "$arch: libkovan-dev holds files of no library: $stray"
+  stray=$(cd "$x/libkovan1" && find . ! -type d | grep -vE '^\./usr/(lib/[^/]+-linux-gnu[^/]*/libkovan-[a-z]+\.so\.1(\.[0-9]+\.[0-9]+)?|share/(doc|lintian)/.*)$' || true)
+  [ -z "$stray" ] || fail "$arch: libkovan1 holds files of no shared library: $stray"
+  for name in foundation net registry sntp; do
+    lib=$(echo "$x"/libkovan1/usr/lib/*/libkovan-$name.so.1.*)
+    soname=$(readelf -d "$lib" | sed -n 's/.*Library soname: \[\(.*\)\]/\1/p')
+    echo "$arch $(basename "$lib"): SONAME $soname"
+    [ "$soname" = "libkovan-$name.so.1" ] || fail "$arch: $lib has the SONAME '$soname'"
+    # Only the API: names of namespace Kovan (with their type information and tables) and trace;
+    # not the C++ library's template code, not the internals kept local.
+    foreign=$(nm -DC --defined-only "$lib" | sed 's/^[0-9a-f]* [A-Za-z] //; s/@@KOVAN_1$//' |
+      grep -vE '^((typeinfo|typeinfo name|vtable|VTT|guard variable) for |(non-)?virtual thunk to )?([a-z_ *&:0-9]+ )?Kovan::|^trace\(|^KOVAN_1$' || true)
+    [ -z "$foreign" ] || fail "$arch: $lib exports more than the API: $(head -n 5 <<<"$foreign")"
+    ! nm -DC --defined-only "$lib" | grep -E 'Kovan::(SntpSocket|Registry::Walk|Registry::Siblings)::' ||
+      fail "$arch: $lib exports internals"
+  done
   for program in "$x"/all/usr/bin/* "$x"/all/usr/sbin/*; do
     name=$(basename "$program")
     compgen -G "$x/all/usr/share/man/man[1-8]/$name.[1-8].gz" >/dev/null || fail "$arch: $name has no manual page"
@@ -111,7 +131,7 @@ for f in "$x"/usr/bin/quillo "$x"/usr/bin/sntp-query "$x"/usr/bin/registry-print
   "$x"/usr/sbin/sntp-serve "$x"/usr/lib/arm-linux-gnueabihf/quillo/libquillo-sim.so; do
   file -b "$f" | grep -q 'ELF 32-bit LSB .* ARM, EABI5' || fail "not an ARM program: $f ($(file -b "$f"))"
 done
-machines=$(arm-linux-gnueabihf-readelf -h "$x"/usr/lib/arm-linux-gnueabihf/libkovan_*.a | sed -n 's/ *Machine: *//p' | sort -u)
+machines=$(arm-linux-gnueabihf-readelf -h "$x"/usr/lib/arm-linux-gnueabihf/libkovan-*.a "$x"/usr/lib/arm-linux-gnueabihf/libkovan-*.so.1 | sed -n 's/ *Machine: *//p' | sort -u)
 [ "$machines" = ARM ] || fail "armhf static libraries hold code for: $machines"
 size=$(stat -c %s "$x/usr/bin/quillo")
 echo "armhf quillo: $size bytes, stripped"
@@ -130,6 +150,26 @@ export QUILLO_SIM_DRIFT_PPM=-1000000
 export QUILLO_SIM_STATE=$PWD/$work/armhf-chips
 QEMU_SET_ENV=LD_PRELOAD=$PWD/$x/usr/lib/arm-linux-gnueabihf/quillo/libquillo-sim.so \
   bench qemu-arm -cpu cortex-a7 -L /usr/arm-linux-gnueabihf "$x/usr/bin/quillo"
+
+step "armhf board daemon"
+# Cross-built on this machine against the unpacked armhf packages (the .pc files find their tree
+# from their own place), static and shared, the way the boards' programs would be.
+lib=$x/usr/lib/arm-linux-gnueabihf
+daemon=examples/board-daemon/BoardDaemon.cpp
+libs="kovan-sntp kovan-registry kovan-check-handler"
+export PKG_CONFIG_LIBDIR=$lib/pkgconfig
+arm-linux-gnueabihf-g++ -std=c++17 -Os $(pkg-config --cflags $libs) "$daemon" -o "$work/daemon-armhf-shared" \
+  $(pkg-config --libs $libs) -Wl,-rpath-link,"$lib"
+arm-linux-gnueabihf-g++ -std=c++17 -Os $(pkg-config --cflags $libs) "$daemon" -o "$work/daemon-armhf-static" \
+  -Wl,-Bstatic $(pkg-config --libs $libs) -Wl,-Bdynamic
+unset PKG_CONFIG_LIBDIR
+for kind in static shared; do
+  arm-linux-gnueabihf-strip "$work/daemon-armhf-$kind"
+  echo "armhf board-daemon, $kind Kovan libraries: $(stat -c %s "$work/daemon-armhf-$kind") bytes, stripped"
+done
+echo "armhf libkovan1 (four libraries): $(cat "$lib"/libkovan-*.so.1.* | wc -c) bytes"
+arm-linux-gnueabihf-readelf -d "$work/daemon-armhf-shared" | grep -q 'NEEDED.*libkovan-sntp.so.1' ||
+  fail "the shared armhf board daemon does not use libkovan-sntp.so.1"
 
 step "clean Debian 12 root"
 cache_dir=build/package-root
@@ -179,8 +219,8 @@ step "the unit in the root"
 in_root systemd-analyze verify --man=no "${units[@]}"
 echo "${units[*]}: verified"
 
-step "a program built against libkovan-dev in the root"
-in_root sh -c 'dpkg -i --force-unsafe-io /tmp/debs/libkovan-dev_*.deb' >/dev/null
+step "a program built against libkovan-dev and libkovan1 in the root"
+in_root sh -c 'dpkg -i --force-unsafe-io /tmp/debs/libkovan1_*.deb /tmp/debs/libkovan-dev_*.deb' >/dev/null
 cp -r tests/install/consumer "$root/tmp/consumer"
 in_root sh -ec '
   cd /tmp/consumer
@@ -188,10 +228,47 @@ in_root sh -ec '
   cmake --build build >/dev/null
   ./build/consumer | cmp - expected.txt
   echo "find_package(Kovan): ok"
-  # pkg-config lists the libraries only: this program brings its own assertion hook.
-  c++ -std=c++17 -DCONSUMER_OWN_CHECK_HANDLER main.cpp $(pkg-config --cflags --libs kovan) -o consumer-pc
+  c++ -std=c++17 main.cpp $(pkg-config --cflags --libs kovan kovan-check-handler) -o consumer-pc
   ./consumer-pc | cmp - expected.txt
-  echo "pkg-config kovan: ok"'
+  echo "pkg-config kovan kovan-check-handler: ok"
+  # A program that brings its own assertion hook asks for the libraries alone.
+  c++ -std=c++17 -DCONSUMER_OWN_CHECK_HANDLER main.cpp $(pkg-config --cflags --libs kovan-sntp kovan-registry) -o consumer-own
+  ./consumer-own | cmp - expected.txt
+  echo "pkg-config kovan-sntp kovan-registry, own check handler: ok"'
+
+step "the board daemon against the installed packages"
+cp -r examples/board-daemon "$root/tmp/board-daemon"
+in_root sh -ec '
+  cd /tmp/board-daemon
+  for shared in OFF ON; do
+    cmake -S . -B build-$shared -DCMAKE_BUILD_TYPE=Release -DBOARD_DAEMON_SHARED=$shared >/dev/null
+    cmake --build build-$shared >/dev/null
+  done
+  libs="kovan-sntp kovan-registry kovan-check-handler"
+  c++ -std=c++17 -O2 BoardDaemon.cpp $(pkg-config --cflags --libs $libs) -o pc-shared
+  c++ -std=c++17 -O2 BoardDaemon.cpp $(pkg-config --cflags $libs) -Wl,-Bstatic $(pkg-config --libs $libs) -Wl,-Bdynamic -o pc-static
+  for p in build-OFF/board-daemon build-ON/board-daemon pc-shared pc-static; do strip -o $p.stripped $p; done'
+d=$root/tmp/board-daemon
+for p in build-ON/board-daemon pc-shared; do
+  readelf -d "$d/$p" | grep -q 'NEEDED.*libkovan-sntp.so.1' || fail "$p does not use libkovan-sntp.so.1"
+done
+for p in build-OFF/board-daemon pc-static; do
+  ! readelf -d "$d/$p" | grep -q 'NEEDED.*libkovan' || fail "$p uses a shared Kovan library"
+done
+echo "board-daemon, static Kovan libraries (CMake): $(stat -c %s "$d/build-OFF/board-daemon.stripped") bytes, stripped"
+echo "board-daemon, shared Kovan libraries (CMake): $(stat -c %s "$d/build-ON/board-daemon.stripped") bytes, stripped"
+echo "board-daemon, static / shared (pkg-config): $(stat -c %s "$d/pc-static.stripped") / $(stat -c %s "$d/pc-shared.stripped") bytes"
+echo "libkovan1 (four libraries): $(cat "$root"/usr/lib/x86_64-linux-gnu/libkovan-*.so.1.* | wc -c) bytes"
+# Each runs a few heartbeats, serving time on loopback and syncing from itself, in a network of
+# its own and without CAP_SYS_TIME: the background sync may try to set the clock, and must fail.
+for p in build-OFF/board-daemon build-ON/board-daemon pc-shared pc-static; do
+  out=$(timeout 60 unshare -n sh -c "ip link set lo up && exec chroot '$root' env -i PATH=/usr/bin:/bin \
+    setpriv --bounding-set -sys_time /tmp/board-daemon/$p -f /tmp/board-daemon/settings-${p%%/*}.reg -n 3" 2>/dev/null) ||
+    fail "$p failed: $out"
+  echo "$out" | grep -q '^query: answered by 127.0.0.1' && echo "$out" | grep -qx 'heartbeat 3' &&
+    echo "$out" | tail -n 1 | grep -qx stopped || fail "$p printed: $out"
+  echo "$p: ran"
+done
 
 step "lintian"
 lintian_status=0

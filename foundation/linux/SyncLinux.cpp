@@ -9,8 +9,6 @@
 
 namespace Kovan {
 
-Mutex::Mutex() noexcept { pthread_mutex_init(&_handle, nullptr); }
-
 Mutex::~Mutex() { pthread_mutex_destroy(&_handle); }
 
 void Mutex::lock() { pthread_mutex_lock(&_handle); }

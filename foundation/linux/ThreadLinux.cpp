@@ -11,6 +11,11 @@ namespace Kovan {
 
 Thread::~Thread()
 {
+    // The body would go on using this object after it is gone: a crash somewhere later, far
+    // from the cause. Said here, with the thread's name.
+    if (isAlive())
+        traceDestroyedWhileRunning();
+    KOVAN_CHECK(!isAlive());
     // A finished body that nobody joined: release it without blocking the owner.
     if (_joinPending && !isAlive())
         pthread_detach(_handle);

@@ -27,3 +27,20 @@ TEST(ExceptionTest, InitKeepsFieldsGivenNullAndTraceShowsEveryField)
               "Exception(m): code=0, Cls::fn() at f.cpp:4\n",
         err.take());
 }
+
+TEST(ExceptionTest, CaughtAsStdExceptionWithTheMessageAndFieldsKept)
+{
+    // A program that knows nothing of Kovan still catches it, and a Kovan handler still sees
+    // every field through the same object.
+    try {
+        throw DerivedException("Registry", 2, "Registry.cpp", 88);
+    } catch (const std::exception& e) {
+        EXPECT_STREQ("Registry", e.what());
+        const auto* kovan = dynamic_cast<const Exception*>(&e);
+        ASSERT_NE(nullptr, kovan);
+        EXPECT_EQ(2, kovan->code());
+        EXPECT_STREQ("Registry.cpp", kovan->fileName());
+    }
+    // The base adds no data: the vtable pointer was there already.
+    EXPECT_EQ(sizeof(void*) + 4 * sizeof(Btring<32>) + 2 * sizeof(int32), sizeof(Exception));
+}

@@ -2,6 +2,7 @@
 
 #include "support/StderrCapture.h"
 
+#include "foundation/Looper.h"
 #include "foundation/SyncFlag.h"
 
 #include <atomic>
@@ -54,4 +55,31 @@ TEST(ThreadTest, ARunningThreadIsFoundByNameAndIdAndRunsAgainAfterJoin)
     EXPECT_EQ(0, priority.load());
     EXPECT_EQ(50, t.priority());
     EXPECT_CHECK_FAILS((t.run(), t.run()), "!isAlive()", "run");
+}
+
+TEST(ThreadTest, DestroyingARunningThreadOrLooperIsACheckWithTheThreadsName)
+{
+    // Each body waits on a flag that outlives the thread object, so it is certainly still
+    // running when the object goes. The thread's own start line may come between the two lines.
+    static SyncFlag never;
+    struct WaitingLooper : Looper {
+        using Looper::Looper;
+        void looperFunc() override { never.waitForSignal(0); }
+    };
+    EXPECT_DEATH(
+        {
+            auto* t = new FuncThread("orphan", 10, Thread::NORMAL);
+            t->body = [] { never.waitForSignal(0); };
+            t->run();
+            delete t;
+        },
+        "Thread\\[\"orphan\"\\] is destroyed while running: quit\\(\\) and join\\(\\) it first\n.*"
+            + KovanTest::checkRegex("!isAlive()", "~Thread"));
+    EXPECT_DEATH(
+        {
+            auto* l = new WaitingLooper("parked", 10, Thread::NORMAL);
+            l->run();
+            delete l;
+        },
+        KovanTest::checkRegex("!isAlive()", "~Looper"));
 }

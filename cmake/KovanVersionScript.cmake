@@ -1,0 +1,70 @@
+# Run at build time (cmake -P) for each shared library: writes OUTPUT, the linker version script
+# that exports the library's API from its OBJECTS (comma-separated) and nothing else.
+#
+# Exported, by exact name: each global symbol of namespace Kovan (functions, also templates whose
+# demangled name starts with a return type, data, type information, virtual tables, thunks) and
+# the global trace function, except those whose demangled name starts with one of the INTERNAL
+# prefixes (comma-separated). Local: everything else, such as the C++ library's template code.
+# The version node KOVAN_1 lets a later incompatible change live beside it.
+string(REPLACE "," ";" OBJECTS "${OBJECTS}")
+string(REPLACE "," ";" INTERNAL "${INTERNAL}")
+set(special "((typeinfo|typeinfo name|vtable|VTT|guard variable|construction vtable) for |(non-)?virtual thunk to )?")
+set(return_type "([a-z_ *&:0-9]+ )?")
+set(exported "")
+foreach(object ${OBJECTS})
+  # Unsorted, so the mangled and the demangled listing name the same symbols in the same order.
+  foreach(demangle "" "-C")
+    execute_process(COMMAND ${NM} --defined-only --extern-only --no-sort --format=posix
+      ${demangle} ${object} RESULT_VARIABLE rc OUTPUT_VARIABLE out)
+    if(NOT rc EQUAL 0)
+      message(FATAL_ERROR "${NM} failed on ${object}")
+    endif()
+    string(REPLACE ";" "\\;" out "${out}")
+    string(REGEX REPLACE "\n$" "" out "${out}")
+    string(REPLACE "\n" ";" out "${out}")
+    if(demangle)
+      set(demangled "${out}")
+    else()
+      set(mangled "${out}")
+    endif()
+  endforeach()
+  list(LENGTH mangled count)
+  if(count EQUAL 0)
+    continue()
+  endif()
+  math(EXPR last "${count} - 1")
+  foreach(i RANGE ${last})
+    list(GET demangled ${i} name)
+    # posix format: NAME TYPE VALUE [SIZE]
+    string(REGEX REPLACE " [A-Za-z] [0-9a-f]*( [0-9a-f]*)?$" "" name "${name}")
+    if(name MATCHES "^${special}${return_type}(Kovan::.*)$")
+      set(qualified "${CMAKE_MATCH_5}")
+    elseif(name MATCHES "^trace\\(")
+      set(qualified "${name}")
+    else()
+      continue()
+    endif()
+    set(internal FALSE)
+    foreach(prefix ${INTERNAL})
+      string(FIND "${qualified}" "${prefix}" at)
+      if(at EQUAL 0)
+        set(internal TRUE)
+      endif()
+    endforeach()
+    if(NOT internal)
+      list(GET mangled ${i} entry)
+      string(REGEX REPLACE " .*" "" symbol "${entry}")
+      list(APPEND exported "${symbol}")
+    endif()
+  endforeach()
+endforeach()
+list(REMOVE_DUPLICATES exported)
+list(SORT exported)
+
+set(text "KOVAN_1 {\n  global:\n")
+foreach(symbol ${exported})
+  string(APPEND text "    ${symbol};\n")
+endforeach()
+string(APPEND text "  local:\n    *;\n};\n")
+# Rewritten only when it changes, so an unchanged library is not linked again.
+file(CONFIGURE OUTPUT ${OUTPUT} CONTENT "${text}" @ONLY)
