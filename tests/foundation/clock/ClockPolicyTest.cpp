@@ -156,7 +156,7 @@ TEST_F(ClockPolicyTest, SyncSlewsWithinAMinuteStepsBeyondAndTellsTheListenerWhic
     EXPECT_EQ("f0 ", _rtc.heard + " " + recorded());
 }
 
-TEST_F(ClockTest, StepByLandsOnTheClockReadPlusTheOffsetToTheMicrosecond)
+TEST_F(ClockPolicyTest, StepByLandsOnTheClockReadPlusTheOffsetToTheMicrosecond)
 {
     const std::pair<double, const char*> cases[] = { { 1.25, "set 1246464002 150000" },
         { -0.95, "set 1246463999 950000" }, { -86400.000001, "set 1246377600 899999" } };
@@ -172,7 +172,7 @@ TEST_F(ClockTest, StepByLandsOnTheClockReadPlusTheOffsetToTheMicrosecond)
 }
 
 // A program that a test runs learns the seam's settings from its environment.
-TEST_F(ClockTest, KernelSyncReadsTheUnsyncFlagAsTheSeamOrItsEnvironmentChooses)
+TEST_F(ClockPolicyTest, KernelSyncReadsTheUnsyncFlagAsTheSeamOrItsEnvironmentChooses)
 {
     long maxError = -1;
     ClockSeam::setSynchronised(true, 1500);
