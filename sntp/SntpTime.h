@@ -4,6 +4,7 @@
 #pragma once
 
 #include "foundation/Types.h"
+#include "sntp/NtpStamp.h"
 
 #include <sys/time.h>
 
@@ -15,20 +16,6 @@ class Rtc;
 // scale by 2^32 differ by at most one part in four billion, far below a millisecond.
 constexpr double NTP_TO_SECOND = 1.0 / 4294967295.0;
 constexpr double NTP_FRACTIONAL_TO_MS = 1000.0 / 4294967295.0;
-
-// 1900-01-01 to 1970-01-01 in seconds.
-constexpr uint32 NTP_POSIX_EPOCH_OFFSET = 2208988800u;
-
-// A timestamp as it stands inside a packet: both words in network byte order.
-//
-// OFFSET SIZE FIELD
-//      0    4 sec       seconds since 1900
-//      4    4 fraction  fraction of a second
-struct SntpTimePacket {
-    uint32 sec;
-    uint32 fraction;
-};
-static_assert(sizeof(SntpTimePacket) == 8, "SntpTimePacket is 8 bytes on the wire");
 
 class SntpTime {
 public:
