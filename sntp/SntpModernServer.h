@@ -71,8 +71,8 @@ struct SntpModernServerCounters {
     uint64 kisses = 0; // over the client's rate: RATE kiss-o'-death sent
     uint64 sendFailed = 0; // replies the system refused
     uint64 leaked = 0; // over the client's rate, answered anyway (part of answered)
-    uint64 bytesIn = 0; // of every datagram received
-    uint64 bytesOut = 0; // of every reply sent
+    uint64 bytesIn = 0; // of every datagram received, each counted up to 48 bytes
+    uint64 bytesOut = 0; // of every reply sent, kisses included
 };
 
 class SntpModernServer {
