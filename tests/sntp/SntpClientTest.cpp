@@ -300,7 +300,8 @@ TEST_F(SntpClientTest, StrictModeSkipsEveryBadReplyAndTakesTheValidOneThatFollow
     std::atomic<bool> lieOnly { false };
     ScriptedServer server([&](const std::string& request) {
         const SntpTime t = timeAt(request, 40) + 5.0;
-        Replies replies { ScriptedServer::reply(request, t, t), ScriptedServer::reply(request, t, t, 3) };
+        Replies replies { ScriptedServer::reply(request, t, t),
+            ScriptedServer::reply(request, t, t, 3) };
         cases[current].edit(replies[0]);
         if (TIMED_OUT == cases[current].outcome || lieOnly)
             replies.pop_back();
@@ -314,7 +315,8 @@ TEST_F(SntpClientTest, StrictModeSkipsEveryBadReplyAndTakesTheValidOneThatFollow
         EXPECT_EQ(c.outcome, _report.outcome) << c.name;
         EXPECT_EQ(TIMED_OUT == c.outcome, msSince(start) >= 290) << c.name;
         EXPECT_EQ(KISS == c.outcome ? 0u : 1u, _report.rejected) << c.name;
-        EXPECT_EQ(c.why, _report.lastRejection) << c.name << ": " << sntpVerdictText(_report.lastRejection);
+        EXPECT_EQ(c.why, _report.lastRejection)
+            << c.name << ": " << sntpVerdictText(_report.lastRejection);
         EXPECT_STREQ(KISS == c.outcome ? "RATE" : "", _report.kissCode) << c.name;
         EXPECT_TRUE(ANSWERED != c.outcome || 3 == _response.stratum)
             << "the valid reply, " << c.name;
@@ -372,8 +374,7 @@ TEST_F(SntpClientTest, StrictSyncStepsFarOnlyFirstOrWhenThreeSyncsAgree)
         { -3000.0, 1000, FAILED + 3, NONE, 1 },
         { 3000.0, 1000, FAILED + 3, NONE, 1 }, // a different offset starts the count again
         { 30.0, 1000, OK + 3, SLEW, 0 }, // near: slewed, and the count is forgotten
-        { 3000.0, 1000, FAILED + 3, NONE, 1 },
-        { 999.0, 1000, OK + 1, STEP, 0 }, // within the limit
+        { 3000.0, 1000, FAILED + 3, NONE, 1 }, { 999.0, 1000, OK + 1, STEP, 0 }, // within the limit
         { 3000.0, 0, OK + 1, STEP, 0 }, // no limit
     };
     for (const auto& c : steps) {
