@@ -1,7 +1,9 @@
 // sntp-serve: answers SNTP requests with this machine's clock until it is interrupted (Ctrl-C or
 // SIGTERM). By default it is the modern server (SntpModernServer): only real client requests
-// are answered, with 48 bytes, per-client rate limits, one worker per processor, and no line
-// per request; SIGUSR1 prints its counters, and so does stopping. --classic runs the library's
+// are answered, with 48 bytes, per-client rate limits that leak one in four, a port no other
+// process can share, one worker per processor, and no line per request; SIGUSR1 prints its
+// counters, and so does stopping. It warns once at start when the kernel calls the clock
+// unsynchronised (unless -L). --classic runs the library's
 // minimal SntpServer on port 123 instead, with its trace lines on standard error.
 //
 //   sntp-serve [-a ADDRESS] [-p PORT] [-s STRATUM] [-r REFID] [-w WORKERS] [-l RATE] [-b BURST]
@@ -87,13 +89,12 @@ bool number(const char* text, unsigned long low, unsigned long high, unsigned lo
 
 void printCounters(const Kovan::SntpModernServer::Counters& c)
 {
+    const auto n = [](Kovan::uint64 v) { return static_cast<unsigned long long>(v); };
     printf("received %llu answered %llu too-short %llu not-request %llu bad-version %llu "
-           "rate-limited %llu kisses %llu send-failed %llu\n",
-        static_cast<unsigned long long>(c.received), static_cast<unsigned long long>(c.answered),
-        static_cast<unsigned long long>(c.tooShort), static_cast<unsigned long long>(c.notRequest),
-        static_cast<unsigned long long>(c.badVersion),
-        static_cast<unsigned long long>(c.rateLimited), static_cast<unsigned long long>(c.kisses),
-        static_cast<unsigned long long>(c.sendFailed));
+           "rate-limited %llu kisses %llu send-failed %llu leaked %llu bytes-in %llu "
+           "bytes-out %llu\n",
+        n(c.received), n(c.answered), n(c.tooShort), n(c.notRequest), n(c.badVersion),
+        n(c.rateLimited), n(c.kisses), n(c.sendFailed), n(c.leaked), n(c.bytesIn), n(c.bytesOut));
     (void)fflush(stdout);
 }
 
