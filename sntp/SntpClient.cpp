@@ -109,6 +109,7 @@ SntpClient::SntpClient() noexcept
     : Looper("SntpClient", 50, Thread::NORMAL)
     , _port(123)
     , _syncInterval(0)
+    , _syncSeconds(0)
     , _timeout(5000)
     , _prevCheckTick(currentTick())
     , _sleepTime(1000)
@@ -260,9 +261,11 @@ bool SntpClient::exchangeStrict(SntpServerResponse* response, SntpQueryReport* r
     } catch (const SocketException&) {
         // Without the kernel's stamp the clock read after the receive stands in for it.
     }
+    // The round trip's start is read before T1, its end after T4, so that it spans them even
+    // when this thread is held up in between.
+    const double sentAt = monotonicSeconds();
     const uint64 originate = withRandomLowBits(NtpStamp::now());
     request.xmt = NtpStamp::toWire(originate);
-    const double sentAt = monotonicSeconds();
     if (!_socket.sendSocket(reinterpret_cast<char*>(&request), sizeof(request))) {
         trace("SntpClient : failed in call to send NTP request to server\n");
         return false;
@@ -397,7 +400,7 @@ void SntpClient::syncNow(uint32 retryCount)
         MutexLocker lock(_configMutex);
         trace("SntpClient : connect to \"%s\" on port %d\n", _serverAddress.cString(),
             static_cast<int>(port()));
-        snprintf(sync.server, sizeof(sync.server), "%s", _serverAddress.cString());
+        (void)snprintf(sync.server, sizeof(sync.server), "%s", _serverAddress.cString());
     }
 
     // The mode of the whole sync: a change in between does not mix the two.
@@ -479,26 +482,27 @@ void SntpClient::syncNow(uint32 retryCount)
     }
 }
 
-void SntpClient::setServerAddress(const char* address)
+bool SntpClient::setServerAddress(const char* address)
 {
     if (nullptr == address)
         address = "";
+    if (_strict && strlen(address) >= sizeof(Btring<64>)) {
+        trace("SntpClient : server name of %u characters refused: at most %u\n",
+            static_cast<unsigned>(strlen(address)), static_cast<unsigned>(sizeof(Btring<64>) - 1));
+        return false;
+    }
     {
         MutexLocker lock(_configMutex);
         if (_serverAddress == address)
-            return;
+            return true;
     }
     stopSync();
-    bool wake;
     {
         MutexLocker lock(_configMutex);
         _serverAddress = address;
-        wake = !_serverAddress.isEmpty() && 0 != _syncInterval;
     }
-    if (wake) {
-        _needSync = true;
-        resume();
-    }
+    wakeIfReady();
+    return true;
 }
 
 void SntpClient::setSyncInterval(uint32 minutes)
@@ -507,15 +511,31 @@ void SntpClient::setSyncInterval(uint32 minutes)
         return;
     stopSync();
     _syncInterval = minutes;
-    bool wake;
-    {
-        MutexLocker lock(_configMutex);
-        wake = !_serverAddress.isEmpty() && 0 != minutes;
-    }
-    if (wake) {
+    wakeIfReady();
+}
+
+void SntpClient::setSyncIntervalSeconds(uint32 seconds)
+{
+    seconds = std::min(seconds, MAX_SYNC_SECONDS);
+    if (seconds == _syncSeconds)
+        return;
+    stopSync();
+    _syncSeconds = seconds;
+    wakeIfReady();
+}
+
+void SntpClient::wakeIfReady()
+{
+    if (!isIdle()) {
         _needSync = true;
         resume();
     }
+}
+
+uint64 SntpClient::periodMs() const
+{
+    const uint32 seconds = _syncSeconds;
+    return 0 != seconds ? uint64(seconds) * 1000u : uint64(uint32(_syncInterval * 60000u));
 }
 
 void SntpClient::stopSync()
@@ -529,7 +549,7 @@ void SntpClient::stopSync()
 bool SntpClient::isIdle() const
 {
     MutexLocker lock(_configMutex);
-    return _serverAddress.isEmpty() || 0 == _syncInterval;
+    return _serverAddress.isEmpty() || (0 == _syncInterval && 0 == _syncSeconds);
 }
 
 void SntpClient::looperFunc()
@@ -546,7 +566,7 @@ void SntpClient::looperFunc()
 
     const uint32 now = currentTick();
     // The threshold is a 32-bit millisecond count: intervals above 71582 minutes wrap.
-    if (_needSync || diffTick(_prevCheckTick, now) > _syncInterval * 60000u) {
+    if (_needSync || diffTick(_prevCheckTick, now) > periodMs()) {
         try {
             syncNow(_retryCount);
         } catch (const SocketException& e) {

@@ -130,15 +130,23 @@ public:
     void syncNow(uint32 retryCount);
 
     // A changed address stops a running sync, and wakes the background sync when it has both
-    // an address and an interval. A null address counts as empty. Cut at 63 characters.
-    void setServerAddress(const char* address);
+    // an address and an interval. A null address counts as empty. Cut at 63 characters in the
+    // classic mode; the strict mode refuses a longer name instead (false, with one trace line,
+    // the address left as it was), since a cut name would be another server's.
+    bool setServerAddress(const char* address);
+    // The background sync's period in minutes, as designed (0: none)...
     void setSyncInterval(uint32 minutes);
+    // ... or in seconds, which, when not 0, is used instead of the minutes. At most
+    // MAX_SYNC_SECONDS (49 days, the millisecond tick's range); more is cut to that.
+    void setSyncIntervalSeconds(uint32 seconds);
+    static constexpr uint32 MAX_SYNC_SECONDS = 4294967;
     // Waits, 200 ms at a time, for a running sync to give up; an attempt in progress ends first.
     void stopSync();
 
     const char* serverAddress() const { return _serverAddress.cString(); }
     uint32 port() const { return _port; }
     uint32 syncInterval() const { return _syncInterval; }
+    uint32 syncIntervalSeconds() const { return _syncSeconds; }
     uint32 timeout() const { return _timeout; }
     uint32 sleepTime() const { return _sleepTime; }
     uint32 retryCount() const { return _retryCount; }
@@ -170,6 +178,10 @@ protected:
 private:
     // No address or no interval: nothing for the background sync to do.
     bool isIdle() const;
+    // The period between background syncs, in milliseconds (0: none).
+    uint64 periodMs() const;
+    // Wakes the background sync for a sync at once when it has an address and an interval.
+    void wakeIfReady();
     // The server's address as a dotted text of at most 15 characters, looked up when it is a
     // host name; false when the lookup failed.
     bool resolveServer(const char* address, char* text);
@@ -188,6 +200,7 @@ private:
     IpAddress _dnsServer;
     std::atomic<uint32> _port;
     std::atomic<uint32> _syncInterval;
+    std::atomic<uint32> _syncSeconds;
     std::atomic<uint32> _timeout;
     SntpSocket _socket;
     uint32 _prevCheckTick;

@@ -1,6 +1,10 @@
 // The NTP time value of the SNTP service: seconds since 1900 in the high word and a binary
 // fraction of a second in the low word, in host byte order, with its packet and timeval forms,
 // its arithmetic in seconds, and the system clock it is read from and written to.
+//
+// Thread safety: a value, safe to copy and read from any thread; the static clock functions may
+// be called from any thread, but setRtc is meant for start-up, before any thread changes the
+// clock (the registered Rtc is not locked).
 #pragma once
 
 #include "foundation/Types.h"

@@ -408,3 +408,35 @@ TEST_F(SntpClientTest, StrictSyncStepsFarOnlyFirstOrWhenThreeSyncsAgree)
     EXPECT_EQ(STEP, listener.reports[0].action);
     _client.setListener(&_listener);
 }
+
+TEST_F(SntpClientTest, StrictModeRefusesANameItWouldHaveToCut)
+{
+    const std::string longest(63, 'a'), tooLong(64, 'b');
+    for (bool strict : { false, true }) {
+        SntpClient client;
+        client.setStrict(strict);
+        KovanTest::StderrCapture capture;
+        EXPECT_TRUE(client.setServerAddress(longest.c_str())) << strict;
+        EXPECT_EQ("", capture.take()) << strict;
+        EXPECT_EQ(!strict, client.setServerAddress(tooLong.c_str())) << strict;
+        const std::string traced = capture.take(); // the cut's line, or the refusal's
+        EXPECT_EQ(1, std::count(traced.begin(), traced.end(), '\n')) << traced;
+        EXPECT_EQ(strict ? longest : tooLong.substr(0, 63), client.serverAddress()) << strict;
+    }
+}
+
+TEST_F(SntpClientTest, AnIntervalInSecondsTakesThePlaceOfTheMinutes)
+{
+    KovanTest::StderrCapture capture;
+    ASSERT_TRUE(_client.run());
+    _client.setSyncInterval(60); // an hour: only the seconds can bring a second sync in time
+    _client.setSyncIntervalSeconds(1);
+    EXPECT_EQ(1u, _client.syncIntervalSeconds());
+    _client.setServerAddress("127.0.0.1");
+    ASSERT_TRUE(eventually([&] { return _listener.told >= 1; }));
+    const auto first = Clock::now();
+    ASSERT_TRUE(eventually([&] { return _listener.told >= 2; }, 10000));
+    EXPECT_GE(msSince(first), 900) << "the second sync came before its interval";
+    _client.setSyncIntervalSeconds(0xFFFFFFFFu);
+    EXPECT_EQ(SntpClient::MAX_SYNC_SECONDS, _client.syncIntervalSeconds());
+}
