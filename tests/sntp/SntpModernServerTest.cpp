@@ -262,54 +262,34 @@ TEST_F(SntpModernServerTest, SixtyFiveThousandClientsAreNeverLimitedWhileAnAbuse
     const uint32_t FLEET = 0x7F000000, ABUSER = 0x7F010001;
     const int CLIENTS = 65536, ROUNDS = 2, WINDOW = 64;
 
+    // Each request's transmit time names its sender, and comes back as the reply's org.
+    const auto request = [](uint32_t sender) {
+        std::string r = clientRequest(0x23);
+        const uint32_t wire = htonl(sender);
+        return r.replace(44, 4, reinterpret_cast<const char*>(&wire), 4);
+    };
     std::vector<unsigned char> answers(CLIENTS, 0);
     int abuserSent = 0, abuserAnswered = 0, outstanding = 0, next = 0, idle = 0;
     const auto start = Clock::now();
-    const auto drain = [&](int timeoutMs) {
-        pollfd p = { fd, POLLIN, 0 };
-        if (poll(&p, 1, timeoutMs) <= 0)
-            return false;
-        char reply[64];
-        sockaddr_in from = {};
-        msghdr message = {};
-        iovec data = { reply, sizeof(reply) };
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
-        message.msg_name = &from;
-        message.msg_namelen = sizeof(from);
-        message.msg_iov = &data;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof(control);
-        while (recvmsg(fd, &message, MSG_DONTWAIT) == 48) {
-            // Whom the reply was for: the destination address the kernel reports.
-            uint32_t destination = 0;
-            for (cmsghdr* h = CMSG_FIRSTHDR(&message); h; h = CMSG_NXTHDR(&message, h))
-                if (h->cmsg_level == IPPROTO_IP && h->cmsg_type == IP_PKTINFO) {
-                    in_pktinfo info;
-                    memcpy(&info, CMSG_DATA(h), sizeof(info));
-                    destination = ntohl(info.ipi_addr.s_addr);
-                }
-            if (destination == ABUSER)
-                ++abuserAnswered;
-            else if ((destination & 0xFFFF0000u) == FLEET) {
-                ++answers[destination & 0xFFFF];
-                --outstanding;
-            }
-            message.msg_namelen = sizeof(from);
-            message.msg_controllen = sizeof(control);
-        }
-        return true;
-    };
-    const int on = 1;
-    setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof(on));
-    const std::string request = clientRequest(0x23);
     // Bounded: every request of the fleet once, and at most a minute.
     while ((next < CLIENTS * ROUNDS || outstanding > 0) && msSince(start) < 60000 && idle < 10) {
         for (; abuserSent < msSince(start); ++abuserSent)
-            sendFrom(fd, ABUSER, to, request);
-        for (; outstanding < WINDOW && next < CLIENTS * ROUNDS; ++next, ++outstanding)
-            ASSERT_TRUE(sendFrom(fd, FLEET + (next % CLIENTS), to, request)) << strerror(errno);
-        idle = drain(200) ? 0 : idle + 1;
+            sendFrom(fd, ABUSER, to, request(ABUSER));
+        for (; outstanding < WINDOW && next < CLIENTS * ROUNDS; ++next, ++outstanding) {
+            const uint32_t sender = FLEET + static_cast<uint32_t>(next % CLIENTS);
+            ASSERT_TRUE(sendFrom(fd, sender, to, request(sender))) << strerror(errno);
+        }
+        std::string reply = receiveWithin(fd, 200);
+        idle = reply.empty() ? idle + 1 : 0;
+        for (; reply.size() == 48; reply = receiveWithin(fd, 0)) {
+            uint32_t sender;
+            memcpy(&sender, reply.data() + 28, 4);
+            sender = ntohl(sender);
+            if (sender == ABUSER)
+                ++abuserAnswered;
+            else if ((sender & 0xFFFF0000u) == FLEET && outstanding-- > 0)
+                ++answers[sender & 0xFFFF];
+        }
     }
     close(fd);
     EXPECT_EQ(CLIENTS, std::count(answers.begin(), answers.end(), ROUNDS))
