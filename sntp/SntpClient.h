@@ -134,7 +134,7 @@ public:
     // classic mode; the strict mode refuses a longer name instead (false, with one trace line,
     // the address left as it was), since a cut name would be another server's.
     bool setServerAddress(const char* address);
-    // The background sync's period in minutes, as designed (0: none)...
+    // The background sync's period in minutes (0: none)...
     void setSyncInterval(uint32 minutes);
     // ... or in seconds, which, when not 0, is used instead of the minutes. At most
     // MAX_SYNC_SECONDS (49 days, the millisecond tick's range); more is cut to that.
