@@ -1,13 +1,23 @@
 // The SNTP service beside chronyd and ntpdig, on a loopback of the program's own (a private
 // network namespace made before main; run as root):
 //
-//   BM_ServerLoad/SERVER/WINDOW  a bounded burst of requests with WINDOW outstanding at a time,
-//                                against chronyd, the modern sntp-serve or the classic one
+//   BM_ServerLoad/SERVER/WINDOW/RUN  a bounded burst of requests with WINDOW outstanding at a
+//                                time, against chronyd, the modern sntp-serve or the classic one
 //                                (--classic): replies per second, p50/p99 latency, lost
 //                                requests, the server's CPU time per reply (all its threads,
 //                                from /proc), the median |offset| the load client computes from
 //                                each reply, and for the project's servers the ratios to
-//                                chronyd's figures at the same window
+//                                chronyd's figures at the same window in the same run. Runs
+//                                0, 1 and 2 are interleaved (chronyd and the modern server in
+//                                turn, each run after the other), so a change of the machine's
+//                                load falls on both; report medians with their range.
+//   BM_Fleet/RUN                 the modern server with its default rate limit, loaded from the
+//                                65,536 addresses of 127.0.0.0/16 in turn (each below its
+//                                limit), 64 outstanding, while 127.1.0.1 asks 1000 times a
+//                                second: replies/s (and the ratio to the same run's
+//                                single-address figure with no limit), lost fleet requests (a
+//                                fleet client rate-limited shows here), and how many of the
+//                                abuser's requests were answered (about a quarter leak)
 //   BM_OneShot                   one complete query program run against chronyd: the strict
 //                                sntp-query, the classic one and ntpdig in turn, beside
 //                                /bin/true as the cost of any process start
@@ -48,7 +58,15 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const int REQUESTS = 40000; // per load run
+// Per load run; KOVAN_SNTP_BENCH_REQUESTS makes a short smoke run.
+int requestCount()
+{
+    const char* text = getenv("KOVAN_SNTP_BENCH_REQUESTS");
+    const int n = text != nullptr ? atoi(text) : 0;
+    return n > 0 ? n : 40000;
+}
+const int REQUESTS = requestCount();
+const int RUNS = 3;
 const int LOAD_LIMIT_S = 20; // and never longer than this
 const int LOST_AFTER_MS = 200;
 const int MAX_WINDOW = 64;
@@ -118,6 +136,30 @@ int connectedSocket()
     return fd;
 }
 
+sockaddr_in serverAddress()
+{
+    sockaddr_in address;
+    memset(&address, 0, sizeof(address));
+    address.sin_family = AF_INET;
+    address.sin_port = htons(123);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+// Bound to the wildcard address, so that it receives the replies to any 127.x.y.z it sends from.
+int wildcardSocket()
+{
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    const int on = 1, big = 8 << 20;
+    setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof(on));
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &big, sizeof(big));
+    sockaddr_in any;
+    memset(&any, 0, sizeof(any));
+    any.sin_family = AF_INET;
+    bind(fd, reinterpret_cast<sockaddr*>(&any), sizeof(any));
+    return fd;
+}
+
 // A 48-byte client request whose transmit time carries a sequence number; both servers echo it
 // back in org, which is how replies are matched to requests.
 void request(Kovan::uint32 sequence, Kovan::SntpBasicInfo* packet)
@@ -175,12 +217,14 @@ struct ChronydConfig {
 
 enum Server { CHRONYD, MODERN, CLASSIC };
 
-pid_t startServer(Server server, const ChronydConfig& config)
+pid_t startServer(Server server, const ChronydConfig& config, bool fleet = false)
 {
     if (server == CHRONYD)
         return spawn({ "chronyd", "-x", "-d", "-f", config.conf });
     // The same footing as chronyd's local reference, and no rate limit: the load comes from one
-    // address.
+    // address. The fleet keeps the default limit: that is what it measures.
+    if (server == MODERN && fleet)
+        return spawn({ SNTP_SERVE_PATH, "--local" });
     if (server == MODERN)
         return spawn({ SNTP_SERVE_PATH, "--local", "--rate-limit", "0" });
     return spawn({ SNTP_SERVE_PATH, "--classic" });
@@ -222,28 +266,63 @@ Seconds ntpSeconds(const Kovan::SntpTimePacket& p)
     return Seconds(ntohl(p.sec)) + Seconds(ntohl(p.fraction)) / 4294967296.0L;
 }
 
-// chronyd's figures per window, for the ratios of the project's rows that follow it.
-std::map<int, std::map<std::string, double>>& chronydFigures()
+// chronyd's and the modern server's figures per window and run, for the ratios of the rows that
+// follow them in the same run.
+using Figures = std::map<std::pair<int, int>, std::map<std::string, double>>;
+Figures& chronydFigures()
 {
-    static std::map<int, std::map<std::string, double>> figures;
+    static Figures figures;
+    return figures;
+}
+Figures& modernFigures()
+{
+    static Figures figures;
     return figures;
 }
 
-void BM_ServerLoad(benchmark::State& state, Server which)
+// Sends `packet` to `to` from the local address `source` (host order) through `fd`, bound to the
+// wildcard address, which therefore receives the replies to every source.
+void sendFrom(
+    int fd, Kovan::uint32 source, const sockaddr_in& to, const Kovan::SntpBasicInfo& packet)
+{
+    iovec data = { const_cast<Kovan::SntpBasicInfo*>(&packet), sizeof(packet) };
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    msghdr message = {};
+    message.msg_name = const_cast<sockaddr_in*>(&to);
+    message.msg_namelen = sizeof(to);
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof(control);
+    cmsghdr* header = CMSG_FIRSTHDR(&message);
+    header->cmsg_level = IPPROTO_IP;
+    header->cmsg_type = IP_PKTINFO;
+    header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+    in_pktinfo info = {};
+    info.ipi_spec_dst.s_addr = htonl(source);
+    memcpy(CMSG_DATA(header), &info, sizeof(info));
+    sendmsg(fd, &message, 0);
+}
+
+// Sequence numbers with this bit set are the abuser's.
+const Kovan::uint32 ABUSER_BIT = 0x80000000u;
+
+void serverLoad(benchmark::State& state, Server which, int window, int run, bool fleet)
 {
     if (!privateNetwork) {
         state.SkipWithError("needs root for a private network namespace");
         return;
     }
     ChronydConfig config;
-    const pid_t server = startServer(which, config);
+    const pid_t server = startServer(which, config, fleet);
     if (!waitForServer()) {
         stopChild(server);
         state.SkipWithError("the server did not answer");
         return;
     }
-    const int window = static_cast<int>(state.range(0));
-    const int fd = connectedSocket();
+    const int fd = fleet ? wildcardSocket() : connectedSocket();
+    const sockaddr_in to = serverAddress();
+    long abuserSent = 0, abuserAnswered = 0;
     Kovan::detail::setSocketTimeouts(fd, LOST_AFTER_MS);
     Kovan::DatagramBatch replies(MAX_WINDOW, sizeof(Kovan::SntpFullPacket));
     std::vector<double> latencies, offsets;
@@ -264,12 +343,24 @@ void BM_ServerLoad(benchmark::State& state, Server which)
             // Each request stamped just before its own send (the offsets below need it); the
             // replies taken in batches with the kernel's arrival stamps, which keeps the load
             // client's own cost out of the servers' way.
+            while (fleet
+                && abuserSent
+                    < std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start)
+                          .count()) {
+                Kovan::SntpBasicInfo packet;
+                request(ABUSER_BIT | static_cast<Kovan::uint32>(++abuserSent), &packet);
+                sendFrom(fd, 0x7F010001u, to, packet);
+            }
             while (outstanding < window && next < REQUESTS) {
                 Kovan::SntpBasicInfo packet;
                 request(static_cast<Kovan::uint32>(next + 1), &packet);
                 sentAt[next] = Clock::now();
                 sentNtp[next] = realNtp();
-                send(fd, &packet, sizeof(packet), 0);
+                if (fleet)
+                    sendFrom(
+                        fd, 0x7F000000u + static_cast<Kovan::uint32>(next & 0xFFFF), to, packet);
+                else
+                    send(fd, &packet, sizeof(packet), 0);
                 ++next;
                 ++outstanding;
             }
@@ -286,6 +377,10 @@ void BM_ServerLoad(benchmark::State& state, Server which)
                 Kovan::SntpBasicInfo reply;
                 memcpy(&reply, replies.data(i), sizeof(reply));
                 const Kovan::uint32 sequence = ntohl(reply.org.fraction);
+                if (0 != (sequence & ABUSER_BIT)) {
+                    ++abuserAnswered;
+                    continue;
+                }
                 if (sequence < 1 || sequence > static_cast<Kovan::uint32>(next)
                     || done[sequence - 1])
                     continue;
@@ -323,14 +418,22 @@ void BM_ServerLoad(benchmark::State& state, Server which)
     figures["cpu_us/reply"]
         = latencies.empty() ? 0.0 : cpu / 1000.0 / static_cast<double>(latencies.size());
     figures["offset_us"] = percentile(offsets, 0.50) * 1e6;
-    if (which == CHRONYD)
-        chronydFigures()[window] = figures;
-    else if (chronydFigures().count(window) != 0) {
-        std::map<std::string, double>& chronyd = chronydFigures()[window];
+    const std::pair<int, int> key(window, run);
+    if (fleet) {
+        figures["abuser_sent"] = static_cast<double>(abuserSent);
+        figures["abuser_answered"] = static_cast<double>(abuserAnswered);
+        if (modernFigures().count(key) != 0)
+            figures["x_single_replies"] = figures["replies/s"] / modernFigures()[key]["replies/s"];
+    } else if (which == CHRONYD)
+        chronydFigures()[key] = figures;
+    else if (chronydFigures().count(key) != 0) {
+        std::map<std::string, double>& chronyd = chronydFigures()[key];
         figures["x_chronyd_replies"] = figures["replies/s"] / chronyd["replies/s"];
         figures["x_chronyd_cpu"] = figures["cpu_us/reply"] / chronyd["cpu_us/reply"];
         figures["x_chronyd_p99"] = figures["p99_us"] / chronyd["p99_us"];
     }
+    if (!fleet && which == MODERN)
+        modernFigures()[key] = figures;
     for (const auto& f : figures)
         state.counters[f.first] = f.second;
 }
@@ -386,22 +489,41 @@ void BM_OneShot(benchmark::State& state)
     state.counters["failures"] = failures;
 }
 
-// chronyd first: the project's rows report their ratios to its figures.
-BENCHMARK_CAPTURE(BM_ServerLoad, chronyd, CHRONYD)
-    ->Arg(1)
-    ->Arg(64)
-    ->Iterations(1)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_ServerLoad, modern, MODERN)
-    ->Arg(1)
-    ->Arg(64)
-    ->Iterations(1)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
+void BM_ServerLoad(benchmark::State& state, Server which)
+{
+    serverLoad(
+        state, which, static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), false);
+}
+
+void BM_Fleet(benchmark::State& state)
+{
+    serverLoad(state, MODERN, MAX_WINDOW, static_cast<int>(state.range(0)), true);
+}
+
+// Interleaved: in each run, chronyd first (the project's rows report their ratios to its figures),
+// then the modern server, then the fleet (its ratio is to the modern single-address figure).
+const bool registered = [] {
+    for (int run = 0; run < RUNS; ++run) {
+        for (int window : { 1, MAX_WINDOW })
+            for (Server server : { CHRONYD, MODERN })
+                benchmark::RegisterBenchmark(
+                    server == CHRONYD ? "BM_ServerLoad/chronyd" : "BM_ServerLoad/modern",
+                    BM_ServerLoad, server)
+                    ->Args({ window, run })
+                    ->Iterations(1)
+                    ->UseManualTime()
+                    ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark("BM_Fleet", BM_Fleet)
+            ->Arg(run)
+            ->Iterations(1)
+            ->UseManualTime()
+            ->Unit(benchmark::kMillisecond);
+    }
+    return true;
+}();
 BENCHMARK_CAPTURE(BM_ServerLoad, classic, CLASSIC)
-    ->Arg(1)
-    ->Arg(64)
+    ->Args({ 1, 0 })
+    ->Args({ MAX_WINDOW, 0 })
     ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);

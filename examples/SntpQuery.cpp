@@ -3,6 +3,7 @@
 // leap indicator, on one line like the usual one-shot NTP clients (or as JSON with -j).
 //
 //   sntp-query [--classic] [-j] [-c COUNT] [-p PORT] [-t MILLISECONDS] SERVER
+//   sntp-query --help
 //
 // Strict by default: only a reply that passes every check of the strict client counts (see
 // sntp/SntpClient.h); --classic takes the first datagram from the server, as the library's
@@ -10,7 +11,9 @@
 // shortest round trip is reported.
 //
 // Exit status: 0 with a reply, 1 without one (time-out, only bad replies, a kiss-o'-death or no
-// way to reach the server), 2 for a bad command line.
+// way to reach the server), 2 for a bad command line. Every failure is one line of its own: the
+// library's trace lines are caught by a trace sink, the last one lending its cause.
+#include "foundation/Trace.h"
 #include "net/SocketException.h"
 #include "sntp/SntpClient.h"
 
@@ -25,10 +28,47 @@
 
 namespace {
 
-void usage(const char* program)
+const char* const SYNOPSIS = "[--classic] [-j] [-c COUNT] [-p PORT] [-t MILLISECONDS] SERVER";
+
+void help(const char* program)
 {
-    (void)fprintf(stderr,
-        "Usage: %s [--classic] [-j] [-c COUNT] [-p PORT] [-t MILLISECONDS] SERVER\n", program);
+    printf("Usage: %s %s\n"
+           "Asks one SNTP server (an IPv4 address or a host name) for the time and prints the\n"
+           "server's time, this clock's offset from it, the round trip, stratum and leap.\n"
+           "\n"
+           "  --classic         take the first datagram from the server, unchecked (the\n"
+           "                    library's default mode); strict checks otherwise\n"
+           "  -j, --json        one JSON object instead of the line\n"
+           "  -c, --count N     N requests one after another (1-100, default 1); the reply\n"
+           "                    with the shortest round trip is reported\n"
+           "  -p, --port PORT   the server's UDP port (1-65535, default 123)\n"
+           "  -t, --timeout MS  wait for each reply (0-600000 ms, default 5000)\n"
+           "  -h, --help        this text\n"
+           "\n"
+           "Exit status: 0 with a reply, 1 without one, 2 for a bad command line.\n",
+        program, SYNOPSIS);
+}
+
+// A usage error: one line, status 2.
+int usageError(const char* program, const char* what, const char* word)
+{
+    (void)fprintf(stderr, "%s: %s%s%s%s; usage: %s %s\n", program, what, word ? " \"" : "",
+        word ? word : "", word ? "\"" : "", program, SYNOPSIS);
+    return 2;
+}
+
+// The library's last trace line, kept (not shown) so that a failure can name its cause in the
+// program's own line.
+std::string _lastTrace;
+void keepTrace(const char* text, size_t length, void*)
+{
+    _lastTrace.assign(text, length);
+    while (!_lastTrace.empty() && ('\n' == _lastTrace.back() || ' ' == _lastTrace.back()))
+        _lastTrace.pop_back();
+    // "SntpClient : connect failed" says "connect failed" in the program's line.
+    const size_t colon = _lastTrace.find(" : ");
+    if (std::string::npos != colon)
+        _lastTrace.erase(0, colon + 3);
 }
 
 const char* leapText(int leap)
@@ -96,10 +136,13 @@ int main(int argc, char** argv)
     bool json = false;
     bool classic = false;
     static const option longOptions[] = { { "classic", no_argument, nullptr, 'C' },
+        { "json", no_argument, nullptr, 'j' }, { "count", required_argument, nullptr, 'c' },
+        { "port", required_argument, nullptr, 'p' }, { "timeout", required_argument, nullptr, 't' },
         { "help", no_argument, nullptr, 'h' }, { nullptr, 0, nullptr, 0 } };
     int opt;
+    opterr = 0; // its messages would be a second line
     // NOLINTNEXTLINE(concurrency-mt-unsafe): one thread, parsing its own arguments
-    while ((opt = getopt_long(argc, argv, "c:jp:t:h", longOptions, nullptr)) != -1) {
+    while ((opt = getopt_long(argc, argv, ":c:jp:t:h", longOptions, nullptr)) != -1) {
         switch (opt) {
         case 'c':
             if (!parseNumber(optarg, 1, 100, &count)) {
@@ -126,16 +169,26 @@ int main(int argc, char** argv)
         case 'C':
             classic = true;
             break;
-        default:
-            usage(program);
-            return 2;
+        case 'h':
+            help(program);
+            return 0;
+        default: {
+            char shortName[3] = { '-', static_cast<char>(optopt), 0 };
+            const char* word = 0 != optopt ? shortName : argv[optind - 1];
+            return usageError(program, ':' == opt ? "missing value for" : "unknown option", word);
+        }
         }
     }
-    if (optind + 1 != argc) {
-        usage(program);
-        return 2;
-    }
+    if (optind == argc)
+        return usageError(program, "no server given", nullptr);
+    if (optind + 1 != argc)
+        return usageError(program, "one server only, not also", argv[optind + 1]);
     const char* server = argv[optind];
+    if ('\0' == *server)
+        return usageError(program, "empty server name", nullptr);
+    if (nullptr != strchr(server, ':'))
+        return usageError(program, "IPv4 only, not the IPv6 address", server);
+    Kovan::setTraceSink(keepTrace);
 
     Kovan::SntpClient client;
     client.setServerAddress(server);
@@ -171,12 +224,16 @@ int main(int argc, char** argv)
             (void)fprintf(stderr, "%s: %s: kiss-o'-death %s: the server refuses to serve us\n",
                 program, server, last.kissCode);
         else if (Kovan::SntpQueryReport::TIMED_OUT == last.outcome && last.rejected > 0)
-            (void)fprintf(stderr, "%s: %s: only bad replies (%u rejected) within %lu ms\n", program,
-                server, static_cast<unsigned>(last.rejected), timeout);
+            (void)fprintf(stderr,
+                "%s: %s: only bad replies (%u rejected, the last: %s) within %lu ms\n", program,
+                server, static_cast<unsigned>(last.rejected),
+                Kovan::sntpVerdictText(last.lastRejection), timeout);
         else if (Kovan::SntpQueryReport::TIMED_OUT == last.outcome)
             (void)fprintf(stderr, "%s: %s: no reply within %lu ms\n", program, server, timeout);
-        else
-            (void)fprintf(stderr, "%s: no usable reply from %s\n", program, server);
+        else if (!_lastTrace.empty())
+            (void)fprintf(stderr, "%s: %s: %s\n", program, server, _lastTrace.c_str());
+        else // a failed name lookup is the one failure the library does not trace
+            (void)fprintf(stderr, "%s: %s: no such host\n", program, server);
         return 1;
     }
 

@@ -7,11 +7,24 @@
 
 #include "foundation/Types.h"
 
+#include <cstddef>
+
 // Formats like printf and writes to standard error. No prefix, no newline, no lock, no flush:
-// each message carries its own newline.
+// each message carries its own newline. A program that has installed a sink (below) gets the
+// formatted text there instead.
 void trace(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
 namespace Kovan {
+
+// Where trace's text goes when a program wants it somewhere else than standard error: a program
+// that reports its own failures in one line of its own keeps the libraries' lines out of the
+// user's way (or in a log). `text` is one formatted message (usually a line with its newline),
+// `length` its bytes; `context` is what was given with the sink. A sink may be called from any
+// thread that traces, at the same time: it keeps its own order.
+using TraceSink = void (*)(const char* text, size_t length, void* context);
+// Installs `sink` (null: back to standard error) for every later trace of the process. Safe to
+// call from any thread; a trace already under way finishes with the sink it started with.
+void setTraceSink(TraceSink sink, void* context = nullptr);
 
 // Called on a broken precondition with the check's source text, file, line and function.
 // Supplied by the program that links the libraries; it must not return.

@@ -15,7 +15,7 @@ CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja \
   -DCMAKE_C_FLAGS="$sanitize" -DCMAKE_CXX_FLAGS="$sanitize" \
   -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
 
-targets=(registry registry_api base64)
+targets=(registry registry_api base64 sntp_packet)
 cmake --build "$build" -j 2 --target "${targets[@]/#/kovan_fuzz_}"
 
 mkdir -p "$build/artifacts"

@@ -4,18 +4,33 @@
 // Era 0 began 1900-01-01 00:00:00 UTC, era 1 begins 2036-02-07 06:28:16 UTC; a stamp does not
 // say its era, so every conversion back to a calendar instant takes a nearby instant to place it,
 // and differences are taken modulo 2^64, which is right for stamps less than 68 years apart.
+//
+// This is the one home of the epoch offset and of the wire form of a time stamp: SntpTime reads
+// and writes packets through it.
+//
+// Thread safety: stateless; every function may be called from any thread.
 #pragma once
 
 #include "foundation/Types.h"
-#include "sntp/SntpTime.h"
 
 #include <arpa/inet.h>
 #include <ctime>
 
 namespace Kovan {
 
+// A timestamp as it stands inside a packet: both words in network byte order.
+//
+// OFFSET SIZE FIELD
+//      0    4 sec       seconds since 1900 (within the era)
+//      4    4 fraction  fraction of a second
+struct SntpTimePacket {
+    uint32 sec;
+    uint32 fraction;
+};
+static_assert(sizeof(SntpTimePacket) == 8, "SntpTimePacket is 8 bytes on the wire");
+
 struct NtpStamp {
-    // 1900-01-01 to 1970-01-01 in seconds.
+    // 1900-01-01 to 1970-01-01 in seconds (0x83AA7E80).
     static constexpr int64 UNIX_TO_NTP = 2208988800;
     static constexpr double FRACTION_PER_SECOND = 4294967296.0;
 

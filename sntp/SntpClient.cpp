@@ -7,7 +7,11 @@
 #include "net/Inet4.h"
 #include "sntp/NtpStamp.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <exception>
@@ -49,10 +53,12 @@ private:
 };
 
 // Leap 0, version 4, mode 3 (client): the strict request speaks the current protocol.
-constexpr uint8 STRICT_LI_VN_MODE = 0x23;
+constexpr uint8 STRICT_LI_VN_MODE = sntpFirstByte(SNTP_LEAP_NONE, 4, SNTP_MODE_CLIENT);
 // The request's transmit time is random below 2^-20 s (under a microsecond): an off-path forger
 // who knows the time to the microsecond still cannot guess the org a reply must carry.
 constexpr uint64 RANDOM_BITS = 0xFFF;
+static_assert(double(RANDOM_BITS + 1) / 4294967296.0 <= SNTP_DELAY_TOLERANCE,
+    "the delay tolerance covers the random bits");
 
 uint64 withRandomLowBits(uint64 stamp)
 {
@@ -67,34 +73,11 @@ uint64 withRandomLowBits(uint64 stamp)
     return (stamp & ~RANDOM_BITS) | (bits & RANDOM_BITS);
 }
 
-enum ReplyCheck { ACCEPTED, KISS, REJECTED };
-
-// The strict client's whole judgement of one datagram; `reply` gets its header when it came
-// from the server and answers our request (ACCEPTED or KISS).
-ReplyCheck checkReply(const unsigned char* datagram, int length, const sockaddr_in& source,
-    const sockaddr_in& server, uint64 originate, SntpBasicInfo* reply)
+double monotonicSeconds()
 {
-    if (source.sin_family != AF_INET || source.sin_addr.s_addr != server.sin_addr.s_addr
-        || source.sin_port != server.sin_port || length < static_cast<int>(sizeof(*reply)))
-        return REJECTED;
-    memcpy(reply, datagram, sizeof(*reply));
-    const int mode = reply->li_vn_mode & 0x07;
-    const int version = (reply->li_vn_mode >> 3) & 0x07;
-    if (4 != mode || version < 1 || version > 4 || NtpStamp::fromWire(reply->org) != originate)
-        return REJECTED;
-    if (0 == reply->stratum)
-        return KISS;
-    const int leap = reply->li_vn_mode >> 6;
-    if (reply->stratum > 15 || 3 == leap || 0 == NtpStamp::fromWire(reply->xmt))
-        return REJECTED;
-    return ACCEPTED;
-}
-
-// NTP short format: 16 bits of seconds, 16 of fraction.
-double shortSeconds(int32 networkValue)
-{
-    return static_cast<double>(static_cast<int32>(ntohl(static_cast<uint32>(networkValue))))
-        / 65536.0;
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
 // The reply's header fields a report shows, whatever the mode.
@@ -105,9 +88,9 @@ void describe(const SntpBasicInfo& reply, SntpQueryReport* report)
     const int32 precision = static_cast<uint8>(reply.precision);
     report->precision = precision >= 128 ? precision - 256 : precision;
     report->poll = reply.ppoll;
-    report->version = (reply.li_vn_mode >> 3) & 0x07;
-    report->rootDelay = shortSeconds(reply.rootdelay);
-    report->rootDispersion = shortSeconds(reply.rootdispersion);
+    report->version = sntpVersion(reply.li_vn_mode);
+    report->rootDelay = sntpShortToSeconds(static_cast<uint32>(reply.rootdelay));
+    report->rootDispersion = sntpShortToSeconds(static_cast<uint32>(reply.rootdispersion));
     report->originate = NtpStamp::fromWire(reply.org);
     report->receive = NtpStamp::fromWire(reply.rec);
     report->transmit = NtpStamp::fromWire(reply.xmt);
@@ -126,6 +109,7 @@ SntpClient::SntpClient() noexcept
     : Looper("SntpClient", 50, Thread::NORMAL)
     , _port(123)
     , _syncInterval(0)
+    , _syncSeconds(0)
     , _timeout(5000)
     , _prevCheckTick(currentTick())
     , _sleepTime(1000)
@@ -136,6 +120,8 @@ SntpClient::SntpClient() noexcept
     , _stopSync(false)
     , _needSync(false)
     , _strict(false)
+    , _stepLimit(DEFAULT_STEP_LIMIT)
+    , _synchronised(false)
 {
 }
 
@@ -247,7 +233,7 @@ bool SntpClient::exchangeClassic(SntpServerResponse* response, SntpQueryReport* 
     }
 
     response->stratum = reply.basic.stratum;
-    response->leapIndicator = (reply.basic.li_vn_mode & 0xC0) >> 6;
+    response->leapIndicator = sntpLeap(reply.basic.li_vn_mode);
     response->oriTime = reply.basic.org;
     response->recTime = reply.basic.rec;
     response->xmtTime = reply.basic.xmt;
@@ -275,6 +261,9 @@ bool SntpClient::exchangeStrict(SntpServerResponse* response, SntpQueryReport* r
     } catch (const SocketException&) {
         // Without the kernel's stamp the clock read after the receive stands in for it.
     }
+    // The round trip's start is read before T1, its end after T4, so that it spans them even
+    // when this thread is held up in between.
+    const double sentAt = monotonicSeconds();
     const uint64 originate = withRandomLowBits(NtpStamp::now());
     request.xmt = NtpStamp::toWire(originate);
     if (!_socket.sendSocket(reinterpret_cast<char*>(&request), sizeof(request))) {
@@ -304,15 +293,24 @@ bool SntpClient::exchangeStrict(SntpServerResponse* response, SntpQueryReport* r
         // The kernel's arrival time leaves our wake-up and the receive call out of the delay.
         const uint64 destination
             = 0 != arrival.tv_sec ? NtpStamp::fromTimespec(arrival) : NtpStamp::now();
+        const double roundTrip = monotonicSeconds() - sentAt;
 
-        SntpBasicInfo reply;
-        const ReplyCheck check = checkReply(datagram, length, source, server, originate, &reply);
-        if (REJECTED == check) {
+        const bool fromServer = source.sin_family == AF_INET
+            && source.sin_addr.s_addr == server.sin_addr.s_addr
+            && source.sin_port == server.sin_port;
+        const SntpReplyVerdict check = fromServer
+            ? classifySntpReply(datagram, static_cast<size_t>(std::max(length, 0)), originate,
+                destination, roundTrip)
+            : SntpReplyVerdict::NOT_OURS;
+        if (SntpReplyVerdict::ACCEPTED != check && SntpReplyVerdict::KISS != check) {
             ++report->rejected;
+            report->lastRejection = check;
             continue;
         }
+        SntpBasicInfo reply;
+        memcpy(&reply, datagram, sizeof(reply));
         describe(reply, report);
-        if (KISS == check) {
+        if (SntpReplyVerdict::KISS == check) {
             report->outcome = SntpQueryReport::KISS_OF_DEATH;
             trace("SntpClient : kiss-o'-death %s from the SNTP server\n", report->kissCode);
             return false;
@@ -323,7 +321,7 @@ bool SntpClient::exchangeStrict(SntpServerResponse* response, SntpQueryReport* r
         report->transmit = NtpStamp::fromWire(reply.xmt);
         report->destination = destination;
         response->stratum = reply.stratum;
-        response->leapIndicator = (reply.li_vn_mode & 0xC0) >> 6;
+        response->leapIndicator = sntpLeap(reply.li_vn_mode);
         response->oriTime.setTime(report->originate);
         response->recTime.setTime(report->receive);
         response->xmtTime.setTime(report->transmit);
@@ -338,21 +336,49 @@ bool SntpClient::exchangeStrict(SntpServerResponse* response, SntpQueryReport* r
         return true;
     }
     report->outcome = SntpQueryReport::TIMED_OUT;
-    trace("SntpClient : no valid NTP reply from server (%u rejected)\n",
-        static_cast<unsigned>(report->rejected));
+    if (0 == report->rejected)
+        trace("SntpClient : no valid NTP reply from server (0 rejected)\n");
+    else
+        trace("SntpClient : no valid NTP reply from server (%u rejected, the last: %s)\n",
+            static_cast<unsigned>(report->rejected), sntpVerdictText(report->lastRejection));
     return false;
 }
 
-void SntpClient::notifySucceeded(int32 code)
+void SntpClient::notify(bool succeeded, int32 code, SntpSyncReport* report)
 {
-    if (Listener* listener = _listener)
+    report->succeeded = succeeded;
+    report->code = code;
+    Listener* listener = _listener;
+    if (nullptr == listener)
+        return;
+    if (succeeded)
         listener->sntpSyncSucceeded(this, code);
+    else
+        listener->sntpSyncFailed(this, code);
+    listener->sntpSyncReported(this, *report);
 }
 
-void SntpClient::notifyFailed(int32 code)
+bool SntpClient::admitsStep(double offset, SntpSyncReport* report)
 {
-    if (Listener* listener = _listener)
-        listener->sntpSyncFailed(this, code);
+    const uint32 limit = _stepLimit;
+    if (!_synchronised || 0 == limit || std::fabs(offset) <= limit) {
+        _pendingSteps = 0;
+        return true;
+    }
+    // A far step is believed only when it keeps coming back: a single lying or broken server
+    // answer cannot throw the clock years away once it has been set.
+    if (0 != _pendingSteps && std::fabs(offset - _pendingOffset) <= STEP_AGREEMENT)
+        ++_pendingSteps;
+    else {
+        _pendingOffset = offset;
+        _pendingSteps = 1;
+    }
+    report->agreeing = _pendingSteps;
+    if (_pendingSteps >= STEP_CONFIRMATIONS) {
+        _pendingSteps = 0;
+        return true;
+    }
+    return false;
 }
 
 void SntpClient::syncNow(uint32 retryCount)
@@ -369,26 +395,33 @@ void SntpClient::syncNow(uint32 retryCount)
         ~SyncingMark() { flag = false; }
     } mark(_syncing);
 
+    SntpSyncReport sync;
     {
         MutexLocker lock(_configMutex);
         trace("SntpClient : connect to \"%s\" on port %d\n", _serverAddress.cString(),
             static_cast<int>(port()));
+        (void)snprintf(sync.server, sizeof(sync.server), "%s", _serverAddress.cString());
     }
 
     // The mode of the whole sync: a change in between does not mix the two.
     const bool strict = _strict;
     SntpServerResponse response;
-    SntpQueryReport report;
     bool received = false;
     for (uint32 attempt = 0; attempt < retryCount && !received; ++attempt) {
         if (_stopSync)
             continue;
-        received = query(&response, &report, strict);
+        received = query(&response, &sync.query, strict);
     }
     if (_stopSync || !received) {
-        notifyFailed(0);
+        if (strict)
+            _pendingSteps = 0;
+        notify(false, 0, &sync);
         return;
     }
+    sync.answered = true;
+    sync.offset = response.offset;
+    sync.delay = response.delay;
+    sync.stratum = response.stratum;
 
     const time_t before = time(nullptr);
     // Classic: the new time to the millisecond, slewed toward its whole second. Strict: to the
@@ -403,57 +436,73 @@ void SntpClient::syncNow(uint32 retryCount)
     }
     if (static_cast<int32>(tv.tv_sec) < 0 || tv.tv_usec > 999999) {
         trace("SntpClient : new time is invalid\n");
-        notifyFailed(1);
+        notify(false, 1, &sync);
+        return;
+    }
+    if (strict && !admitsStep(response.offset, &sync)) {
+        trace("SntpClient : step of %.3f s refused: over the limit of %u s, %u of %u syncs agree\n",
+            response.offset, static_cast<unsigned>(_stepLimit),
+            static_cast<unsigned>(sync.agreeing), static_cast<unsigned>(STEP_CONFIRMATIONS));
+        notify(false, 3, &sync);
         return;
     }
     trace("SntpTime : current=%u, newtime=%u!\n", static_cast<unsigned>(before),
         static_cast<unsigned>(tv.tv_sec));
 
     const bool earlier = tv.tv_sec < before;
+    sync.correction = response.offset;
+    errno = 0;
     if (_adjustForSameMinute && ClockPolicy::slews(tv.tv_sec, before)) {
+        sync.action = SntpSyncReport::SLEW;
         const bool slewed = strict ? ClockPolicy::slew(ClockPolicy::correctionOf(response.offset),
                                 SntpTime::rtc(), tv.tv_sec)
                                    : SntpTime::adjustCurrentTime(newTime);
         if (slewed) {
             trace("SntpClient(adj) : time was synchronised successfully\n");
-            notifySucceeded(earlier ? 2 : 3);
+            _synchronised = _synchronised || strict;
+            notify(true, earlier ? 2 : 3, &sync);
         } else {
+            sync.clockErrno = errno;
             trace("SntpClient(adj) : failed to set the local time\n");
-            notifyFailed(2);
+            notify(false, 2, &sync);
         }
     } else {
+        sync.action = SntpSyncReport::STEP;
         const bool stepped = strict ? ClockPolicy::step(tv, SntpTime::rtc(), ClockPolicy::RTC_FIRST)
                                     : SntpTime::setCurrentTime(newTime);
         if (stepped) {
             trace("SntpClient : time was synchronised successfully\n");
-            notifySucceeded(earlier ? 0 : 1);
+            _synchronised = _synchronised || strict;
+            notify(true, earlier ? 0 : 1, &sync);
         } else {
+            sync.clockErrno = errno;
             trace("SntpClient : failed to set the local time\n");
-            notifyFailed(2);
+            notify(false, 2, &sync);
         }
     }
 }
 
-void SntpClient::setServerAddress(const char* address)
+bool SntpClient::setServerAddress(const char* address)
 {
     if (nullptr == address)
         address = "";
+    if (_strict && strlen(address) >= sizeof(Btring<64>)) {
+        trace("SntpClient : server name of %u characters refused: at most %u\n",
+            static_cast<unsigned>(strlen(address)), static_cast<unsigned>(sizeof(Btring<64>) - 1));
+        return false;
+    }
     {
         MutexLocker lock(_configMutex);
         if (_serverAddress == address)
-            return;
+            return true;
     }
     stopSync();
-    bool wake;
     {
         MutexLocker lock(_configMutex);
         _serverAddress = address;
-        wake = !_serverAddress.isEmpty() && 0 != _syncInterval;
     }
-    if (wake) {
-        _needSync = true;
-        resume();
-    }
+    wakeIfReady();
+    return true;
 }
 
 void SntpClient::setSyncInterval(uint32 minutes)
@@ -462,15 +511,31 @@ void SntpClient::setSyncInterval(uint32 minutes)
         return;
     stopSync();
     _syncInterval = minutes;
-    bool wake;
-    {
-        MutexLocker lock(_configMutex);
-        wake = !_serverAddress.isEmpty() && 0 != minutes;
-    }
-    if (wake) {
+    wakeIfReady();
+}
+
+void SntpClient::setSyncIntervalSeconds(uint32 seconds)
+{
+    seconds = std::min(seconds, MAX_SYNC_SECONDS);
+    if (seconds == _syncSeconds)
+        return;
+    stopSync();
+    _syncSeconds = seconds;
+    wakeIfReady();
+}
+
+void SntpClient::wakeIfReady()
+{
+    if (!isIdle()) {
         _needSync = true;
         resume();
     }
+}
+
+uint64 SntpClient::periodMs() const
+{
+    const uint32 seconds = _syncSeconds;
+    return 0 != seconds ? uint64(seconds) * 1000u : uint64(uint32(_syncInterval * 60000u));
 }
 
 void SntpClient::stopSync()
@@ -484,7 +549,7 @@ void SntpClient::stopSync()
 bool SntpClient::isIdle() const
 {
     MutexLocker lock(_configMutex);
-    return _serverAddress.isEmpty() || 0 == _syncInterval;
+    return _serverAddress.isEmpty() || (0 == _syncInterval && 0 == _syncSeconds);
 }
 
 void SntpClient::looperFunc()
@@ -501,7 +566,7 @@ void SntpClient::looperFunc()
 
     const uint32 now = currentTick();
     // The threshold is a 32-bit millisecond count: intervals above 71582 minutes wrap.
-    if (_needSync || diffTick(_prevCheckTick, now) > _syncInterval * 60000u) {
+    if (_needSync || diffTick(_prevCheckTick, now) > periodMs()) {
         try {
             syncNow(_retryCount);
         } catch (const SocketException& e) {
@@ -509,7 +574,8 @@ void SntpClient::looperFunc()
             // reply and keep the background sync alive for the next interval.
             trace(
                 "SntpClient : socket error %d: %s\n", static_cast<int>(e.errorCode()), e.message());
-            notifyFailed(0);
+            SntpSyncReport sync;
+            notify(false, 0, &sync);
         }
         _prevCheckTick = now;
         _needSync = false;

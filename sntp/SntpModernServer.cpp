@@ -25,14 +25,9 @@ constexpr int HEADER_SIZE = sizeof(SntpBasicInfo);
 constexpr int BATCH = 64;
 // How long a worker may block before it looks at the stop flag.
 constexpr int WAKE_MS = 250;
-// Under load (more than one datagram waiting), a short pause before the next receive lets
-// requests gather, so that one wake-up and one pair of system calls serve many: the way network
-// cards moderate interrupts. A lone request is answered at once.
-constexpr long COALESCE_NS = 50000;
+// No pause between receives: under load the next batch is already waiting, and a pause to let
+// requests gather only idled the worker while they queued. Batches form by themselves.
 constexpr int SEND_GROUP = 4;
-constexpr uint8 CLIENT_MODE = 3;
-constexpr uint8 SERVER_MODE = 4;
-constexpr uint8 LEAP_UNSYNCHRONISED = 3;
 constexpr int64 NS_PER_S = 1000000000;
 
 int64 nanoseconds(const timespec& t) { return int64(t.tv_sec) * NS_PER_S + t.tv_nsec; }
@@ -46,12 +41,27 @@ timespec now(clockid_t clock)
 
 SntpTimePacket toPacket(const timespec& t) { return NtpStamp::toWire(NtpStamp::fromTimespec(t)); }
 
-// Seconds in the 16.16 fixed-point form of the root delay and dispersion, network order.
-int32 toShortFormat(double seconds)
-{
-    const double scaled = std::min(std::max(seconds, 0.0) * 65536.0, 2147483647.0);
-    return static_cast<int32>(htonl(static_cast<uint32>(std::ceil(scaled))));
-}
+int32 toShortFormat(double seconds) { return static_cast<int32>(sntpSecondsToShort(seconds)); }
+
+// A small, fast generator for the leak: one per worker, seeded at random, never shared.
+class Leak {
+public:
+    Leak()
+        : _state((uint64(std::random_device()()) << 32 | std::random_device()()) | 1)
+    {
+    }
+    // True one time in `oneIn` (never for 0).
+    bool next(uint32 oneIn)
+    {
+        _state ^= _state << 13;
+        _state ^= _state >> 7;
+        _state ^= _state << 17;
+        return oneIn != 0 && (_state >> 32) % oneIn == 0;
+    }
+
+private:
+    uint64 _state;
+};
 
 // log2 of the smallest step between two different readings of the real-time clock (or of its
 // resolution, if coarser), rounded up: what a client may expect of our time stamps.
@@ -75,7 +85,7 @@ int measurePrecision()
 // What every reply of the coming second says about this clock, from the kernel's own view
 // (a read-only query: nothing is changed).
 struct ClockState {
-    uint8 leap = LEAP_UNSYNCHRONISED;
+    uint8 leap = SNTP_LEAP_UNSYNCHRONISED;
     int32 rootDispersion = 0;
     SntpTimePacket referenceTime = {};
     int64 refreshedAt = 0; // monotonic ns
@@ -87,14 +97,16 @@ ClockState readClockState(bool localReference, int precision)
     timex query;
     memset(&query, 0, sizeof(query));
     const int kernel = ntp_adjtime(&query);
-    const bool synchronised = kernel != -1 && kernel != TIME_ERROR;
+    const bool synchronised = SntpModernServer::isSynchronised(kernel);
     const double precisionSeconds = std::ldexp(1.0, precision);
     if (synchronised) {
-        state.leap = kernel == TIME_INS ? 1 : kernel == TIME_DEL ? 2 : 0;
+        state.leap = kernel == TIME_INS ? SNTP_LEAP_ADD_SECOND
+            : kernel == TIME_DEL        ? SNTP_LEAP_DELETE_SECOND
+                                        : SNTP_LEAP_NONE;
         state.rootDispersion
             = toShortFormat(std::max(precisionSeconds, double(query.esterror) / 1e6));
     } else if (localReference) {
-        state.leap = 0;
+        state.leap = SNTP_LEAP_NONE;
         state.rootDispersion = toShortFormat(precisionSeconds);
     } else {
         state.rootDispersion = toShortFormat(16.0);
@@ -104,12 +116,39 @@ ClockState readClockState(bool localReference, int precision)
     return state;
 }
 
+enum {
+    RECEIVED,
+    ANSWERED,
+    TOO_SHORT,
+    NOT_REQUEST,
+    BAD_VERSION,
+    RATE_LIMITED,
+    KISSES,
+    SEND_FAILED,
+    LEAKED,
+    BYTES_IN,
+    BYTES_OUT,
+    COUNTERS
+};
+
 } // namespace
+
+bool SntpModernServer::isSynchronised(int kernelState)
+{
+    return kernelState != -1 && kernelState != TIME_ERROR;
+}
+
+bool SntpModernServer::clockIsSynchronised()
+{
+    timex query;
+    memset(&query, 0, sizeof(query));
+    return isSynchronised(ntp_adjtime(&query));
+}
 
 // Written by one worker only, read by anyone: plain stores of relaxed atomics, each worker on
 // its own cache line.
 struct alignas(64) SntpModernServer::WorkerCounters {
-    std::atomic<uint64> values[8];
+    std::atomic<uint64> values[COUNTERS];
 
     WorkerCounters()
     {
@@ -123,8 +162,6 @@ struct alignas(64) SntpModernServer::WorkerCounters {
                 values[which].load(std::memory_order_relaxed) + count, std::memory_order_relaxed);
     }
 };
-
-enum { RECEIVED, ANSWERED, TOO_SHORT, NOT_REQUEST, BAD_VERSION, RATE_LIMITED, KISSES, SEND_FAILED };
 
 // A token bucket per client address in a fixed, set-associative table: a new address takes the
 // place of the least recently seen one in its set. The sets are salted at random, so nobody can
@@ -173,6 +210,9 @@ public:
         }
         return DROP;
     }
+
+    // Fixed at construction, whatever the number of clients seen.
+    size_t bytes() const { return sizeof(*this) + size_t(_sets) * WAYS * sizeof(Entry); }
 
 private:
     static constexpr int WAYS = 4;
@@ -223,8 +263,9 @@ bool SntpModernServer::start()
         workers = static_cast<int>(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
     workers = std::min(workers, 256);
 
-    // First a plain bind, with no sharing option at all: it fails when anybody else holds the
-    // port (or the address with a wildcard), which the shared binds below would not all notice.
+    // One socket, bound without SO_REUSEPORT or SO_REUSEADDR and shared by every worker: while
+    // it is open no other socket, of this user or any other, can bind the port and take a share
+    // of the requests, and a port that anybody holds is refused rather than shared.
     const std::string where = _options.address + " port " + std::to_string(_options.port);
     in_addr host;
     int resolverError = 0;
@@ -233,38 +274,22 @@ bool SntpModernServer::start()
         return false;
     }
     sockaddr_in local = detail::makeInet4Address(host.s_addr, _options.port);
-    const SOCKET_FD probe = SocketApiWrapper::createDatagramSocket();
-    if (SocketApiWrapper::isInvalidFd(probe)) {
+    const SOCKET_FD fd = SocketApiWrapper::createDatagramSocket();
+    if (SocketApiWrapper::isInvalidFd(fd)) {
         _error = std::string("cannot open a socket: ") + SocketException(errno).message();
         return false;
     }
+    _sockets.push_back(fd);
     try {
-        SocketApiWrapper::bind(probe, local);
-        SocketApiWrapper::getSocketName(probe, &local);
-        _boundPort = ntohs(local.sin_port);
-    } catch (const SocketException& e) {
-        _error = e.errorCode() == EADDRINUSE ? where + " is held by another process"
-                                             : "cannot bind " + where + ": " + e.message();
-    }
-    SocketApiWrapper::closeSocket(probe);
-    if (!_error.empty())
-        return false;
-
-    try {
-        for (int i = 0; i < workers; ++i) {
-            const SOCKET_FD fd = SocketApiWrapper::createDatagramSocket();
-            if (SocketApiWrapper::isInvalidFd(fd))
-                throw SocketException(errno);
-            _sockets.push_back(fd);
-            SocketApiWrapper::setOption(fd, SOL_SOCKET, SO_REUSEPORT, 1);
-            try {
-                SocketApiWrapper::setOption(fd, SOL_SOCKET, SO_TIMESTAMPNS, 1);
-            } catch (const SocketException&) {
-                // No arrival stamps (some emulators): rec is read right after the receive.
-            }
-            detail::setSocketTimeouts(fd, WAKE_MS);
-            SocketApiWrapper::bind(fd, local);
+        try {
+            SocketApiWrapper::setOption(fd, SOL_SOCKET, SO_TIMESTAMPNS, 1);
+        } catch (const SocketException&) {
+            // No arrival stamps (some emulators): rec is read right after the receive.
         }
+        detail::setSocketTimeouts(fd, WAKE_MS);
+        SocketApiWrapper::bind(fd, local);
+        SocketApiWrapper::getSocketName(fd, &local);
+        _boundPort = ntohs(local.sin_port);
     } catch (const SocketException& e) {
         _error = e.errorCode() == EADDRINUSE ? where + " is held by another process"
                                              : "cannot serve " + where + ": " + e.message();
@@ -280,7 +305,7 @@ bool SntpModernServer::start()
     _counterCount = workers;
     _stopping = false;
     for (int i = 0; i < workers; ++i)
-        _threads.emplace_back(&SntpModernServer::work, this, _sockets[i], &_counters[i]);
+        _threads.emplace_back(&SntpModernServer::work, this, fd, &_counters[i]);
     return true;
 }
 
@@ -306,11 +331,13 @@ void SntpModernServer::closeSockets()
     _sockets.clear();
 }
 
+size_t SntpModernServer::rateTableBytes() const { return _rates ? _rates->bytes() : 0; }
+
 SntpModernServer::Counters SntpModernServer::counters() const
 {
-    uint64 sums[8] = {};
+    uint64 sums[COUNTERS] = {};
     for (int w = 0; w < _counterCount; ++w)
-        for (int i = 0; i < 8; ++i)
+        for (int i = 0; i < COUNTERS; ++i)
             sums[i] += _counters[w].values[i].load(std::memory_order_relaxed);
     Counters c;
     c.received = sums[RECEIVED];
@@ -321,6 +348,9 @@ SntpModernServer::Counters SntpModernServer::counters() const
     c.rateLimited = sums[RATE_LIMITED];
     c.kisses = sums[KISSES];
     c.sendFailed = sums[SEND_FAILED];
+    c.leaked = sums[LEAKED];
+    c.bytesIn = sums[BYTES_IN];
+    c.bytesOut = sums[BYTES_OUT];
     return c;
 }
 
@@ -329,6 +359,7 @@ void SntpModernServer::work(SOCKET_FD fd, WorkerCounters* counters)
     DatagramBatch batch(BATCH, HEADER_SIZE);
     ClockState clock = readClockState(_options.localReference, _precision);
     SntpBasicInfo* stampLater[BATCH];
+    Leak leak;
 
     while (!_stopping.load(std::memory_order_relaxed)) {
         int received = 0;
@@ -344,42 +375,50 @@ void SntpModernServer::work(SOCKET_FD fd, WorkerCounters* counters)
         if (received == 0)
             continue;
 
-        uint64 counts[8] = {};
+        uint64 counts[COUNTERS] = {};
         counts[RECEIVED] = uint64(received);
         int stamped = 0;
         for (int i = 0; i < received; ++i) {
             const uint8* request = batch.data(i);
-            if (batch.length(i) < HEADER_SIZE) {
+            counts[BYTES_IN] += uint64(batch.length(i));
+            const SntpRequestVerdict verdict
+                = classifySntpRequest(request, static_cast<size_t>(batch.length(i)));
+            if (verdict == SntpRequestVerdict::TOO_SHORT) {
                 ++counts[TOO_SHORT];
                 continue;
             }
-            const uint8 mode = request[0] & 7;
-            const uint8 version = (request[0] >> 3) & 7;
-            if (mode != CLIENT_MODE || batch.peer(i).sin_family != AF_INET) {
+            if (verdict == SntpRequestVerdict::NOT_REQUEST || batch.peer(i).sin_family != AF_INET) {
                 ++counts[NOT_REQUEST];
                 continue;
             }
-            if (version < 1 || version > 4) {
+            if (verdict == SntpRequestVerdict::BAD_VERSION) {
                 ++counts[BAD_VERSION];
                 continue;
             }
+            const uint8 version = sntpVersion(request[0]);
             bool kiss = false;
             if (_rates) {
-                const RateTable::Verdict verdict
+                const RateTable::Verdict admitted
                     = _rates->admit(batch.peer(i).sin_addr.s_addr, monotonic);
-                if (verdict == RateTable::DROP
-                    || (verdict == RateTable::KISS && !_options.kissOfDeath)) {
-                    ++counts[RATE_LIMITED];
-                    continue;
+                if (admitted == RateTable::KISS && _options.kissOfDeath)
+                    kiss = true;
+                else if (admitted != RateTable::PASS) {
+                    // Over the limit, one in `leak` is still answered: a flood forged with a
+                    // client's address then cannot silence that client, and the flood itself
+                    // gets back less than it sends.
+                    if (!leak.next(_options.leak)) {
+                        ++counts[RATE_LIMITED];
+                        continue;
+                    }
+                    ++counts[LEAKED];
                 }
-                kiss = verdict == RateTable::KISS;
             }
 
             SntpBasicInfo* reply = reinterpret_cast<SntpBasicInfo*>(batch.reply(i, HEADER_SIZE));
             const SntpBasicInfo* asked = reinterpret_cast<const SntpBasicInfo*>(request);
-            const uint8 leap = kiss ? LEAP_UNSYNCHRONISED : clock.leap;
-            reply->li_vn_mode = static_cast<uint8>(leap << 6 | version << 3 | SERVER_MODE);
-            reply->stratum = kiss ? 0 : _options.stratum;
+            const uint8 leap = kiss ? SNTP_LEAP_UNSYNCHRONISED : clock.leap;
+            reply->li_vn_mode = sntpFirstByte(leap, version, SNTP_MODE_SERVER);
+            reply->stratum = kiss ? SNTP_STRATUM_KISS : _options.stratum;
             reply->ppoll = asked->ppoll;
             reply->precision = static_cast<char>(_precision);
             reply->rootdelay = 0;
@@ -409,15 +448,12 @@ void SntpModernServer::work(SOCKET_FD fd, WorkerCounters* counters)
             }
             const int failed = stamped - sent;
             counts[SEND_FAILED] = uint64(failed);
+            counts[BYTES_OUT] = uint64(sent) * HEADER_SIZE;
             // Refused replies are counted once, as failed, not as answered or kissed.
             counts[ANSWERED] -= std::min<uint64>(counts[ANSWERED], uint64(failed));
         }
-        for (int i = 0; i < 8; ++i)
+        for (int i = 0; i < COUNTERS; ++i)
             counters->add(i, counts[i]);
-        if (received > 1) {
-            const timespec pause = { 0, COALESCE_NS };
-            nanosleep(&pause, nullptr);
-        }
     }
 }
 

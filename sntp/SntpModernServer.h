@@ -13,12 +13,19 @@
 //
 // Each client address may ask `rateLimit` times a second on average (bursts of `rateBurst`); the
 // table that remembers clients has a fixed number of entries, the oldest making way for a new
-// address, so a flood from forged addresses costs no memory. Nothing is traced per request: the
-// counters tell what happened.
+// address, so a flood from forged addresses costs no memory. Over the limit one request in
+// `leak` (4 unless set) is still answered, so that a flood forged with a client's address cannot
+// silence that client; every reply is 48 bytes for a request of at least 48, so bytes out never
+// exceed bytes in. Nothing is traced per request: the counters tell what happened.
 //
-// Speed: one worker thread per socket, all sharing the port (SO_REUSEPORT), each moving batches
-// of datagrams with one system call per direction; no select per datagram. stop() is seen by the
-// workers within a quarter of a second.
+// The port is its alone: one socket, bound without SO_REUSEADDR or SO_REUSEPORT, shared by all
+// workers, so no other process (of this user or any other) can bind the port beside it and take
+// a share of the requests. Each worker moves batches of datagrams with one system call per
+// direction, with no select and no pause between batches. stop() is seen by the workers within a
+// quarter of a second.
+//
+// Thread safety: start, stop and the destructor from one controlling thread; counters(), port(),
+// workers() and the other readers from any thread while it runs.
 #pragma once
 
 #include "foundation/Types.h"
@@ -47,10 +54,13 @@ struct SntpModernServerOptions {
     // Serve the clock as synchronised even while the kernel says it is not (LI 0 instead of
     // 3), as a server that is its own reference does. For isolated networks.
     bool localReference = false;
+    // Over the rate limit, answer one request in this many anyway (0: none).
+    uint32 leak = 4;
 };
 
 // What the workers have seen since start(); the sum of the dropped reasons, rateLimited,
-// kisses, answered and sendFailed is received.
+// kisses, answered and sendFailed is received. leaked counts the answered that were over the
+// limit; bytesOut is never more than bytesIn.
 struct SntpModernServerCounters {
     uint64 received = 0;
     uint64 answered = 0;
@@ -60,6 +70,9 @@ struct SntpModernServerCounters {
     uint64 rateLimited = 0; // over the client's rate: dropped
     uint64 kisses = 0; // over the client's rate: RATE kiss-o'-death sent
     uint64 sendFailed = 0; // replies the system refused
+    uint64 leaked = 0; // over the client's rate, answered anyway (part of answered)
+    uint64 bytesIn = 0; // of every datagram received, each counted up to 48 bytes
+    uint64 bytesOut = 0; // of every reply sent, kisses included
 };
 
 class SntpModernServer {
@@ -86,6 +99,14 @@ public:
     // log2 of the clock's reading step, in seconds, as sent in each reply.
     int precision() const { return _precision; }
     Counters counters() const;
+    // The memory of the rate table, fixed by rateClients; 0 without a limit.
+    size_t rateTableBytes() const;
+
+    // Whether the kernel counts the system clock as synchronised (adjtimex, read only): while it
+    // does not, replies carry leap 3 and strict clients refuse them, unless localReference.
+    static bool clockIsSynchronised();
+    // The same judgement of a state adjtimex returned.
+    static bool isSynchronised(int kernelState);
 
 private:
     struct WorkerCounters;
@@ -100,7 +121,7 @@ private:
     int _precision = 0;
     uint16 _boundPort = 0;
     std::atomic<bool> _stopping { false };
-    std::vector<SOCKET_FD> _sockets;
+    std::vector<SOCKET_FD> _sockets; // the one shared socket while running
     std::vector<std::thread> _threads;
     std::unique_ptr<WorkerCounters[]> _counters; // kept after stop() until the next start()
     int _counterCount = 0;

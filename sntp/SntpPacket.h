@@ -2,6 +2,8 @@
 // optional 20-byte authenticator) and the client's digest of one exchange. Wire structures
 // hold every multi-byte field in network byte order; nothing received is trusted beyond its
 // bytes.
+//
+// Thread safety: plain values and pure functions, usable from any thread.
 #pragma once
 
 #include "foundation/Types.h"
@@ -11,7 +13,8 @@
 
 namespace Kovan {
 
-// The NTP header in wire order.
+// The NTP header in wire order. The root delay and dispersion are unsigned 16.16 seconds on the
+// wire whatever their declared type: read them with sntpShortToSeconds.
 //
 // OFFSET SIZE FIELD
 //      0    1 li_vn_mode      leap indicator (bits 7-6), version (5-3), mode (2-0)
@@ -74,10 +77,78 @@ static_assert(sizeof(SntpFullPacket) == 68, "a full packet is 68 bytes");
 static_assert(offsetof(SntpFullPacket, auth) == 48, "the authenticator follows the header");
 static_assert(offsetof(SntpTimePacket, fraction) == 4, "timestamp fraction offset");
 
+// The first byte: leap indicator in bits 7-6, version in bits 5-3, mode in bits 2-0. Every
+// reading and building of it goes through these.
+constexpr uint8 SNTP_MODE_CLIENT = 3;
+constexpr uint8 SNTP_MODE_SERVER = 4;
+constexpr uint8 SNTP_LEAP_NONE = 0;
+constexpr uint8 SNTP_LEAP_ADD_SECOND = 1;
+constexpr uint8 SNTP_LEAP_DELETE_SECOND = 2;
+constexpr uint8 SNTP_LEAP_UNSYNCHRONISED = 3; // the server's clock is not set: do not believe it
+constexpr uint8 SNTP_VERSION_MIN = 1;
+constexpr uint8 SNTP_VERSION_MAX = 4;
+// Stratum 0 is a kiss-o'-death (the reference id holds four letters saying why); 16 and above
+// mean unsynchronised.
+constexpr uint8 SNTP_STRATUM_KISS = 0;
+constexpr uint8 SNTP_STRATUM_MAX = 15;
+
+constexpr uint8 sntpLeap(uint8 firstByte) { return static_cast<uint8>(firstByte >> 6); }
+constexpr uint8 sntpVersion(uint8 firstByte) { return static_cast<uint8>((firstByte >> 3) & 7); }
+constexpr uint8 sntpMode(uint8 firstByte) { return static_cast<uint8>(firstByte & 7); }
+constexpr uint8 sntpFirstByte(uint8 leap, uint8 version, uint8 mode)
+{
+    return static_cast<uint8>((leap & 3) << 6 | (version & 7) << 3 | (mode & 7));
+}
+
 // The first byte of a request (leap 0, version 3, mode 3: client) and of the server's reply
 // (leap 0, version 3, mode 4: server).
-constexpr uint8 SNTP_CLIENT_LI_VN_MODE = 0x1B;
-constexpr uint8 SNTP_SERVER_LI_VN_MODE = 0x1C;
+constexpr uint8 SNTP_CLIENT_LI_VN_MODE = sntpFirstByte(SNTP_LEAP_NONE, 3, SNTP_MODE_CLIENT);
+constexpr uint8 SNTP_SERVER_LI_VN_MODE = sntpFirstByte(SNTP_LEAP_NONE, 3, SNTP_MODE_SERVER);
+static_assert(SNTP_CLIENT_LI_VN_MODE == 0x1B && SNTP_SERVER_LI_VN_MODE == 0x1C, "first bytes");
+
+// The NTP short format of the root delay and dispersion: an UNSIGNED 16.16 count of seconds, as
+// it stands in the packet (network order). 0xFFFFFFFF is just under 65536 s, never negative.
+double sntpShortToSeconds(uint32 networkValue);
+// Seconds to that form, rounded up (a dispersion is never claimed smaller than it is), from 0 to
+// the largest value; not a number gives the largest.
+uint32 sntpSecondsToShort(double seconds);
+
+// What the modern server makes of a datagram. Only ANSWER is answered: anything else (too short
+// to be a request, a reply or a control message, a version it does not speak) gets silence, so
+// no reply is larger than its request and no reply ever answers a reply.
+enum class SntpRequestVerdict { ANSWER, TOO_SHORT, NOT_REQUEST, BAD_VERSION };
+SntpRequestVerdict classifySntpRequest(const uint8* datagram, size_t length);
+
+// What the strict client makes of a datagram that came from the server's address and port, for
+// the request whose transmit time was `originate`. `destination` is the client's clock when it
+// arrived and `localRoundTrip` the seconds from send to arrival by a clock that does not jump.
+// ACCEPTED and KISS carry the request's own transmit time in org; every other verdict names the
+// first check that failed, in this order:
+enum class SntpReplyVerdict {
+    ACCEPTED,
+    KISS, // stratum 0: the server says go away
+    TOO_SHORT, // under 48 bytes
+    NOT_SERVER, // mode other than 4
+    BAD_VERSION, // version 0 or above 4
+    NOT_OURS, // org is not our request's transmit time: forged, or late from an earlier one
+    BAD_STRATUM, // 16 or above
+    UNSYNCHRONISED, // leap indicator 3
+    NO_TIME, // receive or transmit time 0
+    TRANSMIT_BEFORE_RECEIVE,
+    BAD_DELAY, // negative, or longer than the round trip measured here
+    BAD_REFERENCE, // reference time 0 or later than the transmit time
+    TOO_FAR, // root distance (root delay / 2 + root dispersion) of 1 s or more
+};
+SntpReplyVerdict classifySntpReply(const uint8* datagram, size_t length, uint64 originate,
+    uint64 destination, double localRoundTrip);
+// A short English phrase for a verdict ("transmit time before receive time").
+const char* sntpVerdictText(SntpReplyVerdict verdict);
+
+// How far a delay may fall below zero, or above the local round trip, and still be believed: the
+// strict request's transmit time is random below 2^-20 s.
+constexpr double SNTP_DELAY_TOLERANCE = 1.0 / 1048576.0;
+// RFC 5905's MAXDIST: a server further than this from its reference is no reference.
+constexpr double SNTP_MAX_ROOT_DISTANCE = 1.0;
 
 // The result of one client exchange, in host values.
 struct SntpServerResponse {

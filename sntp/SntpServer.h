@@ -1,6 +1,10 @@
 // A minimal SNTP server on UDP port 123: its own thread waits, while enabled, for one request
 // at a time and answers it with the board's system time, a fixed stratum of 14 and the
-// request's transmit time echoed. It keeps no state between requests.
+// request's transmit time echoed. It keeps no state between requests. The library's default
+// server; SntpModernServer is the one for an open network.
+//
+// Thread safety: one controlling thread calls setEnable, run, quit, join and destroys it; the
+// server thread is its own. The hand-over of the socket between the two is locked inside.
 #pragma once
 
 #include "foundation/Mutex.h"

@@ -1,6 +1,9 @@
 // The SNTP service's own owner of one UDP socket: created, connected, used for one request and
 // reply, and closed, once per query. Low layer: results are bool or counts, except that the
 // wrapper's SocketException from a failed send or close passes through.
+//
+// Thread safety: none of its own; one thread at a time uses an object (SntpClient takes turns
+// with a lock around it).
 #pragma once
 
 #include "foundation/Types.h"

@@ -1,6 +1,5 @@
 #include "sntp/SntpTime.h"
 
-#include <arpa/inet.h>
 #include <cmath>
 
 namespace Kovan {
@@ -27,7 +26,7 @@ uint64 truncToU64(double x)
 
 SntpTime::SntpTime(const timeval& tv)
 {
-    const uint32 sec = static_cast<uint32>(static_cast<int64>(tv.tv_sec) + NTP_POSIX_EPOCH_OFFSET);
+    const uint32 sec = static_cast<uint32>(static_cast<int64>(tv.tv_sec) + NtpStamp::UNIX_TO_NTP);
     // Signed division: a negative microsecond count (no clock gives one, a caller's timeval may)
     // rounds toward zero instead of wrapping to a huge unsigned fraction.
     const int64 ms = (static_cast<int64>(tv.tv_usec) + 500) / 1000;
@@ -36,22 +35,19 @@ SntpTime::SntpTime(const timeval& tv)
 
 SntpTime& SntpTime::operator=(const SntpTimePacket& packet)
 {
-    _time = (static_cast<uint64>(ntohl(packet.sec)) << 32) + ntohl(packet.fraction);
+    _time = NtpStamp::fromWire(packet);
     return *this;
 }
 
-SntpTime::operator SntpTimePacket() const
-{
-    SntpTimePacket packet;
-    packet.sec = htonl(seconds());
-    packet.fraction = htonl(fraction());
-    return packet;
-}
+SntpTime::operator SntpTimePacket() const { return NtpStamp::toWire(_time); }
 
 SntpTime::operator timeval() const
 {
     timeval tv;
-    tv.tv_sec = static_cast<time_t>(static_cast<uint32>(seconds() - NTP_POSIX_EPOCH_OFFSET));
+    // The 2^32 - 1 fraction scale and the millisecond rounding are this class's own; only the
+    // seconds follow the shared epoch.
+    tv.tv_sec = static_cast<time_t>(
+        static_cast<uint32>(seconds() - static_cast<uint32>(NtpStamp::UNIX_TO_NTP)));
     tv.tv_usec = static_cast<suseconds_t>(ntpFractionToMs(fraction())) * 1000;
     return tv;
 }

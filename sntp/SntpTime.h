@@ -1,9 +1,14 @@
 // The NTP time value of the SNTP service: seconds since 1900 in the high word and a binary
 // fraction of a second in the low word, in host byte order, with its packet and timeval forms,
 // its arithmetic in seconds, and the system clock it is read from and written to.
+//
+// Thread safety: a value, safe to copy and read from any thread; the static clock functions may
+// be called from any thread, but setRtc is meant for start-up, before any thread changes the
+// clock (the registered Rtc is not locked).
 #pragma once
 
 #include "foundation/Types.h"
+#include "sntp/NtpStamp.h"
 
 #include <sys/time.h>
 
@@ -15,20 +20,6 @@ class Rtc;
 // scale by 2^32 differ by at most one part in four billion, far below a millisecond.
 constexpr double NTP_TO_SECOND = 1.0 / 4294967295.0;
 constexpr double NTP_FRACTIONAL_TO_MS = 1000.0 / 4294967295.0;
-
-// 1900-01-01 to 1970-01-01 in seconds.
-constexpr uint32 NTP_POSIX_EPOCH_OFFSET = 2208988800u;
-
-// A timestamp as it stands inside a packet: both words in network byte order.
-//
-// OFFSET SIZE FIELD
-//      0    4 sec       seconds since 1900
-//      4    4 fraction  fraction of a second
-struct SntpTimePacket {
-    uint32 sec;
-    uint32 fraction;
-};
-static_assert(sizeof(SntpTimePacket) == 8, "SntpTimePacket is 8 bytes on the wire");
 
 class SntpTime {
 public:

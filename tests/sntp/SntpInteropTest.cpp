@@ -3,6 +3,7 @@
 #include "SntpTestSupport.h"
 
 #include "sntp/SntpClient.h"
+#include "sntp/SntpModernServer.h"
 
 #include <algorithm>
 #include <cmath>
@@ -58,10 +59,87 @@ TEST_F(SntpInteropTest, NtpdigAndSntpQueryAcceptBothServers)
         SntpTest::Child serve({ SNTP_SERVE_PATH, "--classic" });
         ASSERT_TRUE(serve.waitForText("serving SNTP", 10000)) << serve.err;
         expectReports({ "ntpdig", "-t", "10", "127.0.0.1" }, "127.0.0.1 s14 no-leap");
-        expectReports({ SNTP_QUERY_PATH, "127.0.0.1" }, "127.0.0.1 s14 no-leap");
+        expectReports({ SNTP_QUERY_PATH, "--classic", "127.0.0.1" }, "127.0.0.1 s14 no-leap");
+        // The classic reply has no reference time: the strict query says so in one line.
+        SntpTest::Child strict({ SNTP_QUERY_PATH, "-t", "500", "127.0.0.1" });
+        int status = -1;
+        ASSERT_TRUE(strict.wait(20000, &status));
+        EXPECT_EQ(1, status);
+        EXPECT_EQ(1, std::count(strict.err.begin(), strict.err.end(), '\n')) << strict.err;
+        EXPECT_NE(std::string::npos, strict.err.find("reference time")) << strict.err;
     }
     // Its own reference (-L): a test machine's kernel may call its clock unsynchronised.
     SntpTest::Child serve({ SNTP_SERVE_PATH, "-L" });
     ASSERT_TRUE(serve.waitForText("serving SNTP", 10000)) << serve.err;
     expectReports({ "ntpdig", "-t", "10", "127.0.0.1" }, "127.0.0.1 s10 no-leap");
+    expectReports({ SNTP_QUERY_PATH, "127.0.0.1" }, "127.0.0.1 s10 no-leap");
+}
+
+TEST_F(SntpInteropTest, ProgramsHelpOnStandardOutputAndRefuseBadWordsInOneLine)
+{
+    const auto run = [](const std::vector<std::string>& argv, int* status) {
+        SntpTest::Child child(argv);
+        EXPECT_TRUE(child.wait(20000, status)) << argv[1];
+        return child;
+    };
+    // Every option the help text names, long and short.
+    const struct {
+        const char* program;
+        std::vector<std::string> options;
+    } helps[] = {
+        { SNTP_QUERY_PATH,
+            { "--classic", "-j", "--json", "-c", "--count", "-p", "--port", "-t", "--timeout", "-h",
+                "--help" } },
+        { SNTP_SERVE_PATH,
+            { "-a", "--address", "-p", "--port", "-s", "--stratum", "-r", "--refid", "-w",
+                "--workers", "-l", "--rate-limit", "-b", "--burst", "-e", "--leak", "-k", "--kiss",
+                "-L", "--local", "--classic", "-h", "--help" } },
+    };
+    for (const auto& h : helps) {
+        int status = -1;
+        const SntpTest::Child child = run({ h.program, "--help" }, &status);
+        EXPECT_EQ(0, status) << h.program;
+        EXPECT_EQ("", child.err) << h.program;
+        for (const std::string& option : h.options) {
+            const auto named = [&](char after) {
+                return child.out.find(" " + option + after) != std::string::npos;
+            };
+            EXPECT_TRUE(named(' ') || named(',') || named('\n')) << h.program << " " << option;
+        }
+    }
+    const std::vector<std::vector<std::string>> refused = {
+        { SNTP_QUERY_PATH, "127.0.0.1", "junk" },
+        { SNTP_QUERY_PATH, "" },
+        { SNTP_QUERY_PATH, "::1" },
+        { SNTP_QUERY_PATH },
+        { SNTP_QUERY_PATH, "-x", "127.0.0.1" },
+        { SNTP_QUERY_PATH, "127.0.0.1", "-p" },
+        { SNTP_SERVE_PATH, "junk" },
+        { SNTP_SERVE_PATH, "--classic", "-k" },
+        { SNTP_SERVE_PATH, "--bogus" },
+    };
+    for (const auto& argv : refused) {
+        int status = -1;
+        const SntpTest::Child child = run(argv, &status);
+        const std::string words = argv.size() > 1 ? argv[1] : "";
+        EXPECT_EQ(2, status) << words;
+        EXPECT_EQ("", child.out) << words;
+        EXPECT_EQ(1, std::count(child.err.begin(), child.err.end(), '\n')) << child.err;
+    }
+}
+
+TEST_F(SntpInteropTest, SntpServeWarnsOnceWhenTheKernelCallsTheClockUnsynchronised)
+{
+    // Whatever this machine's kernel says, the warning follows it, and -L silences it.
+    const bool synchronised = Kovan::SntpModernServer::clockIsSynchronised();
+    for (bool local : { false, true }) {
+        std::vector<std::string> argv = { SNTP_SERVE_PATH, "-p", "0" };
+        if (local)
+            argv.push_back("-L");
+        SntpTest::Child serve(argv);
+        ASSERT_TRUE(serve.waitForText("serving SNTP", 10000)) << serve.err;
+        const bool warned = serve.err.find("unsynchronised") != std::string::npos;
+        EXPECT_EQ(!synchronised && !local, warned) << serve.err;
+        EXPECT_LE(std::count(serve.err.begin(), serve.err.end(), '\n'), 1) << serve.err;
+    }
 }

@@ -2,6 +2,7 @@
 
 #include "support/PrivateNetwork.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
@@ -47,6 +48,15 @@ sockaddr_in loopback(int port)
     address.sin_port = htons(static_cast<uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     return address;
+}
+
+std::string clientRequest(int first, size_t length, int tag)
+{
+    std::string bytes(std::max<size_t>(length, 48), '\0');
+    bytes[0] = static_cast<char>(first);
+    bytes[2] = static_cast<char>(6 + tag);
+    bytes.replace(40, 8, std::string("\xEA\1\2\3\4\5\6", 7) + static_cast<char>(tag));
+    return bytes.substr(0, length);
 }
 
 Kovan::SntpTime timeAt(const std::string& datagram, size_t offset)
@@ -127,6 +137,8 @@ std::string ScriptedServer::reply(
     packet.basic.stratum = static_cast<Kovan::uint8>(stratum);
     if (request.size() >= 48)
         packet.basic.org = timeAt(request, 40);
+    // A server that set its clock a second before it took the request in.
+    packet.basic.reftime = rec + -1.0;
     packet.basic.rec = rec;
     packet.basic.xmt = xmt;
     return std::string(reinterpret_cast<const char*>(&packet), sizeof(packet));

@@ -30,6 +30,8 @@ inline long long msSince(std::chrono::steady_clock::time_point start)
 bool eventually(const std::function<bool()>& condition, int timeoutMs = 5000);
 int openDescriptors();
 sockaddr_in loopback(int port);
+// `length` bytes, first byte `first`, poll 6 + `tag`, the transmit time ending in `tag`.
+std::string clientRequest(int first, size_t length = 48, int tag = 1);
 Kovan::SntpTime timeAt(const std::string& datagram, size_t offset);
 // Bound to, or connected to, `address`:`port`; -1 when that fails.
 int udpSocket(const char* address, int port, bool connected);
@@ -47,7 +49,8 @@ public:
     ~ScriptedServer();
     int port() const { return _port; }
     int requests() const { return _requests; }
-    // A server reply: the leap bits, the stratum, org echoed from the request, rec and xmt.
+    // A server reply: the leap bits, the stratum, org echoed from the request, rec and xmt, the
+    // reference time a second before rec.
     static std::string reply(const std::string& request, Kovan::SntpTime rec, Kovan::SntpTime xmt,
         int stratum = 2, int leap = 0);
 

@@ -1,0 +1,304 @@
+// SntpModernServer on the private loopback: what it answers and how, its port, its rate limit
+// against forged floods and against a fleet of 65,536 client addresses.
+#include "sntp/SntpModernServer.h"
+
+#include "SntpTestSupport.h"
+#include "support/StderrCapture.h"
+
+#include "sntp/NtpStamp.h"
+#include "sntp/SntpClient.h"
+#include "sntp/SntpServer.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/timex.h>
+#include <unistd.h>
+
+using namespace Kovan;
+using namespace SntpTest;
+
+using Clock = std::chrono::steady_clock;
+using SntpModernServerTest = NetworkTest;
+
+// Every counter, in declaration order, once all `received` are counted.
+static std::vector<Kovan::uint64> counters(const SntpModernServer& server, Kovan::uint64 received)
+{
+    SntpModernServer::Counters c;
+    eventually([&] { return (c = server.counters()).received == received; });
+    return { c.received, c.answered, c.tooShort, c.notRequest, c.badVersion, c.rateLimited,
+        c.kisses, c.sendFailed, c.leaked, c.bytesIn, c.bytesOut };
+}
+
+TEST_F(SntpModernServerTest, AnswersOnlyClientRequestsWith48ByteRepliesStampedToTheNanosecond)
+{
+    SntpModernServer::Options o;
+    o.port = 0;
+    o.stratum = 3;
+    o.referenceId = "GPS";
+    SntpModernServer server(o);
+    ASSERT_TRUE(server.start()) << server.error();
+    timex query = {};
+    const int state = ntp_adjtime(&query); // LI 3 while the kernel says unsynchronised
+    const int leap = state == TIME_ERROR ? 3 : state == TIME_INS ? 1 : state == TIME_DEL ? 2 : 0;
+
+    // Silence for each: too short (3), not a client's mode (5), a version outside 1-4 (3).
+    const int fd = udpSocket("127.0.0.1", server.port(), true);
+    for (const std::string& d : { std::string(), clientRequest(0x23, 1), clientRequest(0x23, 47),
+             clientRequest(0x20), clientRequest(0x24), clientRequest(0x25), clientRequest(0x26),
+             clientRequest(0x27), clientRequest(0x03), clientRequest(0x2B), clientRequest(0x3B) })
+        send(fd, d.data(), d.size(), 0);
+    // Versions 1 to 4, some longer: one 48-byte reply each, in order (one socket, one worker).
+    const size_t lengths[] = { 48, 48, 200, 1500 };
+    const Kovan::uint64 before = NtpStamp::now();
+    for (int v = 1; v <= 4; ++v)
+        send(fd, clientRequest(v << 3 | 3, lengths[v - 1], v).data(), lengths[v - 1], 0);
+    for (int v = 1; v <= 4; ++v) {
+        const std::string reply = receiveWithin(fd, 3000);
+        const Kovan::uint64 after = NtpStamp::now();
+        ASSERT_EQ(48u, reply.size()) << "version " << v;
+        // LI, version and mode; stratum; the request's poll; precision; root delay 0.
+        const std::string head = { char(leap << 6 | v << 3 | 4), 3, char(6 + v),
+            char(server.precision()), 0, 0, 0, 0 };
+        EXPECT_EQ(head, reply.substr(0, 8)) << "version " << v;
+        EXPECT_NE(std::string(4, '\0'), reply.substr(8, 4)) << "root dispersion, version " << v;
+        EXPECT_EQ(std::string("GPS\0", 4), reply.substr(12, 4)) << "version " << v;
+        EXPECT_EQ(clientRequest(0x23, 48, v).substr(40), reply.substr(24, 8)) << "org, " << v;
+        const auto stamp = [&](size_t at) { return NtpStamp::fromWire(timeAt(reply, at)); };
+        const std::vector<Kovan::uint64> times = { before, stamp(32), stamp(40), after };
+        EXPECT_TRUE(std::is_sorted(times.begin(), times.end())) << "rec and xmt, version " << v;
+        EXPECT_TRUE(0 < stamp(16) && stamp(16) <= stamp(40)) << "reference time, version " << v;
+    }
+    EXPECT_EQ("", receiveWithin(fd, 200));
+    close(fd);
+    // Bytes in, each datagram counted up to 48: 0 + 1 + 47, eight non-requests and four requests
+    // (13 x 48); out, four replies of 48.
+    EXPECT_EQ(
+        std::vector<Kovan::uint64>({ 15, 4, 3, 5, 3, 0, 0, 0, 0, 624, 192 }), counters(server, 15));
+    server.stop();
+    EXPECT_EQ(0, server.port());
+}
+
+TEST_F(SntpModernServerTest, RefusesBadOptionsAndAHeldPortAndLimitsEachClientsRate)
+{
+    SntpModernServer::Options o;
+    const struct {
+        int stratum;
+        const char *id, *address, *error;
+    } bad[] = { { 0, "LOCL", "127.0.0.1", "stratum" }, { 16, "LOCL", "127.0.0.1", "stratum" },
+        { 1, "LOCAL", "127.0.0.1", "reference" }, { 15, "LOCL", "no-such-host.invalid", "IPv4" } };
+    for (const auto& c : bad) {
+        SntpModernServer::Options wrong = o;
+        wrong.stratum = static_cast<Kovan::uint8>(c.stratum);
+        wrong.referenceId = c.id;
+        wrong.address = c.address;
+        SntpModernServer refused(wrong);
+        EXPECT_FALSE(refused.start()) << c.error;
+        EXPECT_NE(std::string::npos, refused.error().find(c.error)) << refused.error();
+    }
+    {
+        // Held by the classic server (SO_REUSEADDR): never taken over, but taken once free.
+        KovanTest::StderrCapture capture;
+        Kovan::SntpServer classic;
+        classic.setEnable(true);
+        SntpModernServer modern(o);
+        EXPECT_FALSE(modern.start());
+        EXPECT_NE(std::string::npos, modern.error().find("held by another")) << modern.error();
+        classic.setEnable(false);
+        EXPECT_TRUE(modern.start());
+        EXPECT_EQ("", modern.error());
+    }
+    o.localReference = true;
+    o.rateLimit = 1;
+    o.rateBurst = 2;
+    o.rateClients = 4; // one set of the table, shared by the two clients below
+    o.kissOfDeath = true;
+    o.workers = 1; // the datagrams in the order sent
+    o.leak = 0; // which of the dropped would leak is left to chance
+    SntpModernServer server(o);
+    ASSERT_TRUE(server.start()) << server.error();
+    EXPECT_FALSE(SntpModernServer(o).start()) << "took over from another modern server";
+
+    // Of one client's five, two at once pass, the third is kissed (stratum 0, RATE,
+    // unsynchronised), the rest are dropped; another client's one in between passes.
+    const int fd = udpSocket("127.0.0.1", 123, true), other = udpSocket("127.0.0.2", 0, false);
+    const sockaddr_in to = loopback(123);
+    ASSERT_EQ(0, connect(other, reinterpret_cast<const sockaddr*>(&to), sizeof(to)));
+    for (int i = 0; i < 6; ++i)
+        send(4 == i ? other : fd, clientRequest(0x23, 48, i).data(), 48, 0);
+    for (int i = 0; i < 3; ++i) {
+        const std::string reply = receiveWithin(fd, 3000);
+        ASSERT_EQ(48u, reply.size()) << "request " << i;
+        EXPECT_EQ(i, reply[31]) << "org of request " << i;
+        EXPECT_EQ(i < 2 ? "\x24\x0aLOCL" : std::string("\xE4\0RATE", 6),
+            reply.substr(0, 2) + reply.substr(12, 4))
+            << "request " << i;
+    }
+    EXPECT_EQ(48u, receiveWithin(other, 3000).size()) << "the other client was limited";
+    EXPECT_EQ("", receiveWithin(fd, 200)) << "a fourth was answered";
+    close(fd);
+    close(other);
+    // Six requests of 48 in, four replies of 48 out (the kiss among them).
+    EXPECT_EQ(
+        std::vector<Kovan::uint64>({ 6, 3, 0, 0, 0, 2, 1, 0, 0, 288, 192 }), counters(server, 6));
+}
+
+TEST_F(SntpModernServerTest, NoOtherSocketCanBindItsPortWhileItServes)
+{
+    SntpModernServer::Options o;
+    o.port = 0;
+    o.workers = 3; // one socket for all
+    o.localReference = true;
+    SntpModernServer server(o);
+    ASSERT_TRUE(server.start()) << server.error();
+    const int port = server.port();
+    // However the other socket asks to share (this process is the same user as the server).
+    const auto binds = [&](const char* address, int option) {
+        const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        const int on = 1;
+        if (0 != option)
+            setsockopt(fd, SOL_SOCKET, option, &on, sizeof(on));
+        sockaddr_in a = loopback(port);
+        inet_pton(AF_INET, address, &a.sin_addr);
+        const bool bound = 0 == bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a));
+        const int error = errno;
+        close(fd);
+        EXPECT_TRUE(bound || EADDRINUSE == error) << strerror(error);
+        return bound;
+    };
+    for (const char* address : { "0.0.0.0", "127.0.0.1" })
+        for (int option : { 0, SO_REUSEADDR, SO_REUSEPORT })
+            EXPECT_FALSE(binds(address, option)) << address << " option " << option;
+    // The three workers answer on the one socket.
+    for (int i = 0; i < 30; ++i)
+        EXPECT_EQ(48u, rawQuery(port, clientRequest(0x23, 48, i), 3000).size()) << i;
+    server.stop();
+    EXPECT_TRUE(binds("0.0.0.0", SO_REUSEPORT)) << "the port stayed taken";
+}
+
+TEST_F(SntpModernServerTest, AForgedFloodCannotSilenceTheClientWhoseAddressItBorrows)
+{
+    SntpModernServer::Options o; // the default limit, burst and leak
+    o.port = 0;
+    o.localReference = true; // a strict client refuses an unsynchronised server
+    SntpModernServer server(o);
+    ASSERT_TRUE(server.start()) << server.error();
+    // The forger sends from the client's address at 1000 a second, ten ahead from the start.
+    const int forger = udpSocket("127.0.0.1", 0, false);
+    const sockaddr_in to = loopback(server.port());
+    const std::string forged = clientRequest(0x23);
+    SntpClient client;
+    client.setStrict(true);
+    client.setServerAddress("127.0.0.1");
+    client.setPort(server.port());
+    client.setTimeout(50);
+    KovanTest::StderrCapture capture; // a trace line per unanswered query
+    int answered = 0, flood = 0;
+    const auto start = Clock::now();
+    for (int query = 0; query < 100; ++query) {
+        for (const long long due = msSince(start) + 10; flood < due; ++flood)
+            sendto(forger, forged.data(), forged.size(), 0, reinterpret_cast<const sockaddr*>(&to),
+                sizeof(to));
+        SntpServerResponse response;
+        answered += client.getServerTime(&response);
+    }
+    close(forger);
+    EXPECT_GE(answered, 10) << "of 100, with " << flood << " forged";
+    const SntpModernServer::Counters c = server.counters();
+    EXPECT_GT(c.rateLimited, 0u);
+    EXPECT_GT(c.leaked, 0u);
+    EXPECT_LE(c.bytesOut, c.bytesIn);
+    EXPECT_EQ((c.answered + c.kisses) * 48, c.bytesOut);
+}
+
+namespace {
+
+// Sends `request` to `to` from the local address `source` (host order) through `fd`, which is
+// bound to the wildcard address: the replies to every source come back to it.
+bool sendFrom(int fd, uint32_t source, const sockaddr_in& to, const std::string& request)
+{
+    iovec data = { const_cast<char*>(request.data()), request.size() };
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    msghdr message = {};
+    message.msg_name = const_cast<sockaddr_in*>(&to);
+    message.msg_namelen = sizeof(to);
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof(control);
+    cmsghdr* header = CMSG_FIRSTHDR(&message);
+    header->cmsg_level = IPPROTO_IP;
+    header->cmsg_type = IP_PKTINFO;
+    header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+    in_pktinfo info = {};
+    info.ipi_spec_dst.s_addr = htonl(source);
+    memcpy(CMSG_DATA(header), &info, sizeof(info));
+    return sendmsg(fd, &message, 0) == static_cast<ssize_t>(request.size());
+}
+
+} // namespace
+
+TEST_F(SntpModernServerTest, SixtyFiveThousandClientsAreNeverLimitedWhileAnAbuserIs)
+{
+    // Every address of 127.0.0.0/16 polls twice, a round apart; 127.1.0.1 asks 1000 times a
+    // second throughout. The table remembers 4096 clients, far fewer than it sees.
+    SntpModernServer::Options o;
+    o.port = 0;
+    o.workers = 2;
+    SntpModernServer server(o);
+    ASSERT_TRUE(server.start()) << server.error();
+    const size_t tableBytes = server.rateTableBytes();
+    EXPECT_GT(tableBytes, 0u);
+
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const int big = 8 << 20;
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &big, sizeof(big));
+    sockaddr_in any = loopback(0);
+    any.sin_addr.s_addr = htonl(INADDR_ANY);
+    ASSERT_EQ(0, bind(fd, reinterpret_cast<sockaddr*>(&any), sizeof(any)));
+    const sockaddr_in to = loopback(server.port());
+    const uint32_t FLEET = 0x7F000000, ABUSER = 0x7F010001;
+    const int CLIENTS = 65536, ROUNDS = 2, WINDOW = 64;
+
+    // Each request's transmit time names its sender, and comes back as the reply's org.
+    const auto request = [](uint32_t sender) {
+        std::string r = clientRequest(0x23);
+        const uint32_t wire = htonl(sender);
+        return r.replace(44, 4, reinterpret_cast<const char*>(&wire), 4);
+    };
+    std::vector<unsigned char> answers(CLIENTS, 0);
+    int abuserSent = 0, abuserAnswered = 0, outstanding = 0, next = 0, idle = 0;
+    const auto start = Clock::now();
+    // Bounded: every request of the fleet once, and at most a minute.
+    while ((next < CLIENTS * ROUNDS || outstanding > 0) && msSince(start) < 60000 && idle < 10) {
+        for (; abuserSent < msSince(start); ++abuserSent)
+            sendFrom(fd, ABUSER, to, request(ABUSER));
+        for (; outstanding < WINDOW && next < CLIENTS * ROUNDS; ++next, ++outstanding) {
+            const uint32_t sender = FLEET + static_cast<uint32_t>(next % CLIENTS);
+            ASSERT_TRUE(sendFrom(fd, sender, to, request(sender))) << strerror(errno);
+        }
+        std::string reply = receiveWithin(fd, 200);
+        idle = reply.empty() ? idle + 1 : 0;
+        for (; reply.size() == 48; reply = receiveWithin(fd, 0)) {
+            uint32_t sender;
+            memcpy(&sender, reply.data() + 28, 4);
+            sender = ntohl(sender);
+            if (sender == ABUSER)
+                ++abuserAnswered;
+            else if ((sender & 0xFFFF0000u) == FLEET && outstanding-- > 0)
+                ++answers[sender & 0xFFFF];
+        }
+    }
+    close(fd);
+    EXPECT_EQ(CLIENTS, std::count(answers.begin(), answers.end(), ROUNDS))
+        << "clients not answered every time; " << outstanding << " outstanding at the end";
+    EXPECT_GT(abuserSent, 0);
+    EXPECT_LT(abuserAnswered, abuserSent / 2 + 32) << "the abuser was not limited";
+    const SntpModernServer::Counters c = server.counters();
+    EXPECT_LE(c.rateLimited, static_cast<Kovan::uint64>(abuserSent)) << "a client was limited";
+    EXPECT_EQ(tableBytes, server.rateTableBytes());
+}
