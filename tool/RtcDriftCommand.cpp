@@ -1,5 +1,6 @@
 // quillo-rtc's drift command: samples of the chip's edges against an SNTP server's time, one line
 // each, a summary at the end or at Ctrl-C, and the plot.
+#include "foundation/Trace.h"
 #include "net/SocketAddress.h"
 #include "net/SocketException.h"
 #include "sntp/SntpClient.h"
@@ -25,14 +26,8 @@ namespace {
 // client in its strict mode (drift() sets it).
 bool queryServer(SntpClient& client, double* offset, double* delay)
 {
-    // The client traces its failures on standard error; this program says what to do instead.
-    (void)fflush(stderr);
-    const int saved = dup(2);
-    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (-1 != null) {
-        dup2(null, 2);
-        close(null);
-    }
+    // The client traces its failures; this program says what to do instead, in one line.
+    setTraceSink([](const char*, size_t, void*) {});
     // Of a few exchanges the quickest: half its round trip bounds its offset's error.
     bool ok = false;
     SntpQueryReport report;
@@ -51,10 +46,7 @@ bool queryServer(SntpClient& client, double* offset, double* delay)
         if (SntpQueryReport::KISS_OF_DEATH == report.outcome)
             break;
     }
-    if (-1 != saved) {
-        dup2(saved, 2);
-        close(saved);
-    }
+    setTraceSink(nullptr);
     if (SntpQueryReport::KISS_OF_DEATH == report.outcome)
         fail("the time server refuses to answer (kiss-o'-death %s); ask another server, or less "
              "often (--interval)",
