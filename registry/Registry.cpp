@@ -4,6 +4,7 @@
 #include "registry/Adler32.h"
 #include "registry/RegistryWalk.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstring>
 #include <vector>
@@ -35,16 +36,38 @@ void storeLe32(uint8* p, uint32 v)
 
 Mutex Registry::_mutex;
 
+namespace {
+
+// Codes whose cause is a system call, so errno at the throw is the cause.
+int32 errorOf(int32 code)
+{
+    return (1 == code || 2 == code || 4 == code || Registry::IN_USE == code) ? errno : 0;
+}
+
+} // namespace
+
 Registry::Exception::Exception(int32 code, const char* s)
+    : Exception(s, code, 0, errorOf(code))
+{
+}
+
+Registry::Exception::Exception(int32 code, const char* s, uint32 id)
+    : Exception(s, code, id, errorOf(code))
+{
+}
+
+Registry::Exception::Exception(const char* s, int32 code, uint32 id, int32 error)
     : Kovan::Exception("Registry", code, nullptr, 0)
     , _path(s)
-    , _id(0)
+    , _id(id)
+    , _error(error)
 {
 }
 
 Registry::Exception::Exception(int32 code, const uint32* path, uint32 depth, uint32 id)
     : Kovan::Exception("Registry", code, nullptr, 0)
     , _id(id)
+    , _error(errorOf(code))
 {
     KOVAN_CHECK(0 != path);
     if (0 == depth)
@@ -52,6 +75,17 @@ Registry::Exception::Exception(int32 code, const uint32* path, uint32 depth, uin
     for (uint32 i = 0; i < depth; ++i)
         _path.appendf("/%d", static_cast<int32>(path[i]));
 }
+
+const char* Registry::Exception::describe(int32 code)
+{
+    static const char* const TEXTS[]
+        = { "no failure", "cannot create the file", "cannot open the file",
+              "damaged file or failed read", "write failed", "no such key", "no such id",
+              "the stored size differs", "more than is stored", "in use by another process" };
+    return (0 <= code && code <= IN_USE) ? TEXTS[code] : "unknown failure";
+}
+
+Registry::Printer::~Printer() = default;
 
 Registry::Scanner::Scanner()
     : _depth(0)
@@ -81,6 +115,7 @@ Registry::Registry(const char* filename, bool writable)
     , _prevItemOffset(0)
     , _locked(false)
     , _legacy(false)
+    , _lockTimeout(0)
 {
     if (filename)
         open(filename, writable);
@@ -93,10 +128,16 @@ void Registry::create(const char* filename)
     KOVAN_CHECK(!_file.isOpen());
     _mutex.lock();
     _locked = true;
-    if (!_file.create(filename)) {
+    if (!_file.createKeeping(filename)) {
         _locked = false;
         _mutex.unlock();
         throw Exception(1, filename);
+    }
+    takeFileLock(filename);
+    if (!_file.truncate()) {
+        const Exception failed(1, filename);
+        close();
+        throw failed;
     }
     _writable = true;
     _version = VERSION;
@@ -118,10 +159,24 @@ void Registry::open(const char* filename, bool writable)
         _mutex.unlock();
         throw Exception(2, filename);
     }
+    if (writable)
+        takeFileLock(filename);
     _writable = writable;
     _depth = 0;
     loadHeader();
     setPath(0);
+}
+
+// Fails as a failure to reach the file does: file closed, process-wide lock released.
+void Registry::takeFileLock(const char* filename)
+{
+    if (_file.lockExclusive(_lockTimeout))
+        return;
+    const int32 error = errno;
+    const int32 holder = (EWOULDBLOCK == error) ? _file.lockHolder() : 0;
+    close();
+    errno = error;
+    throw Exception(EWOULDBLOCK == error ? IN_USE : 2, filename, static_cast<uint32>(holder));
 }
 
 void Registry::close()
@@ -349,18 +404,46 @@ void Registry::findPrevItem(Walk& walk)
 uint32 Registry::findItem(Walk& walk, uint32 id, uint32 size, Item* item)
 {
     KOVAN_CHECK(0 != id && 0 < size && 0 != item);
+    const uint32 offset = locateItem(walk, id, item);
+    if (0 == offset)
+        throw failure(6, id);
+    if (item->size != size)
+        throw failure(7, id);
+    // A value cut off by the end of the file cannot be read or safely overwritten.
+    if (!walk.holdsValue(offset, size))
+        throw failure(3, id);
+    return offset;
+}
+
+uint32 Registry::locateItem(Walk& walk, uint32 id, Item* item)
+{
     for (Siblings children(walk, _pathItem.child); children.next();) {
-        if (children.item().id != id)
-            continue;
-        *item = children.item();
-        if (item->size != size)
-            throw failure(7, id);
-        // A value cut off by the end of the file cannot be read or safely overwritten.
-        if (!walk.holdsValue(children.offset(), size))
-            throw failure(3, id);
-        return children.offset();
+        if (children.item().id == id) {
+            *item = children.item();
+            return children.offset();
+        }
     }
-    throw failure(6, id);
+    return 0;
+}
+
+uint32 Registry::getInfo(uint32 id, uint32* type, uint32* size)
+{
+    try {
+        Walk walk(*this);
+        resolvePath(walk);
+        Item item;
+        const uint32 offset = locateItem(walk, id, &item);
+        if (0 == offset)
+            throw failure(6, id);
+        const uint32 bytes = (KEY == item.type) ? 0 : item.size;
+        if (!walk.holdsValue(offset, bytes))
+            throw failure(3, id);
+        *type = item.type;
+        *size = bytes;
+    } catch (const Exception& e) {
+        return static_cast<uint32>(e.code());
+    }
+    return 0;
 }
 
 uint32 Registry::addItem(const Item& item, const void* value, uint32 id)
@@ -392,12 +475,18 @@ uint32 Registry::appendItem(const Item& item, const void* value, uint32 id)
     const uint32 size = (KEY == item.type) ? 0 : item.size;
     uint32 offset = 0;
     // Offsets are 32 bits wide: a file cannot grow past what a link can name.
-    if (!_file.size(&offset) || uint64(offset) + ITEM_SIZE + size > UINT32_MAX)
+    if (!_file.size(&offset))
         throw failure(4, item.id);
+    if (uint64(offset) + ITEM_SIZE + size > UINT32_MAX) {
+        errno = EFBIG;
+        throw failure(4, item.id);
+    }
     // A legacy root cannot point at its first child; that child has to land right behind it.
     if (_legacy && rootOffset() == _pathItemOffset && 0 == _pathItem.child
-        && LEGACY_FIRST_CHILD != offset)
+        && LEGACY_FIRST_CHILD != offset) {
+        errno = 0;
         throw failure(4, item.id);
+    }
     saveItem(item, offset, value, size, id);
     return offset;
 }
