@@ -286,22 +286,25 @@ struct Target {
     std::string text;
 };
 
-Target targetOf(const char* path, bool needsId)
+// False, with the reason in `why`, for a path the command cannot take.
+bool targetOf(const char* path, bool needsId, Target* out, std::string* why)
 {
-    Target target;
-    const char* why = parseRegistryPath(path, &target.key);
-    if (!why && needsId && target.key.empty())
-        why = "the root is no value";
-    if (!why && target.key.size() > (needsId ? Registry::MAX_DEPTH + 1 : Registry::MAX_DEPTH))
-        why = "deeper than 15 keys";
-    if (why)
-        throw Failure { std::string("not a path: ") + safe(path) + ": " + why };
+    Target& target = *out;
+    const char* reason = parseRegistryPath(path, &target.key);
+    if (!reason && needsId && target.key.empty())
+        reason = "the root is no value";
+    if (!reason && target.key.size() > (needsId ? Registry::MAX_DEPTH + 1 : Registry::MAX_DEPTH))
+        reason = "deeper than 15 keys";
+    if (reason) {
+        *why = std::string("not a path: ") + safe(path) + ": " + reason;
+        return false;
+    }
     target.text = path;
     if (needsId) {
         target.id = target.key.back();
         target.key.pop_back();
     }
-    return target;
+    return true;
 }
 
 void goTo(Registry& reg, const Target& target)
@@ -470,8 +473,6 @@ int change(Registry& reg, const std::string& file, const Target& target, bool ad
 
 int create(const std::string& file, const Options& options)
 {
-    if (options.appVersion.size() > 16 || options.appBuild.size() > 8)
-        throw Failure { "--app-version takes at most 16 bytes, --app-build at most 8" };
     // O_EXCL: never over a file that exists, whoever holds it.
     const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0)
@@ -549,11 +550,17 @@ int run(int argc, char** argv)
     if (options.json && "get" != command && "list" != command)
         return usage("--json is for get and list");
 
+    if (options.appVersion.size() > 16 || options.appBuild.size() > 8)
+        return usage("--app-version takes at most 16 bytes, --app-build at most 8");
+
     if ("create" == command)
         return create(file, options);
     const bool writes = "set" == command || "add" == command;
     // Every path is checked before the file is touched.
-    const Target target = targetOf(0 == n ? "/" : args[0], "list" != command);
+    Target target;
+    std::string why;
+    if (!targetOf(0 == n ? "/" : args[0], "list" != command, &target, &why))
+        return usage(why.c_str());
     Registry reg;
     reg.setLockTimeout(options.waitMilliseconds);
     try {
