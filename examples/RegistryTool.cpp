@@ -84,11 +84,15 @@ std::string safe(const std::string& text)
 std::string registryFailure(const std::string& file, const Registry::Exception& e)
 {
     std::string text = safe(file) + ": ";
-    // Whole-file failures carry the file name or "Header" as their path; the others a path.
-    if ('/' == e.path()[0]) {
-        text += e.path();
+    // Whole-file failures carry the file name, "Header" or "header" as their path; the others
+    // the current key's path and the id concerned.
+    const std::string path = e.path();
+    const bool wholeFile = 1 == e.code() || 2 == e.code() || Registry::IN_USE == e.code()
+        || "Header" == path || "header" == path;
+    if (!wholeFile) {
+        text += path;
         if (0 != e.id())
-            text += " id " + std::to_string(e.id());
+            text += ("/" == path ? "" : "/") + std::to_string(e.id());
         text += ": ";
     }
     text += Registry::Exception::describe(e.code());
@@ -435,14 +439,8 @@ int change(Registry& reg, const std::string& file, const Target& target, bool ad
 {
     const std::string what = safe(file) + ": " + target.text;
     uint32 type = 0, size = 0;
-    if (add) {
+    if (add)
         type = typeOf(typeWord);
-        if (UINT32_MAX == type)
-            throw Failure { std::string("not a type: ") + safe(typeWord) };
-        if ((Registry::KEY == type) != values.empty())
-            throw Failure { what
-                + (values.empty() ? ": a value is missing" : ": a key has no value") };
-    }
     // The file's checksum is kept current only when it was current before: a file that did
     // not match stays unmatched rather than being blessed after the change.
     const bool consistent = reg.testFileChecksum();
@@ -552,6 +550,15 @@ int run(int argc, char** argv)
 
     if (options.appVersion.size() > 16 || options.appBuild.size() > 8)
         return usage("--app-version takes at most 16 bytes, --app-build at most 8");
+    if ("add" == command) {
+        const uint32 type = typeOf(args[1]);
+        if (UINT32_MAX == type)
+            return usage((std::string("not a type: ") + safe(args[1])).c_str());
+        if (Registry::KEY == type ? 2 != n : 2 == n)
+            return usage(2 == n ? "a value is missing" : "a key takes no value");
+        if (type > Registry::DOUBLE && 3 != n)
+            return usage("STRING and BINARY take one value");
+    }
 
     if ("create" == command)
         return create(file, options);

@@ -261,7 +261,8 @@ public:
     // The same dump, but a walk that fails lets its exception out instead of reporting it
     // (print catches it), so a caller can tell a whole dump from one cut short.
     void dump(const char* label);
-    // The dump of print, line by line to `printer`; lets the walk's exception out.
+    // The dump of print, line by line to `printer`; lets the walk's exception out. The title is
+    // cut to 31 characters without a trace line.
     void dump(const char* label, Printer& printer);
     // The lines of the subtree under the current path only, its key first and unindented:
     // no title, header or closing line.

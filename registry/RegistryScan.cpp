@@ -316,7 +316,10 @@ void Registry::dump(const char* label)
 
 void Registry::dump(const char* label, Printer& printer)
 {
-    TraceScanner scanner(label, &printer);
+    // Cut here, silently: the cut's trace line would carry the title past the printer.
+    char title[32] = {};
+    strncpy(title, label, sizeof(title) - 1);
+    TraceScanner scanner(title, &printer);
     scan(&scanner);
 }
 
