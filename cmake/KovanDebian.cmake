@@ -57,7 +57,8 @@ time continuously and runs a drift test against an SNTP server.
 
 The package also holds quillo-rtc, the technicians' tool for the same chips
 with checked transfers (and its bash completion), sntp-query, a one-shot
-SNTP client, and registry-print, which dumps a Kovan settings file.")
+SNTP client, registry-print, which dumps a Kovan settings file, and
+registry-tool, which gets, sets and adds its values from the shell.")
 set(CPACK_DEBIAN_QUILLO_PACKAGE_SUGGESTS "quillo-sim")
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libkovan-dev)
