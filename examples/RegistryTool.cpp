@@ -74,6 +74,13 @@ struct Failure {
     std::string text;
 };
 
+// strerror without its shared buffer.
+std::string errorText(int error)
+{
+    char buffer[128];
+    return strerror_r(error, buffer, sizeof(buffer));
+}
+
 std::string safe(const std::string& text)
 {
     std::string out;
@@ -101,7 +108,7 @@ std::string registryFailure(const std::string& file, const Registry::Exception& 
             text += " (pid " + std::to_string(e.id()) + ")";
         text += "; try again later or with a longer --wait";
     } else if (0 != e.error()) {
-        text += std::string(": ") + strerror(e.error());
+        text += ": " + errorText(e.error());
     }
     return text + " (registry failure " + std::to_string(e.code()) + ")";
 }
@@ -263,7 +270,7 @@ void writeValue(Registry& reg, bool add, uint32 id, uint32 type,
 {
 #define KOVAN_TOOL_WRITE(N, T, CODE)                                                               \
     if (Registry::CODE == type) {                                                                  \
-        std::unique_ptr<T[]> data;                                                                 \
+        std::unique_ptr<T[]> data; /* NOLINT(bugprone-macro-parentheses): T is a type */           \
         if (!parseValues(words, &data))                                                            \
             throw Failure { what + ": not a value of type " #CODE };                               \
         const int32 count = static_cast<int32>(words.size());                                      \
@@ -474,7 +481,7 @@ int create(const std::string& file, const Options& options)
     // O_EXCL: never over a file that exists, whoever holds it.
     const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0)
-        throw Failure { safe(file) + ": cannot create the file: " + strerror(errno) };
+        throw Failure { safe(file) + ": cannot create the file: " + errorText(errno) };
     close(fd);
     Registry reg;
     reg.setLockTimeout(options.waitMilliseconds);

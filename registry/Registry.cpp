@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 namespace Kovan {
@@ -34,7 +35,43 @@ void storeLe32(uint8* p, uint32 v)
 
 } // namespace
 
-Mutex Registry::_mutex;
+static_assert(std::is_integral<pthread_t>::value, "a thread handle fits an atomic word");
+
+Registry::ProcessLock Registry::_mutex;
+
+int32 Registry::ProcessLock::acquire(uint32 timeout)
+{
+    // A compile-time proof that _mutex is built before any dynamic initialisation runs.
+    static_assert((ProcessLock(), true), "the process-wide lock is constant-initialised");
+    // Only this thread ever stores its own id, so the answer cannot be stale.
+    if (pthread_equal(pthread_self(), _owner.load()))
+        return OPEN_IN_THIS_THREAD;
+    int rc = 0;
+    if (WAIT_FOREVER == timeout) {
+        rc = pthread_mutex_lock(&_handle);
+    } else {
+        // On the monotonic clock: a clock step by the time service must not stretch the wait.
+        timespec deadline = {};
+        clock_gettime(CLOCK_MONOTONIC, &deadline);
+        deadline.tv_sec += static_cast<time_t>(timeout / 1000);
+        deadline.tv_nsec += static_cast<long>(timeout % 1000) * 1000000;
+        if (deadline.tv_nsec >= 1000000000) {
+            ++deadline.tv_sec;
+            deadline.tv_nsec -= 1000000000;
+        }
+        rc = pthread_mutex_clocklock(&_handle, CLOCK_MONOTONIC, &deadline);
+    }
+    if (0 != rc)
+        return OPEN_IN_OTHER_THREAD;
+    _owner.store(pthread_self());
+    return 0;
+}
+
+void Registry::ProcessLock::release()
+{
+    _owner.store(pthread_t());
+    pthread_mutex_unlock(&_handle);
+}
 
 namespace {
 
@@ -78,11 +115,13 @@ Registry::Exception::Exception(int32 code, const uint32* path, uint32 depth, uin
 
 const char* Registry::Exception::describe(int32 code)
 {
-    static const char* const TEXTS[]
-        = { "no failure", "cannot create the file", "cannot open the file",
-              "damaged file or failed read", "write failed", "no such key", "no such id",
-              "the stored size differs", "more than is stored", "in use by another process" };
-    return (0 <= code && code <= IN_USE) ? TEXTS[code] : "unknown failure";
+    static const char* const TEXTS[] = { "no failure", "cannot create the file",
+        "cannot open the file", "damaged file or failed read", "write failed", "no such key",
+        "no such id", "the stored size differs", "more than is stored", "in use by another process",
+        "a registry is open in this thread already",
+        "another thread kept its registry open past the time-out", "not a path",
+        "the stored type differs", "the id exists already" };
+    return (0 <= code && code <= EXISTS) ? TEXTS[code] : "unknown failure";
 }
 
 Registry::Printer::~Printer() = default;
@@ -116,6 +155,7 @@ Registry::Registry(const char* filename, bool writable)
     , _locked(false)
     , _legacy(false)
     , _lockTimeout(0)
+    , _openTimeout(WAIT_FOREVER)
 {
     if (filename)
         open(filename, writable);
@@ -126,18 +166,18 @@ Registry::~Registry() { close(); }
 void Registry::create(const char* filename)
 {
     KOVAN_CHECK(!_file.isOpen());
-    _mutex.lock();
-    _locked = true;
+    takeProcessLock(filename);
     if (!_file.createKeeping(filename)) {
         _locked = false;
-        _mutex.unlock();
+        _mutex.release();
         throw Exception(1, filename);
     }
     takeFileLock(filename);
     if (!_file.truncate()) {
-        const Exception failed(1, filename);
+        const int error = errno;
         close();
-        throw failed;
+        errno = error;
+        throw Exception(1, filename);
     }
     _writable = true;
     _version = VERSION;
@@ -152,11 +192,10 @@ void Registry::create(const char* filename)
 void Registry::open(const char* filename, bool writable)
 {
     KOVAN_CHECK(!_file.isOpen());
-    _mutex.lock();
-    _locked = true;
+    takeProcessLock(filename);
     if (!_file.open(filename, writable ? StdFile::READ_WRITE_SYNC : StdFile::READ_ONLY)) {
         _locked = false;
-        _mutex.unlock();
+        _mutex.release();
         throw Exception(2, filename);
     }
     if (writable)
@@ -165,6 +204,16 @@ void Registry::open(const char* filename, bool writable)
     _depth = 0;
     loadHeader();
     setPath(0);
+}
+
+void Registry::takeProcessLock(const char* what)
+{
+    const int32 code = _mutex.acquire(_openTimeout);
+    if (0 != code) {
+        errno = 0;
+        throw Exception(code, what);
+    }
+    _locked = true;
 }
 
 // Fails as a failure to reach the file does: file closed, process-wide lock released.
@@ -184,13 +233,18 @@ void Registry::close()
     _file.close();
     if (_locked) {
         _locked = false;
-        _mutex.unlock();
+        _mutex.release();
     }
 }
 
-void Registry::lock() { _mutex.lock(); }
+void Registry::lock()
+{
+    const int32 code = _mutex.acquire(_openTimeout);
+    if (0 != code)
+        throw Exception(code, "lock");
+}
 
-void Registry::unlock() { _mutex.unlock(); }
+void Registry::unlock() { _mutex.release(); }
 
 void Registry::setAppInfo(uint32 product, uint32 oem, const char* version, const char* build)
 {

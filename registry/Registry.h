@@ -41,16 +41,20 @@
 // time, so a program that opens one file from one process sees no difference.
 //
 // Thread safety: a Registry object is used by one thread at a time (the one that opened it, or
-// threads the program serialises itself); open and create take the process-wide mutex and close
-// releases it, so other threads' opens wait for it. Exception and Scanner are plain values.
+// threads the program serialises itself); open and create take the process-wide lock and close
+// releases it, so other threads' opens wait for it (or give up after setOpenTimeout), and a
+// second open in the thread that holds it fails at once. Exception is a plain value; a Scanner
+// or Printer belongs to the scan or dump that runs it.
 #pragma once
 
 #include "foundation/Btring.h"
 #include "foundation/Exception.h"
-#include "foundation/Mutex.h"
 #include "foundation/Types.h"
 #include "registry/StdFile.h"
 #include "registry/ValueTypes.h"
+
+#include <atomic>
+#include <pthread.h>
 
 namespace Kovan {
 
@@ -96,6 +100,19 @@ public:
     // 7 stored size differs, 8 count beyond the stored one, 9 the file is in use by a writer in
     // another process (an addition: the design's codes stop at 8).
     static constexpr int32 IN_USE = 9;
+    // Additions for misuse within one process: an open or create, or lock, from a thread that
+    // holds the process-wide lock already fails at once (the design's lock would hang it for
+    // ever); one from another thread that gives up after its open time-out.
+    static constexpr int32 OPEN_IN_THIS_THREAD = 10;
+    static constexpr int32 OPEN_IN_OTHER_THREAD = 11;
+    // Additions for the checked settings API (registry/Settings.h): a path or id it refuses,
+    // a stored type other than the one asked for, an id that exists where a new one was asked
+    // for.
+    static constexpr int32 BAD_PATH = 12;
+    static constexpr int32 TYPE_DIFFERS = 13;
+    static constexpr int32 EXISTS = 14;
+    // An open time-out that waits as long as it takes, the design's behaviour.
+    static constexpr uint32 WAIT_FOREVER = UINT32_MAX;
 
     class Exception : public Kovan::Exception {
     public:
@@ -174,8 +191,14 @@ public:
     // default, does not wait. Kept across opens.
     void setLockTimeout(uint32 milliseconds) { _lockTimeout = milliseconds; }
     uint32 lockTimeout() const { return _lockTimeout; }
+    // How long open, create and lock wait while another thread of this process has a registry
+    // open: WAIT_FOREVER, the default, as designed; after a finite time they fail with
+    // OPEN_IN_OTHER_THREAD. Kept across opens.
+    void setOpenTimeout(uint32 milliseconds) { _openTimeout = milliseconds; }
+    uint32 openTimeout() const { return _openTimeout; }
 
-    // The process-wide lock, for grouping work while no registry is open in this thread.
+    // The process-wide lock, for grouping work while no registry is open in this thread; lock
+    // throws as open does when this thread holds it already or the open time-out passes.
     void lock();
     void unlock();
 
@@ -355,8 +378,30 @@ private:
     // A file without the magic: root at 0, and its first child, if any, right behind it.
     bool _legacy;
     uint32 _lockTimeout;
+    uint32 _openTimeout;
 
-    static Mutex _mutex;
+    // The process-wide lock. Constant-initialised, so a global's constructor may open a
+    // registry before main whatever the order of initialisation, and never destroyed, so one
+    // may close it from a global's destructor too. It knows whether the calling thread holds
+    // it, which a plain mutex cannot tell without hanging.
+    class ProcessLock {
+    public:
+        constexpr ProcessLock() = default;
+        // 0, OPEN_IN_THIS_THREAD at once, or OPEN_IN_OTHER_THREAD after `timeout` ms.
+        int32 acquire(uint32 timeout);
+        void release();
+
+    private:
+        pthread_mutex_t _handle = PTHREAD_MUTEX_INITIALIZER;
+        // The holder, 0 for none (glibc's thread handles are addresses), whichever thread
+        // closes the registry in the end. Not a std::thread::id: its constructor is not
+        // constexpr, and the lock would lose its constant initialisation.
+        std::atomic<pthread_t> _owner { pthread_t() };
+    };
+
+    void takeProcessLock(const char* what);
+
+    static ProcessLock _mutex;
 };
 
 } // namespace Kovan

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -183,12 +184,13 @@ int32 StdFile::lockHolder() const
         static_cast<unsigned long long>(st.st_ino));
     int32 holder = 0;
     while (0 == holder && fgets(line, sizeof(line), locks)) {
-        char kind[16], mode[16], where[64];
-        int pid = 0;
-        if (4 == sscanf(line, "%*d: %15s %*s %15s %d %63s", kind, mode, &pid, where)
-            && 0 == strcmp(kind, "FLOCK") && 0 == strcmp(mode, "WRITE") && 0 == strcmp(where, inode)
-            && pid > 0)
-            holder = pid;
+        char kind[16], mode[16], pid[16], where[64];
+        if (4 == sscanf(line, "%*15s %15s %*s %15s %15s %63s", kind, mode, pid, where)
+            && 0 == strcmp(kind, "FLOCK") && 0 == strcmp(mode, "WRITE")
+            && 0 == strcmp(where, inode)) {
+            const long n = strtol(pid, nullptr, 10);
+            holder = (0 < n && n <= INT32_MAX) ? static_cast<int32>(n) : 0;
+        }
     }
     (void)fclose(locks);
     return holder;

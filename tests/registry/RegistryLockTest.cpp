@@ -7,6 +7,8 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <functional>
+#include <future>
 #include <gtest/gtest.h>
 #include <map>
 #include <stdlib.h>
@@ -130,6 +132,54 @@ TEST_F(RegistryLockTest, KilledWritersLockGoesWithIt)
     const auto start = Clock::now();
     EXPECT_EQ("0", failureOf([&] { reg.open(_name.c_str(), true); }));
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500));
+}
+
+// Within one process: the thread that holds the registry is refused at once, another thread
+// waits as designed or gives up after the time-out it chose.
+TEST_F(RegistryLockTest, SecondOpenInTheHoldingThreadFailsAtOnceAndOtherThreadsWait)
+{
+    Registry held(_name.c_str(), false);
+    Registry second;
+    const std::pair<const char*, std::function<void()>> misuses[] = {
+        { "open", [&] { second.open(_name.c_str(), true); } },
+        { "create", [&] { second.create(_name.c_str()); } },
+        { "lock", [&] { second.lock(); } },
+    };
+    for (const auto& misuse : misuses) {
+        const auto start = Clock::now();
+        try {
+            misuse.second();
+            ADD_FAILURE() << misuse.first << " did not fail";
+        } catch (const Registry::Exception& e) {
+            EXPECT_EQ(Registry::OPEN_IN_THIS_THREAD, e.code()) << misuse.first;
+            EXPECT_STREQ("a registry is open in this thread already",
+                Registry::Exception::describe(e.code()));
+        }
+        EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(100)) << misuse.first;
+    }
+
+    auto impatient = std::async(std::launch::async, [&] {
+        Registry other;
+        other.setOpenTimeout(60);
+        const auto start = Clock::now();
+        const std::string failure = failureOf([&] { other.open(_name.c_str(), false); });
+        return std::make_pair(failure, Clock::now() - start >= std::chrono::milliseconds(60));
+    });
+    EXPECT_EQ(std::make_pair(std::string("11 0 0"), true), impatient.get());
+
+    // A thread that waits for ever gets the registry once this one closes it; a thread told
+    // to start waiting cannot say that it has, so the close may come before or during its wait.
+    std::promise<void> started;
+    auto patient = std::async(std::launch::async, [&] {
+        Registry other;
+        started.set_value();
+        return failureOf([&] { other.open(_name.c_str(), true); });
+    });
+    started.get_future().wait();
+    held.close();
+    ASSERT_EQ(std::future_status::ready, patient.wait_for(std::chrono::seconds(20)));
+    EXPECT_EQ("0", patient.get());
+    EXPECT_EQ("0", failureOf([&] { second.open(_name.c_str(), false); }));
 }
 
 // Two processes add under one key, each opening and closing the file round after round, while

@@ -64,9 +64,11 @@ protected:
     Outcome run(const char* program, const Words& args)
     {
         std::vector<std::string> words { program };
+        words.reserve(args.size() + 1);
         for (const std::string& arg : args)
             words.push_back(subst(arg));
         std::vector<char*> argv;
+        argv.reserve(words.size() + 1);
         for (std::string& word : words)
             argv.push_back(&word[0]);
         argv.push_back(nullptr);
@@ -256,7 +258,8 @@ TEST_F(RegistryToolTest, DamagedFilesAndNewFiles)
 {
     // Cut inside the last value: its lookup and the listing fail with the damage code.
     const std::string bytes = readFile(_name);
-    std::ofstream(_name, std::ios::binary | std::ios::trunc).write(bytes.data(), bytes.size() - 1);
+    std::ofstream(_name, std::ios::binary | std::ios::trunc)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()) - 1);
     const Outcome get = tool({ "get", "{F}", "/1/12" });
     EXPECT_EQ(1, get.status);
     EXPECT_EQ(
@@ -348,7 +351,7 @@ TEST_F(RegistryToolTest, NoOutputCarriesAControlByteUnlessRawAsksForIt)
         std::string h;
         char two[3];
         for (const char c : s) {
-            snprintf(two, sizeof(two), "%02x", static_cast<unsigned char>(c));
+            (void)snprintf(two, sizeof(two), "%02x", static_cast<unsigned char>(c));
             h += two;
         }
         return h;
