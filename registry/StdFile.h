@@ -1,6 +1,9 @@
 // One POSIX file descriptor with typed reads and writes. Every value moves in the layout the
 // registry file uses: native little-endian bytes, except doubles, which keep the ARM FPA word
 // order on every host. Nothing here throws or traces: failures are false results and errno.
+//
+// Thread safety: none inside; a StdFile belongs to one owner at a time (the registry serialises
+// its use). The writer lock is the kernel's, between open files, not between threads.
 #pragma once
 
 #include "foundation/Types.h"
