@@ -121,13 +121,20 @@ std::string registryFailure(const std::string& file, const Registry::Exception& 
         + std::to_string(code) + ")" };
 }
 
+// Decimal, or hexadecimal after 0x: a leading 0 is not octal, which no script means.
+int baseOf(const char* text)
+{
+    const char* digits = ('-' == text[0] || '+' == text[0]) ? text + 1 : text;
+    return ('0' == digits[0] && ('x' == digits[1] || 'X' == digits[1])) ? 16 : 10;
+}
+
 bool parseUnsigned(const char* text, uint64 max, uint64* value)
 {
     if ('\0' == text[0] || '-' == text[0] || '+' == text[0] || ' ' == text[0])
         return false;
     char* end = nullptr;
     errno = 0;
-    const unsigned long long v = strtoull(text, &end, 0);
+    const unsigned long long v = strtoull(text, &end, baseOf(text));
     if (0 != errno || '\0' != *end || v > max)
         return false;
     *value = v;
@@ -140,7 +147,7 @@ bool parseSigned(const char* text, int64 min, int64 max, int64* value)
         return false;
     char* end = nullptr;
     errno = 0;
-    const long long v = strtoll(text, &end, 0);
+    const long long v = strtoll(text, &end, baseOf(text));
     if (0 != errno || '\0' != *end || v < min || v > max)
         return false;
     *value = v;

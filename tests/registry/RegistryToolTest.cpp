@@ -144,6 +144,8 @@ TEST_F(RegistryToolTest, CommandsPrintPlainValuesChangeOnlyWhatTheySayAndExitAsD
             "(registry failure 2)\n" },
         { { "set", "{F}", "/1/5", "301" }, 0, "" },
         { { "get", "{F}", "/1/5" }, 0, "301\n" },
+        { { "set", "{F}", "/1/5", "010" }, 0, "" },
+        { { "get", "{F}", "/1/5" }, 0, "10\n" },
         { { "set", "{F}", "/1/5", "x" }, 1, in + "/1/5: not a value of type INT32\n" },
         { { "set", "{F}", "/1/5", "1", "2" }, 1,
             in + "/1/5: the stored size differs (registry failure 7)\n" },
