@@ -40,6 +40,14 @@
 // close-on-exec). Within one process the process-wide mutex below keeps one registry open at a
 // time, so a program that opens one file from one process sees no difference.
 //
+// Additions beside the original API, with their defaults: the writer lock between processes
+// (taken by every writable open and create; no wait unless setLockTimeout), the refusal of a
+// second open in the thread that holds the process-wide lock (which used to hang), an open
+// time-out for other threads (none unless setOpenTimeout: they wait, as they always did),
+// getInfo, scanPath, the dump to a Printer, Exception::error and describe, and failure codes 9
+// to 14. print, the typed family and everything else behave as they always did;
+// registry/Settings.h is the checked API beside them.
+//
 // Thread safety: a Registry object is used by one thread at a time (the one that opened it, or
 // threads the program serialises itself); open and create take the process-wide lock and close
 // releases it, so other threads' opens wait for it (or give up after setOpenTimeout), and a
@@ -98,10 +106,10 @@ public:
 
     // Failure codes: 1 create, 2 open, 3 read, 4 write, 5 no such path, 6 no such id,
     // 7 stored size differs, 8 count beyond the stored one, 9 the file is in use by a writer in
-    // another process (an addition: the design's codes stop at 8).
+    // another process (an addition: the original codes stop at 8).
     static constexpr int32 IN_USE = 9;
     // Additions for misuse within one process: an open or create, or lock, from a thread that
-    // holds the process-wide lock already fails at once (the design's lock would hang it for
+    // holds the process-wide lock already fails at once (a plain mutex would hang it for
     // ever); one from another thread that gives up after its open time-out.
     static constexpr int32 OPEN_IN_THIS_THREAD = 10;
     static constexpr int32 OPEN_IN_OTHER_THREAD = 11;
@@ -111,7 +119,7 @@ public:
     static constexpr int32 BAD_PATH = 12;
     static constexpr int32 TYPE_DIFFERS = 13;
     static constexpr int32 EXISTS = 14;
-    // An open time-out that waits as long as it takes, the design's behaviour.
+    // An open time-out that waits as long as it takes, the original behaviour.
     static constexpr uint32 WAIT_FOREVER = UINT32_MAX;
 
     class Exception : public Kovan::Exception {
@@ -192,7 +200,7 @@ public:
     void setLockTimeout(uint32 milliseconds) { _lockTimeout = milliseconds; }
     uint32 lockTimeout() const { return _lockTimeout; }
     // How long open, create and lock wait while another thread of this process has a registry
-    // open: WAIT_FOREVER, the default, as designed; after a finite time they fail with
+    // open: WAIT_FOREVER, the default, as they always did; after a finite time they fail with
     // OPEN_IN_OTHER_THREAD. Kept across opens.
     void setOpenTimeout(uint32 milliseconds) { _openTimeout = milliseconds; }
     uint32 openTimeout() const { return _openTimeout; }
@@ -248,7 +256,7 @@ public:
 
     // The type code and byte size of the first item with `id` under the current key (a key
     // has size 0); returns 0 or the failure code like the gets (5 no such path, 6 no such id,
-    // 3 damage), never throws. The design has no call that tells a value's type or size.
+    // 3 damage), never throws. The typed family itself never tells a value's type or size.
     uint32 getInfo(uint32 id, uint32* type, uint32* size);
 
     // Raw bytes under any type code but KEY. A size to set or get of 0 means all of it.

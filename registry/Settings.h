@@ -1,4 +1,4 @@
-// A checked way into a registry file, beside the design's Registry (which stays as it is): a
+// A checked way into a registry file, beside Registry (whose API stays as it is): a
 // value is named by its whole path, given as a list of ids or as text ("/1/20/3"); every get
 // names the type it expects; nothing fails silently. What Registry lets through and this
 // refuses, each with a SettingsError:
@@ -102,7 +102,7 @@ public:
         const std::string& appVersion = "", const std::string& appBuild = "",
         uint32 lockTimeout = 0);
     void close();
-    // The design's API on the same open file, for what this class does not offer (checksums,
+    // Registry's own API on the same open file, for what this class does not offer (checksums,
     // scans); its current path is this class's to change.
     Registry& registry() { return _registry; }
 

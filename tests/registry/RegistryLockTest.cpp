@@ -135,7 +135,7 @@ TEST_F(RegistryLockTest, KilledWritersLockGoesWithIt)
 }
 
 // Within one process: the thread that holds the registry is refused at once, another thread
-// waits as designed or gives up after the time-out it chose.
+// waits as it always did, or gives up after the time-out it chose.
 TEST_F(RegistryLockTest, SecondOpenInTheHoldingThreadFailsAtOnceAndOtherThreadsWait)
 {
     Registry held(_name.c_str(), false);

@@ -158,7 +158,7 @@ TEST_F(SettingsTest, ValuesOfAnySizeRoundTripAsRegistryReadsThem)
     EXPECT_FALSE(_settings.exists("/1/23"));
     EXPECT_FALSE(_settings.exists("/3/1"));
 
-    // The second reader: the design's Registry on the same file.
+    // The second reader: Registry's typed family on the same file.
     Registry& reg = _settings.registry();
     reg.setPath(1, 0);
     double d[3] = {};
