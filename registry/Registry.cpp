@@ -168,8 +168,10 @@ void Registry::create(const char* filename)
     KOVAN_CHECK(!_file.isOpen());
     takeProcessLock(filename);
     if (!_file.createKeeping(filename)) {
+        const int error = errno;
         _locked = false;
         _mutex.release();
+        errno = error;
         throw Exception(1, filename);
     }
     takeFileLock(filename);
@@ -194,8 +196,10 @@ void Registry::open(const char* filename, bool writable)
     KOVAN_CHECK(!_file.isOpen());
     takeProcessLock(filename);
     if (!_file.open(filename, writable ? StdFile::READ_WRITE_SYNC : StdFile::READ_ONLY)) {
+        const int error = errno;
         _locked = false;
         _mutex.release();
+        errno = error;
         throw Exception(2, filename);
     }
     if (writable)
