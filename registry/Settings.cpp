@@ -89,9 +89,7 @@ SettingsPath::SettingsPath(const std::string& text)
 void SettingsPath::check()
 {
     // A list shows as text even when an id is out of range, so the error names what was asked.
-    std::string text;
-    for (const uint32 id : _ids)
-        text += "/" + std::to_string(id);
+    const std::string text = registryPathText(_ids.data(), _ids.size());
     for (const uint32 id : _ids) {
         if (0 == id || id > REGISTRY_MAX_ID)
             _problem = "an id is 1 to 65534";
@@ -101,7 +99,7 @@ void SettingsPath::check()
     if (_problem)
         _ids.clear();
     if (_text.empty() || !_problem)
-        _text = text.empty() ? "/" : text;
+        _text = text;
 }
 
 void Settings::open(const std::string& filename, bool writable, uint32 lockTimeout)

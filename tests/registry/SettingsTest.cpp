@@ -107,6 +107,7 @@ TEST_F(SettingsTest, RefusalsAreStandardExceptionsNamingCodePathAndErrnoAndWrite
         }
     }
     EXPECT_EQ(before, readFile(_name)) << "a refused call wrote";
+    EXPECT_EQ(std::vector<uint32>(), SettingsPath("/1/2x").ids()) << "a bad path keeps ids";
 
     // A whole-file failure names the file and the cause.
     _settings.close();
