@@ -61,7 +61,8 @@ time continuously and runs a drift test against an SNTP server.
 
 The package also holds quillo-rtc, the technicians' tool for the same chips
 with checked transfers (and its bash completion), sntp-query, a one-shot
-SNTP client, and registry-print, which dumps a Kovan settings file.
+SNTP client, registry-print, which dumps a Kovan settings file, and
+registry-tool, which gets, sets and adds its values from the shell.
 
 For boards whose kernel has no driver for the chip, systemd units (installed
 disabled, set in /etc/default/quillo-rtc) set the system clock from the chip

@@ -1,9 +1,9 @@
-// Sequences of registry calls (path changes, gets, adds, sets, checksums, scans, reopening) on a
-// new file or on arbitrary file bytes, checked after every step against a second reader of the
-// format (RegistryModel.h): on an intact file the scan and every get must give exactly its
-// answers. A step may also arm a simulated crash: the N-th write from then on fails, possibly
-// after writing part of its bytes, and nothing more reaches the file. The file is then reopened
-// and must be intact, scan as the model reads it, and hold every add that returned.
+// Sequences of registry calls (path changes, gets and type lookups, adds, sets, checksums, scans,
+// reopening) on a new file or on arbitrary file bytes, checked after every step against a second
+// reader of the format (RegistryModel.h): on an intact file the scan and every get must give
+// exactly its answers. A step may also arm a simulated crash: the N-th write from then on fails,
+// possibly after writing part of its bytes, and nothing more reaches the file. The file is then
+// reopened and must be intact, scan as the model reads it, and hold every add that returned.
 //
 // Input: a flags byte (bit 0: the file is the next 2-byte length and that many bytes), then one
 // step per byte with its arguments in the bytes after it.
@@ -243,6 +243,14 @@ void Run::step(Input& in)
     case 1: {
         Kovan::int32 v = 0;
         expect(_reg.getInt32(id, &v), id, 4, 0, &v);
+        // The item's type and size as the model reads them.
+        Kovan::uint32 type = 0, size = 0, wantType = 0, wantSize = 0;
+        const Kovan::uint32 code = _reg.getInfo(id, &type, &size);
+        RegistryModel model(fileBytes());
+        if (model.intact
+            && (static_cast<Kovan::uint32>(model.info(_path, id, &wantType, &wantSize)) != code
+                || (0 == code && (type != wantType || size != wantSize))))
+            __builtin_trap();
         break;
     }
     case 2: {

@@ -82,6 +82,24 @@ public:
         return 0;
     }
 
+    // The code getInfo of `id` at `path` gives, with the item's type and size (0 for a key).
+    int info(const std::vector<uint32_t>& path, uint32_t id, uint32_t* type, uint32_t* size) const
+    {
+        uint32_t first = firstChild();
+        for (uint32_t step : path) {
+            uint32_t at = find(first, step);
+            if (0 == at || 0 != le16(at + 2))
+                return 5;
+            first = le32(at + 8);
+        }
+        const uint32_t at = find(first, id);
+        if (0 == at)
+            return 6;
+        *type = le16(at + 2);
+        *size = 0 == *type ? 0 : le32(at + 8);
+        return uint64_t(at) + 12 + *size > _f.size() ? 3 : 0;
+    }
+
     uint32_t adler32() const
     {
         uint32_t a = 1, b = 0;

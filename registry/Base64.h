@@ -1,5 +1,7 @@
 // Base64 with the RFC 4648 alphabet and padding, no line breaks. Nothing is allocated: the
 // caller sizes the output.
+//
+// Thread safety: pure functions over the caller's buffers and constant tables; any thread.
 #pragma once
 
 #include "foundation/Types.h"

@@ -1,6 +1,8 @@
 // Two text scrambles of the library's own: a keyed one-way scramble of up to ten characters into
 // ten printable ones, and a reversible byte scramble. Neither is cryptography; they keep casual
 // eyes off short secrets in settings files.
+//
+// Thread safety: the scrambles keep no state between calls; any thread may call them.
 #pragma once
 
 #include "foundation/Types.h"

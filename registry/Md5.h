@@ -1,5 +1,7 @@
 // Incremental MD5 (RFC 1321). The state is a plain value: a copy taken after any append can be
 // handed to init later, on this or another object, to continue the same digest.
+//
+// Thread safety: an Md5 object is used by one thread at a time; separate objects are independent.
 #pragma once
 
 #include "foundation/Types.h"

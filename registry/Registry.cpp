@@ -4,8 +4,10 @@
 #include "registry/Adler32.h"
 #include "registry/RegistryWalk.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 namespace Kovan {
@@ -33,18 +35,76 @@ void storeLe32(uint8* p, uint32 v)
 
 } // namespace
 
-Mutex Registry::_mutex;
+static_assert(std::is_integral<pthread_t>::value, "a thread handle fits an atomic word");
+
+Registry::ProcessLock Registry::_mutex;
+
+int32 Registry::ProcessLock::acquire(uint32 timeout)
+{
+    // A compile-time proof that _mutex is built before any dynamic initialisation runs.
+    static_assert((ProcessLock(), true), "the process-wide lock is constant-initialised");
+    // Only this thread ever stores its own id, so the answer cannot be stale.
+    if (pthread_equal(pthread_self(), _owner.load()))
+        return OPEN_IN_THIS_THREAD;
+    int rc = 0;
+    if (WAIT_FOREVER == timeout) {
+        rc = pthread_mutex_lock(&_handle);
+    } else {
+        // On the monotonic clock: a clock step by the time service must not stretch the wait.
+        timespec deadline = {};
+        clock_gettime(CLOCK_MONOTONIC, &deadline);
+        deadline.tv_sec += static_cast<time_t>(timeout / 1000);
+        deadline.tv_nsec += static_cast<long>(timeout % 1000) * 1000000;
+        if (deadline.tv_nsec >= 1000000000) {
+            ++deadline.tv_sec;
+            deadline.tv_nsec -= 1000000000;
+        }
+        rc = pthread_mutex_clocklock(&_handle, CLOCK_MONOTONIC, &deadline);
+    }
+    if (0 != rc)
+        return OPEN_IN_OTHER_THREAD;
+    _owner.store(pthread_self());
+    return 0;
+}
+
+void Registry::ProcessLock::release()
+{
+    _owner.store(pthread_t());
+    pthread_mutex_unlock(&_handle);
+}
+
+namespace {
+
+// Codes whose cause is a system call, so errno at the throw is the cause.
+int32 errorOf(int32 code)
+{
+    return (1 == code || 2 == code || 4 == code || Registry::IN_USE == code) ? errno : 0;
+}
+
+} // namespace
 
 Registry::Exception::Exception(int32 code, const char* s)
+    : Exception(s, code, 0, errorOf(code))
+{
+}
+
+Registry::Exception::Exception(int32 code, const char* s, uint32 id)
+    : Exception(s, code, id, errorOf(code))
+{
+}
+
+Registry::Exception::Exception(const char* s, int32 code, uint32 id, int32 error)
     : Kovan::Exception("Registry", code, nullptr, 0)
     , _path(s)
-    , _id(0)
+    , _id(id)
+    , _error(error)
 {
 }
 
 Registry::Exception::Exception(int32 code, const uint32* path, uint32 depth, uint32 id)
     : Kovan::Exception("Registry", code, nullptr, 0)
     , _id(id)
+    , _error(errorOf(code))
 {
     KOVAN_CHECK(0 != path);
     if (0 == depth)
@@ -52,6 +112,19 @@ Registry::Exception::Exception(int32 code, const uint32* path, uint32 depth, uin
     for (uint32 i = 0; i < depth; ++i)
         _path.appendf("/%d", static_cast<int32>(path[i]));
 }
+
+const char* Registry::Exception::describe(int32 code)
+{
+    static const char* const TEXTS[] = { "no failure", "cannot create the file",
+        "cannot open the file", "damaged file or failed read", "write failed", "no such key",
+        "no such id", "the stored size differs", "more than is stored", "in use by another process",
+        "a registry is open in this thread already",
+        "another thread kept its registry open past the time-out", "not a path",
+        "the stored type differs", "the id exists already" };
+    return (0 <= code && code <= EXISTS) ? TEXTS[code] : "unknown failure";
+}
+
+Registry::Printer::~Printer() = default;
 
 Registry::Scanner::Scanner()
     : _depth(0)
@@ -81,6 +154,8 @@ Registry::Registry(const char* filename, bool writable)
     , _prevItemOffset(0)
     , _locked(false)
     , _legacy(false)
+    , _lockTimeout(0)
+    , _openTimeout(WAIT_FOREVER)
 {
     if (filename)
         open(filename, writable);
@@ -91,11 +166,19 @@ Registry::~Registry() { close(); }
 void Registry::create(const char* filename)
 {
     KOVAN_CHECK(!_file.isOpen());
-    _mutex.lock();
-    _locked = true;
-    if (!_file.create(filename)) {
+    takeProcessLock(filename);
+    if (!_file.createKeeping(filename)) {
+        const int error = errno;
         _locked = false;
-        _mutex.unlock();
+        _mutex.release();
+        errno = error;
+        throw Exception(1, filename);
+    }
+    takeFileLock(filename);
+    if (!_file.truncate()) {
+        const int error = errno;
+        close();
+        errno = error;
         throw Exception(1, filename);
     }
     _writable = true;
@@ -111,17 +194,42 @@ void Registry::create(const char* filename)
 void Registry::open(const char* filename, bool writable)
 {
     KOVAN_CHECK(!_file.isOpen());
-    _mutex.lock();
-    _locked = true;
+    takeProcessLock(filename);
     if (!_file.open(filename, writable ? StdFile::READ_WRITE_SYNC : StdFile::READ_ONLY)) {
+        const int error = errno;
         _locked = false;
-        _mutex.unlock();
+        _mutex.release();
+        errno = error;
         throw Exception(2, filename);
     }
+    if (writable)
+        takeFileLock(filename);
     _writable = writable;
     _depth = 0;
     loadHeader();
     setPath(0);
+}
+
+void Registry::takeProcessLock(const char* what)
+{
+    const int32 code = _mutex.acquire(_openTimeout);
+    if (0 != code) {
+        errno = 0;
+        throw Exception(code, what);
+    }
+    _locked = true;
+}
+
+// Fails as a failure to reach the file does: file closed, process-wide lock released.
+void Registry::takeFileLock(const char* filename)
+{
+    if (_file.lockExclusive(_lockTimeout))
+        return;
+    const int32 error = errno;
+    const int32 holder = (EWOULDBLOCK == error) ? _file.lockHolder() : 0;
+    close();
+    errno = error;
+    throw Exception(EWOULDBLOCK == error ? IN_USE : 2, filename, static_cast<uint32>(holder));
 }
 
 void Registry::close()
@@ -129,13 +237,18 @@ void Registry::close()
     _file.close();
     if (_locked) {
         _locked = false;
-        _mutex.unlock();
+        _mutex.release();
     }
 }
 
-void Registry::lock() { _mutex.lock(); }
+void Registry::lock()
+{
+    const int32 code = _mutex.acquire(_openTimeout);
+    if (0 != code)
+        throw Exception(code, "lock");
+}
 
-void Registry::unlock() { _mutex.unlock(); }
+void Registry::unlock() { _mutex.release(); }
 
 void Registry::setAppInfo(uint32 product, uint32 oem, const char* version, const char* build)
 {
@@ -349,18 +462,46 @@ void Registry::findPrevItem(Walk& walk)
 uint32 Registry::findItem(Walk& walk, uint32 id, uint32 size, Item* item)
 {
     KOVAN_CHECK(0 != id && 0 < size && 0 != item);
+    const uint32 offset = locateItem(walk, id, item);
+    if (0 == offset)
+        throw failure(6, id);
+    if (item->size != size)
+        throw failure(7, id);
+    // A value cut off by the end of the file cannot be read or safely overwritten.
+    if (!walk.holdsValue(offset, size))
+        throw failure(3, id);
+    return offset;
+}
+
+uint32 Registry::locateItem(Walk& walk, uint32 id, Item* item)
+{
     for (Siblings children(walk, _pathItem.child); children.next();) {
-        if (children.item().id != id)
-            continue;
-        *item = children.item();
-        if (item->size != size)
-            throw failure(7, id);
-        // A value cut off by the end of the file cannot be read or safely overwritten.
-        if (!walk.holdsValue(children.offset(), size))
-            throw failure(3, id);
-        return children.offset();
+        if (children.item().id == id) {
+            *item = children.item();
+            return children.offset();
+        }
     }
-    throw failure(6, id);
+    return 0;
+}
+
+uint32 Registry::getInfo(uint32 id, uint32* type, uint32* size)
+{
+    try {
+        Walk walk(*this);
+        resolvePath(walk);
+        Item item;
+        const uint32 offset = locateItem(walk, id, &item);
+        if (0 == offset)
+            throw failure(6, id);
+        const uint32 bytes = (KEY == item.type) ? 0 : item.size;
+        if (!walk.holdsValue(offset, bytes))
+            throw failure(3, id);
+        *type = item.type;
+        *size = bytes;
+    } catch (const Exception& e) {
+        return static_cast<uint32>(e.code());
+    }
+    return 0;
 }
 
 uint32 Registry::addItem(const Item& item, const void* value, uint32 id)
@@ -392,12 +533,18 @@ uint32 Registry::appendItem(const Item& item, const void* value, uint32 id)
     const uint32 size = (KEY == item.type) ? 0 : item.size;
     uint32 offset = 0;
     // Offsets are 32 bits wide: a file cannot grow past what a link can name.
-    if (!_file.size(&offset) || uint64(offset) + ITEM_SIZE + size > UINT32_MAX)
+    if (!_file.size(&offset))
         throw failure(4, item.id);
+    if (uint64(offset) + ITEM_SIZE + size > UINT32_MAX) {
+        errno = EFBIG;
+        throw failure(4, item.id);
+    }
     // A legacy root cannot point at its first child; that child has to land right behind it.
     if (_legacy && rootOffset() == _pathItemOffset && 0 == _pathItem.child
-        && LEGACY_FIRST_CHILD != offset)
+        && LEGACY_FIRST_CHILD != offset) {
+        errno = 0;
         throw failure(4, item.id);
+    }
     saveItem(item, offset, value, size, id);
     return offset;
 }

@@ -5,6 +5,7 @@
 #include "registry/RegistryWalk.h"
 
 #include <cinttypes>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -15,43 +16,53 @@ namespace {
 const char* const TYPE_NAMES[] = { "KEY", "BOOL", "INT8", "UINT8", "INT16", "UINT16", "INT32",
     "UINT32", "INT64", "UINT64", "FLOAT", "DOUBLE", "STRING", "BINARY" };
 
-// Writes the dump through trace, one call per line.
+// Writes the dump one call per line: through trace, or to a printer. Without its frame it
+// writes only the tree (the title, header and closing lines are left out).
 class TraceScanner : public Registry::Scanner {
 public:
-    explicit TraceScanner(const char* label)
+    explicit TraceScanner(
+        const char* label, Registry::Printer* printer = nullptr, bool framed = true)
         : _label(label)
         , _buffer {}
+        , _printer(printer)
+        , _framed(framed)
     {
         setBuffer(_buffer, sizeof(_buffer));
     }
 
-    void begin() override { trace("%s ===================================\n", _label.cString()); }
+    void begin() override
+    {
+        if (_framed)
+            emit("%s ===================================\n", _label.cString());
+    }
 
     void headerLoaded(const Registry& registry) override
     {
+        if (!_framed)
+            return;
         if (Registry::VERSION_1 == registry.version()) {
-            trace("magic: none\n");
-            trace("version: VERSION_1\n");
+            emit("magic: none\n");
+            emit("version: VERSION_1\n");
             return;
         }
-        trace("magic      : %u\n", Registry::REGISTRY_MAGIC);
-        trace("version    : VERSOIN_%u\n", registry.version());
-        trace("app-product: %u\n", registry.appProduct());
-        trace("app-oem    : %u\n", registry.appOem());
-        trace("app-version: %s\n", registry.appVersion());
-        trace("app-build  : %s\n", registry.appBuild());
+        emit("magic      : %u\n", Registry::REGISTRY_MAGIC);
+        emit("version    : VERSOIN_%u\n", registry.version());
+        emit("app-product: %u\n", registry.appProduct());
+        emit("app-oem    : %u\n", registry.appOem());
+        emit("app-version: %s\n", registry.appVersion());
+        emit("app-build  : %s\n", registry.appBuild());
     }
 
     void keyLoaded(uint16 id) override
     {
         if (0 == id) {
-            trace("ROOT\n");
+            emit("ROOT\n");
             return;
         }
         Line line;
         line.indent(depth());
         line.add("[%d]: KEY\n", id);
-        line.flush();
+        flush(line);
     }
 
     void itemLoaded(uint16 id, uint16 type, uint32 size) override
@@ -112,10 +123,14 @@ public:
             break;
         }
         line.add("\n");
-        line.flush();
+        flush(line);
     }
 
-    void end() override { trace("=====================================\n"); }
+    void end() override
+    {
+        if (_framed)
+            emit("=====================================\n");
+    }
 
 private:
     // One dump line gathered before it is written, so that a line is one write.
@@ -133,22 +148,45 @@ private:
         }
         void add(const char* fmt, ...) __attribute__((format(printf, 2, 3)))
         {
-            if (_length >= sizeof(_text) - 1)
-                return;
             va_list args;
             va_start(args, fmt);
-            int written = vsnprintf(_text + _length, sizeof(_text) - _length, fmt, args);
+            vadd(fmt, args);
             va_end(args);
+        }
+        void vadd(const char* fmt, va_list args) __attribute__((format(printf, 2, 0)))
+        {
+            if (_length >= sizeof(_text) - 1)
+                return;
+            const int written = vsnprintf(_text + _length, sizeof(_text) - _length, fmt, args);
             if (written > 0)
                 _length = _min(
                     _length + static_cast<uint32>(written), static_cast<uint32>(sizeof(_text) - 1));
         }
-        void flush() { trace("%s", _text); }
+        const char* text() const { return _text; }
+        uint32 length() const { return _length; }
 
     private:
         char _text[512];
         uint32 _length;
     };
+
+    void flush(const Line& line)
+    {
+        if (_printer)
+            _printer->line(line.text(), line.length());
+        else
+            trace("%s", line.text());
+    }
+
+    void emit(const char* fmt, ...) __attribute__((format(printf, 2, 3)))
+    {
+        Line line;
+        va_list args;
+        va_start(args, fmt);
+        line.vadd(fmt, args);
+        va_end(args);
+        flush(line);
+    }
 
     template <typename T> T first() const
     {
@@ -189,6 +227,8 @@ private:
     Btring<32> _label;
     uint8 _buffer[64];
     char _rendering[65];
+    Registry::Printer* _printer;
+    bool _framed;
 };
 
 } // namespace
@@ -206,20 +246,37 @@ void Registry::scan(Scanner* scanner)
         const uint32 offset = rootOffset();
         Item root;
         walk.load(offset, &root);
-        scanner->keyLoaded(root.id);
-        // From where the root's child link points, as lookups go: a writer killed after it
-        // appended its first record but before it linked it leaves a record right behind the
-        // root that no lookup reaches, and the first child further on.
-        const uint32 first = walk.firstChild(root, offset);
-        if (0 != first) {
-            ++scanner->_depth;
-            scanLevel(scanner, walk, first, 1);
-            --scanner->_depth;
-        }
+        scanFrom(scanner, walk, root, offset, 0);
         scanner->end();
     } catch (...) {
         trace("Exception is thrown in Registry::scan()\n");
         throw;
+    }
+}
+
+void Registry::scanPath(Scanner* scanner)
+{
+    KOVAN_CHECK(_file.isOpen());
+    KOVAN_CHECK(0 == scanner->buffer() || (0 != scanner->buffer() && 0 != scanner->bufferSize()));
+    scanner->begin();
+    scanner->headerLoaded(*this);
+    Walk walk(*this);
+    resolvePath(walk);
+    scanFrom(scanner, walk, _pathItem, _pathItemOffset, _depth);
+    scanner->end();
+}
+
+void Registry::scanFrom(Scanner* scanner, Walk& walk, const Item& key, uint32 offset, uint32 level)
+{
+    scanner->keyLoaded(key.id);
+    // From where the key's child link points, as lookups go: a writer killed after it appended
+    // the root's first record but before it linked it leaves a record right behind the root
+    // that no lookup reaches, and the first child further on.
+    const uint32 first = walk.firstChild(key, offset);
+    if (0 != first) {
+        ++scanner->_depth;
+        scanLevel(scanner, walk, first, level + 1);
+        --scanner->_depth;
     }
 }
 
@@ -255,6 +312,21 @@ void Registry::dump(const char* label)
 {
     TraceScanner scanner(label);
     scan(&scanner);
+}
+
+void Registry::dump(const char* label, Printer& printer)
+{
+    // Cut here, silently: the cut's trace line would carry the title past the printer.
+    char title[32] = {};
+    strncpy(title, label, sizeof(title) - 1);
+    TraceScanner scanner(title, &printer);
+    scan(&scanner);
+}
+
+void Registry::dumpPath(Printer& printer)
+{
+    TraceScanner scanner("", &printer, false);
+    scanPath(&scanner);
 }
 
 void Registry::print(const char* label)

@@ -1,6 +1,9 @@
 // One POSIX file descriptor with typed reads and writes. Every value moves in the layout the
 // registry file uses: native little-endian bytes, except doubles, which keep the ARM FPA word
 // order on every host. Nothing here throws or traces: failures are false results and errno.
+//
+// Thread safety: none inside; a StdFile belongs to one owner at a time (the registry serialises
+// its use). The writer lock is the kernel's, between open files, not between threads.
 #pragma once
 
 #include "foundation/Types.h"
@@ -28,6 +31,10 @@ public:
     bool isOpen() const { return -1 != _file; }
     // Truncates an existing file; every write is synchronous.
     bool create(const char* filename);
+    // Like create, but an existing file keeps its bytes until truncate: a writer that must lock
+    // the file first cannot wipe it under the process that holds it.
+    bool createKeeping(const char* filename);
+    bool truncate();
     // READ_WRITE_SYNC adds synchronous writes to READ_WRITE. Never creates.
     bool open(const char* filename, uint32 mode);
     void close();
@@ -57,6 +64,14 @@ public:
         uint32 moreSize = 0, uint32* written = nullptr);
     // The size of the file now, all ones for 4 GiB and above; false when it cannot be had.
     bool size(uint32* bytes) const;
+
+    // The writer's lock (flock, exclusive): held by this descriptor, and by any copy a fork made
+    // of it, until the last of them closes, which the kernel does when a process dies. Polls for
+    // up to `waitMilliseconds`; false with errno EWOULDBLOCK when another descriptor holds it.
+    bool lockExclusive(uint32 waitMilliseconds);
+    // The process that took the lock on this file, as the kernel's lock table names it; 0 when
+    // no process in sight holds one or the system cannot tell.
+    int32 lockHolder() const;
 
     KOVAN_VALUE_TYPES(KOVAN_TYPED_TRANSFERS)
 

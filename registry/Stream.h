@@ -1,6 +1,8 @@
 // A cursor over some byte store with the same typed vocabulary as StdFile, and its one concrete
 // form over a caller's memory block. The memory stream checks every transfer against the block:
 // a transfer outside it is a broken precondition, not a result.
+//
+// Thread safety: none inside; a stream (and the block under it) belongs to one thread at a time.
 #pragma once
 
 #include "foundation/Types.h"

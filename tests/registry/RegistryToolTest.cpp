@@ -1,0 +1,377 @@
+// registry-tool and registry-print as a shell script meets them: every command and exit status
+// against files made with the library, a failed command leaving the file as it was, the writer
+// lock against a daemon, and output that carries no byte a terminal would act on.
+#include "support/StderrCapture.h"
+
+#include "registry/Registry.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+using namespace Kovan;
+
+extern char** environ;
+
+namespace {
+
+typedef std::vector<std::string> Words;
+
+struct Outcome {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class RegistryToolTest : public ::testing::Test {
+protected:
+    RegistryToolTest()
+    {
+        Registry reg;
+        reg.setAppInfo(7, 3, "2.4.0", "b118");
+        reg.create(_name.c_str());
+        reg.addKey(1);
+        reg.addKey(2);
+        reg.setPath(1, 0);
+        reg.addInt32(5, 300);
+        const double gains[2] = { 1.5, -2 };
+        reg.addDoubleArray(6, gains, 2);
+        reg.addBinary(7, "eth0", 4);
+        reg.addData(8, Registry::STRING, "ab\\c", 4);
+        reg.addBool(9, true);
+        reg.addUint64(10, UINT64_MAX);
+        reg.addFloat(11, 0.1f);
+        reg.addInt8(12, -128);
+        reg.saveFileChecksum();
+    }
+    ~RegistryToolTest() override { std::filesystem::remove_all(_dir, _ignored); }
+
+    // Runs `program` with `args` ("{F}" stands for the settings file), standard input empty.
+    Outcome run(const char* program, const Words& args)
+    {
+        std::vector<std::string> words { program };
+        words.reserve(args.size() + 1);
+        for (const std::string& arg : args)
+            words.push_back(subst(arg));
+        std::vector<char*> argv;
+        argv.reserve(words.size() + 1);
+        for (std::string& word : words)
+            argv.push_back(&word[0]);
+        argv.push_back(nullptr);
+        const std::string out = _dir + "/out", err = _dir + "/err";
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(
+            &actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(
+            &actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        pid_t pid = -1;
+        Outcome result = { -1, "", "" };
+        if (0 == posix_spawn(&pid, program, &actions, nullptr, argv.data(), environ)) {
+            int status = 0;
+            if (pid == waitpid(pid, &status, 0) && WIFEXITED(status))
+                result.status = WEXITSTATUS(status);
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        result.out = readFile(out);
+        result.err = readFile(err);
+        return result;
+    }
+    Outcome tool(const Words& args) { return run(REGISTRY_TOOL, args); }
+
+    std::string subst(const std::string& text) const
+    {
+        std::string s = text;
+        for (size_t at; std::string::npos != (at = s.find("{F}"));)
+            s.replace(at, 3, _name);
+        return s;
+    }
+
+    char _pattern[27] = "/tmp/kovan-regtool-XXXXXX";
+    std::string _dir = mkdtemp(_pattern) ? _pattern : "/nonexistent";
+    std::string _name = _dir + "/settings.reg";
+    std::error_code _ignored;
+};
+
+struct Case {
+    Words args;
+    int status;
+    // Standard output exactly; for failures, the one line on standard error.
+    std::string expected;
+};
+
+// Each command in turn; a command that fails leaves the file's bytes as they were.
+TEST_F(RegistryToolTest, CommandsPrintPlainValuesChangeOnlyWhatTheySayAndExitAsDocumented)
+{
+    const std::string in = "registry-tool: {F}: ";
+    const Case cases[] = {
+        { { "get", "{F}", "/1/5" }, 0, "300\n" },
+        { { "get", "{F}", "/1/6" }, 0, "1.5 -2\n" },
+        { { "get", "{F}", "/1/7" }, 0, "eth0\n" },
+        { { "get", "{F}", "/1/8" }, 0, "ab\\\\c\n" },
+        { { "--raw", "get", "{F}", "/1/8" }, 0, "ab\\c\n" },
+        { { "get", "{F}", "/1/9" }, 0, "true\n" },
+        { { "get", "{F}", "/1/10" }, 0, "18446744073709551615\n" },
+        { { "get", "{F}", "/1/11" }, 0, "0.100000001\n" },
+        { { "get", "{F}", "/1/12" }, 0, "-128\n" },
+        { { "--json", "get", "{F}", "/1/6" }, 0,
+            "{\"path\":\"/1/6\",\"type\":\"DOUBLE\",\"size\":16,\"value\":[1.5,-2]}\n" },
+        { { "--json", "get", "{F}", "/1/8" }, 0,
+            "{\"path\":\"/1/8\",\"type\":\"STRING\",\"size\":4,\"value\":\"ab\\\\c\"}\n" },
+        { { "--json", "list", "{F}", "/2" }, 0,
+            "{\"file\":\"{F}\",\"version\":3,\"app-product\":7,\"app-oem\":3,\"app-version\":"
+            "\"2.4.0\",\"app-build\":\"b118\",\"path\":\"/2\",\"items\":[]}\n" },
+        { { "get", "{F}", "/1/99" }, 1, in + "/1/99: no such id (registry failure 6)\n" },
+        { { "get", "{F}", "/3/1" }, 1, in + "/3/1: no such key (registry failure 5)\n" },
+        { { "get", "{F}", "/1" }, 1, in + "/1: a key, not a value; use list\n" },
+        { { "get", "{F}.missing", "/1/5" }, 1,
+            "registry-tool: {F}.missing: cannot open the file: No such file or directory "
+            "(registry failure 2)\n" },
+        { { "set", "{F}", "/1/5", "301" }, 0, "" },
+        { { "get", "{F}", "/1/5" }, 0, "301\n" },
+        { { "set", "{F}", "/1/5", "010" }, 0, "" },
+        { { "get", "{F}", "/1/5" }, 0, "10\n" },
+        { { "set", "{F}", "/1/5", "x" }, 1, in + "/1/5: not a value of type INT32\n" },
+        { { "set", "{F}", "/1/5", "1", "2" }, 1,
+            in + "/1/5: the stored size differs (registry failure 7)\n" },
+        { { "set", "{F}", "/1/12", "128" }, 1, in + "/1/12: not a value of type INT8\n" },
+        { { "set", "{F}", "/1/10", "-1" }, 1, in + "/1/10: not a value of type UINT64\n" },
+        { { "set", "{F}", "/1/7", "wlan0" }, 1,
+            in + "/1/7: the new value is 5 bytes, the stored one 4; a value keeps its size\n" },
+        { { "set", "{F}", "/1/7", "wlan" }, 0, "" },
+        { { "set", "{F}", "/1", "1" }, 1, in + "/1: a key, not a value\n" },
+        { { "set", "{F}", "/1/6", "0x10", "-1e3" }, 0, "" },
+        { { "get", "{F}", "/1/6" }, 0, "16 -1000\n" },
+        { { "add", "{F}", "/1/13", "uint16", "65535", "0" }, 0, "" },
+        { { "--json", "get", "{F}", "/1/13" }, 0,
+            "{\"path\":\"/1/13\",\"type\":\"UINT16\",\"size\":4,\"value\":[65535,0]}\n" },
+        { { "add", "{F}", "/1/13", "INT32", "1" }, 1,
+            in + "/1/13: already exists; set changes it\n" },
+        { { "add", "{F}", "/9/1", "INT32", "1" }, 1,
+            in + "/9/1: no such key (registry failure 5)\n" },
+        { { "add", "{F}", "/2/3", "KEY" }, 0, "" },
+        { { "add", "{F}", "/2/3/4", "STRING", "" }, 0, "" },
+        { { "get", "{F}", "/2/3/4" }, 0, "\n" },
+        { { "set", "{F}", "/2/3/4", "" }, 0, "" },
+        // Usage errors, each before the file is opened.
+        { {}, 2, "" },
+        { { "get", "{F}" }, 2, "" },
+        { { "frob", "{F}" }, 2, "" },
+        { { "get", "{F}", "1/5" }, 2, "" },
+        { { "get", "{F}", "/1/0" }, 2, "" },
+        { { "get", "{F}", "/1/65535" }, 2, "" },
+        { { "get", "{F}", "/1//5" }, 2, "" },
+        { { "list", "{F}", "/1/2/3/4/5/6/7/8/9/10/11/12/13/14/15/16" }, 2, "" },
+        { { "--wait", "x", "set", "{F}", "/1/5", "1" }, 2, "" },
+        { { "--json", "set", "{F}", "/1/5", "1" }, 2, "" },
+        { { "--bogus", "get", "{F}", "/1/5" }, 2, "" },
+        { { "add", "{F}", "/1/20", "FLOAT" }, 2, "" },
+        { { "add", "{F}", "/1/20", "KEY", "1" }, 2, "" },
+        { { "add", "{F}", "/1/20", "WORD", "1" }, 2, "" },
+        { { "add", "{F}", "/1/20", "STRING", "a", "b" }, 2, "" },
+        { { "--app-build", "123456789", "create", "{F}.new" }, 2, "" },
+    };
+    for (const Case& c : cases) {
+        std::string line;
+        for (const std::string& arg : c.args)
+            line += " " + arg;
+        SCOPED_TRACE(line);
+        const std::string before = readFile(_name);
+        const Outcome r = tool(c.args);
+        EXPECT_EQ(c.status, r.status);
+        if (0 == c.status) {
+            EXPECT_EQ(subst(c.expected), r.out);
+            EXPECT_EQ("", r.err);
+        } else {
+            EXPECT_EQ("", r.out);
+            EXPECT_EQ(before, readFile(_name)) << "a failed command changed the file";
+            if (1 == c.status)
+                EXPECT_EQ(subst(c.expected), r.err);
+            else
+                EXPECT_EQ(1, std::count(r.err.begin(), r.err.end(), '\n')) << r.err;
+        }
+    }
+    // The changes went through the library, and a file whose checksum matched still does.
+    Registry reg(_name.c_str(), false);
+    EXPECT_TRUE(reg.testFileChecksum());
+    reg.setPath(1, 0);
+    char text[4] = {};
+    reg.getBinary(7, text, 4, 0);
+    EXPECT_EQ("wlan", std::string(text, 4));
+    EXPECT_FALSE(std::filesystem::exists(_name + ".new"));
+}
+
+TEST_F(RegistryToolTest, HelpNamesEveryOption)
+{
+    const Outcome r = tool({ "--help" });
+    EXPECT_EQ(0, r.status);
+    for (const char* option : { "--json", "--raw", "--wait", "--product", "--oem", "--app-version",
+             "--app-build", "--help", "get ", "set ", "add ", "list ", "create " })
+        EXPECT_NE(std::string::npos, r.out.find(option)) << option;
+}
+
+// list prints what registry-print prints; a subtree is the same lines, one indent less.
+TEST_F(RegistryToolTest, ListIsTheDumpAndASubtreeIsItsPart)
+{
+    const Outcome all = tool({ "list", "{F}" });
+    const Outcome dump = run(REGISTRY_PRINT, { "{F}" });
+    EXPECT_EQ(0, all.status);
+    EXPECT_EQ(0, dump.status);
+    EXPECT_EQ(dump.err, all.out);
+    const size_t from = all.out.find("    [1]: KEY\n"), to = all.out.find("    [2]: KEY\n");
+    ASSERT_NE(std::string::npos, to);
+    std::string part;
+    for (size_t at = from; at < to; at = all.out.find('\n', at) + 1)
+        part += all.out.substr(at + 4, all.out.find('\n', at) + 1 - at - 4);
+    EXPECT_EQ(part, tool({ "list", "{F}", "/1" }).out);
+}
+
+TEST_F(RegistryToolTest, WriterLockKeepsChangesOutWhileReadsGoOn)
+{
+    Registry daemon(_name.c_str(), true);
+    const std::string before = readFile(_name);
+    const Outcome set = tool({ "--wait", "0", "set", "{F}", "/1/5", "1" });
+    EXPECT_EQ(1, set.status);
+    EXPECT_EQ(subst("registry-tool: {F}: in use by another process (pid " + std::to_string(getpid())
+                  + "); try again later or with a longer --wait (registry failure 9)\n"),
+        set.err);
+    EXPECT_EQ(1, tool({ "--wait", "0", "add", "{F}", "/1/30", "KEY" }).status);
+    EXPECT_EQ(before, readFile(_name));
+    EXPECT_EQ("300\n", tool({ "get", "{F}", "/1/5" }).out);
+    daemon.close();
+    EXPECT_EQ(0, tool({ "--wait", "0", "set", "{F}", "/1/5", "1" }).status);
+}
+
+TEST_F(RegistryToolTest, DamagedFilesAndNewFiles)
+{
+    // Cut inside the last value: its lookup and the listing fail with the damage code.
+    const std::string bytes = readFile(_name);
+    std::ofstream(_name, std::ios::binary | std::ios::trunc)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()) - 1);
+    const Outcome get = tool({ "get", "{F}", "/1/12" });
+    EXPECT_EQ(1, get.status);
+    EXPECT_EQ(
+        subst("registry-tool: {F}: /1/12: damaged file or failed read (registry failure 3)\n"),
+        get.err);
+    EXPECT_EQ(1, tool({ "list", "{F}" }).status);
+    std::ofstream(_name, std::ios::binary | std::ios::trunc) << "not a registry file";
+    EXPECT_EQ(subst("registry-tool: {F}: damaged file or failed read (registry failure 3)\n"),
+        tool({ "get", "{F}", "/1/5" }).err);
+
+    // create never replaces a file; a new one carries its header fields and a matching checksum.
+    const Outcome over = tool({ "create", "{F}" });
+    EXPECT_EQ(1, over.status);
+    EXPECT_EQ(subst("registry-tool: {F}: cannot create the file: File exists\n"), over.err);
+    const std::string made = _name + ".new";
+    EXPECT_EQ(0,
+        tool({ "--product", "0x10", "--oem", "4294967295", "--app-version", "0123456789abcdef",
+                 "--app-build", "b", "create", made })
+            .status);
+    Registry reg(made.c_str(), false);
+    EXPECT_EQ(std::make_pair(16u, 4294967295u), std::make_pair(reg.appProduct(), reg.appOem()));
+    EXPECT_STREQ("0123456789abcdef", reg.appVersion());
+    EXPECT_STREQ("b", reg.appBuild());
+    EXPECT_TRUE(reg.testFileChecksum());
+    EXPECT_EQ(60u, std::filesystem::file_size(made));
+}
+
+// A file made to attack the terminal: every output of both programs, but --raw, is free of
+// control bytes (a newline ends each line), and the JSON gives back every byte.
+TEST_F(RegistryToolTest, NoOutputCarriesAControlByteUnlessRawAsksForIt)
+{
+    const std::string esc = "\x1b[2J\x1b]0;owned\x07\r\x9b"
+                            "31m\x7f\xc3\x28\xe2\x82\xff\x85",
+                      version = "\x1b[H\x1b[2J\x9b\xff\x0e\x84\x80",
+                      build = "\x07\r\b\x1b"
+                              "c\xc0";
+    std::string binary(256, '\0');
+    for (int i = 0; i < 256; ++i)
+        binary[static_cast<size_t>(i)] = static_cast<char>(255 - i);
+    {
+        Registry reg;
+        reg.setAppInfo(1, 2, version.c_str(), build.c_str());
+        reg.create(_name.c_str());
+        reg.addKey(1);
+        reg.setPath(1, 0);
+        reg.addData(2, Registry::STRING, esc.data(), static_cast<uint32>(esc.size()));
+        reg.addBinary(3, binary.data(), static_cast<uint32>(binary.size()));
+        reg.addData(4, 200, esc.data(), static_cast<uint32>(esc.size()));
+    }
+    const std::string title = "all settings OK\x1b[1A\r";
+    const Outcome runs[] = { run(REGISTRY_PRINT, { "{F}", title }), tool({ "list", "{F}" }),
+        tool({ "list", "{F}", "/1" }), tool({ "get", "{F}", "/1/2" }),
+        tool({ "get", "{F}", "/1/3" }), tool({ "get", "{F}", "/1/4" }),
+        tool({ "--json", "list", "{F}" }), tool({ "--json", "get", "{F}", "/1/2" }),
+        tool({ "get", "{F}", "/1/9" }), run(REGISTRY_PRINT, { "{F}.\x1b[2J" }),
+        run(REGISTRY_PRINT, { "{F}", title + title + title }) };
+    for (const Outcome& r : runs) {
+        for (const std::string* text : { &r.out, &r.err }) {
+            for (const char c : *text) {
+                const unsigned char b = static_cast<unsigned char>(c);
+                ASSERT_TRUE(('\n' == b || b >= 0x20) && !(0x7f <= b && b <= 0x9f))
+                    << "byte " << int(b) << " in:\n"
+                    << *text;
+            }
+        }
+    }
+    EXPECT_NE(std::string::npos, runs[0].err.find("\\x1b[H\\x1b[2J\\x9b"));
+    EXPECT_EQ(0, runs[0].status);
+    EXPECT_EQ(1, runs[8].status);
+    EXPECT_EQ(1, runs[9].status);
+
+    // --raw passes the bytes on: the dump is Registry::print's, byte for byte.
+    EXPECT_EQ(esc + "\n", tool({ "--raw", "get", "{F}", "/1/2" }).out);
+    KovanTest::StderrCapture printed;
+    {
+        Registry reg(_name.c_str(), false);
+        reg.print(title.c_str());
+    }
+    const std::string original = printed.take();
+    EXPECT_EQ(
+        original, run(REGISTRY_PRINT, { "--raw", "{F}", title }).err.substr(0, original.size()));
+
+    // Python's JSON reader as the second reader: each byte is one code point.
+    const std::string json = _dir + "/list.json";
+    std::ofstream(json) << runs[6].out;
+    const std::string script = _dir + "/check.py";
+    std::ofstream(script)
+        << "import json, sys\n"
+           "d = json.load(open(sys.argv[1]))\n"
+           "b = lambda s: s.encode('latin-1').hex()\n"
+           "v = d['items'][0]['items']\n"
+           "print(b(d['app-version']), b(d['app-build']), b(v[0]['value']), b(v[1]['value']),"
+           " v[2]['type'], b(v[2]['value']))\n";
+    const Outcome python = run("/usr/bin/python3", { script, json });
+    const auto hex = [](const std::string& s) {
+        std::string h;
+        char two[3];
+        for (const char c : s) {
+            (void)snprintf(two, sizeof(two), "%02x", static_cast<unsigned char>(c));
+            h += two;
+        }
+        return h;
+    };
+    EXPECT_EQ(hex(version) + " " + hex(build) + " " + hex(esc) + " " + hex(binary) + " 200 "
+            + hex(esc) + "\n",
+        python.out)
+        << python.err;
+}
+
+} // namespace
