@@ -14,9 +14,10 @@ programs='
 quillo          tool/Quillo.cpp            tool/quillo.8              ^void.usage        ^}
 quillo-rtc      tool/QuilloRtc.cpp         tool/quillo-rtc.8          USAGE$             ";$
 quillo-bench    sim/quillo-bench.in        sim/quillo-bench.1         usage:             ^fi
-sntp-serve      examples/SntpServe.cpp     examples/sntp-serve.8      USAGE.=            ";$
-sntp-query      examples/SntpQuery.cpp     examples/sntp-query.1      ^void.usage        ^}
-registry-print  examples/RegistryPrint.cpp examples/registry-print.1  USAGE\[\].=        ";$
+sntp-serve      programs/SntpServe.cpp     programs/sntp-serve.8      ^void.help         ^}
+sntp-query      programs/SntpQuery.cpp     programs/sntp-query.1      ^void.help         ^}
+registry-print  programs/RegistryPrint.cpp programs/registry-print.1  USAGE\[\].=        ";$
+registry-tool   programs/RegistryTool.cpp  programs/registry-tool.1   USAGE\[\]$            ";$
 '
 findings=0
 finding() {

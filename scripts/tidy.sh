@@ -10,7 +10,7 @@ bash scripts/deps.sh
 root=$PWD
 build=build/dev
 [ -f "$build/compile_commands.json" ] || cmake --preset dev >/dev/null
-own="^$root/(foundation|check_handler|registry|net|sntp|tool|sim|examples|benchmarks|fuzz|tests)/"
+own="^$root/(foundation|check_handler|registry|net|sntp|tool|sim|programs|examples|benchmarks|fuzz|tests)/"
 # run-clang-tidy picks the files from the database by regex: the own folders, then the filter.
 files=$(python3 - "$build/compile_commands.json" "$own" "${1:-}" <<'PY'
 import json, re, sys

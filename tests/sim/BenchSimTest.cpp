@@ -1,5 +1,5 @@
 // The bench simulator driven at the bus level by a probe program.
-#include "BenchRunner.h"
+#include "support/BenchRunner.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

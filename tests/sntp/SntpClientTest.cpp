@@ -1,10 +1,10 @@
 // SntpClient against scripted servers on loopback, the clock seam standing in for the clock.
 #include "sntp/SntpClient.h"
 
-#include "SntpTestSupport.h"
 #include "support/StderrCapture.h"
 
 #include "net/SocketException.h"
+#include "sntp/SntpTestSupport.h"
 
 #include <algorithm>
 #include <cerrno>

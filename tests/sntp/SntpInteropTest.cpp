@@ -1,9 +1,8 @@
 // The SNTP service against real peers on the private loopback: the client against chronyd (which
 // never touches the clock), both servers through the example programs against ntpdig.
-#include "SntpTestSupport.h"
-
 #include "sntp/SntpClient.h"
 #include "sntp/SntpModernServer.h"
+#include "sntp/SntpTestSupport.h"
 
 #include <algorithm>
 #include <cmath>

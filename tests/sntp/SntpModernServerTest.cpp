@@ -2,12 +2,12 @@
 // against forged floods and against a fleet of 65,536 client addresses.
 #include "sntp/SntpModernServer.h"
 
-#include "SntpTestSupport.h"
 #include "support/StderrCapture.h"
 
 #include "sntp/NtpStamp.h"
 #include "sntp/SntpClient.h"
 #include "sntp/SntpServer.h"
+#include "sntp/SntpTestSupport.h"
 
 #include <algorithm>
 #include <arpa/inet.h>

@@ -1,10 +1,10 @@
 // SntpServer and its SntpSocket on port 123 of the private network.
 #include "sntp/SntpServer.h"
 
-#include "SntpTestSupport.h"
 #include "support/StderrCapture.h"
 
 #include "sntp/SntpSocket.h"
+#include "sntp/SntpTestSupport.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "SntpTestSupport.h"
+#include "sntp/SntpTestSupport.h"
 
 #include "support/PrivateNetwork.h"
 

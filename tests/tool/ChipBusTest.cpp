@@ -1,6 +1,6 @@
 // quillo-rtc's bus access on the simulated bench: registers by number in the chip's own bit
 // order, the S35391A's reversal and the ISL1208's pointer at the bus, and the chip's choice.
-#include "BenchRunner.h"
+#include "support/BenchRunner.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // quillo on the simulated bench: its output, exit status and the bytes that crossed the bus.
-#include "BenchRunner.h"
+#include "support/BenchRunner.h"
 
 #include <arpa/inet.h>
 #include <chrono>

@@ -1,5 +1,5 @@
 // quillo-rtc on the simulated bench; the test program has a private network for its time servers.
-#include "BenchRunner.h"
+#include "support/BenchRunner.h"
 #include "support/PrivateNetwork.h"
 #include "support/TimeSupport.h"
 

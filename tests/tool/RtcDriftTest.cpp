@@ -1,7 +1,7 @@
 // The drift run's fit against least squares worked out by hand, and the frame of its plot.
 #include "tool/RtcDrift.h"
 
-#include "BenchRunner.h"
+#include "support/BenchRunner.h"
 
 #include <gtest/gtest.h>
 
