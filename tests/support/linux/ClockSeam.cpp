@@ -34,6 +34,14 @@ State environmentState()
     if (nullptr != synchronised
         && (0 == strcmp("1", synchronised) || 0 == strcmp("0", synchronised)))
         s.synchronised = '1' == synchronised[0];
+    // "SECONDS.MICROSECONDS", exactly six digits after the point.
+    const char* now = getenv("KOVAN_CLOCK_SEAM_NOW");
+    long long seconds = 0;
+    long micros = 0;
+    int used = 0;
+    if (nullptr != now && 2 == sscanf(now, "%lld.%6ld%n", &seconds, &micros, &used)
+        && '\0' == now[used])
+        s.now = timeval { static_cast<time_t>(seconds), micros };
     const char* log = getenv("KOVAN_CLOCK_SEAM_LOG");
     s.log = nullptr != log ? log : "";
     return s;
