@@ -36,12 +36,11 @@ State environmentState()
         s.synchronised = '1' == synchronised[0];
     // "SECONDS.MICROSECONDS", exactly six digits after the point.
     const char* now = getenv("KOVAN_CLOCK_SEAM_NOW");
-    long long seconds = 0;
-    long micros = 0;
-    int used = 0;
-    if (nullptr != now && 2 == sscanf(now, "%lld.%6ld%n", &seconds, &micros, &used)
-        && '\0' == now[used])
-        s.now = timeval { static_cast<time_t>(seconds), micros };
+    char* point = nullptr;
+    const long long seconds = nullptr != now ? strtoll(now, &point, 10) : 0;
+    if (nullptr != point && point != now && '.' == *point && 7 == strspn(point, ".0123456789")
+        && '\0' == point[7])
+        s.now = timeval { static_cast<time_t>(seconds), strtol(point + 1, nullptr, 10) };
     const char* log = getenv("KOVAN_CLOCK_SEAM_LOG");
     s.log = nullptr != log ? log : "";
     return s;
