@@ -78,6 +78,14 @@ TEST(QuilloRtcBoardTest, HctosysStepsToTheChipAtItsEdgeCorrectedByTheRecord)
         std::filesystem::remove(clockLog);
     }
 
+    // The same correction on a plain reading (the state of the last row).
+    const BenchRun read
+        = bench.run(QUILLO_RTC_BINARY, "--utc --drift-file " + record + " read --adjust",
+            { ISL, "QUILLO_SIM_EDGE_MS=0", "QUILLO_SIM_DRIFT_PPM=50" });
+    EXPECT_TRUE(std::regex_match(
+        read.out, std::regex("[-0-9T:+]+\n[-0-9T:+]+ adjusted by -43\\.2[0-9]{2} s\n")))
+        << read.out << read.err;
+
     // Refused with one line, the clock untouched: a power loss, a time that is none.
     struct Refusal {
         std::string state, settings, err;
@@ -124,6 +132,16 @@ TEST(QuilloRtcBoardTest, SystohcWritesASynchronisedClockAndLearnsTheRate)
     r = bench.run(QUILLO_RTC_BINARY, "read --utc --json", { ISL });
     EXPECT_TRUE(std::regex_search(r.out, std::regex("\"power_lost\":false"))) << r.out;
     std::smatch m;
+    ASSERT_TRUE(std::regex_search(r.out, m, std::regex("\"epoch\":([0-9]+)"))) << r.out;
+    EXPECT_NEAR(static_cast<double>(time(nullptr)), std::stod(m[1]), 1.0);
+
+    // The S35391A's power flags go only with a reset, just before the write.
+    r = bench.run(QUILLO_RTC_SEAMED, systohc,
+        { "QUILLO_SIM_CHIPS=s35391a", "KOVAN_CLOCK_SEAM_SYNCHRONISED=1",
+            "QUILLO_SIM_S35391A_STATUS=0xc0" });
+    EXPECT_EQ(0, r.status) << r.err;
+    r = bench.run(QUILLO_RTC_BINARY, "read --utc --json", { "QUILLO_SIM_CHIPS=s35391a" });
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("\"power_lost\":false"))) << r.out;
     ASSERT_TRUE(std::regex_search(r.out, m, std::regex("\"epoch\":([0-9]+)"))) << r.out;
     EXPECT_NEAR(static_cast<double>(time(nullptr)), std::stod(m[1]), 1.0);
 

@@ -316,15 +316,23 @@ TEST(QuilloRtcTest, TheProposedTrimCancelsTheMeasuredDrift)
         = { ISL, "QUILLO_SIM_EDGE_MS=0", "QUILLO_SIM_DRIFT_PPM=47", "QUILLO_SIM_LOG=" };
     // A minute of samples a tenth of a millisecond apart: the rate to about 1 ppm.
     const std::string drift = "drift --server 127.0.0.1 --interval 1 --duration 60 --json";
-    BenchRun r = bench.run(QUILLO_RTC_BINARY, drift, fast, "/dev/null", 120);
+    const std::string record = " --drift-file " + bench.path("drift");
+    BenchRun r = bench.run(QUILLO_RTC_BINARY, drift + " --save" + record, fast, "/dev/null", 120);
     EXPECT_EQ(0, r.status) << r.err;
     std::string summary = r.out.substr(std::min(r.out.size(), r.out.find("{\"summary\"")));
     EXPECT_NEAR(47, jsonNumber(summary, "rate_ppm"), 3) << r.out;
     EXPECT_EQ(-40, jsonNumber(summary, "proposed_dtr_ppm")) << r.out;
 
-    r = bench.run(QUILLO_RTC_BINARY, "trim set --dtr -40 -y", fast);
+    const double measured = jsonNumber(summary, "rate_ppm");
+
+    // The record's rate follows the trimming.
+    r = bench.run(QUILLO_RTC_BINARY, "trim set --dtr -40 -y" + record, fast);
     EXPECT_EQ(0, r.status) << r.err;
     EXPECT_EQ("digital trim 0x06  -40 ppm (was +0 ppm)\n", r.out);
+    std::smatch m;
+    const std::string saved = KovanTest::readFile(bench.path("drift"));
+    ASSERT_TRUE(std::regex_search(saved, m, std::regex("\nrate ([-+0-9.]+)\n"))) << saved;
+    EXPECT_NEAR(measured - 40, std::stod(m[1]), 0.01) << saved;
     r = bench.run(QUILLO_RTC_BINARY, drift, fast, "/dev/null", 120);
     EXPECT_EQ(0, r.status) << r.err;
     summary = r.out.substr(std::min(r.out.size(), r.out.find("{\"summary\"")));
