@@ -314,7 +314,7 @@ TEST(QuilloRtcTest, TheProposedTrimCancelsTheMeasuredDrift)
     holdNow(bench, "UTC0");
     const std::vector<std::string> fast
         = { ISL, "QUILLO_SIM_EDGE_MS=0", "QUILLO_SIM_DRIFT_PPM=47", "QUILLO_SIM_LOG=" };
-    // A minute of samples a tenth of a millisecond apart: the rate to about 1 ppm.
+    // A minute of samples, each good to about a tenth of a millisecond: the rate to about 1 ppm.
     const std::string drift = "drift --server 127.0.0.1 --interval 1 --duration 60 --json";
     const std::string record = " --drift-file " + bench.path("drift");
     BenchRun r = bench.run(QUILLO_RTC_BINARY, drift + " --save" + record, fast, "/dev/null", 120);
