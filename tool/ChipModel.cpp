@@ -1,5 +1,7 @@
 #include "tool/ChipModel.h"
 
+#include "tool/Isl1208Trim.h"
+
 #include <cstring>
 
 namespace Kovan {
@@ -158,8 +160,8 @@ constexpr ChipRegister ISL_REGISTERS[] = {
     { 0x07, "status", "status", 1, KOVAN_FIELDS(ISL_STATUS) },
     { 0x08, "interrupt", "interrupt", 1, KOVAN_FIELDS(ISL_INTERRUPT) },
     { 0x09, "reserved", "reserved", 1, nullptr, NO_FIELDS },
-    { 0x0A, "analog trim", "analog_trim", 1, KOVAN_FIELDS(ISL_ANALOG_TRIM) },
-    { 0x0B, "digital trim", "digital_trim", 1, KOVAN_FIELDS(ISL_DIGITAL_TRIM) },
+    { ISL1208_ATR_REGISTER, "analog trim", "analog_trim", 1, KOVAN_FIELDS(ISL_ANALOG_TRIM) },
+    { ISL1208_DTR_REGISTER, "digital trim", "digital_trim", 1, KOVAN_FIELDS(ISL_DIGITAL_TRIM) },
     { 0x0C, "alarm second", "alarm_second", 1, KOVAN_FIELDS(ISL_ALARM_SECOND) },
     { 0x0D, "alarm minute", "alarm_minute", 1, KOVAN_FIELDS(ISL_ALARM_MINUTE) },
     { 0x0E, "alarm hour", "alarm_hour", 1, KOVAN_FIELDS(ISL_ALARM_HOUR) },
@@ -216,6 +218,8 @@ constexpr ChipModel S35391A_CHIP = {
     countOf(S35_RESET),
     { 0, 0x02 },
     { -1, 0 },
+    -1,
+    -1,
 };
 
 // quillo writes the hour without the 24-hour bit, and both programs read it masked as 0-23: the
@@ -242,6 +246,8 @@ constexpr ChipModel ISL1208_CHIP = {
     0,
     { -1, 0 },
     { 0x07, 0x10 },
+    ISL1208_ATR_REGISTER,
+    ISL1208_DTR_REGISTER,
 };
 
 const ChipModel* const CHIPS[2] = { &ISL1208_CHIP, &S35391A_CHIP };

@@ -86,6 +86,10 @@ struct ChipModel {
     int resetLength;
     RegisterWrite hour24; // selects 24-hour mode
     RegisterWrite writeEnable; // a calendar write needs this bit set first
+    // The oscillator's trimming registers quillo-rtc knows (Isl1208Trim.h), or -1: the ISL1208's
+    // analog and digital trimming; the S35391A's correction register is not supported.
+    int analogTrimRegister;
+    int digitalTrimRegister;
 
     // The register `number`, or nullptr.
     const ChipRegister* findRegister(int number) const;

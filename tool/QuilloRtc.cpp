@@ -35,13 +35,25 @@ const char* const USAGE
       "                            write one register, after asking unless -y\n"
       "  drift --server HOST [--interval S] [--count N | --duration D] [--json] [--plot F.svg]\n"
       "                            measure the chip against an SNTP server until done or Ctrl-C\n"
-      "                            (--count 0 and --duration 0: until Ctrl-C)\n"
+      "                            (--count 0 and --duration 0: until Ctrl-C); --save keeps\n"
+      "                            the rate in the drift record\n"
+      "  read --adjust [--json]    also the time corrected by the drift record\n"
+      "  hctosys [--ignore-power-loss]\n"
+      "                            set the system clock from the chip at its second's edge,\n"
+      "                            corrected by the drift record\n"
+      "  systohc [--ignore-unsync] write the system time to the chip at a second's edge, only\n"
+      "                            while the kernel holds the clock synchronised; learns the\n"
+      "                            chip's rate into the drift record\n"
+      "  trim                      show the isl1208's analog and digital trimming\n"
+      "  trim set --dtr PPM [-y]   set the digital trimming: -60 to +60 ppm in steps of 20\n"
       "\n"
       "Options:\n"
       "  --bus DEVICE    the I2C bus device (default /dev/i2c-0)\n"
       "  --chip NAME     isl1208 (0x6f), s35391a (0x58-0x5f), or auto: the one that answers\n"
       "  --force         use the address even while a kernel driver holds it\n"
       "  --utc           the chip keeps UTC (default: local time, as TZ gives it)\n"
+      "  --drift-file PATH\n"
+      "                  the drift record (default /var/lib/quillo-rtc/drift)\n"
       "  -h, --help      this text\n"
       "  -V, --version   the version\n"
       "\n"
@@ -60,14 +72,17 @@ struct Command {
 
 const Command COMMANDS[] = {
     { "detect", detect, 1, 1, "", "detect takes no words after it" },
-    { "read", readTime, 1, 1, " --utc --json", "read takes no words after it" },
+    { "read", readTime, 1, 1, " --utc --json --adjust", "read takes no words after it" },
     { "set", setTime, 2, 2, " --utc",
         "set takes one TIME (ISO 8601, e.g. 2031-07-09T21:08:57+09:00) or 'now'" },
     { "status", status, 1, 1, " --clear --json", "status takes no words after it" },
     { "dump", dump, 1, 1, " --json", "dump takes no words after it" },
     { "reg", reg, 3, 4, " -y --dry-run", "give 'reg get ADDR' or 'reg set ADDR VALUE'" },
-    { "drift", drift, 1, 1, " --utc --json --server --interval --count --duration --plot",
+    { "drift", drift, 1, 1, " --utc --json --server --interval --count --duration --plot --save",
         "drift takes no words after it" },
+    { "hctosys", hctosys, 1, 1, " --utc --ignore-power-loss", "hctosys takes no words after it" },
+    { "systohc", systohc, 1, 1, " --utc --ignore-unsync", "systohc takes no words after it" },
+    { "trim", trim, 1, 2, " --dtr -y", "give 'trim' or 'trim set --dtr PPM'" },
 };
 
 Options parse(int argc, char** argv, std::string* givenOut)
@@ -84,7 +99,13 @@ Options parse(int argc, char** argv, std::string* givenOut)
         INTERVAL,
         COUNT,
         DURATION,
-        PLOT
+        PLOT,
+        DRIFT_FILE,
+        SAVE,
+        ADJUST,
+        IGNORE_POWER_LOSS,
+        IGNORE_UNSYNC,
+        DTR
     };
     static const option longOptions[] = {
         { "bus", required_argument, nullptr, BUS },
@@ -99,6 +120,12 @@ Options parse(int argc, char** argv, std::string* givenOut)
         { "count", required_argument, nullptr, COUNT },
         { "duration", required_argument, nullptr, DURATION },
         { "plot", required_argument, nullptr, PLOT },
+        { "drift-file", required_argument, nullptr, DRIFT_FILE },
+        { "save", no_argument, nullptr, SAVE },
+        { "adjust", no_argument, nullptr, ADJUST },
+        { "ignore-power-loss", no_argument, nullptr, IGNORE_POWER_LOSS },
+        { "ignore-unsync", no_argument, nullptr, IGNORE_UNSYNC },
+        { "dtr", required_argument, nullptr, DTR },
         { "yes", no_argument, nullptr, 'y' },
         { "help", no_argument, nullptr, 'h' },
         { "version", no_argument, nullptr, 'V' },
@@ -165,6 +192,35 @@ Options parse(int argc, char** argv, std::string* givenOut)
         case PLOT:
             o.plot = optarg;
             given += " --plot";
+            break;
+        case DRIFT_FILE:
+            if (!*optarg)
+                usageError("--drift-file needs a path");
+            o.driftFile = optarg;
+            break;
+        case SAVE:
+            o.save = true;
+            given += " --save";
+            break;
+        case ADJUST:
+            o.adjust = true;
+            given += " --adjust";
+            break;
+        case IGNORE_POWER_LOSS:
+            o.ignorePowerLoss = true;
+            given += " --ignore-power-loss";
+            break;
+        case IGNORE_UNSYNC:
+            o.ignoreUnsync = true;
+            given += " --ignore-unsync";
+            break;
+        case DTR:
+            // A sign is allowed; whether the value is one the chip has is trim's to say.
+            if (!parseNumber(optarg + ('+' == *optarg || '-' == *optarg), 1000, &number))
+                usageError("--dtr is -60 to +60 ppm in steps of 20, not \"%s\"", optarg);
+            o.dtr = '-' == *optarg ? -number : number;
+            o.hasDtr = true;
+            given += " --dtr";
             break;
         case 'h':
             (void)fputs(USAGE, stdout);

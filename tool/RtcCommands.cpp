@@ -2,6 +2,7 @@
 
 #include "foundation/Bcd.h"
 #include "tool/ChipBus.h"
+#include "tool/Isl1208Trim.h"
 #include "tool/RtcClock.h"
 #include "tool/RtcFailure.h"
 #include "tool/RtcText.h"
@@ -13,15 +14,109 @@
 
 namespace Kovan {
 
-namespace {
-
 bool powerLost(ChipBus& bus)
 {
     const int reg = bus.chip().statusRegister;
     return 0 != (bus.readByte(reg) & bus.chip().powerLossBits(reg));
 }
 
-} // namespace
+void writeCalendarAt(ChipBus& bus, double edge, const unsigned char* fields, time_t value, bool utc,
+    bool clearPowerLoss)
+{
+    const ChipModel& chip = bus.chip();
+    const int statusRegister = chip.statusRegister;
+    const unsigned char lostBits = chip.powerLossBits(statusRegister);
+    // Calendar writes may need the write-enable bit; the flags beside it are written as they
+    // are (1 keeps them), but for the power-loss flags when they are to go.
+    RegisterWrite enable = chip.writeEnable;
+    bool enabling = false;
+    if (enable.reg >= 0) {
+        const unsigned char current = bus.readByte(enable.reg);
+        unsigned char wanted = static_cast<unsigned char>(current | enable.value);
+        if (clearPowerLoss && enable.reg == statusRegister)
+            wanted = static_cast<unsigned char>(wanted & ~lostBits);
+        enabling = wanted != current;
+        enable.value = wanted;
+    }
+    // A chip whose flags only a reset clears: the reset zeroes the calendar, so it goes just
+    // before the write, after the wait, where Ctrl-C can no longer leave the chip reset.
+    const bool resetting
+        = clearPowerLoss && chip.reset && 0 != (bus.readByte(statusRegister) & lostBits);
+    std::vector<unsigned char> block = bus.calendarBlock(fields);
+    sleepUntil(realNow, edge);
+    if (interrupted())
+        fail("interrupted; nothing written");
+    if (resetting) {
+        for (int i = 0; i < chip.resetLength; ++i)
+            bus.writeByte(chip.reset[i]);
+        bus.forgetHourMode();
+        block = bus.calendarBlock(fields);
+    }
+    if (enabling)
+        bus.writeByte(enable);
+    bus.write(chip.calendarRegister, block.data(), block.size());
+
+    unsigned char back[CALENDAR_SIZE];
+    bus.readCalendar(back);
+    if (!validCalendar(back) || std::llabs(calendarInstant(back, utc) - value) > 1)
+        fail("the chip did not keep the time written; check 'quillo-rtc status' and the wiring");
+}
+
+void confirm(bool yes, const std::string& question)
+{
+    if (yes)
+        return;
+    (void)fprintf(stderr, "%s [y/N] ", question.c_str());
+    char answer[16] = {};
+    const bool answered = nullptr != fgets(answer, sizeof answer, stdin);
+    if (!answered)
+        (void)fputc('\n', stderr); // the failure on a line of its own
+    if (!answered || ('y' != answer[0] && 'Y' != answer[0]))
+        fail("not confirmed; nothing written (-y skips the question)");
+}
+
+bool chipRecord(const Options& options, const ChipModel& chip, DriftRecord* record,
+    DriftRecord* found, bool* existing)
+{
+    DriftRecord loaded;
+    std::string problem;
+    const DriftLoad load = loadDriftRecord(options.driftFile.c_str(), &loaded, &problem);
+    if (existing)
+        *existing = DriftLoad::LOADED == load;
+    if (found)
+        *found = loaded;
+    if (DriftLoad::REFUSED == load)
+        warn("%s; not used", problem.c_str());
+    if (DriftLoad::LOADED != load)
+        return false;
+    const DriftRecord::Clock clock = options.utc ? DriftRecord::UTC : DriftRecord::LOCAL;
+    if (loaded.chip != chip.name || loaded.clock != clock) {
+        // Another chip's rate, or a time read in another zone, would correct by nonsense.
+        warn("the drift record %s is for an %s keeping %s time, not this %s keeping %s time; not "
+             "used",
+            options.driftFile.c_str(), loaded.chip.c_str(),
+            DriftRecord::UTC == loaded.clock ? "UTC" : "local", chip.name,
+            options.utc ? "UTC" : "local");
+        return false;
+    }
+    *record = loaded;
+    return true;
+}
+
+DriftRecord freshRecord(const Options& options, const ChipModel& chip)
+{
+    DriftRecord record;
+    record.chip = chip.name;
+    record.clock = options.utc ? DriftRecord::UTC : DriftRecord::LOCAL;
+    return record;
+}
+
+void saveRecord(const Options& options, const DriftRecord& record)
+{
+    std::string problem;
+    if (!saveDriftRecord(options.driftFile.c_str(), record, &problem))
+        fail("cannot save the drift record: %s", problem.c_str());
+}
 
 int detect(const Options& options)
 {
@@ -58,13 +153,31 @@ int readTime(const Options& options)
     const time_t instant = calendarInstant(fields, options.utc);
     const bool lost = powerLost(bus);
     const std::string text = isoTime(instant, options.utc);
-    if (options.json)
-        printf("{\"chip\":\"%s\",\"time\":\"%s\",\"epoch\":%lld,\"zone\":\"%s\",\"power_lost\":%s}"
-               "\n",
+    // The reading less what the chip has gained since it was last set right.
+    DriftRecord record;
+    double corrected = 0;
+    const bool adjusted = options.adjust && chipRecord(options, bus.chip(), &record)
+        && correctChipTime(record, static_cast<double>(instant), &corrected);
+    if (options.adjust && !adjusted)
+        warn("no drift record with a rate and the time of the last set at %s; nothing to adjust "
+             "by",
+            options.driftFile.c_str());
+    const std::string adjustedText
+        = adjusted ? isoTime(static_cast<time_t>(std::lround(corrected)), options.utc) : "";
+    if (options.json) {
+        printf("{\"chip\":\"%s\",\"time\":\"%s\",\"epoch\":%lld,\"zone\":\"%s\",\"power_lost\":%s",
             bus.chip().name, text.c_str(), static_cast<long long>(instant),
             options.utc ? "utc" : "local", lost ? "true" : "false");
-    else
+        if (adjusted)
+            printf(",\"adjusted\":\"%s\",\"adjustment_s\":%.3f", adjustedText.c_str(),
+                corrected - static_cast<double>(instant));
+        printf("}\n");
+    } else {
         printf("%s\n", text.c_str());
+        if (adjusted)
+            printf("%s adjusted by %+.3f s\n", adjustedText.c_str(),
+                corrected - static_cast<double>(instant));
+    }
     if (lost)
         warn("the chip reports a power loss, so this time may be wrong; see 'quillo-rtc status'");
     return 0;
@@ -89,28 +202,7 @@ int setTime(const Options& options)
 
     ChipBus bus(options.bus, options.force);
     bus.choose(options.chip);
-    const ChipModel& chip = bus.chip();
-    // Calendar writes may need the write-enable bit; the flags beside it are written as they
-    // are (1 keeps them).
-    RegisterWrite enable = chip.writeEnable;
-    bool enabling = false;
-    if (enable.reg >= 0) {
-        const unsigned char current = bus.readByte(enable.reg);
-        enabling = !(current & enable.value);
-        enable.value = static_cast<unsigned char>(current | enable.value);
-    }
-    const std::vector<unsigned char> block = bus.calendarBlock(fields);
-    sleepUntil(realNow, edge);
-    if (interrupted())
-        fail("interrupted; nothing written");
-    if (enabling)
-        bus.writeByte(enable);
-    bus.write(chip.calendarRegister, block.data(), block.size());
-
-    unsigned char back[CALENDAR_SIZE];
-    bus.readCalendar(back);
-    if (!validCalendar(back) || std::llabs(calendarInstant(back, options.utc) - value) > 1)
-        fail("the chip did not keep the time written; check 'quillo-rtc status' and the wiring");
+    writeCalendarAt(bus, edge, fields, value, options.utc, false);
     printf("%s\n", isoTime(value, options.utc).c_str());
     return 0;
 }
@@ -195,16 +287,11 @@ int reg(const Options& options)
             printf("\n");
             return 0;
         }
-        if (!options.yes) {
-            (void)fprintf(stderr, "Write 0x%02lx to register 0x%02lx of the %s on %s? [y/N] ",
-                value, number, chip.name, options.bus.c_str());
-            char answer[16] = {};
-            const bool answered = nullptr != fgets(answer, sizeof answer, stdin);
-            if (!answered)
-                (void)fputc('\n', stderr); // the failure on a line of its own
-            if (!answered || ('y' != answer[0] && 'Y' != answer[0]))
-                fail("not confirmed; nothing written (-y skips the question)");
-        }
+        char question[256];
+        (void)snprintf(question, sizeof question,
+            "Write 0x%02lx to register 0x%02lx of the %s on %s?", value, number, chip.name,
+            options.bus.c_str());
+        confirm(options.yes, question);
         bus.write(n, &byte, 1);
     }
     std::vector<unsigned char> back(static_cast<size_t>(r.size));
@@ -240,8 +327,7 @@ std::string fieldValue(const RegisterField& f, const unsigned char* bytes, bool 
         (void)snprintf(text, sizeof text, "%d", fromBcd(static_cast<unsigned char>(value)));
         return text;
     case FieldKind::DIGITAL_TRIM_PPM:
-        (void)snprintf(
-            text, sizeof text, "%d", static_cast<int>(value & 3) * 20 * ((value & 4) ? -1 : 1));
+        (void)snprintf(text, sizeof text, "%d", isl1208DtrPpm(static_cast<uint8_t>(value)));
         return text;
     case FieldKind::NUMBER:
         break;

@@ -5,6 +5,7 @@
 #include "net/SocketException.h"
 #include "sntp/SntpClient.h"
 #include "tool/ChipBus.h"
+#include "tool/Isl1208Trim.h"
 #include "tool/RtcClock.h"
 #include "tool/RtcCommands.h"
 #include "tool/RtcDrift.h"
@@ -135,6 +136,13 @@ int drift(const Options& options)
 
     ChipBus bus(options.bus, options.force);
     bus.choose(options.chip);
+    const ChipModel& chip = bus.chip();
+    // The trimming in force, from which the summary proposes a better one.
+    const bool trimmed = chip.digitalTrimRegister >= 0;
+    const int trimPpm = trimmed ? isl1208DtrPpm(bus.readByte(chip.digitalTrimRegister)) : 0;
+    DriftRecord record = freshRecord(options, chip);
+    if (options.save)
+        (void)chipRecord(options, chip, &record);
 
     std::vector<DriftSample> samples;
     double firstServerTime = 0, rate = 1.0;
@@ -211,6 +219,11 @@ int drift(const Options& options)
             printf("\"rate_uncertainty_ppm\":%.3f,", fit.rateUncertaintyPpm);
         else
             printf("\"rate_uncertainty_ppm\":null,");
+        if (trimmed && fit.hasRate) {
+            const DtrProposal p = proposeIsl1208Dtr(fit.ratePpm, trimPpm);
+            printf("\"dtr_ppm\":%d,\"proposed_dtr_ppm\":%d,\"residual_ppm\":%.3f,", trimPpm, p.ppm,
+                p.residualPpm);
+        }
         printf("\"samples\":%d,\"duration_s\":%.3f}}\n", fit.samples, fit.duration);
     } else {
         printf("summary: offset %+.3f ms, rate ", fit.offsetMs);
@@ -221,6 +234,26 @@ int drift(const Options& options)
         else
             printf("%+.1f ppm", fit.ratePpm);
         printf(", %d samples over %.1f s\n", fit.samples, fit.duration);
+        if (trimmed && fit.hasRate) {
+            const DtrProposal p = proposeIsl1208Dtr(fit.ratePpm, trimPpm);
+            if (p.ppm == trimPpm)
+                printf("trim: the digital trim of %+d ppm is the best there is (about %+.1f ppm "
+                       "left)\n",
+                    trimPpm, p.residualPpm);
+            else
+                printf("trim: 'quillo-rtc trim set --dtr %+d' leaves about %+.1f ppm (now %+d "
+                       "ppm)\n",
+                    p.ppm, p.residualPpm, trimPpm);
+        }
+    }
+    if (options.save) {
+        if (!fit.hasRate)
+            fail("one sample gives no rate; the drift record was not changed");
+        record.source = DriftRecord::DRIFT;
+        record.ratePpm = fit.ratePpm;
+        record.hasUncertainty = fit.hasUncertainty;
+        record.uncertaintyPpm = fit.rateUncertaintyPpm;
+        saveRecord(options, record);
     }
     plot.draw(samples, fit);
     return 0;

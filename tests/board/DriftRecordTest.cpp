@@ -110,8 +110,9 @@ TEST_F(DriftRecordTest, RefusesLinksFifosFoldersAndOversizedFilesAndLeavesThemAl
         EXPECT_EQ(DriftLoad::REFUSED, loadDriftRecord(_path.c_str(), &loaded, &problem)) << why;
         EXPECT_NE(std::string::npos, problem.find(why)) << problem;
         EXPECT_DOUBLE_EQ(-3, loaded.ratePpm);
-        if (!fs::is_regular_file(fs::symlink_status(_path)))
+        if (!fs::is_regular_file(fs::symlink_status(_path))) {
             EXPECT_FALSE(saveDriftRecord(_path.c_str(), recordAt(9), &problem)) << why;
+        }
     }
     // Nothing was written through the link, nor through links planted at every temporary name.
     fs::remove_all(_path);

@@ -5,7 +5,9 @@
 // libraries are not redirected, so the program also drops CAP_SYS_TIME before main, and aborts if
 // it still holds it. Shared by all threads. A program that a test runs (a tool linked with the
 // seam) starts from its environment, as reset() does: KOVAN_CLOCK_SEAM_SYNCHRONISED=1 or 0 fixes
-// adjtimex's answer, and KOVAN_CLOCK_SEAM_LOG names a file that gets one line per recorded call
+// adjtimex's answer, KOVAN_CLOCK_SEAM_NOW=SECONDS.MICROSECONDS (six digits) fixes "now" as
+// setNow does (an offset the program adds to "now" then shows exactly in the time it sets), and
+// KOVAN_CLOCK_SEAM_LOG names a file that gets one line per recorded call
 // ("settimeofday 1246464002 150000", "adjtime -1 750000", "clock_settime 0 1246464002 150000").
 #pragma once
 

@@ -34,6 +34,13 @@ State environmentState()
     if (nullptr != synchronised
         && (0 == strcmp("1", synchronised) || 0 == strcmp("0", synchronised)))
         s.synchronised = '1' == synchronised[0];
+    // "SECONDS.MICROSECONDS", exactly six digits after the point.
+    const char* now = getenv("KOVAN_CLOCK_SEAM_NOW");
+    char* point = nullptr;
+    const long long seconds = nullptr != now ? strtoll(now, &point, 10) : 0;
+    if (nullptr != point && point != now && '.' == *point && 7 == strspn(point, ".0123456789")
+        && '\0' == point[7])
+        s.now = timeval { static_cast<time_t>(seconds), strtol(point + 1, nullptr, 10) };
     const char* log = getenv("KOVAN_CLOCK_SEAM_LOG");
     s.log = nullptr != log ? log : "";
     return s;
