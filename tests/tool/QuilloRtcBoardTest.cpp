@@ -1,7 +1,7 @@
 // quillo-rtc keeping the board's time on the simulated bench: hctosys and systohc run in the
 // build linked with the clock seam, which records the clock they would set and fixes what the
 // kernel says of it.
-#include "sim/BenchRunner.h"
+#include "support/BenchRunner.h"
 
 #include "tool/DriftRecord.h"
 
