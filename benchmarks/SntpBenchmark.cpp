@@ -24,6 +24,8 @@
 //
 // Servers are separate processes started and stopped around each benchmark (the project's is
 // the sntp-serve example, its output sent to /dev/null); nothing leaves the namespace.
+#include "support/UdpFrom.h"
+
 #include "net/DatagramBatch.h"
 #include "sntp/SntpPacket.h"
 
@@ -280,28 +282,10 @@ Figures& modernFigures()
     return figures;
 }
 
-// Sends `packet` to `to` from the local address `source` (host order) through `fd`, bound to the
-// wildcard address, which therefore receives the replies to every source.
 void sendFrom(
     int fd, Kovan::uint32 source, const sockaddr_in& to, const Kovan::SntpBasicInfo& packet)
 {
-    iovec data = { const_cast<Kovan::SntpBasicInfo*>(&packet), sizeof(packet) };
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-    msghdr message = {};
-    message.msg_name = const_cast<sockaddr_in*>(&to);
-    message.msg_namelen = sizeof(to);
-    message.msg_iov = &data;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof(control);
-    cmsghdr* header = CMSG_FIRSTHDR(&message);
-    header->cmsg_level = IPPROTO_IP;
-    header->cmsg_type = IP_PKTINFO;
-    header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
-    in_pktinfo info = {};
-    info.ipi_spec_dst.s_addr = htonl(source);
-    memcpy(CMSG_DATA(header), &info, sizeof(info));
-    sendmsg(fd, &message, 0);
+    (void)KovanTest::sendFrom(fd, source, to, &packet, sizeof(packet));
 }
 
 // Sequence numbers with this bit set are the abuser's.

@@ -3,6 +3,7 @@
 #include "sntp/SntpModernServer.h"
 
 #include "support/StderrCapture.h"
+#include "support/UdpFrom.h"
 
 #include "sntp/NtpStamp.h"
 #include "sntp/SntpClient.h"
@@ -217,27 +218,9 @@ TEST_F(SntpModernServerTest, AForgedFloodCannotSilenceTheClientWhoseAddressItBor
 
 namespace {
 
-// Sends `request` to `to` from the local address `source` (host order) through `fd`, which is
-// bound to the wildcard address: the replies to every source come back to it.
 bool sendFrom(int fd, uint32_t source, const sockaddr_in& to, const std::string& request)
 {
-    iovec data = { const_cast<char*>(request.data()), request.size() };
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-    msghdr message = {};
-    message.msg_name = const_cast<sockaddr_in*>(&to);
-    message.msg_namelen = sizeof(to);
-    message.msg_iov = &data;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof(control);
-    cmsghdr* header = CMSG_FIRSTHDR(&message);
-    header->cmsg_level = IPPROTO_IP;
-    header->cmsg_type = IP_PKTINFO;
-    header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
-    in_pktinfo info = {};
-    info.ipi_spec_dst.s_addr = htonl(source);
-    memcpy(CMSG_DATA(header), &info, sizeof(info));
-    return sendmsg(fd, &message, 0) == static_cast<ssize_t>(request.size());
+    return KovanTest::sendFrom(fd, source, to, request.data(), request.size());
 }
 
 } // namespace
