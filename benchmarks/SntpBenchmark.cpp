@@ -64,8 +64,8 @@ using Clock = std::chrono::steady_clock;
 int requestCount()
 {
     const char* text = getenv("KOVAN_SNTP_BENCH_REQUESTS");
-    const int n = text != nullptr ? atoi(text) : 0;
-    return n > 0 ? n : 40000;
+    const long n = text != nullptr ? strtol(text, nullptr, 10) : 0;
+    return n > 0 && n <= 10000000 ? static_cast<int>(n) : 40000;
 }
 const int REQUESTS = requestCount();
 const int RUNS = 3;
@@ -158,7 +158,10 @@ int wildcardSocket()
     sockaddr_in any;
     memset(&any, 0, sizeof(any));
     any.sin_family = AF_INET;
-    bind(fd, reinterpret_cast<sockaddr*>(&any), sizeof(any));
+    if (0 != bind(fd, reinterpret_cast<sockaddr*>(&any), sizeof(any))) {
+        close(fd);
+        return -1;
+    }
     return fd;
 }
 
@@ -305,6 +308,11 @@ void serverLoad(benchmark::State& state, Server which, int window, int run, bool
         return;
     }
     const int fd = fleet ? wildcardSocket() : connectedSocket();
+    if (fd < 0) {
+        stopChild(server);
+        state.SkipWithError("no client socket");
+        return;
+    }
     const sockaddr_in to = serverAddress();
     long abuserSent = 0, abuserAnswered = 0;
     Kovan::detail::setSocketTimeouts(fd, LOST_AFTER_MS);
