@@ -75,6 +75,9 @@ TEST(ThreadTest, DestroyingARunningThreadOrLooperIsACheckWithTheThreadsName)
         },
         "Thread\\[\"orphan\"\\] is destroyed while running: quit\\(\\) and join\\(\\) it first\n.*"
             + KovanTest::checkRegex("!isAlive()", "~Thread"));
+#ifndef __SANITIZE_THREAD__
+    // The misuse itself races: the looper's body calls a virtual function of the object whose
+    // destructor has begun. The thread sanitizer rightly reports that race before the check.
     EXPECT_DEATH(
         {
             auto* l = new WaitingLooper("parked", 10, Thread::NORMAL);
@@ -82,4 +85,5 @@ TEST(ThreadTest, DestroyingARunningThreadOrLooperIsACheckWithTheThreadsName)
             delete l;
         },
         KovanTest::checkRegex("!isAlive()", "~Looper"));
+#endif
 }
