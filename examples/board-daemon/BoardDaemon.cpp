@@ -16,7 +16,7 @@
 #include "foundation/Looper.h"
 #include "foundation/SyncFlag.h"
 #include "foundation/Trace.h"
-#include "registry/Registry.h"
+#include "registry/Settings.h"
 #include "sntp/SntpClient.h"
 #include "sntp/SntpModernServer.h"
 
@@ -35,72 +35,67 @@ namespace {
 
 const char* const USAGE = "Usage: %s [-f SETTINGS] [-s SERVER] [-p PORT] [-n BEATS]\n";
 
-// The settings: one key, 1, with four values under it.
-enum : Kovan::uint32 {
-    KEY_TIME = 1,
-    ID_SERVER = 1, // BINARY of SERVER_SIZE bytes: the server's name or address, 0-padded
-    ID_INTERVAL = 2, // INT32: minutes between background syncs
-    ID_SERVE_PORT = 3, // INT32: the UDP port of the in-process server, 0 for any
-    ID_BEAT = 4, // INT32: milliseconds between heartbeats
-};
+// The settings: one key, /1, with four values under it. The checked API (Kovan::Settings) names
+// the type of every value it reads, so a value of another type or size is an error that says
+// where, never a silent default.
+const char* const SERVER = "/1/1"; // STRING: the server's name or address ("self": in-process)
+const char* const INTERVAL = "/1/2"; // UINT32: seconds between background syncs
+const char* const SERVE_PORT = "/1/3"; // UINT16: the in-process server's UDP port, 0 for any
+const char* const BEAT = "/1/4"; // UINT32: milliseconds between heartbeats
 
-// A lookup matches a value by id and byte size, so the text is kept in a field of fixed size.
-const Kovan::uint32 SERVER_SIZE = 64;
-
-struct Settings {
+struct Config {
     std::string server = "self";
-    Kovan::int32 intervalMinutes = 60;
-    Kovan::int32 servePort = 0;
-    Kovan::int32 beatMilliseconds = 200;
+    Kovan::uint32 intervalSeconds = 3600;
+    Kovan::uint16 servePort = 0;
+    Kovan::uint32 beatMilliseconds = 200;
 };
 
-// Reads the settings, first writing the defaults to a new file. The registry holds a lock of the
-// whole process from open to close, so it is closed again before the threads start.
-Settings loadSettings(const char* filename)
+// Reads the settings, first writing the defaults to a new file. An open registry holds a lock of
+// the whole process (and a writable one the file's writer lock), so it is closed again before
+// the threads start: the board's scripts may change a value with registry-tool meanwhile.
+Config loadConfig(const char* filename)
 {
-    Settings s;
-    Kovan::Registry registry;
+    Config c;
+    Kovan::Settings settings;
     struct stat st;
     if (0 != stat(filename, &st)) {
-        registry.create(filename);
-        registry.setPath(0);
-        registry.addKey(KEY_TIME);
-        registry.setPath(KEY_TIME, 0);
-        char server[SERVER_SIZE] = { 0 };
-        s.server.copy(server, SERVER_SIZE - 1);
-        registry.addBinary(ID_SERVER, server, SERVER_SIZE);
-        registry.addInt32(ID_INTERVAL, s.intervalMinutes);
-        registry.addInt32(ID_SERVE_PORT, s.servePort);
-        registry.addInt32(ID_BEAT, s.beatMilliseconds);
-        registry.close();
+        settings.create(filename);
+        settings.addKey("/1");
+        settings.addString(SERVER, c.server);
+        settings.addUint32(INTERVAL, c.intervalSeconds);
+        settings.addUint16(SERVE_PORT, c.servePort);
+        settings.addUint32(BEAT, c.beatMilliseconds);
+        settings.close();
     }
-    registry.open(filename, false);
-    registry.setPath(KEY_TIME, 0);
-    char server[SERVER_SIZE + 1] = { 0 };
-    registry.getBinary(ID_SERVER, server, SERVER_SIZE, 0);
-    s.server = server;
-    // A typed get answers with a code instead of throwing; a missing value keeps the default.
-    registry.getInt32(ID_INTERVAL, &s.intervalMinutes);
-    registry.getInt32(ID_SERVE_PORT, &s.servePort);
-    registry.getInt32(ID_BEAT, &s.beatMilliseconds);
-    registry.close();
-    return s;
+    settings.open(filename, false);
+    c.server = settings.getString(SERVER);
+    c.intervalSeconds = settings.getUint32(INTERVAL);
+    c.servePort = settings.getUint16(SERVE_PORT);
+    c.beatMilliseconds = settings.getUint32(BEAT);
+    settings.close();
+    return c;
 }
 
-// Told about each background sync, on the client's thread.
+// Told about each background sync, on the client's thread: the short outcome first, then the
+// whole report, which is what this daemon prints.
 class SyncReport : public Kovan::SntpClient::Listener {
 public:
-    void sntpSyncSucceeded(Kovan::SntpClient*, Kovan::int32 code) override
+    void sntpSyncSucceeded(Kovan::SntpClient*, Kovan::int32) override { }
+    void sntpSyncFailed(Kovan::SntpClient*, Kovan::int32) override { }
+    void sntpSyncReported(Kovan::SntpClient*, const Kovan::SntpSyncReport& r) override
     {
-        static const char* const how[] = { "stepped back", "stepped", "slewed back", "slewed" };
-        printf("sync: clock %s\n", 0 <= code && code <= 3 ? how[code] : "set");
-        (void)fflush(stdout);
-    }
-    void sntpSyncFailed(Kovan::SntpClient*, Kovan::int32 code) override
-    {
-        static const char* const why[]
-            = { "no usable reply", "the new time is invalid", "setting the clock failed" };
-        printf("sync: failed, %s\n", 0 <= code && code <= 2 ? why[code] : "unknown reason");
+        static const char* const action[] = { "left alone", "stepped", "slewed" };
+        if (r.answered)
+            printf("sync: %s answered, stratum %d, offset %+.6f s, delay %.6f s; clock %s",
+                r.server, static_cast<int>(r.stratum), r.offset, r.delay, action[r.action]);
+        else
+            printf("sync: no usable reply from %s", r.server);
+        if (!r.succeeded && 0 != r.clockErrno)
+            printf(" (setting the clock failed: %s)", strerror(r.clockErrno));
+        else if (!r.succeeded && 3 == r.code)
+            printf(" (a step beyond the limit, %u sync(s) agree so far)",
+                static_cast<unsigned>(r.agreeing));
+        printf("\n");
         (void)fflush(stdout);
     }
 };
@@ -191,22 +186,18 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    Settings settings;
+    Config settings;
     try {
-        settings = loadSettings(filename);
-    } catch (const Kovan::Registry::Exception& e) {
-        // The registry's own exception knows the path and the id beside the code.
-        (void)fprintf(stderr, "%s: settings %s: registry failure %d at %s, id %u\n", self, filename,
-            e.code(), e.path(), e.id());
-        return 1;
+        settings = loadConfig(filename);
     } catch (const std::exception& e) {
-        (void)fprintf(stderr, "%s: settings %s: %s\n", self, filename, e.what());
+        // Kovan::SettingsError: the operation, the path, the registry's code and errno.
+        (void)fprintf(stderr, "%s: settings: %s\n", self, e.what());
         return 1;
     }
     if (server)
         settings.server = server;
     if (port >= 0)
-        settings.servePort = static_cast<Kovan::int32>(port);
+        settings.servePort = static_cast<Kovan::uint16>(port);
 
     // Blocked before any thread starts, so only the sigwait below takes them.
     sigset_t signals;
@@ -216,7 +207,7 @@ int main(int argc, char** argv)
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     Kovan::SntpModernServer::Options options;
-    options.port = static_cast<Kovan::uint16>(settings.servePort);
+    options.port = settings.servePort;
     // This board is the reference of its network: served as synchronised even where the
     // kernel does not say so.
     options.localReference = true;
@@ -245,11 +236,11 @@ int main(int argc, char** argv)
     else
         printf("query: no answer from %s\n", client.serverAddress());
     client.setListener(&report);
-    client.setSyncInterval(static_cast<Kovan::uint32>(settings.intervalMinutes));
+    client.setSyncIntervalSeconds(settings.intervalSeconds);
     client.run();
 
     {
-        Heartbeat heartbeat(static_cast<Kovan::uint32>(settings.beatMilliseconds), beats);
+        Heartbeat heartbeat(settings.beatMilliseconds, beats);
         heartbeat.run();
         int signalNumber = 0;
         sigwait(&signals, &signalNumber);
