@@ -9,12 +9,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
-#include <spawn.h>
+#include <regex>
 #include <sstream>
 #include <stdlib.h>
 #include <string>
@@ -23,8 +22,6 @@
 #include <vector>
 
 using namespace Kovan;
-
-extern char** environ;
 
 namespace {
 
@@ -60,37 +57,20 @@ protected:
         reg.saveFileChecksum();
     }
 
-    // Runs `program` with `args` ("{F}" stands for the settings file), standard input empty.
+    // Runs `program` with `args` ("{F}" stands for the settings file) from the shell, as a script
+    // would, standard input empty.
     Outcome run(const char* program, const Words& args)
     {
-        std::vector<std::string> words { program };
-        words.reserve(args.size() + 1);
+        const auto quoted = [](const std::string& word) {
+            return "'" + std::regex_replace(word, std::regex("'"), "'\\''") + "'";
+        };
+        std::string line = quoted(program);
         for (const std::string& arg : args)
-            words.push_back(subst(arg));
-        std::vector<char*> argv;
-        argv.reserve(words.size() + 1);
-        for (std::string& word : words)
-            argv.push_back(&word[0]);
-        argv.push_back(nullptr);
-        const std::string out = _dir + "/out", err = _dir + "/err";
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(
-            &actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addopen(
-            &actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        pid_t pid = -1;
-        Outcome result = { -1, "", "" };
-        if (0 == posix_spawn(&pid, program, &actions, nullptr, argv.data(), environ)) {
-            int status = 0;
-            if (pid == waitpid(pid, &status, 0) && WIFEXITED(status))
-                result.status = WEXITSTATUS(status);
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        result.out = readFile(out);
-        result.err = readFile(err);
-        return result;
+            line += " " + quoted(subst(arg));
+        line += " </dev/null >" + quoted(file("out")) + " 2>" + quoted(file("err"));
+        const int status = system(line.c_str()); // NOLINT(cert-env33-c): every word is quoted
+        return { WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(file("out")),
+            readFile(file("err")) };
     }
     Outcome tool(const Words& args) { return run(REGISTRY_TOOL, args); }
 
