@@ -3,13 +3,18 @@
 #include "foundation/Thread.h"
 
 #include <gtest/gtest.h>
+#include <tuple>
 
 using namespace Kovan;
 
-// A reset forgets the runs before it, even a long one: the next run is the least and the most.
+// A new profiler's first run is the least and the most; a reset forgets the runs before it.
 TEST(ProfilerTest, RunsAccumulateTheLeastTheMostTheTotalTheCountAndTheUserDataFromTheLastReset)
 {
     Profiler p("stretch");
+    p.begin();
+    p.end(7);
+    EXPECT_EQ(std::make_tuple(p.minTick(), p.minTick(), 1u, 7u),
+        std::make_tuple(p.maxTick(), p.totalTick(), p.count(), p.userData()));
     p.begin();
     Thread::sleep(50);
     p.end(7);
