@@ -1,17 +1,16 @@
 // One writer per file between processes: the loser is told who holds the file, or waits its
-// time-out; writers taking turns lose no acknowledged add; a reader beside them sees no damage;
-// a killed writer leaves no lock behind.
+// time-out; writers taking turns lose no acknowledged add; a killed writer leaves no lock behind.
+#include "tests/registry/ScratchDir.h"
+
 #include "registry/Registry.h"
 
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <filesystem>
 #include <functional>
 #include <future>
 #include <gtest/gtest.h>
 #include <map>
-#include <stdlib.h>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -24,7 +23,7 @@ namespace {
 
 typedef std::chrono::steady_clock Clock;
 
-class RegistryLockTest : public ::testing::Test {
+class RegistryLockTest : public KovanTest::ScratchDirTest {
 protected:
     RegistryLockTest()
     {
@@ -33,23 +32,20 @@ protected:
         reg.addKey(1);
         reg.addKey(2);
     }
-    ~RegistryLockTest() override { std::filesystem::remove_all(_dir, _ignored); }
 
     // A child that opens the file writable, says so through a pipe, and holds it until the
-    // parent writes to the other pipe or kills it.
+    // parent kills it or dies.
     pid_t startHolder()
     {
         if (0 != pipe(_held) || 0 != pipe(_release))
             return -1;
         const pid_t pid = fork();
         if (0 == pid) {
-            // Only the parent's end, so that the parent's death ends the wait too.
+            // Only the parent's end, so that the parent's death ends the wait.
             close(_release[1]);
             Registry reg(_name.c_str(), true);
             char c = 'h';
-            if (1 != write(_held[1], &c, 1) || 1 != read(_release[0], &c, 1))
-                _exit(2);
-            _exit(0);
+            _exit(1 == write(_held[1], &c, 1) && 0 == read(_release[0], &c, 1) ? 0 : 2);
         }
         close(_held[1]);
         close(_release[0]);
@@ -69,10 +65,6 @@ protected:
         return "0";
     }
 
-    char _pattern[27] = "/tmp/kovan-reglock-XXXXXX";
-    std::string _dir = mkdtemp(_pattern) ? _pattern : "/nonexistent";
-    std::string _name = _dir + "/settings.reg";
-    std::error_code _ignored;
     int _held[2] = { -1, -1 };
     int _release[2] = { -1, -1 };
 };
@@ -83,7 +75,7 @@ off_t sizeOf(const std::string& name)
     return 0 == stat(name.c_str(), &st) ? st.st_size : -1;
 }
 
-TEST_F(RegistryLockTest, SecondWriterIsToldWhoHoldsTheFileOrWaitsItsTimeOut)
+TEST_F(RegistryLockTest, SecondWriterIsToldWhoHoldsTheFileOrWaitsItsTimeOutUntilTheHolderDies)
 {
     const pid_t holder = startHolder();
     ASSERT_GT(holder, 0);
@@ -100,7 +92,6 @@ TEST_F(RegistryLockTest, SecondWriterIsToldWhoHoldsTheFileOrWaitsItsTimeOut)
     start = Clock::now();
     EXPECT_EQ(inUse, failureOf([&] { reg.open(_name.c_str(), true); }));
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(150));
-    EXPECT_STREQ("in use by another process", Registry::Exception::describe(Registry::IN_USE));
 
     // Readers take no lock, and the failed opens left this process's registry mutex free.
     reg.open(_name.c_str(), false);
@@ -109,27 +100,10 @@ TEST_F(RegistryLockTest, SecondWriterIsToldWhoHoldsTheFileOrWaitsItsTimeOut)
     EXPECT_EQ(std::make_pair(uint32(Registry::KEY), 0u), std::make_pair(type, bytes));
     reg.close();
 
-    // Released: a writer waiting for it gets it.
-    char c = 'r';
-    ASSERT_EQ(1, write(_release[1], &c, 1));
-    reg.setLockTimeout(20000);
-    EXPECT_EQ("0", failureOf([&] { reg.open(_name.c_str(), true); }));
-    reg.close();
-    int status = 0;
-    ASSERT_EQ(holder, waitpid(holder, &status, 0));
-    EXPECT_TRUE(WIFEXITED(status) && 0 == WEXITSTATUS(status));
-}
-
-TEST_F(RegistryLockTest, KilledWritersLockGoesWithIt)
-{
-    const pid_t holder = startHolder();
-    ASSERT_GT(holder, 0);
-    Registry reg;
-    EXPECT_EQ('9', failureOf([&] { reg.open(_name.c_str(), true); })[0]);
+    // Killed, the holder takes its lock along: the next writer gets the file at once.
     ASSERT_EQ(0, kill(holder, SIGKILL));
-    int status = 0;
-    ASSERT_EQ(holder, waitpid(holder, &status, 0));
-    const auto start = Clock::now();
+    ASSERT_EQ(holder, waitpid(holder, nullptr, 0));
+    start = Clock::now();
     EXPECT_EQ("0", failureOf([&] { reg.open(_name.c_str(), true); }));
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500));
 }
@@ -152,8 +126,6 @@ TEST_F(RegistryLockTest, SecondOpenInTheHoldingThreadFailsAtOnceAndOtherThreadsW
             ADD_FAILURE() << misuse.first << " did not fail";
         } catch (const Registry::Exception& e) {
             EXPECT_EQ(Registry::OPEN_IN_THIS_THREAD, e.code()) << misuse.first;
-            EXPECT_STREQ("a registry is open in this thread already",
-                Registry::Exception::describe(e.code()));
         }
         EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(100)) << misuse.first;
     }
@@ -182,10 +154,9 @@ TEST_F(RegistryLockTest, SecondOpenInTheHoldingThreadFailsAtOnceAndOtherThreadsW
     EXPECT_EQ("0", failureOf([&] { second.open(_name.c_str(), false); }));
 }
 
-// Two processes add under one key, each opening and closing the file round after round, while
-// this process reads beside them. Every add a writer saw return is in the file, once, and each
-// writer's adds in its order.
-TEST_F(RegistryLockTest, TwoWritersAddingAtOnceLoseNothingAndAReaderSeesNoDamage)
+// Two processes add under one key, each opening and closing the file round after round. Every add
+// a writer saw return is in the file, once, and each writer's adds in its order.
+TEST_F(RegistryLockTest, TwoWritersAddingAtOnceLoseNothing)
 {
     constexpr uint32 ROUNDS = 6, ADDS = 25;
     int acks[2], go[2];
@@ -200,18 +171,9 @@ TEST_F(RegistryLockTest, TwoWritersAddingAtOnceLoseNothingAndAReaderSeesNoDamage
             if (1 != read(go[0], &c, 1))
                 _exit(2);
             Registry reg;
+            reg.setLockTimeout(20000);
             for (uint32 round = 0; round < ROUNDS; ++round) {
-                // First without waiting, to count the losses, then with a time-out.
-                reg.setLockTimeout(0);
-                try {
-                    reg.open(_name.c_str(), true);
-                } catch (const Registry::Exception& e) {
-                    const uint32 lost[2] = { writer, 0 };
-                    if (Registry::IN_USE != e.code() || sizeof(lost) != write(acks[1], lost, 8))
-                        _exit(3);
-                    reg.setLockTimeout(20000);
-                    reg.open(_name.c_str(), true);
-                }
+                reg.open(_name.c_str(), true);
                 reg.setPath(1, 0);
                 for (uint32 i = 0; i < ADDS; ++i) {
                     const uint32 id = writer * 1000 + round * ADDS + i;
@@ -232,55 +194,16 @@ TEST_F(RegistryLockTest, TwoWritersAddingAtOnceLoseNothingAndAReaderSeesNoDamage
     ASSERT_EQ(2, write(go[1], "gg", 2));
     close(go[1]);
 
-    // Read beside them until both are done: each scan whole, each found value right.
-    Registry reader(_name.c_str(), false);
-    const auto deadline = Clock::now() + std::chrono::seconds(60);
-    std::string damage;
-    int reads = 0, done = 0;
-    while (done < 2 && damage.empty() && Clock::now() < deadline && reads < 1000000) {
-        ++reads;
-        struct Count : Registry::Scanner {
-            void keyLoaded(uint16) override { }
-            void itemLoaded(uint16, uint16, uint32) override { }
-        } count;
-        try {
-            reader.scan(&count);
-        } catch (const Registry::Exception& e) {
-            damage = "scan failed with " + std::to_string(e.code());
-        }
-        const uint32 id = 1000 * (1 + reads % 2);
-        reader.setPath(1, 0);
-        int32 v = 0;
-        const uint32 code = reader.getInt32(id, &v);
-        if (!(6 == code || (0 == code && static_cast<int32>(id * 3) == v)))
-            damage = "lookup gave " + std::to_string(code) + " " + std::to_string(v);
-        for (pid_t& pid : writers) {
-            int status = 0;
-            if (pid > 0 && pid == waitpid(pid, &status, WNOHANG)) {
-                EXPECT_TRUE(WIFEXITED(status) && 0 == WEXITSTATUS(status)) << "a writer failed";
-                pid = 0;
-                ++done;
-            }
-        }
+    // A writer that lost its lock would fail or hang: each must finish, and in time.
+    for (const pid_t pid : writers) {
+        int status = 0;
+        ASSERT_EQ(pid, waitpid(pid, &status, 0));
+        EXPECT_TRUE(WIFEXITED(status) && 0 == WEXITSTATUS(status)) << "a writer failed";
     }
-    reader.close();
-    for (pid_t pid : writers) {
-        if (pid > 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
-    }
-    EXPECT_EQ("", damage) << "after " << reads << " reads";
-    ASSERT_EQ(2, done) << "the writers did not finish in time";
 
     std::map<uint32, std::vector<uint32>> acked;
-    uint32 message[2], losses = 0;
-    while (sizeof(message) == read(acks[0], message, sizeof(message))) {
-        if (0 == message[1])
-            ++losses;
-        else
-            acked[message[0]].push_back(message[1]);
-    }
+    for (uint32 message[2]; sizeof(message) == read(acks[0], message, sizeof(message));)
+        acked[message[0]].push_back(message[1]);
     close(acks[0]);
 
     Registry reg(_name.c_str(), false);
@@ -303,8 +226,6 @@ TEST_F(RegistryLockTest, TwoWritersAddingAtOnceLoseNothingAndAReaderSeesNoDamage
         EXPECT_EQ(acked[writer], found[writer]) << "writer " << writer << ": lost or repeated adds";
     }
     EXPECT_EQ(2 * ROUNDS * ADDS, below.ids.size()) << "merged adds";
-    // Not asserted (two cores may well take turns without meeting), but shown.
-    RecordProperty("losses", static_cast<int>(losses));
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "registry/Registry.h"
 
 #include "support/StderrCapture.h"
+#include "tests/registry/ScratchDir.h"
 
 #include <algorithm>
 #include <chrono>
@@ -35,20 +36,10 @@ namespace {
 
 typedef std::vector<uint8_t> Bytes;
 
-class ScratchFileTest : public ::testing::Test {
-protected:
-    ~ScratchFileTest() override { std::filesystem::remove_all(_dir, _ignored); }
-    std::string file(const std::string& name) const { return _dir + "/" + name; }
-    char _pattern[27] = "/tmp/kovan-registry-XXXXXX";
-    std::string _dir = mkdtemp(_pattern) ? _pattern : "/nonexistent";
-    std::string _name = file("settings.reg");
-    std::error_code _ignored;
-};
-
 Bytes readBytes(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    const std::string bytes = readFile(path);
+    return Bytes(bytes.begin(), bytes.end());
 }
 
 void writeBytes(const std::string& path, const Bytes& bytes)
@@ -110,7 +101,7 @@ template <typename Op> std::string failureOf(Op op)
     return "0";
 }
 
-typedef ScratchFileTest RegistryFileTest, RegistryPrintTest, RegistryDamageTest;
+typedef ScratchDirTest RegistryFileTest, RegistryPrintTest, RegistryDamageTest;
 
 TEST_F(RegistryFileTest, NewFileAndItsValuesByteForByteWithTheChecksumOnlyOnRequest)
 {
@@ -196,7 +187,7 @@ TEST_F(RegistryFileTest, LegacyFileOpensAsVersionOneWithRootAtZero)
     }
 }
 
-class RegistryTest : public ScratchFileTest {
+class RegistryTest : public ScratchDirTest {
 protected:
     void SetUp() override { _reg.create(_name.c_str()); }
     void TearDown() override { _reg.close(); }

@@ -2,17 +2,19 @@
 // against files made with the library, a failed command leaving the file as it was, the writer
 // lock against a daemon, and output that carries no byte a terminal would act on.
 #include "support/StderrCapture.h"
+#include "tests/registry/ScratchDir.h"
 
 #include "registry/Registry.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <spawn.h>
+#include <iterator>
+#include <regex>
+#include <sstream>
 #include <stdlib.h>
 #include <string>
 #include <sys/wait.h>
@@ -20,8 +22,6 @@
 #include <vector>
 
 using namespace Kovan;
-
-extern char** environ;
 
 namespace {
 
@@ -33,13 +33,9 @@ struct Outcome {
     std::string err;
 };
 
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using KovanTest::readFile;
 
-class RegistryToolTest : public ::testing::Test {
+class RegistryToolTest : public KovanTest::ScratchDirTest {
 protected:
     RegistryToolTest()
     {
@@ -60,39 +56,21 @@ protected:
         reg.addInt8(12, -128);
         reg.saveFileChecksum();
     }
-    ~RegistryToolTest() override { std::filesystem::remove_all(_dir, _ignored); }
 
-    // Runs `program` with `args` ("{F}" stands for the settings file), standard input empty.
+    // Runs `program` with `args` ("{F}" stands for the settings file) from the shell, as a script
+    // would, standard input empty.
     Outcome run(const char* program, const Words& args)
     {
-        std::vector<std::string> words { program };
-        words.reserve(args.size() + 1);
+        const auto quoted = [](const std::string& word) {
+            return "'" + std::regex_replace(word, std::regex("'"), "'\\''") + "'";
+        };
+        std::string line = quoted(program);
         for (const std::string& arg : args)
-            words.push_back(subst(arg));
-        std::vector<char*> argv;
-        argv.reserve(words.size() + 1);
-        for (std::string& word : words)
-            argv.push_back(&word[0]);
-        argv.push_back(nullptr);
-        const std::string out = _dir + "/out", err = _dir + "/err";
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(
-            &actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addopen(
-            &actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        pid_t pid = -1;
-        Outcome result = { -1, "", "" };
-        if (0 == posix_spawn(&pid, program, &actions, nullptr, argv.data(), environ)) {
-            int status = 0;
-            if (pid == waitpid(pid, &status, 0) && WIFEXITED(status))
-                result.status = WEXITSTATUS(status);
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        result.out = readFile(out);
-        result.err = readFile(err);
-        return result;
+            line += " " + quoted(subst(arg));
+        line += " </dev/null >" + quoted(file("out")) + " 2>" + quoted(file("err"));
+        const int status = system(line.c_str()); // NOLINT(cert-env33-c): every word is quoted
+        return { WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(file("out")),
+            readFile(file("err")) };
     }
     Outcome tool(const Words& args) { return run(REGISTRY_TOOL, args); }
 
@@ -103,11 +81,6 @@ protected:
             s.replace(at, 3, _name);
         return s;
     }
-
-    char _pattern[27] = "/tmp/kovan-regtool-XXXXXX";
-    std::string _dir = mkdtemp(_pattern) ? _pattern : "/nonexistent";
-    std::string _name = _dir + "/settings.reg";
-    std::error_code _ignored;
 };
 
 struct Case {
@@ -121,7 +94,7 @@ struct Case {
 TEST_F(RegistryToolTest, CommandsPrintPlainValuesChangeOnlyWhatTheySayAndExitAsDocumented)
 {
     const std::string in = "registry-tool: {F}: ";
-    const Case cases[] = {
+    std::vector<Case> cases = {
         { { "get", "{F}", "/1/5" }, 0, "300\n" },
         { { "get", "{F}", "/1/6" }, 0, "1.5 -2\n" },
         { { "get", "{F}", "/1/7" }, 0, "eth0\n" },
@@ -170,24 +143,17 @@ TEST_F(RegistryToolTest, CommandsPrintPlainValuesChangeOnlyWhatTheySayAndExitAsD
         { { "add", "{F}", "/2/3/4", "STRING", "" }, 0, "" },
         { { "get", "{F}", "/2/3/4" }, 0, "\n" },
         { { "set", "{F}", "/2/3/4", "" }, 0, "" },
-        // Usage errors, each before the file is opened.
-        { {}, 2, "" },
-        { { "get", "{F}" }, 2, "" },
-        { { "frob", "{F}" }, 2, "" },
-        { { "get", "{F}", "1/5" }, 2, "" },
-        { { "get", "{F}", "/1/0" }, 2, "" },
-        { { "get", "{F}", "/1/65535" }, 2, "" },
-        { { "get", "{F}", "/1//5" }, 2, "" },
-        { { "list", "{F}", "/1/2/3/4/5/6/7/8/9/10/11/12/13/14/15/16" }, 2, "" },
-        { { "--wait", "x", "set", "{F}", "/1/5", "1" }, 2, "" },
-        { { "--json", "set", "{F}", "/1/5", "1" }, 2, "" },
-        { { "--bogus", "get", "{F}", "/1/5" }, 2, "" },
-        { { "add", "{F}", "/1/20", "FLOAT" }, 2, "" },
-        { { "add", "{F}", "/1/20", "KEY", "1" }, 2, "" },
-        { { "add", "{F}", "/1/20", "WORD", "1" }, 2, "" },
-        { { "add", "{F}", "/1/20", "STRING", "a", "b" }, 2, "" },
-        { { "--app-build", "123456789", "create", "{F}.new" }, 2, "" },
     };
+    // Usage errors, each before the file is opened.
+    for (const char* usage :
+        { "", "get {F}", "frob {F}", "get {F} 1/5", "get {F} /1/0", "get {F} /1/65535",
+            "get {F} /1//5", "list {F} /1/2/3/4/5/6/7/8/9/10/11/12/13/14/15/16",
+            "--wait x set {F} /1/5 1", "--json set {F} /1/5 1", "--bogus get {F} /1/5",
+            "add {F} /1/20 FLOAT", "add {F} /1/20 KEY 1", "add {F} /1/20 WORD 1",
+            "add {F} /1/20 STRING a b", "--app-build 123456789 create {F}.new" }) {
+        std::istringstream words(usage);
+        cases.push_back({ Words(std::istream_iterator<std::string>(words), {}), 2, "" });
+    }
     for (const Case& c : cases) {
         std::string line;
         for (const std::string& arg : c.args)

@@ -3,13 +3,12 @@
 // of any size come back whole, as Registry's own typed reads see them.
 #include "registry/Settings.h"
 
+#include "tests/registry/ScratchDir.h"
+
 #include <cerrno>
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <string>
 #include <vector>
 
@@ -17,13 +16,9 @@ using namespace Kovan;
 
 namespace {
 
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using KovanTest::readFile;
 
-class SettingsTest : public ::testing::Test {
+class SettingsTest : public KovanTest::ScratchDirTest {
 protected:
     SettingsTest()
     {
@@ -33,16 +28,8 @@ protected:
         _settings.addInt32Array("/1/6", { 1, 2 });
         _settings.addString("/1/7", "eth0");
     }
-    ~SettingsTest() override
-    {
-        _settings.close();
-        std::filesystem::remove_all(_dir, _ignored);
-    }
+    ~SettingsTest() override { _settings.close(); }
 
-    char _pattern[27] = "/tmp/kovan-settings-XXXXXX";
-    std::string _dir = mkdtemp(_pattern) ? _pattern : "/nonexistent";
-    std::string _name = _dir + "/settings.reg";
-    std::error_code _ignored;
     Settings _settings;
 };
 
