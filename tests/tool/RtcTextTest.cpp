@@ -12,6 +12,12 @@ using namespace Kovan;
 
 namespace {
 
+// Debian 12's 32-bit ARM has a 32-bit time_t: instants past 2038 or before 1901 are left out there.
+bool fitsTimeT(long long instant)
+{
+    return static_cast<long long>(static_cast<time_t>(instant)) == instant;
+}
+
 TEST(RtcTextTest, ParseIsoAcceptsTheFormsItNamesAndNothingElse)
 {
     // A zone with summer time: local times in it are CEST (+2) in July and CET (+1) in January.
@@ -20,7 +26,7 @@ TEST(RtcTextTest, ParseIsoAcceptsTheFormsItNamesAndNothingElse)
     const struct {
         const char* text;
         bool valid;
-        time_t instant;
+        long long instant;
     } cases[] = {
         { "2031-07-09T12:08:57Z", true, noon }, { "2031-07-09t12:08:57z", true, noon },
         { "2031-07-09 12:08:57Z", true, noon }, { "2031-07-09T21:08:57+09:00", true, noon },
@@ -41,6 +47,8 @@ TEST(RtcTextTest, ParseIsoAcceptsTheFormsItNamesAndNothingElse)
         { "2031-03-30T02:30:00", false, 0 }, // the hour summer time skips
     };
     for (const auto& c : cases) {
+        if (!fitsTimeT(c.instant))
+            continue;
         time_t instant = 0;
         EXPECT_EQ(c.valid, parseIso(c.text, &instant)) << c.text;
         if (c.valid) {
@@ -55,7 +63,7 @@ TEST(RtcTextTest, ParseIsoAcceptsTheFormsItNamesAndNothingElse)
 TEST(RtcTextTest, TheChipTakesTheYears2000To2099Only)
 {
     const struct {
-        time_t instant;
+        long long instant;
         bool fits;
     } cases[] = { { 946684799, false }, { 946684800, true }, { 4102444799, true },
         { 4102444800, false }, { -2208988800, false }, { 0, false } };
@@ -63,7 +71,9 @@ TEST(RtcTextTest, TheChipTakesTheYears2000To2099Only)
         unsigned char fields[7] = {};
         bool fits = true;
         try {
-            calendarFor(c.instant, true, fields);
+            if (!fitsTimeT(c.instant))
+                continue;
+            calendarFor(static_cast<time_t>(c.instant), true, fields);
         } catch (const Failure& f) {
             fits = false;
             EXPECT_NE(std::string::npos, f.message.find("outside the chip's years 2000-2099"));
