@@ -41,6 +41,7 @@ TEST_F(SntpModernServerTest, AnswersOnlyClientRequestsWith48ByteRepliesStampedTo
     o.port = 0;
     o.stratum = 3;
     o.referenceId = "GPS";
+    o.workers = 1; // the replies in the order of their requests
     SntpModernServer server(o);
     ASSERT_TRUE(server.start()) << server.error();
     timex query = {};
