@@ -90,8 +90,9 @@ public:
                 r.server, static_cast<int>(r.stratum), r.offset, r.delay, action[r.action]);
         else
             printf("sync: no usable reply from %s", r.server);
-        if (!r.succeeded && 0 != r.clockErrno)
-            printf(" (setting the clock failed: %s)", strerror(r.clockErrno));
+        char text[128];
+        if (!r.succeeded && 0 != r.clockErrno) // strerror_r: this runs on the client's thread
+            printf(" (setting the clock failed: %s)", strerror_r(r.clockErrno, text, sizeof(text)));
         else if (!r.succeeded && 3 == r.code)
             printf(" (a step beyond the limit, %u sync(s) agree so far)",
                 static_cast<unsigned>(r.agreeing));
