@@ -13,6 +13,8 @@
 // Exit status: 0 with a reply, 1 without one (time-out, only bad replies, a kiss-o'-death or no
 // way to reach the server), 2 for a bad command line. Every failure is one line of its own: the
 // library's trace lines are caught by a trace sink, the last one lending its cause.
+#include "programs/UsageError.h"
+
 #include "foundation/Trace.h"
 #include "net/SocketException.h"
 #include "sntp/SntpClient.h"
@@ -49,12 +51,9 @@ void help(const char* program)
         program, SYNOPSIS);
 }
 
-// A usage error: one line, status 2.
 int usageError(const char* program, const char* what, const char* word)
 {
-    (void)fprintf(stderr, "%s: %s%s%s%s; usage: %s %s\n", program, what, word ? " \"" : "",
-        word ? word : "", word ? "\"" : "", program, SYNOPSIS);
-    return 2;
+    return KovanPrograms::usageError(program, SYNOPSIS, what, word);
 }
 
 // The library's last trace line, kept (not shown) so that a failure can name its cause in the

@@ -13,6 +13,8 @@
 //
 // Exit status: 0 after an interruption, 1 when the port cannot be served (another process holds
 // it, or this one may not bind it), 2 for a bad command line.
+#include "programs/UsageError.h"
+
 #include "sntp/SntpModernServer.h"
 #include "sntp/SntpServer.h"
 
@@ -61,9 +63,7 @@ void help(const char* program)
 
 int usageError(const char* program, const char* what, const char* word)
 {
-    (void)fprintf(stderr, "%s: %s%s%s%s; usage: %s %s\n", program, what, word ? " \"" : "",
-        word ? word : "", word ? "\"" : "", program, SYNOPSIS);
-    return 2;
+    return KovanPrograms::usageError(program, SYNOPSIS, what, word);
 }
 
 // Blocked before any server thread starts, so that only sigwait below sees them.
