@@ -59,18 +59,28 @@ TEST(ThreadTest, ARunningThreadIsFoundByNameAndIdAndRunsAgainAfterJoin)
 
 TEST(ThreadTest, DestroyingARunningThreadOrLooperIsACheckWithTheThreadsName)
 {
-    // Each body waits on a flag that outlives the thread object, so it is certainly still
-    // running when the object goes. The thread's own start line may come between the two lines.
+    // Each body says it has begun, then waits on a flag that outlives the object, so it is
+    // certainly inside its body (not about to call it) when the object goes: on a slow emulator
+    // the thread may otherwise start only after the derived part is gone.
     static SyncFlag never;
+    static SyncFlag begun;
     struct WaitingLooper : Looper {
         using Looper::Looper;
-        void looperFunc() override { never.waitForSignal(0); }
+        void looperFunc() override
+        {
+            begun.signal();
+            never.waitForSignal(0);
+        }
     };
     EXPECT_DEATH(
         {
             auto* t = new FuncThread("orphan", 10, Thread::NORMAL);
-            t->body = [] { never.waitForSignal(0); };
+            t->body = [] {
+                begun.signal();
+                never.waitForSignal(0);
+            };
             t->run();
+            begun.waitForSignal(0);
             delete t;
         },
         "Thread\\[\"orphan\"\\] is destroyed while running: quit\\(\\) and join\\(\\) it first\n.*"
@@ -82,6 +92,7 @@ TEST(ThreadTest, DestroyingARunningThreadOrLooperIsACheckWithTheThreadsName)
         {
             auto* l = new WaitingLooper("parked", 10, Thread::NORMAL);
             l->run();
+            begun.waitForSignal(0);
             delete l;
         },
         KovanTest::checkRegex("!isAlive()", "~Looper"));
