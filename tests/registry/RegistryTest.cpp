@@ -38,8 +38,8 @@ typedef std::vector<uint8_t> Bytes;
 
 Bytes readBytes(const std::string& path)
 {
-    const std::string bytes = readFile(path);
-    return Bytes(bytes.begin(), bytes.end());
+    const std::string b = readFile(path);
+    return Bytes(b.begin(), b.end());
 }
 
 void writeBytes(const std::string& path, const Bytes& bytes)
@@ -137,10 +137,10 @@ TEST_F(RegistryFileTest, NewFileAndItsValuesByteForByteWithTheChecksumOnlyOnRequ
     EXPECT_EQ(::adler32(1, file.data() + 48, static_cast<uInt>(file.size() - 48)), reg.checksum());
 #endif
     reg.close();
-    Registry reopened(_name.c_str(), false);
-    EXPECT_EQ(3u, reopened.version());
-    EXPECT_STREQ("0123456789ABCDEF", reopened.appVersion());
-    EXPECT_STREQ("build-01", reopened.appBuild());
+    reg.open(_name.c_str(), false);
+    EXPECT_EQ(std::make_tuple(3u, 7u, 9u, texts),
+        std::make_tuple(reg.version(), reg.appProduct(), reg.appOem(),
+            std::string(reg.appVersion()) + reg.appBuild()));
 }
 
 // Bytes 8..11 of 1 to 4 mark a legacy file: its root is at 0 and its first child right behind.
@@ -486,7 +486,7 @@ TEST_F(RegistryDamageTest, KilledWriterLeavesEveryReturnedAddReadable)
     uint32 linked = 0, id = 0;
     int kills = 0;
     for (int round = 0; round < 100; ++round) {
-        SCOPED_TRACE("round " + std::to_string(round));
+        SCOPED_TRACE(round);
         int fds[2];
         ASSERT_EQ(0, pipe(fds));
         const uint32 start = linked + 1;
@@ -502,18 +502,18 @@ TEST_F(RegistryDamageTest, KilledWriterLeavesEveryReturnedAddReadable)
         });
         ASSERT_NE(-1, pid);
         close(fds[1]);
+        // The kill comes a few acknowledgements in; the acks read after it still count.
         uint32 acked = linked;
-        for (int n = 1 + static_cast<int>(rng() % 6);
-             n > 0 && read(fds[0], &id, sizeof(id)) == sizeof(id); --n)
-            acked = id;
-        const timespec pause = { 0, static_cast<long>(rng() % 2000) * 1000 };
-        nanosleep(&pause, nullptr);
-        kill(pid, SIGKILL);
+        for (int n = 1 + static_cast<int>(rng() % 6); read(fds[0], &id, sizeof(id)) == sizeof(id);
+             acked = id) {
+            if (0 == --n) {
+                usleep(rng() % 2000);
+                kill(pid, SIGKILL);
+            }
+        }
+        close(fds[0]);
         int status = 0;
         ASSERT_EQ(pid, waitpid(pid, &status, 0));
-        while (read(fds[0], &id, sizeof(id)) == sizeof(id))
-            acked = id;
-        close(fds[0]);
         kills += WIFSIGNALED(status);
         ASSERT_TRUE(WIFSIGNALED(status) ? SIGKILL == WTERMSIG(status) : 0 == WEXITSTATUS(status))
             << "the writer failed";
@@ -526,8 +526,8 @@ TEST_F(RegistryDamageTest, KilledWriterLeavesEveryReturnedAddReadable)
         ASSERT_GT(scanned.others.size(), acked) << "an acknowledged add is not linked";
         for (size_t i = 0; i < scanned.others.size(); ++i)
             ASSERT_EQ(i, scanned.others[i]) << "the scan skips or repeats an add";
-        for (linked = static_cast<uint32>(scanned.others.size() - 1), id = start; id <= linked;
-             ++id) {
+        linked = static_cast<uint32>(scanned.others.size() - 1);
+        for (id = start; id <= linked; ++id) {
             int32 v = 0;
             reg.setPath(1, 0 == id % 5 ? id : 0, 0);
             EXPECT_EQ(0 == id % 5 ? 6u : 0u, reg.getInt32(0 == id % 5 ? 1 : id, &v)) << id;
@@ -563,20 +563,15 @@ TEST_F(RegistryDamageTest, ReaderBesideAGrowingFileSeesNoDamage)
     reg.setPath(1, 0);
     int rounds = 0, status = 0;
     std::string seen = "006";
-    for (; "006" == seen && rounds < 100000 && now() < start + std::chrono::seconds(5)
-         && 0 == waitpid(pid, &status, WNOHANG);
-         ++rounds) {
+    for (; "006" == seen && rounds < 100000 && 0 == waitpid(pid, &status, WNOHANG); ++rounds) {
         Walked walk;
         int32 v = 0;
         seen = failureOf([&] { reg.scan(&walk); });
-        if ("0" == seen)
-            seen += std::to_string(reg.getInt32(1, &v)) + std::to_string(reg.getInt32(65000, &v));
+        seen += std::to_string(reg.getInt32(1, &v)) + std::to_string(reg.getInt32(65000, &v));
     }
-    reg.close();
     waitpid(pid, &status, 0); // the writer stops by itself within two seconds
     EXPECT_EQ("006", seen) << "after " << rounds << " rounds";
     EXPECT_TRUE(WIFEXITED(status) && 0 == WEXITSTATUS(status)) << "the writer was killed or failed";
-    EXPECT_GT(rounds, 0);
 }
 
 } // namespace
