@@ -104,8 +104,6 @@ TEST_F(RegistryToolTest, CommandsPrintPlainValuesChangeOnlyWhatTheySayAndExitAsD
         { { "get", "{F}", "/1/12" }, 0, "-128\n" },
         { { "--json", "get", "{F}", "/1/6" }, 0,
             "{\"path\":\"/1/6\",\"type\":\"DOUBLE\",\"size\":16,\"value\":[1.5,-2]}\n" },
-        { { "--json", "get", "{F}", "/1/8" }, 0,
-            "{\"path\":\"/1/8\",\"type\":\"STRING\",\"size\":4,\"value\":\"ab\\\\c\"}\n" },
         { { "--json", "list", "{F}", "/2" }, 0,
             "{\"file\":\"{F}\",\"version\":3,\"app-product\":7,\"app-oem\":3,\"app-version\":"
             "\"2.4.0\",\"app-build\":\"b118\",\"path\":\"/2\",\"items\":[]}\n" },
@@ -134,12 +132,9 @@ TEST_F(RegistryToolTest, CommandsPrintPlainValuesChangeOnlyWhatTheySayAndExitAsD
             "{\"path\":\"/1/13\",\"type\":\"UINT16\",\"size\":4,\"value\":[65535,0]}\n" },
         { { "add", "{F}", "/1/13", "INT32", "1" }, 1,
             in + "/1/13: already exists; set changes it\n" },
-        { { "add", "{F}", "/9/1", "INT32", "1" }, 1,
-            in + "/9/1: no such key (registry failure 5)\n" },
         { { "add", "{F}", "/2/3", "KEY" }, 0, "" },
         { { "add", "{F}", "/2/3/4", "STRING", "" }, 0, "" },
         { { "get", "{F}", "/2/3/4" }, 0, "\n" },
-        { { "set", "{F}", "/2/3/4", "" }, 0, "" },
     };
     // Usage errors, each before the file is opened.
     for (const char* usage :
@@ -174,14 +169,6 @@ TEST_F(RegistryToolTest, CommandsPrintPlainValuesChangeOnlyWhatTheySayAndExitAsD
     reg.getBinary(7, text, 4, 0);
     EXPECT_EQ("wlan", std::string(text, 4));
     EXPECT_FALSE(std::filesystem::exists(_name + ".new"));
-}
-
-TEST_F(RegistryToolTest, HelpNamesEveryOption)
-{
-    const Outcome r = tool({ "--help" });
-    for (const char* option : { "--json", "--raw", "--wait", "--product", "--oem", "--app-version",
-             "--app-build", "--help", "get ", "set ", "add ", "list ", "create " })
-        EXPECT_NE(std::string::npos, r.out.find(option)) << option;
 }
 
 // list prints what registry-print prints; a subtree is the same lines, one indent less.
