@@ -347,7 +347,11 @@ TEST_F(RegistryPrintTest, DumpShowsEachValueFromItsFileBytesAtItsDepth)
         Bytes value;
         std::string shown;
     } rows[] = {
+        { Registry::BOOL, { 2 }, "1: true" },
+        { Registry::INT8, { 0x80 }, "1: -128" },
         { Registry::INT16, { 0xD4, 0xFE }, "2: -300" },
+        { Registry::UINT16, { 0xD4, 0xFE }, "2: 65236" },
+        { Registry::UINT32, { 0xFF, 0xFF, 0xFF, 0xFF }, "4: 4294967295" },
         { Registry::INT64, { 0x00, 0x0E, 0xFA, 0xD5, 0xFE, 0xFF, 0xFF, 0xFF }, "8: -5000000000" },
         { Registry::UINT64, { 0x00, 0x00, 0x08, 0xC5, 0xA1, 0xD8, 0xCC, 0xF9 },
             "8: 18000000000000000000" },
