@@ -75,13 +75,11 @@ TEST_F(RegistryLockTest, SecondWriterIsToldWhoHoldsTheFileOrWaitsItsTimeOutUntil
     const auto size = std::filesystem::file_size(_name);
 
     Registry reg;
-    auto start = Clock::now();
     EXPECT_EQ(inUse, failureOf([&] { reg.open(_name.c_str(), true); }));
-    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500)) << "the default waits";
     EXPECT_EQ(inUse, failureOf([&] { reg.create(_name.c_str()); }));
     EXPECT_EQ(size, std::filesystem::file_size(_name)) << "a create that lost truncated the file";
     reg.setLockTimeout(150);
-    start = Clock::now();
+    const auto start = Clock::now();
     EXPECT_EQ(inUse, failureOf([&] { reg.open(_name.c_str(), true); }));
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(150));
 
@@ -92,12 +90,11 @@ TEST_F(RegistryLockTest, SecondWriterIsToldWhoHoldsTheFileOrWaitsItsTimeOutUntil
     EXPECT_EQ(std::make_pair(uint32(Registry::KEY), 0u), std::make_pair(type, bytes));
     reg.close();
 
-    // Killed, the holder takes its lock along: the next writer gets the file at once.
+    // Killed, the holder takes its lock along: the next writer, which does not wait, gets the file.
     ASSERT_EQ(0, kill(holder, SIGKILL));
     ASSERT_EQ(holder, waitpid(holder, nullptr, 0));
-    start = Clock::now();
+    reg.setLockTimeout(0);
     EXPECT_EQ("0", failureOf([&] { reg.open(_name.c_str(), true); }));
-    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500));
 }
 
 // Within one process: the thread that holds the registry is refused at once, another thread
@@ -111,11 +108,9 @@ TEST_F(RegistryLockTest, SecondOpenInTheHoldingThreadFailsAtOnceAndOtherThreadsW
         { "create", [&] { second.create(_name.c_str()); } },
         { "lock", [&] { second.lock(); } },
     };
-    for (const auto& misuse : misuses) {
-        const auto start = Clock::now();
+    // Each would wait for ever (the default) if it waited at all.
+    for (const auto& misuse : misuses)
         EXPECT_EQ("10 0 0", failureOf(misuse.second)) << misuse.first;
-        EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(100)) << misuse.first;
-    }
 
     auto impatient = std::async(std::launch::async, [&] {
         Registry other;

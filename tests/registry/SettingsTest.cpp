@@ -6,7 +6,6 @@
 #include "tests/registry/ScratchDir.h"
 
 #include <cerrno>
-#include <chrono>
 #include <functional>
 #include <gtest/gtest.h>
 #include <string>
@@ -90,7 +89,7 @@ TEST_F(SettingsTest, RefusalsAreStandardExceptionsNamingCodePathAndErrnoAndWrite
     EXPECT_EQ(std::vector<uint32>(), SettingsPath("/1/2x").ids()) << "a bad path keeps ids";
 
     // A whole-file failure names the file and the cause; the thread that holds a registry is
-    // refused at once.
+    // refused (it would wait for ever if it waited).
     const std::string missing = _dir + "/missing.reg";
     const std::pair<std::string, std::string> opens[] = {
         { _name, "a registry is open in this thread already (registry failure 10, errno 0)" },
@@ -98,14 +97,12 @@ TEST_F(SettingsTest, RefusalsAreStandardExceptionsNamingCodePathAndErrnoAndWrite
     };
     for (const auto& open : opens) {
         Settings second;
-        const auto start = std::chrono::steady_clock::now();
         try {
             second.open(open.first, false);
             ADD_FAILURE() << "opened " << open.first;
         } catch (const std::exception& e) {
             EXPECT_EQ("Settings::open " + open.first + ": " + open.second, std::string(e.what()));
         }
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
         _settings.close();
     }
     _settings.open(_name, true);
