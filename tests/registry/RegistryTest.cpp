@@ -471,15 +471,6 @@ TEST_F(RegistryDamageTest, DamageEndsInCodeThreeNeverInAHangOrAReadOutsideTheFil
         EXPECT_EQ(c.want, probe(_name, c.file, '-' != c.want.back())) << c.what;
 }
 
-// Runs `write` in a child process, which exits 0 when it returns and 1 when it throws.
-template <typename Write> pid_t forkWriter(Write write)
-{
-    const pid_t pid = fork();
-    if (0 == pid)
-        _exit("0" == failureOf(write) ? 0 : 1);
-    return pid;
-}
-
 TEST_F(RegistryDamageTest, KilledWriterLeavesEveryReturnedAddReadable)
 {
     Registry reg;
@@ -494,16 +485,22 @@ TEST_F(RegistryDamageTest, KilledWriterLeavesEveryReturnedAddReadable)
         int fds[2];
         ASSERT_EQ(0, pipe(fds));
         const uint32 start = linked + 1;
-        // Values under key 1, every fifth add a key; each add that returns is acknowledged.
-        const pid_t pid = forkWriter([&] {
-            reg.open(_name.c_str(), true);
-            reg.setPath(1, 0);
-            for (id = start; id < start + 64; ++id) {
-                0 == id % 5 ? reg.addKey(id) : reg.addInt32(id, static_cast<int32>(id * 3));
-                if (write(fds[1], &id, sizeof(id)) != sizeof(id))
-                    _exit(2);
-            }
-        });
+        // Values under key 1, every fifth add a key; each add that returns is acknowledged. The
+        // writer exits 0 when it is done, 1 when an add fails.
+        const pid_t pid = fork();
+        if (0 == pid) {
+            _exit("0" == failureOf([&] {
+                reg.open(_name.c_str(), true);
+                reg.setPath(1, 0);
+                for (id = start; id < start + 64; ++id) {
+                    0 == id % 5 ? reg.addKey(id) : reg.addInt32(id, static_cast<int32>(id * 3));
+                    if (write(fds[1], &id, sizeof(id)) != sizeof(id))
+                        _exit(2);
+                }
+            })
+                    ? 0
+                    : 1);
+        }
         ASSERT_NE(-1, pid);
         close(fds[1]);
         // The kill comes a few acknowledgements in; the acks read after it still count.
