@@ -48,11 +48,12 @@ TEST(Md5Test, AgreesWithOpenSslHoweverTheInputIsSplitAndResumed)
 #endif
 }
 
+// Bytes behind the input are set, so that reading one would show.
 std::string encode(const std::string& in)
 {
-    std::vector<uint8> out(4 * ((in.size() + 2) / 3) + 1, 0xCC);
-    base64Encode(
-        out.data(), reinterpret_cast<const uint8*>(in.data()), static_cast<int32>(in.size()));
+    std::vector<uint8> out(4 * ((in.size() + 2) / 3) + 1, 0xCC), bytes(in.begin(), in.end());
+    bytes.insert(bytes.end(), 3, 0xFF);
+    base64Encode(out.data(), bytes.data(), static_cast<int32>(in.size()));
     EXPECT_EQ('\0', out.back());
     return reinterpret_cast<const char*>(out.data());
 }

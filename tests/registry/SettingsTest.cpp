@@ -6,6 +6,7 @@
 #include "tests/registry/ScratchDir.h"
 
 #include <cerrno>
+#include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
 #include <string>
@@ -88,12 +89,14 @@ TEST_F(SettingsTest, RefusalsAreStandardExceptionsNamingCodePathAndErrnoAndWrite
     EXPECT_EQ(before, readFile(_name)) << "a refused call wrote";
     EXPECT_EQ(std::vector<uint32>(), SettingsPath("/1/2x").ids()) << "a bad path keeps ids";
 
-    // A whole-file failure names the file and the cause; the thread that holds a registry is
-    // refused (it would wait for ever if it waited).
-    const std::string missing = _dir + "/missing.reg";
+    // A whole-file failure names the file and the cause, and leaves nothing open; the thread
+    // that holds a registry is refused (it would wait for ever if it waited).
+    const std::string missing = _dir + "/missing.reg", damaged = _dir + "/damaged.reg";
+    std::ofstream(damaged) << "not a registry";
     const std::pair<std::string, std::string> opens[] = {
         { _name, "a registry is open in this thread already (registry failure 10, errno 0)" },
         { missing, "cannot open the file (registry failure 2, errno 2 No such file or directory)" },
+        { damaged, "damaged file or failed read (registry failure 3, errno 0)" },
     };
     for (const auto& open : opens) {
         Settings second;
@@ -104,9 +107,9 @@ TEST_F(SettingsTest, RefusalsAreStandardExceptionsNamingCodePathAndErrnoAndWrite
             EXPECT_EQ("Settings::open " + open.first + ": " + open.second, std::string(e.what()));
         }
         _settings.close();
+        second.open(_name, false);
+        EXPECT_EQ(300, second.getInt32("/1/5"));
     }
-    _settings.open(_name, true);
-    EXPECT_EQ(300, _settings.getInt32("/1/5"));
 }
 
 // Each value back whole and with its size, and as Registry's own typed reads see it.
