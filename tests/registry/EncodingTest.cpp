@@ -162,6 +162,8 @@ TEST(EncryptTest, InvertibleScrambleRoundTrips)
         leaked += kept < n && back[5] == plain[5];
     }
     EXPECT_LT(leaked, ended);
+    Encrypt::encryptInvertable(cipher, plain, 0);
+    EXPECT_STREQ("", cipher) << "no room but for the terminator";
 }
 
 } // namespace

@@ -57,7 +57,8 @@ TEST_F(SettingsTest, RefusalsAreStandardExceptionsNamingCodePathAndErrnoAndWrite
         { Registry::TYPE_DIFFERS, "/1/7", [](Settings& s) { s.getBinary("/1/7"); } },
         { Registry::TYPE_DIFFERS, "/1/5", [](Settings& s) { s.setDouble("/1/5", 1); } },
         { Registry::TYPE_DIFFERS, "/1", [](Settings& s) { s.getString("/1"); } },
-        { 6, "/1/9", [](Settings& s) { s.getInt32("/1/9"); } },
+        // Named in the plain form, whatever zeros the caller wrote.
+        { 6, "/1/9", [](Settings& s) { s.getInt32("/01/009"); } },
         { 6, "/1/9", [&](Settings& s) { s.getBinary(nine); } },
         { 6, "/1/9", [](Settings& s) { s.setInt32("/1/9", 1); } },
         { 5, "/7/1", [](Settings& s) { s.getInt32("/7/1"); } },
@@ -110,6 +111,9 @@ TEST_F(SettingsTest, RefusalsAreStandardExceptionsNamingCodePathAndErrnoAndWrite
         second.open(_name, false);
         EXPECT_EQ(300, second.getInt32("/1/5"));
     }
+    Settings full;
+    EXPECT_THROW(full.create("/dev/full", 1, 2, "", ""), SettingsError);
+    full.open(_name, false);
 }
 
 // Each value back whole and with its size, and as Registry's own typed reads see it.
