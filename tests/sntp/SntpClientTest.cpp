@@ -4,6 +4,7 @@
 #include "support/StderrCapture.h"
 
 #include "net/SocketException.h"
+#include "sntp/NtpStamp.h"
 #include "sntp/SntpTestSupport.h"
 
 #include <algorithm>
@@ -247,10 +248,10 @@ TEST_F(SntpClientTest, BackgroundSyncRunsAtOnceWhenGivenAddressAndIntervalUntilS
     _client.setRetryCount(1000);
     _shift = 3600.0;
     KovanTest::StderrCapture capture;
-    // No address yet: the looper waits for one. A failed send is a failed sync; it goes on.
-    _client.setSyncInterval(1);
+    // No interval yet: the looper waits for one. A failed send is a failed sync; it goes on.
     failNextSend(EPERM);
     _client.setServerAddress("127.0.0.1");
+    _client.setSyncInterval(1);
     ASSERT_TRUE(eventually([&] { return FAILED == _listener.last; }));
 
     // The same address again changes nothing; clearing it parks the looper after its pause.
@@ -302,9 +303,10 @@ TEST_F(SntpClientTest, StrictModeSkipsEveryBadReplyAndTakesTheValidOneThatFollow
     std::atomic<size_t> current { 0 };
     std::atomic<bool> lieOnly { false };
     ScriptedServer server([&](const std::string& request) {
+        // Held a few nanoseconds: within any round trip, yet enough to show in the delay.
         const SntpTime t = timeAt(request, 40) + 5.0;
-        Replies replies { ScriptedServer::reply(request, t, t),
-            ScriptedServer::reply(request, t, t, 3) };
+        Replies replies { ScriptedServer::reply(request, t, t + 1e-8),
+            ScriptedServer::reply(request, t, t + 1e-8, 3) };
         cases[current].edit(replies[0]);
         if (TIMED_OUT == cases[current].outcome || lieOnly)
             replies.pop_back();
@@ -321,11 +323,23 @@ TEST_F(SntpClientTest, StrictModeSkipsEveryBadReplyAndTakesTheValidOneThatFollow
             std::make_tuple(answered, _report.outcome, msSince(start) >= 290, _report.rejected,
                 _report.lastRejection, std::string(_report.kissCode)))
             << c.name << ": " << sntpVerdictText(_report.lastRejection);
-        // The valid reply's stratum, round trip and offset.
-        EXPECT_TRUE(ANSWERED != c.outcome
-            || (3 == _response.stratum && _response.delay >= 0 && _response.delay < 0.3
-                && std::fabs(_response.offset - 5.0) < 0.3))
-            << c.name;
+        if (ANSWERED != c.outcome)
+            continue;
+        // The valid reply's stratum and stamps, and the round trip and offset they give.
+        const auto t = [](Kovan::uint64 stamp) { return SntpTime(NtpStamp::toWire(stamp)); };
+        const auto& r = _report;
+        EXPECT_EQ(std::make_tuple(3, t(r.originate), t(r.receive), t(r.transmit), t(r.destination)),
+            std::make_tuple(int(_response.stratum), _response.oriTime, _response.recTime,
+                _response.xmtTime, _response.desTime));
+        EXPECT_NEAR(5.0, _response.recTime - _response.oriTime, 0.3) << c.name;
+        EXPECT_DOUBLE_EQ(NtpStamp::difference(r.destination, r.originate)
+                - NtpStamp::difference(r.transmit, r.receive),
+            _response.delay);
+        EXPECT_DOUBLE_EQ((NtpStamp::difference(r.receive, r.originate)
+                             + NtpStamp::difference(r.transmit, r.destination))
+                / 2,
+            _response.offset);
+        EXPECT_TRUE(_response.delay >= 0 && _response.delay < 0.3) << c.name;
     }
 
     // Told only lies, a strict sync leaves the clock; told the truth, it slews by the exact offset.
@@ -429,10 +443,9 @@ TEST_F(SntpClientTest, AnIntervalInSecondsTakesThePlaceOfTheMinutes)
 {
     KovanTest::StderrCapture capture;
     ASSERT_TRUE(_client.run());
-    _client.setSyncInterval(60); // an hour: only the seconds can bring a second sync in time
-    _client.setSyncIntervalSeconds(1);
-    EXPECT_EQ(1u, _client.syncIntervalSeconds());
     _client.setServerAddress("127.0.0.1");
+    _client.setSyncIntervalSeconds(1); // wakes the idle looper: the minutes are still 0
+    EXPECT_EQ(1u, _client.syncIntervalSeconds());
     ASSERT_TRUE(eventually([&] { return _listener.told >= 1; }));
     const auto first = Clock::now();
     ASSERT_TRUE(eventually([&] { return _listener.told >= 2; }, 10000));

@@ -40,6 +40,7 @@ std::vector<std::string> environmentWith(const std::vector<std::string>& changes
 std::vector<char*> pointers(std::vector<std::string>& words)
 {
     std::vector<char*> result;
+    result.reserve(words.size() + 1);
     for (std::string& word : words)
         result.push_back(&word[0]);
     result.push_back(nullptr);
