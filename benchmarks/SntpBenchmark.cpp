@@ -154,7 +154,7 @@ bool waitForServer()
 enum Server { CHRONYD, MODERN, CLASSIC };
 
 // The server under test: chronyd through the tests' launcher, or the sntp-serve example with its
-// output sent to /dev/null (nothing reads it, and a full pipe would stall it). Stopped when this
+// output sent to /dev/null (nothing reads it, and a full pipe would stall it). Killed when this
 // goes.
 class RunningServer {
 public:
@@ -165,7 +165,7 @@ public:
             _ready = _chronyd->ready();
             return;
         }
-        KovanTest::ChildProcess::Options quiet;
+        KovanTest::ChildOptions quiet;
         quiet.output = quiet.errors = "/dev/null";
         // The same footing as chronyd's local reference, and no rate limit: the load comes from
         // one address. The fleet keeps the default limit: that is what it measures.
@@ -177,14 +177,6 @@ public:
         _serve = std::make_unique<KovanTest::ChildProcess>(argv, quiet);
         _ready = waitForServer();
     }
-    ~RunningServer()
-    {
-        if (_serve)
-            _serve->stop(2000);
-    }
-    RunningServer(const RunningServer&) = delete;
-    RunningServer& operator=(const RunningServer&) = delete;
-
     bool ready() const { return _ready; }
     pid_t pid() const { return _chronyd ? _chronyd->pid() : _serve->pid(); }
 
@@ -404,7 +396,7 @@ void BM_OneShot(benchmark::State& state)
         { "ntpdig", "-t", "2", "127.0.0.1" },
         { "true" }, // what starting any process costs on this machine now
     };
-    KovanTest::ChildProcess::Options quiet;
+    KovanTest::ChildOptions quiet;
     quiet.output = quiet.errors = "/dev/null";
     // Wall time, and the child's own CPU time, which a machine busy with other work disturbs less.
     double total[4] = { 0, 0, 0, 0 }, cpu[4] = { 0, 0, 0, 0 };

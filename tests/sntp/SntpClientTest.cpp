@@ -185,6 +185,10 @@ TEST_F(SntpClientTest, SilentEmptyRefusedAndUnsentQueriesFail)
     setrlimit(RLIMIT_NOFILE, &limit);
     EXPECT_FALSE(answered);
     EXPECT_NE("", capture.take());
+    // A name nobody resolves: a failed query.
+    _client.setServerAddress("no-such-host.invalid");
+    EXPECT_FALSE(_client.getServerTime(&_response, &_report));
+    EXPECT_EQ(SntpQueryReport::FAILED, _report.outcome);
 }
 
 TEST_F(SntpClientTest, SyncSlewsUnderAMinuteStepsOtherwiseRetriesAndReportsEveryOutcome)
@@ -264,16 +268,17 @@ TEST_F(SntpClientTest, BackgroundSyncRunsAtOnceWhenGivenAddressAndIntervalUntilS
     EXPECT_EQ(0, _server.requests());
     EXPECT_FALSE(_client.isSyncing());
 
-    // A new address wakes it to sync at once; another stops that sync after its attempt.
+    // A new address wakes it to sync at once; a new interval stops that sync after its attempt.
     _silentRequests = 1000;
     _client.setServerAddress("localhost");
     ASSERT_TRUE(eventually([&] { return _server.requests() >= 2; }));
     // Stopped between attempts: far fewer requests than the thousand attempts allowed.
-    _client.setServerAddress("127.0.0.1");
+    _client.setSyncIntervalSeconds(3600);
     EXPECT_EQ(2, _listener.told);
     EXPECT_LT(_server.requests(), 100);
     EXPECT_TRUE(ClockSeam::calls().empty());
     _silentRequests = 0;
+    _client.setServerAddress("127.0.0.1");
     ASSERT_TRUE(eventually([&] { return OK + 1 == _listener.last; }));
     ASSERT_EQ(1u, ClockSeam::count(ClockCall::SETTIMEOFDAY));
     EXPECT_EQ(NOW + 3600, ClockSeam::calls()[0].tv.tv_sec);
@@ -388,7 +393,7 @@ TEST_F(SntpClientTest, StrictSyncStepsFarOnlyFirstOrWhenThreeSyncsAgree)
         { 5000.0, 1000, FAILED + 3, NONE, 1 }, // once set, a far step waits
         { 5000.6, 1000, FAILED + 3, NONE, 2 }, // within a second of the last: agrees
         { 4999.7, 1000, OK + 1, STEP, 3 }, // the third agreeing sync steps
-        { -3000.0, 1000, FAILED + 3, NONE, 1 },
+        { 5000.0, 1000, FAILED + 3, NONE, 1 }, // having stepped, it counts again
         { 3000.0, 1000, FAILED + 3, NONE, 1 }, // a different offset starts the count again
         { 30.0, 1000, OK + 3, SLEW, 0 }, // near: slewed, and the count is forgotten
         { 3000.0, 1000, FAILED + 3, NONE, 1 }, { 999.0, 1000, OK + 1, STEP, 0 }, // within the limit

@@ -47,21 +47,21 @@ public:
         const std::vector<std::string>& settings = {}, const std::string& input = "/dev/null",
         int timeoutSeconds = 20) const
     {
-        ChildProcess::Options options;
+        ChildOptions options;
         options.input = input;
         options.output = path("out");
         options.errors = path("err");
-        options.environment = { "LD_PRELOAD", "QUILLO_SIM_*", "TZ=UTC0",
+        options.environment = { "LD_PRELOAD*", "QUILLO_SIM_*", "TZ=UTC0",
             "QUILLO_SIM_STATE=" + path("state"), "QUILLO_SIM_LOG=" + path("log") };
         options.environment.insert(options.environment.end(), settings.begin(), settings.end());
         std::vector<std::string> argv = { QUILLO_BENCH_WRAPPER, program };
         std::istringstream more(args);
         for (std::string word; more >> word;)
             argv.push_back(word);
-        ChildProcess child(argv, options);
+        ChildProcess child(argv, options); // killed, if still there, on the way out
         int status = -1;
         if (!child.wait(timeoutSeconds * 1000, &status))
-            status = child.stop(0);
+            status = 137;
         return { readFile(path("out")), readFile(path("err")), status };
     }
 

@@ -10,20 +10,19 @@
 
 namespace KovanTest {
 
+struct ChildOptions {
+    std::string input = "/dev/null";
+    // Files for standard output and error; "" collects them in `out` and `err`.
+    std::string output, errors;
+    // Changes to this process's environment, in order: "NAME=value" sets, "PREFIX*" removes
+    // every variable whose name starts with PREFIX.
+    std::vector<std::string> environment;
+};
+
 class ChildProcess {
 public:
-    struct Options {
-        std::string input = "/dev/null";
-        // Files for standard output and error; "" collects them in `out` and `err`.
-        std::string output, errors;
-        // Changes to this process's environment, in order: "NAME=value" sets, "NAME" removes,
-        // "PREFIX*" removes every variable whose name starts with PREFIX.
-        std::vector<std::string> environment;
-    };
-
     // Starts argv[0] (looked up in PATH when it has no slash); throws when it cannot.
-    explicit ChildProcess(const std::vector<std::string>& argv);
-    ChildProcess(const std::vector<std::string>& argv, const Options& options);
+    explicit ChildProcess(const std::vector<std::string>& argv, const ChildOptions& options = {});
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
@@ -33,8 +32,6 @@ public:
     // True, with the status (128 + the signal when killed), once it has exited and its output
     // ended; false if that took longer than `timeoutMs`.
     bool wait(int timeoutMs, int* status = nullptr);
-    // SIGTERM, and SIGKILL after `graceMs` if it is still there: its status.
-    int stop(int graceMs);
 
     pid_t pid() const { return _pid; }
 

@@ -1,6 +1,5 @@
 #include "support/Chronyd.h"
 
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <netinet/in.h>
@@ -21,9 +20,8 @@ bool answers(int timeoutMs)
     address.sin_family = AF_INET;
     address.sin_port = htons(123);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    char request[48] = { 0x23 }; // version 4, client
+    char request[48] = { 0x23 }, reply[128]; // version 4, client
     pollfd p = { fd, POLLIN, 0 };
-    char reply[128];
     const bool answered = 0 == connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address))
         && send(fd, request, sizeof(request), 0) == static_cast<ssize_t>(sizeof(request))
         && poll(&p, 1, timeoutMs) > 0 && recv(fd, reply, sizeof(reply), 0) >= 48;
@@ -37,25 +35,21 @@ Chronyd::Chronyd()
 {
     char pattern[] = "/tmp/kovan-chronyd-XXXXXX";
     _dir = mkdtemp(pattern) != nullptr ? pattern : throw std::runtime_error("mkdtemp failed");
-    ChildProcess::Options options;
+    ChildOptions options;
     options.output = options.errors = _dir + "/log";
     // The pid file in our folder: chronyd drops to its own user and cannot remove it itself.
-    _process = std::make_unique<ChildProcess>(
-        std::vector<std::string> { "chronyd", "-x", "-d", "local stratum 10", "allow 127.0.0.1",
-            "cmdport 0", "pidfile " + _dir + "/pid" },
-        options);
+    _process.reset(new ChildProcess({ "chronyd", "-x", "-d", "local stratum 10", "allow 127.0.0.1",
+                                        "cmdport 0", "pidfile " + _dir + "/pid" },
+        options));
     // Bounded by attempts; a refused request fails at once, so each also waits for an exit.
-    for (int attempt = 0; attempt < 300 && !_ready; ++attempt) {
-        if (_process->wait(50, &_status))
-            break;
-        _status = -1;
+    for (int attempt = 0; attempt < 300 && !_ready && !_process->wait(50, &_status); ++attempt)
         _ready = answers(100);
-    }
+    _status = _process->wait(0, &_status) ? _status : -1;
 }
 
 Chronyd::~Chronyd()
 {
-    _process->stop(2000);
+    _process.reset();
     std::error_code ignored;
     std::filesystem::remove_all(_dir, ignored);
 }

@@ -20,7 +20,7 @@ public:
 
     bool ready() const { return _ready; }
     pid_t pid() const { return _process->pid(); }
-    // What it wrote, and its exit status if it ended: for a failure's message.
+    // Its exit status (-1 while it runs) and what it wrote: for a failure's message.
     std::string log() const;
 
 private:
