@@ -226,3 +226,20 @@ TEST_F(SntpModernServerTest, NewClientsAreNeverLimitedWhileAnAbuserIsAndItsDropp
         EXPECT_EQ(static_cast<Kovan::uint64>(8 + abuser), c.answered);
     }
 }
+
+TEST_F(SntpModernServerTest, AClientsBucketRefillsAsTimePasses)
+{
+    SntpModernServer::Options o;
+    o.port = 0;
+    o.rateLimit = 1000; // a token a millisecond, at most one held
+    o.rateBurst = 1;
+    o.leak = 0;
+    SntpModernServer server(o);
+    ASSERT_TRUE(server.start()) << server.error();
+    for (int i = 0; i < 3; ++i) {
+        // Not a wait for another thread: the time itself is what refills the bucket (its clock
+        // is a coarse one, a few milliseconds a step).
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_EQ(48u, rawQuery(server.port(), clientRequest(0x23), 3000).size()) << i;
+    }
+}
