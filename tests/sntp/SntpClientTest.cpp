@@ -25,12 +25,15 @@ using Replies = std::vector<std::string>;
 static const time_t NOW = 1700000000;
 using Clock = std::chrono::steady_clock;
 
-// The last outcome (OK or FAILED plus the code), how many, when, and whether all came mid-sync.
+// The last outcome (OK or FAILED plus the code), how many, when, whether all came mid-sync, and
+// the reports.
 enum { OK = 0, FAILED = 10 };
 
 struct RecordingListener : SntpClient::Listener {
     void sntpSyncSucceeded(SntpClient* c, Kovan::int32 code) override { add(c, OK + code); }
     void sntpSyncFailed(SntpClient* c, Kovan::int32 code) override { add(c, FAILED + code); }
+    // Read only between syncs that the reading thread made itself.
+    void sntpSyncReported(SntpClient*, const SntpSyncReport& r) override { reports.push_back(r); }
     void add(SntpClient* client, int outcome)
     {
         sawSyncing = sawSyncing && client->isSyncing();
@@ -41,6 +44,7 @@ struct RecordingListener : SntpClient::Listener {
     std::atomic<int> last { -1 }, told { 0 };
     std::atomic<long long> at { 0 }; // steady milliseconds
     std::atomic<bool> sawSyncing { true };
+    std::vector<SntpSyncReport> reports;
 };
 
 class SntpClientTest : public NetworkTest {
@@ -365,19 +369,8 @@ TEST_F(SntpClientTest, StrictModeSkipsEveryBadReplyAndTakesTheValidOneThatFollow
     EXPECT_NEAR(2.5, static_cast<double>(slew.tv_sec) + slew.tv_usec * 1e-6, 0.01);
 }
 
-// Keeps every report the client gives.
-struct ReportingListener : RecordingListener {
-    void sntpSyncReported(SntpClient*, const SntpSyncReport& report) override
-    {
-        reports.push_back(report);
-    }
-    std::vector<SntpSyncReport> reports; // written by the syncing thread, this one's here
-};
-
 TEST_F(SntpClientTest, StrictSyncStepsFarOnlyFirstOrWhenThreeSyncsAgree)
 {
-    ReportingListener listener;
-    _client.setListener(&listener);
     _client.setStrict(true);
     const auto STEP = SntpSyncReport::STEP, SLEW = SntpSyncReport::SLEW,
                NONE = SntpSyncReport::NONE;
@@ -403,11 +396,11 @@ TEST_F(SntpClientTest, StrictSyncStepsFarOnlyFirstOrWhenThreeSyncsAgree)
         ClockSeam::reset();
         ClockSeam::setNow({ NOW, 0 });
         _client.setStepLimit(c.limit);
-        listener.reports.clear();
+        _listener.reports.clear();
         sync(c.shift);
-        EXPECT_EQ(c.outcome, listener.last) << c.shift;
-        ASSERT_EQ(1u, listener.reports.size()) << c.shift;
-        const SntpSyncReport& r = listener.reports[0];
+        EXPECT_EQ(c.outcome, _listener.last) << c.shift;
+        ASSERT_EQ(1u, _listener.reports.size()) << c.shift;
+        const SntpSyncReport& r = _listener.reports[0];
         EXPECT_EQ(std::make_tuple(c.outcome % FAILED, c.outcome < FAILED, c.action, c.agreeing,
                       true, 4, std::string("127.0.0.1"), NONE == c.action ? 0u : 1u),
             std::make_tuple(r.code, r.succeeded, r.action, r.agreeing, r.answered, int(r.stratum),
@@ -417,15 +410,14 @@ TEST_F(SntpClientTest, StrictSyncStepsFarOnlyFirstOrWhenThreeSyncsAgree)
     }
     // The cause of a refused change reaches the report; the classic mode has no step limit.
     ClockSeam::setError(ClockCall::SETTIMEOFDAY, EPERM);
-    listener.reports.clear();
+    _listener.reports.clear();
     _client.setStrict(false);
     _client.setStepLimit(1000);
     sync(86400.0);
-    ASSERT_EQ(1u, listener.reports.size());
-    EXPECT_EQ(FAILED + 2, listener.last);
-    EXPECT_EQ(EPERM, listener.reports[0].clockErrno);
-    EXPECT_EQ(STEP, listener.reports[0].action);
-    _client.setListener(&_listener);
+    ASSERT_EQ(1u, _listener.reports.size());
+    EXPECT_EQ(FAILED + 2, _listener.last);
+    EXPECT_EQ(EPERM, _listener.reports[0].clockErrno);
+    EXPECT_EQ(STEP, _listener.reports[0].action);
 }
 
 TEST_F(SntpClientTest, StrictModeRefusesANameItWouldHaveToCut)

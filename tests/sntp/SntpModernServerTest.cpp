@@ -111,6 +111,7 @@ TEST_F(SntpModernServerTest, RefusesBadOptionsAndAHeldPortAndLimitsEachClientsRa
         SntpModernServer modern(o);
         EXPECT_FALSE(modern.start());
         EXPECT_NE(std::string::npos, modern.error().find("held by another")) << modern.error();
+        EXPECT_EQ(0, modern.port());
         classic.setEnable(false);
         EXPECT_TRUE(modern.start());
         EXPECT_EQ("", modern.error());
