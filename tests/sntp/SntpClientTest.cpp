@@ -189,10 +189,12 @@ TEST_F(SntpClientTest, SilentEmptyRefusedAndUnsentQueriesFail)
     setrlimit(RLIMIT_NOFILE, &limit);
     EXPECT_FALSE(answered);
     EXPECT_NE("", capture.take());
-    // A name nobody resolves: a failed query.
-    _client.setServerAddress("no-such-host.invalid");
-    EXPECT_FALSE(_client.getServerTime(&_response, &_report));
-    EXPECT_EQ(SntpQueryReport::FAILED, _report.outcome);
+    // A name nobody resolves, an address with no route (the connect fails): failed queries.
+    for (const char* server : { "no-such-host.invalid", "0.0.0.1" }) {
+        _client.setServerAddress(server);
+        EXPECT_FALSE(_client.getServerTime(&_response, &_report)) << server;
+        EXPECT_EQ(SntpQueryReport::FAILED, _report.outcome) << server;
+    }
 }
 
 TEST_F(SntpClientTest, SyncSlewsUnderAMinuteStepsOtherwiseRetriesAndReportsEveryOutcome)
