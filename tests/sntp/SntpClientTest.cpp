@@ -313,7 +313,9 @@ TEST_F(SntpClientTest, StrictModeSkipsEveryBadReplyAndTakesTheValidOneThatFollow
     };
     std::atomic<size_t> current { 0 };
     std::atomic<bool> lieOnly { false };
+    std::atomic<bool> zeroed { true }; // every request byte before the transmit time
     ScriptedServer server([&](const std::string& request) {
+        zeroed = zeroed && "\x23" + std::string(39, '\0') == request.substr(0, 40);
         // Held a few nanoseconds: within any round trip, yet enough to show in the delay.
         const SntpTime t = timeAt(request, 40) + 5.0;
         Replies replies { ScriptedServer::reply(request, t, t + 1e-8),
@@ -353,6 +355,7 @@ TEST_F(SntpClientTest, StrictModeSkipsEveryBadReplyAndTakesTheValidOneThatFollow
         EXPECT_TRUE(_response.delay >= 0 && _response.delay < 0.3) << c.name;
     }
 
+    EXPECT_TRUE(zeroed);
     // Told only lies, a strict sync leaves the clock; told the truth, it slews by the exact offset.
     _client.setTimeout(100);
     lieOnly = true;

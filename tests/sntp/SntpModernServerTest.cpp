@@ -40,11 +40,13 @@ TEST_F(SntpModernServerTest, AnswersOnlyClientRequestsWith48ByteRepliesStampedTo
 {
     SntpModernServer::Options o;
     o.port = 0;
-    o.stratum = 3;
+    o.stratum = 1; // the lowest a server may claim
+    o.rateLimit = 0; // and no rate table
     o.referenceId = "GPS";
     o.workers = 1; // the replies in the order of their requests
     SntpModernServer server(o);
     ASSERT_TRUE(server.start()) << server.error();
+    EXPECT_EQ(0u, server.rateTableBytes());
     timex query = {};
     const int state = ntp_adjtime(&query); // LI 3 while the kernel says unsynchronised
     const int leap = state == TIME_ERROR ? 3 : state == TIME_INS ? 1 : state == TIME_DEL ? 2 : 0;
@@ -65,7 +67,7 @@ TEST_F(SntpModernServerTest, AnswersOnlyClientRequestsWith48ByteRepliesStampedTo
         const Kovan::uint64 after = NtpStamp::now();
         ASSERT_EQ(48u, reply.size()) << "version " << v;
         // LI, version and mode; stratum; the request's poll; precision; root delay 0.
-        const std::string head = { char(leap << 6 | v << 3 | 4), 3, char(6 + v),
+        const std::string head = { char(leap << 6 | v << 3 | 4), 1, char(6 + v),
             char(server.precision()), 0, 0, 0, 0 };
         EXPECT_EQ(head, reply.substr(0, 8)) << "version " << v;
         EXPECT_NE(std::string(4, '\0'), reply.substr(8, 4)) << "root dispersion, version " << v;
