@@ -210,6 +210,7 @@ TEST_F(SntpClientTest, SyncSlewsUnderAMinuteStepsOtherwiseRetriesAndReportsEvery
         timeval tv; // the correction, or the new time
     } cases[] = {
         { 59.0, 0, 0, 0, 1, OK + 3, 1, 5, true, SLEW, { 59, 0 } },
+        { 0.0, 0, 0, 0, 1, OK + 3, 1, 5, true, SLEW, { 0, 0 } }, // not earlier
         { -59.0, 0, 0, 0, 1, OK + 2, 1, 5, true, SLEW, { -59, 0 } },
         { 60.0, 0, 0, 0, 1, OK + 1, 1, 3, true, SET, { NOW + 60, 0 } },
         { -60.0, 0, 0, 0, 1, OK + 0, 1, 3, true, SET, { NOW - 60, 0 } },
