@@ -24,6 +24,8 @@
 //
 // Servers are separate processes started and stopped around each benchmark (the project's is
 // the sntp-serve example, its output sent to /dev/null); nothing leaves the namespace.
+#include "support/Chronyd.h"
+#include "support/PrivateNetwork.h"
 #include "support/UdpFrom.h"
 
 #include "net/DatagramBatch.h"
@@ -73,54 +75,7 @@ const int LOAD_LIMIT_S = 20; // and never longer than this
 const int LOST_AFTER_MS = 200;
 const int MAX_WINDOW = 64;
 
-bool makePrivateNetwork()
-{
-    if (0 != unshare(CLONE_NEWNET))
-        return false;
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    ifreq request;
-    memset(&request, 0, sizeof(request));
-    strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
-    bool ok = 0 == ioctl(fd, SIOCGIFFLAGS, &request);
-    request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP | IFF_RUNNING);
-    ok = ok && 0 == ioctl(fd, SIOCSIFFLAGS, &request);
-    close(fd);
-    return ok;
-}
-
-const bool privateNetwork = makePrivateNetwork();
-
-pid_t spawn(const std::vector<std::string>& argv)
-{
-    const pid_t pid = fork();
-    if (0 == pid) {
-        const int null = open("/dev/null", O_RDWR);
-        dup2(null, 1);
-        dup2(null, 2);
-        std::vector<char*> args;
-        args.reserve(argv.size() + 1);
-        for (const std::string& a : argv)
-            args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    return pid;
-}
-
-void stopChild(pid_t pid)
-{
-    if (pid <= 0)
-        return;
-    kill(pid, SIGTERM);
-    for (int i = 0; i < 100; ++i) {
-        if (waitpid(pid, nullptr, WNOHANG) == pid)
-            return;
-        usleep(20000);
-    }
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-}
+const bool privateNetwork = KovanTest::enterPrivateNetwork().empty();
 
 int connectedSocket()
 {
@@ -196,44 +151,40 @@ bool waitForServer()
     return answered;
 }
 
-struct ChronydConfig {
-    std::string dir;
-    std::string conf;
-    ChronydConfig()
-    {
-        char name[] = "/tmp/kovan-sntp-bench-XXXXXX";
-        dir = mkdtemp(name);
-        chmod(dir.c_str(), 0777);
-        conf = dir + "/chrony.conf";
-        FILE* f = fopen(conf.c_str(), "w");
-        (void)fprintf(f,
-            "local stratum 10\nallow 127.0.0.1\ncmdport 0\npidfile %s/chronyd.pid\n"
-            "driftfile %s/chrony.drift\n",
-            dir.c_str(), dir.c_str());
-        (void)fclose(f);
-    }
-    ~ChronydConfig()
-    {
-        const std::string command = "rm -rf '" + dir + "'";
-        if (0 != system(command.c_str()))
-            (void)fprintf(stderr, "could not remove %s\n", dir.c_str());
-    }
-};
-
 enum Server { CHRONYD, MODERN, CLASSIC };
 
-pid_t startServer(Server server, const ChronydConfig& config, bool fleet = false)
-{
-    if (server == CHRONYD)
-        return spawn({ "chronyd", "-x", "-d", "-f", config.conf });
-    // The same footing as chronyd's local reference, and no rate limit: the load comes from one
-    // address. The fleet keeps the default limit: that is what it measures.
-    if (server == MODERN && fleet)
-        return spawn({ SNTP_SERVE_PATH, "--local" });
-    if (server == MODERN)
-        return spawn({ SNTP_SERVE_PATH, "--local", "--rate-limit", "0" });
-    return spawn({ SNTP_SERVE_PATH, "--classic" });
-}
+// The server under test: chronyd through the tests' launcher, or the sntp-serve example with its
+// output sent to /dev/null (nothing reads it, and a full pipe would stall it). Killed when this
+// goes.
+class RunningServer {
+public:
+    explicit RunningServer(Server server, bool fleet = false)
+    {
+        if (server == CHRONYD) {
+            _chronyd = std::make_unique<KovanTest::Chronyd>();
+            _ready = _chronyd->ready();
+            return;
+        }
+        KovanTest::ChildOptions quiet;
+        quiet.output = quiet.errors = "/dev/null";
+        // The same footing as chronyd's local reference, and no rate limit: the load comes from
+        // one address. The fleet keeps the default limit: that is what it measures.
+        std::vector<std::string> argv = { SNTP_SERVE_PATH, "--classic" };
+        if (server == MODERN)
+            argv = fleet
+                ? std::vector<std::string> { SNTP_SERVE_PATH, "--local" }
+                : std::vector<std::string> { SNTP_SERVE_PATH, "--local", "--rate-limit", "0" };
+        _serve = std::make_unique<KovanTest::ChildProcess>(argv, quiet);
+        _ready = waitForServer();
+    }
+    bool ready() const { return _ready; }
+    pid_t pid() const { return _chronyd ? _chronyd->pid() : _serve->pid(); }
+
+private:
+    std::unique_ptr<KovanTest::Chronyd> _chronyd;
+    std::unique_ptr<KovanTest::ChildProcess> _serve;
+    bool _ready = false;
+};
 
 // CPU time used so far by all threads of `pid`, in nanoseconds (the scheduler's own account, so
 // short runs are measured to the nanosecond rather than to the clock tick).
@@ -300,16 +251,13 @@ void serverLoad(benchmark::State& state, Server which, int window, int run, bool
         state.SkipWithError("needs root for a private network namespace");
         return;
     }
-    ChronydConfig config;
-    const pid_t server = startServer(which, config, fleet);
-    if (!waitForServer()) {
-        stopChild(server);
+    const RunningServer server(which, fleet);
+    if (!server.ready()) {
         state.SkipWithError("the server did not answer");
         return;
     }
     const int fd = fleet ? wildcardSocket() : connectedSocket();
     if (fd < 0) {
-        stopChild(server);
         state.SkipWithError("no client socket");
         return;
     }
@@ -328,7 +276,7 @@ void serverLoad(benchmark::State& state, Server which, int window, int run, bool
         std::vector<Seconds> sentNtp(REQUESTS);
         std::vector<bool> done(REQUESTS, false);
         int next = 0, outstanding = 0, answered = 0;
-        const double cpuBefore = cpuNs(server);
+        const double cpuBefore = cpuNs(server.pid());
         const auto start = Clock::now();
         const auto limit = start + std::chrono::seconds(LOAD_LIMIT_S);
         while ((next < REQUESTS || outstanding > 0) && Clock::now() < limit) {
@@ -391,11 +339,10 @@ void serverLoad(benchmark::State& state, Server which, int window, int run, bool
         }
         lost = REQUESTS - answered; // timed out, or never sent before the limit
         seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        cpu = cpuNs(server) - cpuBefore;
+        cpu = cpuNs(server.pid()) - cpuBefore;
         state.SetIterationTime(seconds);
     }
     close(fd);
-    stopChild(server);
 
     std::sort(latencies.begin(), latencies.end());
     std::sort(offsets.begin(), offsets.end());
@@ -438,10 +385,8 @@ void BM_OneShot(benchmark::State& state)
         state.SkipWithError("needs root for a private network namespace");
         return;
     }
-    ChronydConfig config;
-    const pid_t server = startServer(CHRONYD, config);
-    if (!waitForServer()) {
-        stopChild(server);
+    const KovanTest::Chronyd chronyd;
+    if (!chronyd.ready()) {
         state.SkipWithError("chronyd did not answer");
         return;
     }
@@ -451,18 +396,20 @@ void BM_OneShot(benchmark::State& state)
         { "ntpdig", "-t", "2", "127.0.0.1" },
         { "true" }, // what starting any process costs on this machine now
     };
+    KovanTest::ChildOptions quiet;
+    quiet.output = quiet.errors = "/dev/null";
     // Wall time, and the child's own CPU time, which a machine busy with other work disturbs less.
     double total[4] = { 0, 0, 0, 0 }, cpu[4] = { 0, 0, 0, 0 };
     int failures = 0;
     for (auto _ : state) {
         for (int k = 0; k < 4; ++k) {
             const auto start = Clock::now();
-            const pid_t query = spawn(programs[k]);
-            int status = 0;
-            rusage usage;
-            wait4(query, &status, 0, &usage);
+            KovanTest::ChildProcess query(programs[k], quiet);
+            int status = -1;
+            query.wait(60000, &status);
             const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-            failures += !(WIFEXITED(status) && 0 == WEXITSTATUS(status));
+            const rusage& usage = query.usage;
+            failures += 0 != status;
             total[k] += seconds;
             cpu[k] += static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
                 + static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
@@ -470,7 +417,6 @@ void BM_OneShot(benchmark::State& state)
                 state.SetIterationTime(seconds);
         }
     }
-    stopChild(server);
     const double runs = static_cast<double>(state.iterations());
     const char* names[4] = { "strict", "classic", "ntpdig", "true" };
     for (int k = 0; k < 4; ++k) {

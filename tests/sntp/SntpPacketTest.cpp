@@ -1,11 +1,12 @@
-// The wire format's helpers and the reply classifier, as pure functions: the edges that the
-// scripted-server tests of the client do not reach (the server's test covers the requests).
+// The wire format's helpers and the request and reply classifiers, as pure functions.
 #include "sntp/SntpPacket.h"
 
 #include <arpa/inet.h>
 #include <cmath>
-#include <cstring>
+#include <functional>
 #include <gtest/gtest.h>
+#include <tuple>
+#include <vector>
 
 using namespace Kovan;
 
@@ -32,50 +33,91 @@ TEST(SntpPacketTest, FirstByteAndShortFormatRoundTrip)
     EXPECT_EQ(0xFFFFFFFFu, sntpSecondsToShort(std::nan("")));
 }
 
-TEST(SntpPacketTest, RepliesAcrossTheEraAndAtEachLimit)
+TEST(SntpPacketTest, RepliesAreJudgedByTheirFirstFaultAcrossTheEraAndAtEachLimit)
 {
     // Sent just before the era change, answered after it: 10 ms on our clock, 2 ms held.
     const uint64 T1 = 0xFFFFFFFFFF000000ull, TICK_MS = 4294967;
     const uint64 T2 = T1 + 4 * TICK_MS, T3 = T2 + 2 * TICK_MS, T4 = T1 + 10 * TICK_MS;
     ASSERT_LT(T4, T1) << "the stamps must straddle the change";
-    const auto reply = [&](uint32 rootDelay, uint32 rootDispersion, uint64 reference,
-                           uint64 receive, uint64 transmit) {
-        SntpBasicInfo r = {};
-        r.li_vn_mode = sntpFirstByte(SNTP_LEAP_NONE, 4, SNTP_MODE_SERVER);
-        r.stratum = 2;
-        r.rootdelay = static_cast<int32>(htonl(rootDelay));
-        r.rootdispersion = static_cast<int32>(htonl(rootDispersion));
-        r.reftime = NtpStamp::toWire(reference);
-        r.org = NtpStamp::toWire(T1);
-        r.rec = NtpStamp::toWire(receive);
-        r.xmt = NtpStamp::toWire(transmit);
-        return r;
+    using Edit = std::function<void(SntpBasicInfo&)>;
+    const auto stamps = [&](uint64 reference, uint64 receive, uint64 transmit) {
+        return [=](SntpBasicInfo& r) {
+            std::tie(r.reftime, r.rec, r.xmt) = std::make_tuple(
+                NtpStamp::toWire(reference), NtpStamp::toWire(receive), NtpStamp::toWire(transmit));
+        };
     };
+    const auto roots = [](uint32 delay, uint32 dispersion) {
+        return [=](SntpBasicInfo& r) {
+            r.rootdelay = static_cast<int32>(htonl(delay));
+            r.rootdispersion = static_cast<int32>(htonl(dispersion));
+        };
+    };
+    const auto first = [](uint8 byte, uint8 stratum) {
+        return
+            [=](SntpBasicInfo& r) { std::tie(r.li_vn_mode, r.stratum) = std::tie(byte, stratum); };
+    };
+    const Edit nothing = [](SntpBasicInfo&) {},
+               org = [&](SntpBasicInfo&r) { r.org = NtpStamp::toWire(T1 ^ 1); };
     using V = SntpReplyVerdict;
-    const double halfTolerance = SNTP_DELAY_TOLERANCE / 2, tolerance2 = SNTP_DELAY_TOLERANCE * 2;
-    const uint64 toleranceTicks = static_cast<uint64>(tolerance2 * 4294967296.0);
+    const double halfTolerance = SNTP_DELAY_TOLERANCE / 2;
+    const uint64 toleranceTicks = static_cast<uint64>(SNTP_DELAY_TOLERANCE * 2 * 4294967296.0);
     const struct {
         const char* name;
-        SntpBasicInfo reply;
+        Edit edit;
         double roundTrip;
         V verdict;
     } cases[] = {
-        { "across the era", reply(0, 0, T2, T2, T3), 0.010, V::ACCEPTED },
-        { "reference = transmit", reply(0, 0, T3, T2, T3), 0.010, V::ACCEPTED },
-        { "reference a tick after", reply(0, 0, T3 + 1, T2, T3), 0.010, V::BAD_REFERENCE },
-        { "distance just under 1 s", reply(0x1FFFE, 0, T2, T2, T3), 0.010, V::ACCEPTED },
-        { "delay 2 s: distance 1 s", reply(0x20000, 0, T2, T2, T3), 0.010, V::TOO_FAR },
-        { "dispersion 0.5 s + delay 1 s", reply(0x10000, 0x8000, T2, T2, T3), 0.010, V::TOO_FAR },
-        { "measured round trip shorter", reply(0, 0, T2, T2, T3), 0.005, V::BAD_DELAY },
-        { "round trip within the tolerance", reply(0, 0, T2, T2, T3), 0.008 - halfTolerance,
-            V::ACCEPTED },
-        { "held the whole round trip", reply(0, 0, T2, T1, T4), 0.010, V::ACCEPTED },
-        { "held longer by twice the tolerance", reply(0, 0, T2, T1, T4 + toleranceTicks), 0.010,
+        { "across the era", nothing, 0.010, V::ACCEPTED },
+        { "mode 3", first(0x23, 2), 0.010, V::NOT_SERVER },
+        { "version 0", first(0x04, 2), 0.010, V::BAD_VERSION },
+        { "version 1", first(0x0C, 2), 0.010, V::ACCEPTED },
+        { "version 5", first(0x2C, 2), 0.010, V::BAD_VERSION },
+        { "org off by a tick", org, 0.010, V::NOT_OURS },
+        { "kiss", first(0x24, 0), 0.010, V::KISS },
+        { "forged kiss", [&](SntpBasicInfo& r) { org(r), r.stratum = 0; }, 0.010, V::NOT_OURS },
+        { "stratum 15", first(0x24, 15), 0.010, V::ACCEPTED },
+        { "stratum 16", first(0x24, 16), 0.010, V::BAD_STRATUM },
+        { "leap 3", first(0xE4, 2), 0.010, V::UNSYNCHRONISED },
+        { "leap 2", first(0xA4, 2), 0.010, V::ACCEPTED },
+        { "transmit 0", stamps(T2, T2, 0), 0.010, V::NO_TIME },
+        { "receive 0", stamps(T2, 0, T3), 0.010, V::NO_TIME },
+        { "transmit a tick before receive", stamps(T2, T2, T2 - 1), 0.010,
+            V::TRANSMIT_BEFORE_RECEIVE },
+        { "transmit = receive", stamps(T2, T2, T2), 0.010, V::ACCEPTED },
+        { "reference 0", stamps(0, T2, T3), 0.010, V::BAD_REFERENCE },
+        { "reference = transmit", stamps(T3, T2, T3), 0.010, V::ACCEPTED },
+        { "reference a tick after", stamps(T3 + 1, T2, T3), 0.010, V::BAD_REFERENCE },
+        { "distance just under 1 s", roots(0x1FFFE, 0), 0.010, V::ACCEPTED },
+        { "delay 2 s: distance 1 s", roots(0x20000, 0), 0.010, V::TOO_FAR },
+        { "dispersion 1 s", roots(0, 0x10000), 0.010, V::TOO_FAR },
+        { "dispersion 0.5 s + delay 1 s", roots(0x10000, 0x8000), 0.010, V::TOO_FAR },
+        { "measured round trip shorter", nothing, 0.005, V::BAD_DELAY },
+        { "round trip within the tolerance", nothing, 0.008 - halfTolerance, V::ACCEPTED },
+        { "held the whole round trip", stamps(T2, T1, T4), 0.010, V::ACCEPTED },
+        { "held longer by twice the tolerance", stamps(T2, T1, T4 + toleranceTicks), 0.010,
             V::BAD_DELAY },
     };
     for (const auto& c : cases) {
-        const V verdict = classifySntpReply(
-            reinterpret_cast<const uint8*>(&c.reply), sizeof(c.reply), T1, T4, c.roundTrip);
+        SntpBasicInfo r = {};
+        first(sntpFirstByte(SNTP_LEAP_NONE, 4, SNTP_MODE_SERVER), 2)(r);
+        stamps(T2, T2, T3)(r);
+        r.org = NtpStamp::toWire(T1);
+        c.edit(r);
+        const auto* bytes = reinterpret_cast<const uint8*>(&r);
+        const V verdict = classifySntpReply(bytes, sizeof(r), T1, T4, c.roundTrip);
         EXPECT_EQ(c.verdict, verdict) << c.name << ": " << sntpVerdictText(verdict);
+        EXPECT_EQ(V::TOO_SHORT, classifySntpReply(bytes, sizeof(r) - 1, T1, T4, 1.0)) << c.name;
+    }
+    // Requests: 48 bytes or more, a client's mode, a version from 1 to 4.
+    using R = SntpRequestVerdict;
+    const struct {
+        uint8 first;
+        size_t length;
+        R verdict;
+    } requests[] = { { 0x23, 47, R::TOO_SHORT }, { 0x23, 48, R::ANSWER }, { 0x0B, 49, R::ANSWER },
+        { 0x24, 48, R::NOT_REQUEST }, { 0x03, 48, R::BAD_VERSION }, { 0x2B, 48, R::BAD_VERSION } };
+    for (const auto& c : requests) {
+        const std::vector<uint8> bytes(c.length, c.first);
+        EXPECT_EQ(c.verdict, classifySntpRequest(bytes.data(), c.length)) << int(c.first);
     }
 }

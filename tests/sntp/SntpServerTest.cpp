@@ -8,8 +8,10 @@
 
 #include <algorithm>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
 
 using namespace Kovan;
 using namespace SntpTest;
@@ -54,6 +56,16 @@ TEST_F(SntpServerTest, RepliesWith68BytesEchoingOnlyTheRequestsOwnTransmitBytes)
 
 TEST_F(SntpServerTest, SwitchingHoldsOneSocketInterruptsTheWaitAndGivesUpATakenPort)
 {
+    // Out of descriptors: no socket, a line to say so, and switching off still works.
+    rlimit limit = {};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    const rlim_t soft = std::exchange(limit.rlim_cur, 0);
+    setrlimit(RLIMIT_NOFILE, &limit);
+    _server.setEnable(true);
+    limit.rlim_cur = soft;
+    setrlimit(RLIMIT_NOFILE, &limit);
+    _server.setEnable(false);
+    EXPECT_NE("", _capture.take());
     ASSERT_TRUE(_server.run());
     EXPECT_TRUE(portIsFree()) << "running but off, the thread holds no port";
     _server.setEnable(true);
@@ -70,6 +82,8 @@ TEST_F(SntpServerTest, SwitchingHoldsOneSocketInterruptsTheWaitAndGivesUpATakenP
     // Started, ready, waiting, taking the request in, answering, waiting: a line each.
     EXPECT_EQ(6, std::count(lines.begin(), lines.end(), '\n')) << lines;
     _server.setEnable(false);
+    lines = _capture.take(); // waited for the cycle (its line at least once), then finished
+    EXPECT_LE(2, std::count(lines.begin(), lines.end(), '\n')) << lines;
     EXPECT_TRUE(portIsFree()) << "switched off, it still holds the port";
 
     const int fd = udpSocket("0.0.0.0", 123, false);
@@ -82,8 +96,11 @@ TEST_F(SntpServerTest, SwitchingHoldsOneSocketInterruptsTheWaitAndGivesUpATakenP
     _server.join();
 }
 
-TEST(SntpSocketTest, NeedsASocket)
+TEST(SntpSocketTest, NeedsASocketAndAnAddress)
 {
+    Kovan::SntpSocket socket;
+    ASSERT_TRUE(socket.createSocket());
+    EXPECT_FALSE(socket.connectSocket("no-such-host.invalid", 123));
     char buffer[48] = {};
     EXPECT_CHECK_FAILS(Kovan::SntpSocket().sendSocket(buffer, 48),
         "_socketFd != SocketApiWrapper::INVALID_FD", "sendSocket");

@@ -5,13 +5,10 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace SntpTest {
@@ -143,91 +140,6 @@ std::string ScriptedServer::reply(
     packet.basic.xmt = xmt;
     return std::string(reinterpret_cast<const char*>(&packet), sizeof(packet));
 }
-
-Child::Child(const std::vector<std::string>& argv)
-{
-    int o[2], e[2];
-    EXPECT_EQ(0, pipe2(o, O_CLOEXEC) | pipe2(e, O_CLOEXEC)) << strerror(errno);
-    std::vector<const char*> args;
-    args.reserve(argv.size() + 1);
-    for (const std::string& word : argv)
-        args.push_back(word.c_str());
-    args.push_back(nullptr);
-    pid = fork();
-    if (0 == pid) {
-        dup2(o[1], 1);
-        dup2(e[1], 2);
-        execvp(args[0], const_cast<char* const*>(args.data()));
-        _exit(127);
-    }
-    close(o[1]);
-    close(e[1]);
-    _fds[0] = o[0];
-    _fds[1] = e[0];
-    if (pid < 0)
-        ADD_FAILURE() << "fork: " << strerror(errno);
-}
-
-bool Child::pumpUntil(const std::function<bool()>& done, int timeoutMs)
-{
-    const auto start = std::chrono::steady_clock::now();
-    while (!done() && msSince(start) < timeoutMs && pid > 0) {
-        pollfd p[2] = { { _fds[0], POLLIN, 0 }, { _fds[1], POLLIN, 0 } };
-        poll(p, 2, static_cast<int>(std::min(50LL, std::max(0LL, timeoutMs - msSince(start)))));
-        for (int i = 0; i < 2; ++i) {
-            char buffer[4096];
-            const ssize_t n = p[i].revents ? read(_fds[i], buffer, sizeof(buffer)) : -1;
-            if (n > 0)
-                (i ? err : out).append(buffer, static_cast<size_t>(n));
-            else if (0 == n && 0 == close(_fds[i]))
-                _fds[i] = -1;
-        }
-        _exited = _exited || waitpid(pid, &_status, WNOHANG) == pid;
-    }
-    return done();
-}
-
-bool Child::waitForText(const std::string& text, int timeoutMs)
-{
-    const auto seen = [&] { return out.find(text) != std::string::npos; };
-    return pumpUntil([&] { return seen() || (_fds[0] < 0 && _fds[1] < 0); }, timeoutMs) && seen();
-}
-
-bool Child::wait(int timeoutMs, int* exitStatus)
-{
-    pumpUntil([&] { return _exited && _fds[0] < 0 && _fds[1] < 0; }, timeoutMs);
-    if (exitStatus)
-        *exitStatus = WIFEXITED(_status) ? WEXITSTATUS(_status) : 128 + WTERMSIG(_status);
-    return _exited;
-}
-
-Child::~Child()
-{
-    if (pid > 0 && !_exited) {
-        kill(pid, SIGKILL);
-        wait(5000);
-    }
-    for (int fd : _fds)
-        if (fd >= 0)
-            close(fd);
-}
-
-// chronyd drops to its own user, so it leaves its pid file behind.
-std::string chronydPidFile() { return "/tmp/kovan-chronyd-" + std::to_string(getpid()) + ".pid"; }
-
-Chronyd::Chronyd()
-    : Child({ "chronyd", "-x", "-d", "local stratum 10", "allow 127.0.0.1", "cmdport 0",
-        "pidfile " + chronydPidFile() })
-{
-    const std::string request
-        = static_cast<char>(Kovan::SNTP_CLIENT_LI_VN_MODE) + std::string(47, '\0');
-    int status = 0;
-    eventually(
-        [&] { return wait(50, &status) || (ready = !rawQuery(123, request, 200).empty()); }, 15000);
-    EXPECT_TRUE(ready) << "chronyd did not answer (exit " << status << "): " << err;
-}
-
-Chronyd::~Chronyd() { unlink(chronydPidFile().c_str()); }
 
 } // namespace SntpTest
 

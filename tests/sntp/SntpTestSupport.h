@@ -1,4 +1,4 @@
-// The SNTP tests' private network, scripted servers, child processes, chronyd and failing send.
+// The SNTP tests' private network, scripted servers and failing send.
 #pragma once
 
 #include "support/ClockSeam.h"
@@ -60,33 +60,6 @@ private:
     std::atomic<bool> _stop { false };
     std::atomic<int> _requests { 0 };
     std::thread _thread;
-};
-
-// A child process whose standard output and error are collected; killed when destroyed.
-class Child {
-public:
-    explicit Child(const std::vector<std::string>& argv);
-    ~Child(); // SIGKILL
-    // Collects output until `text` is in `out` or `timeoutMs` has passed.
-    bool waitForText(const std::string& text, int timeoutMs);
-    // True, with the status (128 + signal when killed), if it exited in time.
-    bool wait(int timeoutMs, int* exitStatus = nullptr);
-
-    int pid = -1;
-    std::string out, err;
-
-private:
-    bool pumpUntil(const std::function<bool()>& done, int timeoutMs);
-    int _fds[2] = { -1, -1 };
-    bool _exited = false;
-    int _status = 0;
-};
-
-// chronyd serving 127.0.0.1:123 (`ready` once it answers), never touching the clock.
-struct Chronyd : Child {
-    Chronyd();
-    ~Chronyd();
-    bool ready = false;
 };
 
 } // namespace SntpTest

@@ -1,6 +1,8 @@
 // Runs commands on the simulated bench in a private directory with its state, log and output.
 #pragma once
 
+#include "support/ChildProcess.h"
+
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -9,8 +11,6 @@
 #include <stdexcept>
 #include <sys/wait.h>
 #include <vector>
-
-extern char** environ;
 
 namespace KovanTest {
 
@@ -22,7 +22,7 @@ inline std::string readFile(const std::string& path)
 
 struct BenchRun {
     std::string out, err;
-    int status = -1; // 137 when it overran its time
+    int status = -1; // 128 + the signal when killed: 137 when it overran its time
 };
 
 class Bench {
@@ -47,29 +47,22 @@ public:
         const std::vector<std::string>& settings = {}, const std::string& input = "/dev/null",
         int timeoutSeconds = 20) const
     {
-        auto quoted = [](const std::string& word) {
-            return "'" + std::regex_replace(word, std::regex("'"), "'\\''") + "'";
-        };
-        std::string line = "env -u LD_PRELOAD";
-        for (char** e = environ; *e; ++e) {
-            if (0 == strncmp(*e, "QUILLO_SIM_", 11))
-                line += " -u " + quoted(std::string(*e, strcspn(*e, "=")));
-        }
-        std::vector<std::string> words
-            = { "TZ=UTC0", "QUILLO_SIM_STATE=" + path("state"), "QUILLO_SIM_LOG=" + path("log") };
-        words.insert(words.end(), settings.begin(), settings.end());
-        words.insert(words.end(),
-            { "timeout", "-s", "KILL", std::to_string(timeoutSeconds), QUILLO_BENCH_WRAPPER,
-                program });
+        ChildOptions options;
+        options.input = input;
+        options.output = path("out");
+        options.errors = path("err");
+        options.environment = { "LD_PRELOAD*", "QUILLO_SIM_*", "TZ=UTC0",
+            "QUILLO_SIM_STATE=" + path("state"), "QUILLO_SIM_LOG=" + path("log") };
+        options.environment.insert(options.environment.end(), settings.begin(), settings.end());
+        std::vector<std::string> argv = { QUILLO_BENCH_WRAPPER, program };
         std::istringstream more(args);
         for (std::string word; more >> word;)
-            words.push_back(word);
-        for (const std::string& word : words)
-            line += " " + quoted(word);
-        line += " <" + quoted(input) + " >" + quoted(path("out")) + " 2>" + quoted(path("err"));
-        const int status = system(line.c_str()); // NOLINT(cert-env33-c): every word is quoted
-        return { readFile(path("out")), readFile(path("err")),
-            WIFEXITED(status) ? WEXITSTATUS(status) : -1 };
+            argv.push_back(word);
+        ChildProcess child(argv, options); // killed, if still there, on the way out
+        int status = -1;
+        if (!child.wait(timeoutSeconds * 1000, &status))
+            status = 137;
+        return { readFile(path("out")), readFile(path("err")), status };
     }
 
     std::vector<std::string> takeLog() const
