@@ -9,6 +9,7 @@ using namespace Kovan;
 
 namespace {
 
+// Parks after each pass.
 struct CountingLooper : Looper {
     using Looper::Looper;
     void looperFunc() override
@@ -23,15 +24,14 @@ struct CountingLooper : Looper {
 
 } // namespace
 
-TEST(LooperTest, SuspendResumeAndQuitRacesAcrossManyRuns)
+TEST(LooperTest, AResumeIsNeverLostAndAQuitWakesAParkedLooper)
 {
     KovanTest::StderrCapture err;
-    // Parked after each pass: a resume is never lost, even before the wait; a quit wakes it.
-    for (int run = 0; run < 300; ++run) {
+    for (int run = 0; run < 300; ++run) { // the races show only now and then
         CountingLooper looper("counter", 10, Thread::NORMAL);
         ASSERT_TRUE(looper.run());
         ASSERT_EQ(SyncFlag::SIGNALED, looper.passDone.waitForSignal(5000));
-        looper.resume();
+        looper.resume(); // perhaps before the looper waits
         ASSERT_EQ(SyncFlag::SIGNALED, looper.passDone.waitForSignal(5000)) << run;
         looper.quit();
         looper.join();

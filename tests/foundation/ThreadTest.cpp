@@ -16,15 +16,39 @@ using namespace Kovan;
 
 namespace {
 
+// Outlive every thread object: a body still waits on them once its object is gone.
+SyncFlag begun, never;
+
+void waitForever()
+{
+    begun.signal();
+    never.waitForSignal(0);
+}
+
 struct FuncThread : Thread {
     using Thread::Thread;
     void threadFunc() override { body(); }
-    std::function<void()> body;
+    std::function<void()> body = waitForever;
 };
+
+struct WaitingLooper : Looper {
+    using Looper::Looper;
+    void looperFunc() override { waitForever(); }
+};
+
+// Only once the body has begun: a slow emulator might otherwise start the thread after the
+// derived part is gone.
+template <typename T> void destroyRunning(const char* name)
+{
+    auto* t = new T(name, 10, Thread::NORMAL);
+    t->run();
+    begun.waitForSignal(0);
+    delete t;
+}
 
 } // namespace
 
-TEST(ThreadTest, ARunningThreadIsFoundByNameAndIdAndRunsAgainAfterJoin)
+TEST(ThreadTest, ARunningThreadIsFoundByNameAndIdUntilJoinedAndCannotRunTwice)
 {
     KovanTest::StderrCapture err;
     const std::string cut(31, 'n');
@@ -51,50 +75,20 @@ TEST(ThreadTest, ARunningThreadIsFoundByNameAndIdAndRunsAgainAfterJoin)
     t.join();
     EXPECT_FALSE(t.isAlive());
     EXPECT_EQ(nullptr, Thread::findThread(cut.c_str()));
-    EXPECT_EQ(SCHED_OTHER, policy.load());
-    EXPECT_EQ(0, priority.load());
+    EXPECT_EQ(std::make_pair(SCHED_OTHER, 0), std::make_pair(policy.load(), priority.load()));
     EXPECT_EQ(50, t.priority());
     EXPECT_CHECK_FAILS((t.run(), t.run()), "!isAlive()", "run");
 }
 
 TEST(ThreadTest, DestroyingARunningThreadOrLooperIsACheckWithTheThreadsName)
 {
-    // Each body says it has begun, then waits on a flag that outlives the object, so it is
-    // certainly inside its body (not about to call it) when the object goes: on a slow emulator
-    // the thread may otherwise start only after the derived part is gone.
-    static SyncFlag never;
-    static SyncFlag begun;
-    struct WaitingLooper : Looper {
-        using Looper::Looper;
-        void looperFunc() override
-        {
-            begun.signal();
-            never.waitForSignal(0);
-        }
-    };
-    EXPECT_DEATH(
-        {
-            auto* t = new FuncThread("orphan", 10, Thread::NORMAL);
-            t->body = [] {
-                begun.signal();
-                never.waitForSignal(0);
-            };
-            t->run();
-            begun.waitForSignal(0);
-            delete t;
-        },
+    EXPECT_DEATH(destroyRunning<FuncThread>("orphan"),
         "Thread\\[\"orphan\"\\] is destroyed while running: quit\\(\\) and join\\(\\) it first\n.*"
             + KovanTest::checkRegex("!isAlive()", "~Thread"));
 #ifndef __SANITIZE_THREAD__
     // The misuse itself races: the looper's body calls a virtual function of the object whose
     // destructor has begun. The thread sanitizer rightly reports that race before the check.
     EXPECT_DEATH(
-        {
-            auto* l = new WaitingLooper("parked", 10, Thread::NORMAL);
-            l->run();
-            begun.waitForSignal(0);
-            delete l;
-        },
-        KovanTest::checkRegex("!isAlive()", "~Looper"));
+        destroyRunning<WaitingLooper>("parked"), KovanTest::checkRegex("!isAlive()", "~Looper"));
 #endif
 }
