@@ -24,7 +24,7 @@ TEST(FileUtilTest, FilenameOnlyAndCheckFileExt)
         EXPECT_EQ('y' == *c[2], checkFileExt(c[0], c[1])) << c[0] << " / " << c[1];
 }
 
-TEST(FileUtilTest, CopyGoesToTheEndAndGivesUpOnAPipeThatStaysEmpty)
+TEST(FileUtilTest, CopyGoesToTheEndAndGivesUpOnAPipeThatStaysEmptyOrAReadError)
 {
     // A non-blocking pipe: what is there is copied, then the hundredth EAGAIN in a row fails.
     int fds[2];
@@ -37,6 +37,9 @@ TEST(FileUtilTest, CopyGoesToTheEndAndGivesUpOnAPipeThatStaysEmpty)
     close(fds[1]); // now the pipe reaches its end
     EXPECT_TRUE(copyFile(out, src));
     EXPECT_EQ(5003L, ftell(out));
+    FILE* directory = fopen("/", "rb"); // opens, but every read fails
+    EXPECT_FALSE(copyFile(out, directory));
+    (void)fclose(directory);
     (void)fclose(src);
     (void)fclose(out);
 }

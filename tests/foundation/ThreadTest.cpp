@@ -5,6 +5,7 @@
 #include "foundation/Looper.h"
 #include "foundation/SyncFlag.h"
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <gtest/gtest.h>
@@ -73,6 +74,10 @@ TEST(ThreadTest, ARunningThreadIsFoundByNameAndIdUntilJoinedAndCannotRunTwice)
     EXPECT_EQ(&t, Thread::findThread(static_cast<pid_t>(tid)));
     release.signal();
     t.join();
+    // The name cut, started and finished; joining and joined when the join had to wait.
+    const std::string traced = err.take();
+    const auto lines = std::count(traced.begin(), traced.end(), '\n');
+    EXPECT_TRUE(3 == lines || 5 == lines) << traced;
     EXPECT_FALSE(t.isAlive());
     EXPECT_EQ(nullptr, Thread::findThread(cut.c_str()));
     EXPECT_EQ(std::make_pair(SCHED_OTHER, 0), std::make_pair(policy.load(), priority.load()));

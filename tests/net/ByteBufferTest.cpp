@@ -184,13 +184,14 @@ static std::pair<Result, Result> step(
         actual.second += memcmp(copy, data, sizeof(data)) != 0;
         return { expected, actual };
     }
-    // Bounded growth; what lay past the old limit is not carried over: the model takes it as is.
+    // Growth keeps the bytes up to the limit; the limit goes to the new capacity.
     const int grow = m.capacity() > 240 ? -1 : arg - 2;
     const Result actual { errorOf([&] { b.lengthen(grow); }), 0 };
     if (grow < 0 || wrapped)
         return { { E::ILLEGAL_ARGUMENT, 0 }, actual };
-    const char* base = b.buffer() - b.position();
-    m.bytes.resize(size_t(b.capacity()));
+    m.bytes.resize(m.bytes.size() + size_t(grow));
+    const char* base
+        = b.buffer() - b.position(); // past the old limit: whatever the new storage held
     std::copy(base + m.limit, base + b.capacity(), m.bytes.begin() + m.limit);
     m.limit = m.capacity();
     return { { NO_ERROR, 0 }, actual };

@@ -118,9 +118,3 @@ TEST_F(SocketChannelTest, AConnectToAFullListenerStaysInProgress)
     EXPECT_TRUE(slow.finishConnect(0)) << "already connected";
     EXPECT_EQ(endpoint.port(), slow.remoteAddress()->port());
 }
-
-TEST(SocketChannelDeathTest, AcceptedNeedsThePeerAddress)
-{
-    SocketChannel channel;
-    EXPECT_DEATH(channel.accepted(-1, nullptr), "0 != addr: ");
-}
