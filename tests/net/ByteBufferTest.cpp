@@ -242,7 +242,7 @@ TEST(ByteBufferTest, BadSizesThrowAndWrappingStartsAfresh)
     // Wrapping frees the owned storage (large, so the allocator maps it apart) and starts afresh.
     const size_t mappedBefore = mallinfo2().hblkhd;
     ByteBuffer buffer(1 << 22);
-    buffer.putInt(7).mark().order(ByteOrder::ORDER_LITTLE_ENDIAN).wrap(array, 8, 3);
+    buffer.putInt(7).mark().order(ByteOrder::ORDER_LITTLE_ENDIAN).wrap(array, 8, 0);
     EXPECT_GT(mappedBefore + (1 << 21), mallinfo2().hblkhd) << "the owned storage leaked";
     EXPECT_EQ(std::make_tuple(8, 0, ByteOrder::ORDER_BIG_ENDIAN),
         std::make_tuple(buffer.capacity(), buffer.position(), buffer.order()));

@@ -95,6 +95,10 @@ TEST_F(SocketApiWrapperTest, StreamConnectsAcceptsAndAGonePeerIsAnException)
     ScopedFd server { W::accept(listener, peer) };
     EXPECT_STREQ("127.0.0.1", peer.hostAddress());
     EXPECT_EQ(boundPort(client), uint16(peer.port()));
+    char byte = 0;
+    EXPECT_EQ(1, W::send(client, "y", 1));
+    EXPECT_EQ(1, W::recvFrom(server, &byte, 1, peer)); // plain data: no out-of-band read
+    EXPECT_EQ('y', byte);
     close(client.fd);
     client.fd = -1;
     // Writing to a peer that has gone draws its reset, then an exception, never a SIGPIPE.

@@ -100,7 +100,7 @@ TEST_F(SocketChannelTest, ConnectAcceptWriteReadShutdownAndPortReuse)
     EXPECT_TRUE(server.localAddress()->isUnresolved());
 }
 
-TEST_F(SocketChannelTest, AConnectToAFullListenerStaysInProgress)
+TEST_F(SocketChannelTest, AConnectToAFullListenerStaysInProgressUntilTheQueueHasRoom)
 {
     // Backlog 0 holds one connection; the next handshakes go on in the background.
     Closing<ServerSocketChannel> server;
@@ -113,6 +113,11 @@ TEST_F(SocketChannelTest, AConnectToAFullListenerStaysInProgress)
     EXPECT_FALSE(slow.connect(&endpoint));
     EXPECT_TRUE(slow.remoteAddress()->isUnresolved());
     EXPECT_FALSE(slow.finishConnect(50));
+    // A channel that refuses the first one: its socket is closed, or the fixture sees a leak.
+    struct Refusing : SocketChannel {
+        void accepted(SOCKET_FD, const sockaddr_in*) override { throw SocketException(EMFILE); }
+    } refusing;
+    expectSocketError(EMFILE, [&] { server.accept(&refusing); });
     server.accept(&accepted);
     EXPECT_TRUE(slow.finishConnect(10000));
     EXPECT_TRUE(slow.finishConnect(0)) << "already connected";
