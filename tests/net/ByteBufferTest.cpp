@@ -239,6 +239,9 @@ TEST(ByteBufferTest, BadSizesThrowAndWrappingStartsAfresh)
               { E::BUFFER_UNDERFLOW, [] { ByteBuffer().get(); } } }; // no storage until wrap
     for (const auto& [code, f] : bad)
         EXPECT_EQ(code, errorOf(f));
+    const ByteBuffer empty;
+    EXPECT_EQ(std::make_tuple(0, 0, 0),
+        std::make_tuple(empty.capacity(), empty.position(), empty.limit()));
     // Wrapping frees the owned storage (large, so the allocator maps it apart) and starts afresh.
     const size_t mappedBefore = mallinfo2().hblkhd;
     ByteBuffer buffer(1 << 22);

@@ -44,4 +44,10 @@ TEST_F(DatagramBatchTest, TakesWhatIsQueuedAtOnceAndAnswersEachSender)
     EXPECT_EQ("r2", text(in, W::recv(a, in, sizeof(in))));
     W::configureBlocking(b, false);
     expectSocketError(EAGAIN, [&] { W::recv(b, in, sizeof(in)); });
+    // Room for one datagram of one byte at the least.
+    DatagramBatch tiny(0, 0);
+    W::sendTo(a, "xy", 2, to);
+    W::sendTo(a, "z", 1, to);
+    ASSERT_EQ(1, tiny.receive(server));
+    EXPECT_EQ("x", text(tiny.data(0), tiny.length(0)));
 }
