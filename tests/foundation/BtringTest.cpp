@@ -41,5 +41,7 @@ TEST(BtringTest, EachOperationCutsAtCapacityTracesTheCutAndNeverWritesPastIt)
         EXPECT_EQ(std::string(32, '#'), std::string(buf + 8, 32)) << "overrun: " << where;
     }
     char buffer[4];
+    EXPECT_EQ(buffer, copyString(buffer, sizeof(buffer), "abcdef"));
+    EXPECT_STREQ("abc", buffer);
     EXPECT_CHECK_FAILS(copyString(buffer, 0, "x"), "0 != _buffer && 0 < _bufferSize", "Ptring");
 }

@@ -2,8 +2,10 @@
 
 #include "support/StderrCapture.h"
 
+#include <algorithm>
 #include <atomic>
 #include <gtest/gtest.h>
+#include <string>
 
 using namespace Kovan;
 
@@ -35,6 +37,10 @@ TEST(LooperTest, AResumeIsNeverLostAndAQuitWakesAParkedLooper)
         ASSERT_EQ(SyncFlag::SIGNALED, looper.passDone.waitForSignal(5000)) << run;
         looper.quit();
         looper.join();
+        // Started, quit and finished; joining and joined when the join had to wait.
+        const std::string traced = err.take();
+        const auto lines = std::count(traced.begin(), traced.end(), '\n');
+        EXPECT_TRUE(3 == lines || 5 == lines) << traced;
         EXPECT_EQ(2, looper.passes.load()) << run;
         EXPECT_FALSE(looper.isQuitRequested()) << "not READY after the loop";
     }

@@ -18,8 +18,10 @@ TEST(TraceTest, ASinkGetsEachMessageWholeAndRemovingItRestoresStandardError)
         &seen);
     trace("SntpClient : %s %d\n", "connect failed", 7);
     trace("%s|", longer.c_str());
+    trace("%s", "");
     Kovan::setTraceSink(nullptr);
     trace("back %d\n", 1);
-    EXPECT_EQ(std::vector<std::string>({ "SntpClient : connect failed 7\n", longer + "|" }), seen);
+    EXPECT_EQ(
+        std::vector<std::string>({ "SntpClient : connect failed 7\n", longer + "|", "" }), seen);
     EXPECT_EQ("back 1\n", capture.take());
 }
