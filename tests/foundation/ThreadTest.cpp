@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
 #include <sched.h>
@@ -96,4 +97,25 @@ TEST(ThreadTest, DestroyingARunningThreadOrLooperIsACheckWithTheThreadsName)
     EXPECT_DEATH(
         destroyRunning<WaitingLooper>("parked"), KovanTest::checkRegex("!isAlive()", "~Looper"));
 #endif
+}
+
+TEST(ThreadTest, RunningAgainAfterTheBodyEndedCollectsTheOldThread)
+{
+    KovanTest::StderrCapture err;
+    FuncThread t("again", 10, Thread::NORMAL);
+    t.body = [] {};
+    const auto mappings = [] {
+        std::ifstream maps("/proc/self/maps");
+        return std::count(std::istreambuf_iterator<char>(maps), {}, '\n');
+    };
+    long before = 0;
+    for (int run = 0; run < 50; ++run) {
+        ASSERT_TRUE(t.run());
+        for (int spin = 0; spin < 100000000 && t.isAlive(); ++spin)
+            Thread::yield();
+        before = 0 == run ? mappings() : before;
+    }
+    t.join();
+    // A finished thread nobody collected keeps its stack mapped; a collected one's is reused.
+    EXPECT_LT(mappings(), before + 20);
 }
