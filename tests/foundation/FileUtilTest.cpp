@@ -44,8 +44,10 @@ TEST(FileUtilTest, CopyGoesToTheEndAndGivesUpOnAPipeThatStaysEmptyOrAReadError)
     (void)fclose(out);
 }
 
-TEST(FileUtilTest, DirectoryScansCountAndListByExtension)
+TEST(FileUtilTest, DirectoryScansCountAndListByExtensionAndCloseTheDirectory)
 {
+    KovanTest::StderrCapture err;
+    const auto fds = std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
     std::string dir = "/tmp/kovan-files-XXXXXX";
     ASSERT_NE(nullptr, mkdtemp(&dir[0]));
     const auto touch = [&](const std::string& name) { std::ofstream(dir + "/" + name) << name; };
@@ -53,7 +55,6 @@ TEST(FileUtilTest, DirectoryScansCountAndListByExtension)
         touch(name);
     EXPECT_EQ(3u, fileCountInPath(dir.c_str(), "log"));
     EXPECT_EQ(0u, fileCountInPath((dir + "/missing").c_str(), "log"));
-    KovanTest::StderrCapture err;
     Btring<64> names[8];
     const int32 n = findFilesWithExt(dir.c_str(), "log", names, 8);
     EXPECT_EQ((std::set<std::string> { "a.log", "x.log", "b.LOG" }),
@@ -65,5 +66,6 @@ TEST(FileUtilTest, DirectoryScansCountAndListByExtension)
     EXPECT_EQ(4, findFilesWithExt(dir.c_str(), "log", names, 8));
     EXPECT_EQ(2, findFilesWithExt(dir.c_str(), "log", names, 2));
     EXPECT_EQ(0, findFilesWithExt((dir + "/missing").c_str(), "log", names, 2));
+    EXPECT_EQ(fds, std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
     std::filesystem::remove_all(dir);
 }

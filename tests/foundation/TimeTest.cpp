@@ -28,6 +28,7 @@ TEST(TimeTest, ValidityFollowsTheCalendarAndFieldsKeepOnlyTheirWidths)
     EXPECT_EQ(Time(), invalid) << "a default time is 1970 made invalid";
     EXPECT_CHECK_FAILS(Time().dayOfWeek(), "isValid()", "dayOfWeek");
     EXPECT_DEATH(TimeSpan(0, 0, 0, 60), "seconds <= 59: ");
+    EXPECT_EQ(0, TimeSpan().totalSeconds());
 }
 
 TEST(TimeTest, UtcFieldsDayOfWeekAndSpansAgreeWithTheCLibraryWhateverTheZone)

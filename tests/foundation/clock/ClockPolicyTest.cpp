@@ -128,6 +128,7 @@ TEST_F(ClockPolicyTest, SyncSlewsWithinAMinuteStepsBeyondAndTellsTheListenerWhic
             ClockSeam::setError(static_cast<ClockCall::Kind>(c.failing), EPERM);
         EXPECT_EQ('s' == c.heard[0], syncTo(c.rtcTime)) << c.rtcTime;
         EXPECT_EQ(c.heard, _rtc.heard + " " + recorded()) << c.rtcTime;
+        EXPECT_NE("", _err.take()) << c.rtcTime << ": every outcome is traced";
     }
     // No device, or one that cannot be read: the listener hears code 0 where it can.
     _rtc.close();
