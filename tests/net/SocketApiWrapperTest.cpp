@@ -95,10 +95,11 @@ TEST_F(SocketApiWrapperTest, StreamConnectsAcceptsAndAGonePeerIsAnException)
     ScopedFd server { W::accept(listener, peer) };
     EXPECT_STREQ("127.0.0.1", peer.hostAddress());
     EXPECT_EQ(boundPort(client), uint16(peer.port()));
-    char byte = 0;
-    EXPECT_EQ(1, W::send(client, "y", 1));
-    EXPECT_EQ(1, W::recvFrom(server, &byte, 1, peer)); // plain data: no out-of-band read
-    EXPECT_EQ('y', byte);
+    char pair[2] = {};
+    EXPECT_EQ(2, W::send(client, "yz", 2)); // plain data: no out-of-band read
+    EXPECT_EQ(1, W::recvFrom(server, pair, 1, peer));
+    EXPECT_EQ(1, W::recv(server, pair + 1, 1));
+    EXPECT_EQ("yz", std::string(pair, 2));
     close(client.fd);
     client.fd = -1;
     // Writing to a peer that has gone draws its reset, then an exception, never a SIGPIPE.
