@@ -59,6 +59,7 @@ TEST(ThreadTest, ARunningThreadIsFoundByNameAndIdUntilJoinedAndCannotRunTwice)
     FuncThread t(std::string(40, 'n').c_str(), 10, Thread::NORMAL);
     t.body = [&] {
         tid = static_cast<int>(gettid());
+        t.setPriority(20, Thread::REALTIME); // where allowed; NORMAL must undo it
         t.setPriority(50, Thread::NORMAL); // kept, but NORMAL runs under SCHED_OTHER at 0
         sched_param p;
         policy = sched_getscheduler(0);

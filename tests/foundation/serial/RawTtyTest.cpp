@@ -24,6 +24,7 @@ struct Uart {
     termios settings = {};
     int lines = 0;
     int stuck = 0; // lines that keep their state whatever is written
+    bool refuse = false; // settings
 } uart;
 
 bool isUart(int fd)
@@ -48,7 +49,7 @@ int __wrap_tcgetattr(int fd, termios* t)
 
 int __wrap_tcsetattr(int fd, int when, const termios* t)
 {
-    return isUart(fd) ? (uart.settings = *t, 0) : __real_tcsetattr(fd, when, t);
+    return !isUart(fd) ? __real_tcsetattr(fd, when, t) : uart.refuse ? -1 : (uart.settings = *t, 0);
 }
 
 int __wrap_ioctl(int fd, unsigned long request, ...)
@@ -148,6 +149,9 @@ TEST(RawTtyTest, OnAUartSettingsReadBackAsSetTheStatusNamesThemAndResetMakesItRa
     ASSERT_EQ(0, tty.reset(0, 0));
     EXPECT_EQ(0u, t.c_cflag & CRTSCTS);
     EXPECT_EQ(0, t.c_cc[VMIN] | t.c_cc[VTIME] | t.c_cc[VSUSP]);
+    uart.refuse = true; // a line that takes no settings is not opened
+    EXPECT_EQ(-1, tty.open("/dev/null"));
+    uart.refuse = false;
 }
 
 TEST(RawTtyTest, OnAUartModemLinesFollowWhatIsWrittenAndAStuckLineIsAnError)
