@@ -2,8 +2,6 @@
 
 #include "support/StderrCapture.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -26,28 +24,30 @@ TEST(FileUtilTest, FilenameOnlyAndCheckFileExt)
         EXPECT_EQ('y' == *c[2], checkFileExt(c[0], c[1])) << c[0] << " / " << c[1];
 }
 
-TEST(FileUtilTest, CopyGoesToTheEndAndGivesUpOnAPipeThatStaysEmpty)
+TEST(FileUtilTest, CopyGoesToTheEndAndGivesUpOnAPipeThatStaysEmptyOrAReadError)
 {
     // A non-blocking pipe: what is there is copied, then the hundredth EAGAIN in a row fails.
     int fds[2];
-    ASSERT_EQ(0, pipe(fds));
-    fcntl(fds[0], F_SETFL, O_NONBLOCK);
-    const std::string data(5000, 'x');
-    ASSERT_EQ(5000, write(fds[1], data.data(), data.size()));
-    FILE* src = fdopen(fds[0], "rb");
-    FILE* out = tmpfile();
+    ASSERT_EQ(0, pipe2(fds, O_NONBLOCK));
+    ASSERT_EQ(5000, write(fds[1], std::string(5000, 'x').data(), 5000));
+    FILE *src = fdopen(fds[0], "rb"), *out = tmpfile();
     EXPECT_FALSE(copyFile(out, src));
     EXPECT_EQ(5000L, ftell(out));
     ASSERT_EQ(3, write(fds[1], "abc", 3));
     close(fds[1]); // now the pipe reaches its end
     EXPECT_TRUE(copyFile(out, src));
     EXPECT_EQ(5003L, ftell(out));
+    FILE* directory = fopen("/", "rb"); // opens, but every read fails
+    EXPECT_FALSE(copyFile(out, directory));
+    (void)fclose(directory);
     (void)fclose(src);
     (void)fclose(out);
 }
 
-TEST(FileUtilTest, DirectoryScansCountAndListByExtension)
+TEST(FileUtilTest, DirectoryScansCountAndListByExtensionAndCloseTheDirectory)
 {
+    KovanTest::StderrCapture err;
+    const auto fds = std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
     std::string dir = "/tmp/kovan-files-XXXXXX";
     ASSERT_NE(nullptr, mkdtemp(&dir[0]));
     const auto touch = [&](const std::string& name) { std::ofstream(dir + "/" + name) << name; };
@@ -55,12 +55,10 @@ TEST(FileUtilTest, DirectoryScansCountAndListByExtension)
         touch(name);
     EXPECT_EQ(3u, fileCountInPath(dir.c_str(), "log"));
     EXPECT_EQ(0u, fileCountInPath((dir + "/missing").c_str(), "log"));
-    KovanTest::StderrCapture err;
     Btring<64> names[8];
-    std::set<std::string> found;
-    for (int32 i = 0, n = findFilesWithExt(dir.c_str(), "log", names, 8); i < n; ++i)
-        found.insert(names[i].cString());
-    EXPECT_EQ((std::set<std::string> { "a.log", "x.log", "b.LOG" }), found);
+    const int32 n = findFilesWithExt(dir.c_str(), "log", names, 8);
+    EXPECT_EQ((std::set<std::string> { "a.log", "x.log", "b.LOG" }),
+        std::set<std::string>(names, names + n));
     EXPECT_EQ("finding files(*.log) in \"" + dir + "\"...\n", err.take());
     // A name of 63 characters is skipped although it would fit; the count bounds the list.
     touch(std::string(59, 'l') + ".log");
@@ -68,5 +66,6 @@ TEST(FileUtilTest, DirectoryScansCountAndListByExtension)
     EXPECT_EQ(4, findFilesWithExt(dir.c_str(), "log", names, 8));
     EXPECT_EQ(2, findFilesWithExt(dir.c_str(), "log", names, 2));
     EXPECT_EQ(0, findFilesWithExt((dir + "/missing").c_str(), "log", names, 2));
+    EXPECT_EQ(fds, std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
     std::filesystem::remove_all(dir);
 }

@@ -36,4 +36,5 @@ TEST(IpAddressTest, TextWordAndFieldsAgreeWithTheCLibraryAndABadTextGivesZero)
     EXPECT_EQ(IpAddress(192, 168, 3, 4), partial);
     EXPECT_EQ(IpAddress(10, 1, 0, 255), IpAddress("010.001.000.255"));
     EXPECT_CHECK_FAILS(partial.setField(4, 1), "0 <= field && field <= 3", "setField");
+    EXPECT_DEATH(IpAddress(0, 0, 0, 256), "f3 <= 255: ");
 }

@@ -7,7 +7,7 @@
 
 using namespace Kovan;
 
-TEST(SyncFlagTest, TwoSignalsBeforeAWaitAreConsumedByOneWaitAndTheNextWaitsItsTime)
+TEST(SyncFlagTest, SignalsBeforeAWaitAreConsumedByOneWaitAndTheNextWaitsItsTime)
 {
     SyncFlag flag;
     flag.signal();
@@ -17,12 +17,11 @@ TEST(SyncFlagTest, TwoSignalsBeforeAWaitAreConsumedByOneWaitAndTheNextWaitsItsTi
     EXPECT_FALSE(flag.isSignaled());
     const uint32 before = currentTick();
     EXPECT_EQ(SyncFlag::TIMEOUT, flag.waitForSignal(100)) << "the second signal was kept";
-    EXPECT_GE(diffTick(before, currentTick()), 90u) << "a timed-out wait lasts its time";
+    EXPECT_GE(diffTick(before, currentTick()), 90u);
 }
 
 TEST(SyncFlagTest, AWaitLongerThan32BitsOfMicrosecondsLastsUntilItsSignal)
 {
-    // 50 minutes in microseconds overflows 32 bits: the deadline must not land in the past.
     SyncFlag flag, done;
     SyncFlag::WaitResult result = SyncFlag::TIMEOUT;
     std::thread waiter([&] {
@@ -31,7 +30,6 @@ TEST(SyncFlagTest, AWaitLongerThan32BitsOfMicrosecondsLastsUntilItsSignal)
     });
     EXPECT_EQ(SyncFlag::TIMEOUT, done.waitForSignal(200)) << "the long wait ended by itself";
     flag.signal();
-    EXPECT_EQ(SyncFlag::SIGNALED, done.waitForSignal(5000));
     waiter.join();
     EXPECT_EQ(SyncFlag::SIGNALED, result);
 }

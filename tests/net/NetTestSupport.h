@@ -24,10 +24,6 @@ struct ScopedFd {
     ~ScopedFd() { close(fd); } // -1 included: that close fails and does nothing
     operator int() const { return fd; }
 };
-struct Closer {
-    Kovan::NetworkChannel& channel;
-    ~Closer() { channel.close(); }
-};
 
 // `f` throws SocketException with `code` and `message` (by default the system's text).
 inline void expectSocketError(

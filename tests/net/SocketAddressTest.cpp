@@ -17,9 +17,8 @@ TEST_F(SocketAddressTest, LiteralAndSystemAddressesAndRelease)
 
     sockaddr_in system = detail::makeInet4Address(inet_addr("192.168.100.200"), 123); // longest
     address.setAddress(&system);
-    EXPECT_STREQ("192.168.100.200", address.hostAddress());
-    EXPECT_STREQ("Unknown", address.hostName());
-    EXPECT_EQ(123, address.port());
+    EXPECT_EQ(std::make_tuple(std::string("192.168.100.200"), std::string("Unknown"), short(123)),
+        std::make_tuple(address.hostAddress(), address.hostName(), address.port()));
     // Released, nothing of the old address is left to show through the next literal.
     address.release();
     EXPECT_TRUE(address.isUnresolved());
@@ -38,13 +37,12 @@ TEST_F(SocketAddressTest, NamesResolveOrLeaveTheAddressAsItWas)
     SocketAddress address;
     address.setAddress(&system);
     address.setAddress("no-such-host.invalid", 80);
-    EXPECT_STREQ("10.9.9.9", address.hostAddress());
-    EXPECT_EQ(7, address.port());
+    EXPECT_EQ(std::make_pair(std::string("10.9.9.9"), short(7)),
+        std::make_pair(std::string(address.hostAddress()), address.port()));
     // Found in the hosts file; the host name is left as it was.
     address.setAddress("localhost", 25);
-    EXPECT_STREQ("127.0.0.1", address.hostAddress());
-    EXPECT_STREQ("Unknown", address.hostName());
-    EXPECT_EQ(25, address.port());
+    EXPECT_EQ(std::make_tuple(std::string("127.0.0.1"), std::string("Unknown"), short(25)),
+        std::make_tuple(address.hostAddress(), address.hostName(), address.port()));
 
     ASSERT_TRUE(detail::replaceFirstNameServer("10.9.8.7"));
     EXPECT_TRUE(0 == _res.nscount || inet_addr("10.9.8.7") == _res.nsaddr_list[0].sin_addr.s_addr);

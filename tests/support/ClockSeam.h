@@ -1,13 +1,10 @@
 // The clock seam (CMake target `kovan_clock_seam`): -Wl,--wrap puts recorders in place of
-// settimeofday, adjtime and clock_settime (never forwarded) and of gettimeofday and time
-// (forwarded unless a test fixes "now"). adjtimex answers questions only (forwarded unless a test
-// fixes the kernel's synchronised state); asked to change anything, it fails with EPERM. Shared
-// libraries are not redirected, so the program also drops CAP_SYS_TIME before main, and aborts if
-// it still holds it. Shared by all threads. A program that a test runs (a tool linked with the
-// seam) starts from its environment, as reset() does: KOVAN_CLOCK_SEAM_SYNCHRONISED=1 or 0 fixes
-// adjtimex's answer, KOVAN_CLOCK_SEAM_NOW=SECONDS.MICROSECONDS (six digits) fixes "now" as
-// setNow does (an offset the program adds to "now" then shows exactly in the time it sets), and
-// KOVAN_CLOCK_SEAM_LOG names a file that gets one line per recorded call
+// settimeofday, adjtime and clock_settime (never forwarded); gettimeofday, time and adjtimex's
+// questions are forwarded unless a test fixes "now" or the synchronised state (adjtimex refuses
+// any change with EPERM). Shared libraries are not redirected, so the program also drops
+// CAP_SYS_TIME before main, or aborts. A program a test runs starts from its environment, as
+// reset() does: KOVAN_CLOCK_SEAM_SYNCHRONISED=1|0, KOVAN_CLOCK_SEAM_NOW=SECONDS.MICROSECONDS (six
+// digits) as setNow, and KOVAN_CLOCK_SEAM_LOG, a file that gets a line per recorded call
 // ("settimeofday 1246464002 150000", "adjtime -1 750000", "clock_settime 0 1246464002 150000").
 #pragma once
 
@@ -34,9 +31,8 @@ struct ClockSeam {
     static std::size_t count(ClockCall::Kind kind);
     // 0: calls of this kind succeed; otherwise they return -1 with this errno (still recorded).
     static void setError(ClockCall::Kind kind, int errnoValue);
-    // gettimeofday and time answer this fixed instant until clearNow() or reset().
+    // gettimeofday and time answer this fixed instant until reset().
     static void setNow(const timeval& now);
-    static void clearNow();
     // adjtimex reports the clock synchronised or not, with this maximum error (microseconds),
     // until reset().
     static void setSynchronised(bool synchronised, long maxErrorUs = 0);

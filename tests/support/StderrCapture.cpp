@@ -33,15 +33,14 @@ std::string StderrCapture::take()
     // pread: the shared offset stays where the writers have it.
     std::string out;
     char buf[4096];
-    ssize_t n;
-    while ((n = pread(_fileFd, buf, sizeof(buf), static_cast<off_t>(_taken))) > 0) {
+    for (ssize_t n; (n = pread(_fileFd, buf, sizeof(buf), static_cast<off_t>(_taken))) > 0;
+         _taken += n)
         out.append(buf, static_cast<size_t>(n));
-        _taken += n;
-    }
     return out;
 }
 
-std::string literalRegex(const std::string& text)
+// An extended regular expression that matches `text` literally.
+static std::string literalRegex(const std::string& text)
 {
     std::string out;
     for (char c : text)

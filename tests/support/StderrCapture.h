@@ -21,9 +21,6 @@ private:
     long long _taken = 0; // bytes of the file already returned by take()
 };
 
-// An extended regular expression that matches `text` literally, for death tests.
-std::string literalRegex(const std::string& text);
-
 // The line the test assertion handler writes for a failed check, as a death-test pattern.
 std::string checkRegex(const std::string& expression, const std::string& function);
 

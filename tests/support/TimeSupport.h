@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <tuple>
 
@@ -13,23 +14,21 @@ class ScopedTz {
 public:
     explicit ScopedTz(const char* tz)
     {
-        const char* old = getenv("TZ"); // read once: a second read need not agree with the first
-        _had = nullptr != old;
-        _old = _had ? old : "";
+        if (const char* old = getenv("TZ")) // read once: a second read need not agree
+            _old = old;
         setenv("TZ", tz, 1);
         tzset();
     }
     ~ScopedTz()
     {
-        _had ? setenv("TZ", _old.c_str(), 1) : unsetenv("TZ");
+        _old ? setenv("TZ", _old->c_str(), 1) : unsetenv("TZ");
         tzset();
     }
     ScopedTz(const ScopedTz&) = delete;
     ScopedTz& operator=(const ScopedTz&) = delete;
 
 private:
-    bool _had = false;
-    std::string _old;
+    std::optional<std::string> _old;
 };
 
 // The broken-down fields of a calendar time, as the C library counts them.

@@ -17,19 +17,13 @@ inline bool sendFrom(int fd, uint32_t source, const sockaddr_in& to, const void*
 {
     iovec part = { const_cast<void*>(data), size };
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-    msghdr message = {};
-    message.msg_name = const_cast<sockaddr_in*>(&to);
-    message.msg_namelen = sizeof(to);
-    message.msg_iov = &part;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof(control);
+    msghdr message
+        = { const_cast<sockaddr_in*>(&to), sizeof(to), &part, 1, control, sizeof(control), 0 };
     cmsghdr* header = CMSG_FIRSTHDR(&message);
     header->cmsg_level = IPPROTO_IP;
     header->cmsg_type = IP_PKTINFO;
     header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
-    in_pktinfo info = {};
-    info.ipi_spec_dst.s_addr = htonl(source);
+    const in_pktinfo info = { 0, { htonl(source) }, {} };
     memcpy(CMSG_DATA(header), &info, sizeof(info));
     return sendmsg(fd, &message, 0) == static_cast<ssize_t>(size);
 }

@@ -1,5 +1,6 @@
 #include "support/ClockSeam.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -26,14 +27,14 @@ struct State {
     long maxErrorUs = 0;
     std::string log; // the file each call is also written to, or none
 };
+
 // A fresh state with the environment's settings (see the header).
 State environmentState()
 {
     State s;
     const char* synchronised = getenv("KOVAN_CLOCK_SEAM_SYNCHRONISED");
-    if (nullptr != synchronised
-        && (0 == strcmp("1", synchronised) || 0 == strcmp("0", synchronised)))
-        s.synchronised = '1' == synchronised[0];
+    if (nullptr != synchronised && 1 == strlen(synchronised) && strchr("01", *synchronised))
+        s.synchronised = '1' == *synchronised;
     // "SECONDS.MICROSECONDS", exactly six digits after the point.
     const char* now = getenv("KOVAN_CLOCK_SEAM_NOW");
     char* point = nullptr;
@@ -46,14 +47,13 @@ State environmentState()
     return s;
 }
 
-struct Recorder {
-    std::mutex mutex;
-    State state = environmentState();
-};
-
 // The state, locked for the life of this object; built on first use and never destroyed (the
 // wrappers may run during other objects' static initialisation or exit).
 struct Locked {
+    struct Recorder {
+        std::mutex mutex;
+        State state = environmentState();
+    };
     Recorder& r = *[] {
         static auto* recorder = new Recorder;
         return recorder;
@@ -62,27 +62,22 @@ struct Locked {
     State& s = r.state;
 };
 
-// One line for the test that ran this program; a lost line shows as a missing call there.
-void logCall(const std::string& path, ClockCall::Kind kind, const timeval& tv, clockid_t clock)
-{
-    static const char* const names[] = { "settimeofday", "adjtime", "clock_settime" };
-    std::string line = names[kind];
-    if (ClockCall::CLOCK_SETTIME == kind)
-        line += " " + std::to_string(clock);
-    line += " " + std::to_string(tv.tv_sec) + " " + std::to_string(tv.tv_usec) + "\n";
-    const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd >= 0) {
-        (void)!write(fd, line.data(), line.size());
-        close(fd);
-    }
-}
-
 int record(ClockCall::Kind kind, const timeval& tv, clockid_t clock)
 {
     Locked l;
     l.s.calls.push_back(ClockCall { kind, tv, clock });
-    if (!l.s.log.empty())
-        logCall(l.s.log, kind, tv, clock);
+    // One line for the test that ran this program; a lost line shows as a missing call there.
+    static const char* const names[] = { "settimeofday", "adjtime", "clock_settime" };
+    const std::string line = names[kind]
+        + (ClockCall::CLOCK_SETTIME == kind ? " " + std::to_string(clock) : std::string()) + " "
+        + std::to_string(tv.tv_sec) + " " + std::to_string(tv.tv_usec) + "\n";
+    const int fd = l.s.log.empty()
+        ? -1
+        : open(l.s.log.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        (void)!write(fd, line.data(), line.size());
+        close(fd);
+    }
     errno = 0 != l.s.errors[kind] ? l.s.errors[kind] : errno;
     return 0 != l.s.errors[kind] ? -1 : 0;
 }
@@ -128,10 +123,9 @@ std::vector<ClockCall> ClockSeam::calls() { return Locked().s.calls; }
 
 std::size_t ClockSeam::count(ClockCall::Kind kind)
 {
-    std::size_t n = 0;
-    for (const ClockCall& c : calls())
-        n += c.kind == kind ? 1 : 0;
-    return n;
+    const std::vector<ClockCall> all = calls();
+    return std::count_if(
+        all.begin(), all.end(), [&](const ClockCall& c) { return c.kind == kind; });
 }
 
 void ClockSeam::setError(ClockCall::Kind kind, int errnoValue)
@@ -140,8 +134,6 @@ void ClockSeam::setError(ClockCall::Kind kind, int errnoValue)
 }
 
 void ClockSeam::setNow(const timeval& now) { Locked().s.now = now; }
-
-void ClockSeam::clearNow() { Locked().s.now.reset(); }
 
 void ClockSeam::setSynchronised(bool synchronised, long maxErrorUs)
 {
@@ -183,9 +175,8 @@ int __wrap_adjtime(const timeval* delta, timeval* olddelta)
 
 int __wrap_clock_settime(clockid_t clock, const timespec* ts)
 {
-    const timeval tv
-        = nullptr != ts ? timeval { ts->tv_sec, ts->tv_nsec / 1000 } : timeval { 0, 0 };
-    return record(ClockCall::CLOCK_SETTIME, tv, clock);
+    return record(ClockCall::CLOCK_SETTIME,
+        nullptr != ts ? timeval { ts->tv_sec, ts->tv_nsec / 1000 } : timeval { 0, 0 }, clock);
 }
 
 int __wrap_gettimeofday(timeval* tv, void* tz)
@@ -193,9 +184,7 @@ int __wrap_gettimeofday(timeval* tv, void* tz)
     timeval now;
     if (!fixedNow(&now))
         return __real_gettimeofday(tv, tz);
-    if (nullptr != tv)
-        *tv = now;
-    return 0;
+    return nullptr != tv ? (*tv = now, 0) : 0;
 }
 
 time_t __wrap_time(time_t* t)
@@ -203,30 +192,25 @@ time_t __wrap_time(time_t* t)
     timeval now;
     if (!fixedNow(&now))
         return __real_time(t);
-    if (nullptr != t)
-        *t = now.tv_sec;
-    return now.tv_sec;
+    return nullptr != t ? (*t = now.tv_sec) : now.tv_sec;
 }
 
 int __wrap_adjtimex(timex* tx)
 {
-    if (nullptr == tx || 0 != tx->modes) {
-        errno = nullptr == tx ? EFAULT : EPERM;
-        return -1;
-    }
-    std::optional<bool> synchronised;
-    long maxError = 0;
+    if (nullptr == tx || 0 != tx->modes)
+        return errno = nullptr == tx ? EFAULT : EPERM, -1;
+    State s;
     {
         Locked l;
-        synchronised = l.s.synchronised;
-        maxError = l.s.maxErrorUs;
+        s.synchronised = l.s.synchronised;
+        s.maxErrorUs = l.s.maxErrorUs;
     }
-    if (!synchronised.has_value())
+    if (!s.synchronised.has_value())
         return __real_adjtimex(tx);
     *tx = timex {};
-    tx->status = *synchronised ? 0 : STA_UNSYNC;
-    tx->maxerror = maxError;
-    return *synchronised ? TIME_OK : TIME_ERROR;
+    tx->status = *s.synchronised ? 0 : STA_UNSYNC;
+    tx->maxerror = s.maxErrorUs;
+    return *s.synchronised ? TIME_OK : TIME_ERROR;
 }
 
 } // extern "C"
