@@ -16,21 +16,8 @@ constexpr int64_t SET = 1796553600; // a second of 2026
 
 DriftRecord recordAt(double ratePpm, double uncertaintyPpm = 0.8)
 {
-    DriftRecord r;
-    r.chip = "isl1208";
-    r.hasLastSet = true;
-    r.lastSet = SET;
-    r.source = DriftRecord::DRIFT;
-    r.ratePpm = ratePpm;
-    r.hasUncertainty = true;
-    r.uncertaintyPpm = uncertaintyPpm;
-    return r;
-}
-
-std::string text(const fs::path& path)
-{
-    std::ifstream in(path);
-    return { std::istreambuf_iterator<char>(in), {} };
+    return { "isl1208", DriftRecord::UTC, true, SET, DriftRecord::DRIFT, ratePpm, true,
+        uncertaintyPpm };
 }
 
 class DriftRecordTest : public ::testing::Test {
@@ -121,7 +108,8 @@ TEST_F(DriftRecordTest, RefusesLinksFifosFoldersAndOversizedFilesAndLeavesThemAl
             target, _path + ".tmp" + std::to_string(getpid()) + "." + std::to_string(i));
     std::string problem;
     EXPECT_FALSE(saveDriftRecord(_path.c_str(), recordAt(9), &problem));
-    EXPECT_EQ(formatDriftRecord(recordAt(5)), text(target)) << problem;
+    std::ifstream in(target);
+    EXPECT_EQ(formatDriftRecord(recordAt(5)), std::string(std::istreambuf_iterator<char>(in), {}));
 }
 
 TEST_F(DriftRecordTest, CorrectsTheChipByItsRateSinceTheLastSet)
@@ -132,10 +120,10 @@ TEST_F(DriftRecordTest, CorrectsTheChipByItsRateSinceTheLastSet)
     EXPECT_NEAR(SET + 10 * DAY, corrected, 1e-5);
     ASSERT_TRUE(correctChipTime(recordAt(-50), SET + 10 * DAY - 43.2, &corrected));
     EXPECT_NEAR(SET + 10 * DAY, corrected, 1e-5);
-    DriftRecord unset = recordAt(50);
-    afterTrim(&unset, -40); // forgets the last set
-    EXPECT_DOUBLE_EQ(10, unset.ratePpm);
-    EXPECT_FALSE(correctChipTime(unset, SET + DAY, &corrected));
+    DriftRecord trimmed = recordAt(50);
+    afterTrim(&trimmed, -40); // forgets the last set
+    EXPECT_DOUBLE_EQ(10, trimmed.ratePpm);
+    EXPECT_FALSE(correctChipTime(trimmed, SET + DAY, &corrected));
 }
 
 TEST_F(DriftRecordTest, RateUpdatesRefuseShortSpansAndConverge)
