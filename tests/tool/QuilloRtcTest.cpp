@@ -120,11 +120,8 @@ TEST(QuilloRtcTest, EveryCommandAndFailure)
         { "reg get 0x02", { ISL, STOPPED }, 0, "0x12\n", "^$", true },
         // Every register by name, decoded; nothing written but the pointer.
         { "dump --json", { ISL, STOPPED }, 0,
-            "\\{\"chip\":\"isl1208\",\"registers\":\\{\"seconds\":\\{\"number\":0,\"bytes\":\\["
-            "\"0x58\"\\],"
-            "\"fields\":\\{\"second\":58\\}\\},[^]*\"hours\":\\{\"number\":2,\"bytes\":\\["
-            "\"0x12\"\\],"
-            "\"fields\":\\{\"hour24\":false,\"hour\":12\\}\\}[^]*\"write_enable\":true[^]*\\}\\}\n",
+            R"([^]*"seconds":\{"number":0,"bytes":\["0x58"\],"fields":\{"second":58\}[^]*)"
+            R"("hour24":false,"hour":12\}[^]*"write_enable":true[^]*)",
             "^$", true },
         // i2c-tools (I2C_RDWR, SMBus) see the same registers.
         { "i2ctransfer -y 0 w1@0x6f 0x00 r7", { ISL, STOPPED }, 0,
@@ -160,10 +157,8 @@ TEST(QuilloRtcTest, EveryCommandAndFailure)
         { "reg set 7 0x80 --dry-run", { S35 }, 0, "would write to 0x5f: 01\n", "^$", true },
         // Bits in the chip's own order (the bus carries them reversed), 12-hour mode decoded.
         { "dump", { S35, STOPPED }, 0,
-            "s35391a at 0x58-0x5f on /dev/i2c-0\n  0x00 status 1 +00 +power-on no, [^]*24-hour no\n"
             "[^]*\n  0x02 calendar +31 07 09 03 49 08 58 year 31, month 7, day 9, weekday 3, hour "
-            "9, "
-            "afternoon yes, minute 8, second 58\n[^]*\n  0x07 free register +00 +\\(raw\\)\n",
+            "9, afternoon yes, minute 8, second 58\n[^]*\n  0x07 free register +00 +\\(raw\\)\n",
             "^$", true },
         // Only a reset clears the S35391A's power flags: the time is kept across it, and the
         // chip is put back in 24-hour mode.
