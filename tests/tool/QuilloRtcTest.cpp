@@ -83,7 +83,10 @@ TEST(QuilloRtcTest, EveryCommandAndFailure)
             true },
         // A fresh ISL1208: its power loss is reported, and left alone.
         { "read", { ISL, STOPPED }, 0, "2000-01-01T00:00:00\\+00:00\n", "a power loss", true },
-        { "status --json", { ISL }, 0, "[^]*\"0x01\",\"power_failure\":true,[^]*", "^$", true },
+        { "status --json", { ISL }, 0,
+            R"([^]*"0x01","power_failure":true,"on_battery":false,"alarm":false,)"
+            R"("write_enable":false,[^]*)",
+            "^$", true },
         { "status --json", { S35, "QUILLO_SIM_S35391A_STATUS=0x02" }, 0,
             "[^]*\"alarm1\":false,\"alarm2\":false[^]*", "^$", true },
         // A command that fails says so in one line and leaves the chip as it found it.
