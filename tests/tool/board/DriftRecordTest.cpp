@@ -64,9 +64,8 @@ TEST_F(DriftRecordTest, RefusesDamagedOrForeignTextWithTheLineAndKeepsTheRecord)
 
 TEST_F(DriftRecordTest, SavesAtomicallyAndLoadsBackEvenIntoANewFolder)
 {
-    DriftRecord loaded, bare;
-    bare.chip = "s35391a";
-    bare.clock = DriftRecord::LOCAL;
+    DriftRecord loaded;
+    const DriftRecord bare = { "s35391a", DriftRecord::LOCAL };
     std::string problem;
     EXPECT_EQ(DriftLoad::MISSING, loadDriftRecord(_path.c_str(), &loaded, &problem));
     for (const DriftRecord& r : { recordAt(47.125), bare }) {
