@@ -308,7 +308,9 @@ TEST(QuilloRtcTest, TheProposedTrimCancelsTheMeasuredDrift)
     const time_t now = time(nullptr);
     holdNow(bench, "UTC0", now - 864000, m[1]);
     r = bench.run(QUILLO_RTC_BINARY, "read --utc --json", fast);
-    EXPECT_NEAR(4.32, jsonNumber(r.out, "epoch") - static_cast<double>(now), 1) << r.out;
+    // (Plus the whole seconds the read took to come, on a loaded machine.)
+    const double ahead = jsonNumber(r.out, "epoch") - static_cast<double>(now);
+    EXPECT_TRUE(ahead >= 4 && ahead <= 5 + difftime(time(nullptr), now)) << r.out;
 }
 
 } // namespace
