@@ -30,15 +30,13 @@ TEST(BenchSimTest, ChipsAnswerTransfersAsTheHardwareDoes)
         { "", "entries", { "QUILLO_SIM_S35391A_STATUS=0x80" },
             "open: 01\nopen64: 01\nopenat: 01\nopenat64: 01\n__open_2: 01\n__open64_2: 01\n"
             "__openat_2: 01\n__openat64_2: 01\ncloexec: 1\n" },
-        // ISL1208, fresh: power failure set, calendar writes refused until WRTC is set.
-        { "", "s6f w07 r1 w0059 w00 r1 w0710 w07 r1", { STOPPED }, "r1: 01\nr1: 00\nr1: 10\n" },
-        // The pointer advances through the calendar, the status and past the last register.
-        { "", "s6f w0710 w0057082109073103 w00 r8 w12ab w11 r4", { STOPPED },
-            "r8: 57 08 21 09 07 31 03 10\nr4: 00 ab 00 00\n" },
+        // ISL1208, fresh: power failure set, calendar writes refused until WRTC is set; the
+        // pointer advances through the calendar, the status and past the last register.
+        { "", "s6f w07 r1 w0059 w00 r1 w0710 w07 r1 w0057082109073103 w00 r8 w12ab w11 r4",
+            { STOPPED }, "r1: 01\nr1: 00\nr1: 10\nr8: 57 08 21 09 07 31 03 10\nr4: 00 ab 00 00\n" },
         // S35391A: calendar in, time and idle bytes out; a short write changes nothing; 12-hour.
-        { "", "s5a w8ce090c08610ea w8c r7 s5b r4", { ready, STOPPED },
-            "r7: 8c e0 90 c0 86 10 ea\nr4: 86 10 ea ff\n" },
-        { "", "s5a w8ce090c08610ea s58 w00 s5b r1", { ready, STOPPED }, "r1: 92\n" },
+        { "", "s5a w8ce090c08610ea w8c r7 s5b r4 s58 w00 s5b r1", { ready, STOPPED },
+            "r7: 8c e0 90 c0 86 10 ea\nr4: 86 10 ea ff\nr1: 92\n" },
         // Only the chips named are on the bus; an address past 0x7f is refused.
         { "", "s58 r1 s6f w00 r1", { "QUILLO_SIM_CHIPS=isl1208" }, "r1: ENXIO\nr1: 00\n" },
         { "", "s6f w00 s80", { "QUILLO_SIM_CHIPS=none" }, "w00: ENXIO\ns80: EINVAL\n" },
