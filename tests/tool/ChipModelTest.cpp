@@ -15,6 +15,12 @@ TEST(ChipModelTest, EveryEntryPointsAtSomethingTheChipHas)
         SCOPED_TRACE(chip->name);
         EXPECT_EQ(chip, chipByName(chip->name));
         EXPECT_EQ(chip, chipBySelector(chip->selector));
+        // The messages name the addresses the chip answers.
+        char addresses[16];
+        (void)snprintf(addresses, sizeof addresses,
+            chip->lastAddress > chip->firstAddress ? "0x%02x-0x%02x" : "0x%02x", chip->firstAddress,
+            chip->lastAddress);
+        EXPECT_STREQ(addresses, chip->addresses);
         std::set<int> numbers;
         for (int i = 0; i < chip->registerCount; ++i) {
             const ChipRegister& r = chip->registers[i];
@@ -23,8 +29,11 @@ TEST(ChipModelTest, EveryEntryPointsAtSomethingTheChipHas)
             EXPECT_TRUE(!chip->registerPointer || (i == r.number && 1 == r.size)) << r.name;
             EXPECT_GE(chip->busAddress(r.number), chip->firstAddress) << r.name;
             EXPECT_LE(chip->busAddress(r.number), chip->lastAddress) << r.name;
-            for (int k = 0; k < r.fieldCount; ++k)
-                EXPECT_TRUE(r.fields[k].offset < r.size && r.fields[k].mask) << r.fields[k].name;
+            for (int k = 0; k < r.fieldCount; ++k) { // a flag is one bit
+                const RegisterField& f = r.fields[k];
+                EXPECT_TRUE(f.offset < r.size && f.mask) << f.name;
+                EXPECT_TRUE(FieldKind::FLAG != f.kind || 0 == (f.mask & (f.mask - 1))) << f.name;
+            }
             EXPECT_TRUE(numbers.insert(r.number).second) << r.name;
         }
         for (int i = 0; i < chip->flagCount; ++i)
