@@ -147,6 +147,7 @@ TEST_F(DriftRecordTest, RateUpdatesRefuseShortSpansAndConverge)
     }
     EXPECT_NEAR(50, r.ratePpm, 0.05);
     EXPECT_EQ(DriftRecord::SYSTOHC, r.source);
+    EXPECT_TRUE(r.hasUncertainty);
     EXPECT_DOUBLE_EQ(DRIFT_MIN_UNCERTAINTY_PPM, r.uncertaintyPpm);
     // Agreeing, 49.5 +/- 1 and 50.3 +/- 0.5 (3.6 ms over two hours) meet at (49.5 + 4 * 50.3) / 5.
     r = recordAt(49.5, 1);
