@@ -151,6 +151,8 @@ TEST(QuilloRtcBoardTest, SystohcWritesASynchronisedClockAndLearnsTheRate)
     EXPECT_EQ(0, r.status) << r.err;
     ASSERT_EQ(Kovan::DriftLoad::LOADED, Kovan::loadDriftRecord(record.c_str(), &learned, &problem))
         << problem;
+    EXPECT_TRUE(std::regex_search(r.out, std::regex(": rate \\+[0-9.]+ ppm \\+/- [0-9.]+\n")))
+        << r.out;
     EXPECT_EQ(Kovan::DriftRecord::SYSTOHC, learned.source);
     EXPECT_NEAR(50, learned.ratePpm, 5) << r.out;
 }

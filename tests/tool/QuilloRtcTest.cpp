@@ -124,7 +124,7 @@ TEST(QuilloRtcTest, EveryCommandAndFailure)
         // Every register by name, decoded; nothing written but the pointer.
         { "dump --json", { ISL, STOPPED }, 0,
             R"([^]*"seconds":\{"number":0,"bytes":\["0x58"\],"fields":\{"second":58\}[^]*)"
-            R"("hour24":false,"hour":12\}[^]*"write_enable":true[^]*)",
+            R"("hour24":false,"hour":12\}[^]*"write_enable":true[^]*\}\}\n)",
             "^$", true },
         // i2c-tools (I2C_RDWR, SMBus) see the same registers.
         { "i2ctransfer -y 0 w1@0x6f 0x00 r7", { ISL, STOPPED }, 0,

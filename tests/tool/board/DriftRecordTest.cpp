@@ -38,20 +38,16 @@ TEST_F(DriftRecordTest, RefusesDamagedOrForeignTextWithTheLineAndKeepsTheRecord)
     };
     const std::pair<std::string, const char*> cases[] = {
         { "# adjtime\n0.0 0 0.0\n", "line 1:" },
-        { good.substr(0, good.size() - 1), "line 7: not ended" },
-        { good + "extra 1\n", "8 lines" },
-        { with("isl1208", "ds1307"), "line 2:" },
-        { with("utc", "UTC"), "line 3:" },
+        { good.substr(0, good.size() - 1), "line 7: not ended" }, { good + "extra 1\n", "8 lines" },
+        { with("isl1208", "ds1307"), "line 2:" }, { with("utc", "UTC"), "line 3:" },
         { with("1796553600", "4102444800"), "line 4:" },
-        { with("1796553600", " 1796553600"), "line 4:" },
-        { with("+47.125", "nan"), "line 5:" },
-        { with("+47.125", "1e3"), "line 5:" },
-        { with("+47.125", "+1000.5"), "line 5:" },
+        { with("1796553600", " 1796553600"), "line 4:" }, { with("+47.125", "nan"), "line 5:" },
+        { with("+47.125", "1e3"), "line 5:" }, { with("+47.125", "+1000.5"), "line 5:" },
         { with("0.800", "-1"), "line 6:" },
         { with("+47.125", "none"), "line 6:" }, // an uncertainty without a rate
-        { with("drift\n", "none\n"), "line 7:" },
-        { with("utc", "utc\r"), "line 3:" },
+        { with("drift\n", "none\n"), "line 7:" }, { with("utc", "utc\r"), "line 3:" },
         { good + std::string(1, '\0'), "holds a NUL" },
+        { std::string(4096, '#'), "line 1:" }, // as long as a record may be
     };
     for (const auto& [damaged, line] : cases) {
         DriftRecord record = recordAt(-3);
