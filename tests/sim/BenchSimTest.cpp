@@ -12,8 +12,14 @@ const std::string STOPPED = "QUILLO_SIM_DRIFT_PPM=-1000000";
 // what the probe printed (matched whole) and what the simulator warned (searched).
 TEST(BenchSimTest, ChipsAnswerTransfersAsTheHardwareDoes)
 {
+    KovanTest::Bench bench;
+    const std::string fifo = bench.path("fifo");
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
     const std::string ready = "QUILLO_SIM_S35391A_STATUS=0x02",
-                      july = "isl1208.calendar 31 07 09 03 23 59 58 @ ";
+                      july = "isl1208.calendar 31 07 09 03 23 59 58 @ ",
+                      tenDaysAgo = july + std::to_string(time(nullptr) - 864000),
+                      trim = tenDaysAgo + "\nisl1208.registers 10 00 00 00 ",
+                      rest = " 00 00 00 00 00 00 00 00\n";
     struct Row {
         std::string state, args;
         std::vector<std::string> settings;
@@ -24,28 +30,34 @@ TEST(BenchSimTest, ChipsAnswerTransfersAsTheHardwareDoes)
         { "", "entries", { "QUILLO_SIM_S35391A_STATUS=0x80" },
             "open: 01\nopen64: 01\nopenat: 01\nopenat64: 01\n__open_2: 01\n__open64_2: 01\n"
             "__openat_2: 01\n__openat64_2: 01\ncloexec: 1\n" },
-        // ISL1208, fresh: power failure set, calendar writes refused until WRTC is set.
-        { "", "s6f w07 r1 w0059 w00 r1 w0710 w07 r1", { STOPPED }, "r1: 01\nr1: 00\nr1: 10\n" },
-        // The pointer advances through the calendar, the status and past the last register.
-        { "", "s6f w0710 w0057082109073103 w00 r8 w12ab w11 r4", { STOPPED },
-            "r8: 57 08 21 09 07 31 03 10\nr4: 00 ab 00 00\n" },
-        { "", "s6f w0753 w07 r1", { "QUILLO_SIM_ISL1208_STATUS=0x07" }, "r1: 53\n" }, // flags clear
+        // ISL1208, fresh: power failure set, calendar writes refused until WRTC is set; the
+        // pointer advances through the calendar, the status and past the last register.
+        { "", "s6f w07 r1 w0059 w00 r1 w0710 w07 r1 w0057082109073103 w00 r8 w12ab w11 r4",
+            { STOPPED }, "r1: 01\nr1: 00\nr1: 10\nr8: 57 08 21 09 07 31 03 10\nr4: 00 ab 00 00\n" },
         // S35391A: calendar in, time and idle bytes out; a short write changes nothing; 12-hour.
-        { "", "s5a w8ce090c08610ea w8c r7 s5b r4", { ready, STOPPED },
-            "r7: 8c e0 90 c0 86 10 ea\nr4: 86 10 ea ff\n" },
-        { "", "s5a w8ce090c08610ea s58 w00 s5b r1", { ready, STOPPED }, "r1: 92\n" },
+        { "", "s5a w8ce090c08610ea w8c r7 s5b r4 s58 w00 s5b r1", { ready, STOPPED },
+            "r7: 8c e0 90 c0 86 10 ea\nr4: 86 10 ea ff\nr1: 92\n" },
         // Only the chips named are on the bus; an address past 0x7f is refused.
         { "", "s58 r1 s6f w00 r1", { "QUILLO_SIM_CHIPS=isl1208" }, "r1: ENXIO\nr1: 00\n" },
         { "", "s6f w00 s80", { "QUILLO_SIM_CHIPS=none" }, "w00: ENXIO\ns80: EINVAL\n" },
-        // Set ten days ago, 100 ppm fast: 86.4 s more (and a loaded machine's few), eleven days.
-        { july + std::to_string(time(nullptr) - 864000), "s6f w00 r7",
-            { "QUILLO_SIM_DRIFT_PPM=100" }, "r7: 2[4-9] 01 00 20 07 31 00\n" },
+        // The ISL1208's digital trimming (register 0x0B) adds to the drift; bits 3-7 do not count.
+        { trim + "03" + rest, "s6f w00 r7", {}, "r7: (49|5[0-4]) 00 00 20 07 31 00\n" }, // +51.84 s
+        { trim + "07" + rest, "s6f w00 r7", { "QUILLO_SIM_DRIFT_PPM=100" },
+            "r7: 3[2-7] 00 00 20 07 31 00\n" }, // +100 - 60 ppm: 34.56 s
+        { trim + "fd" + rest, "s6f w00 r7", {}, "r7: 4[0-5] 59 23 19 07 31 06\n" }, // -17.28 s
+        // Set ten days ago, 100 ppm fast: 86.4 s more (and a loaded machine's few), eleven days;
+        // a change of the trimming counts from the write on, so they stay.
+        { tenDaysAgo, "s6f w0b07 w00 r7", { "QUILLO_SIM_DRIFT_PPM=100" },
+            "r7: 2[4-9] 01 00 20 07 31 00\n" },
         // 10^300 ppm from 1900: still a calendar, with no undefined arithmetic (asan).
         { july + "-2208988800", "s6f w00 r7", { "QUILLO_SIM_DRIFT_PPM=1e300" },
             "r7: ([0-5][0-9] ){3}[0-3][0-9] [01][0-9] [0-9][0-9] 0[0-6]\n" },
         // Bad state and settings are reported, and a fresh chip used.
-        { "", "s6f w0710", { "QUILLO_SIM_STATE=/dev/null" }, "",
-            "STATE=/dev/null is not a regular file; the chips keep no state\n" },
+        // A log or state that is no regular file is refused with one line, and the run goes on.
+        { "", "s6f w00 r1 w00 r1", { "QUILLO_SIM_STATE=" + fifo }, "r1: 00\nr1: 00\n",
+            "^quillo-sim: [^\n]* is not a regular file; the chips keep no state\n$" },
+        { "", "s6f w00 r1 w00 r1", { "QUILLO_SIM_LOG=" + fifo }, "r1: 00\nr1: 00\n",
+            "^quillo-sim: [^\n]* is not a regular file[^\n]*\n$" },
         { "", "s6f", { "QUILLO_SIM_CHIPS=isl1208,rtc9" }, "", "no chip called \"rtc9\"\n" },
         { "isl1208.calendar 99 99 zz\nisl1208.registers 10\ngarbage\ns35391a.status 02 00\n",
             "s6f w07 r1 s58 r1", { "QUILLO_SIM_DRIFT_PPM=fast" }, "r1: 01\nr1: 40\n",
@@ -60,79 +72,41 @@ TEST(BenchSimTest, ChipsAnswerTransfersAsTheHardwareDoes)
         EXPECT_TRUE(std::regex_match(r.out, std::regex(row.out))) << row.args << ": " << r.out;
         EXPECT_TRUE(std::regex_search(r.err, std::regex(row.err))) << row.args << ": " << r.err;
     }
-    EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
 
     // A write saves a whole, clean state and leaves nothing beside it but the run's log and output.
-    KovanTest::Bench bench;
     std::ofstream(bench.path("state")) << "isl1208.registers 10\n";
     bench.run(SIM_PROBE, "s6f w0710");
     EXPECT_EQ("", bench.run(SIM_PROBE, "s6f w0710").err);
-    EXPECT_EQ(4,
+    EXPECT_EQ(5,
         std::distance(std::filesystem::directory_iterator(bench.path("")),
             std::filesystem::directory_iterator()));
+
+    // ... in the next run too.
+    std::ofstream(bench.path("state")) << tenDaysAgo << "\n";
+    bench.run(SIM_PROBE, "s6f w0b07", { "QUILLO_SIM_DRIFT_PPM=100" });
+    EXPECT_TRUE(
+        std::regex_match(bench.run(SIM_PROBE, "s6f w00 r7", { "QUILLO_SIM_DRIFT_PPM=100" }).out,
+            std::regex("r7: 2[4-9] 01 00 20 07 31 00\n")));
 }
 
-// A log or state that is no regular file is refused with one line, and the run goes on at once;
-// the state is written through a new file that no planted link can redirect.
+// The state is written through a new file beside it, named after the process, which the script
+// keeps when it becomes the probe: a link planted at that name redirects nothing.
 TEST(BenchSimTest, LogAndStateAreRegularFilesOnly)
 {
-    KovanTest::Bench bench;
-    ASSERT_EQ(0, mkfifo(bench.path("fifo").c_str(), 0600));
-    const std::string fifo = bench.path("fifo");
-    for (const std::string& setting : { "QUILLO_SIM_LOG=" + fifo, "QUILLO_SIM_STATE=" + fifo }) {
-        const KovanTest::BenchRun r = bench.run(SIM_PROBE, "s6f w00 r1 w00 r1", { setting });
-        EXPECT_EQ("r1: 00\nr1: 00\n", r.out) << setting;
-        EXPECT_TRUE(
-            std::regex_match(r.err, std::regex("quillo-sim: [^\n]* is not a regular file[^\n]*\n")))
-            << setting << ": " << r.err;
-    }
-
-    // The file aside is named after the process, which the script keeps when it becomes the probe
-    // (a target's probe would need the emulator in between).
     if (!std::string(KOVAN_EMULATOR).empty())
-        GTEST_SKIP() << "the planted name needs the probe's own process";
-    const std::string victim = bench.path("victim");
-    std::ofstream(victim) << "keep\n";
+        GTEST_SKIP() << "the planted name needs the probe's own process, not the emulator's";
+    KovanTest::Bench bench;
+    std::ofstream(bench.path("victim")) << "keep\n";
     std::ofstream(bench.path("plant")) << "ln -s \"$1\" \"$2.tmp$$\" && exec \"$3\" s6f w0710\n";
-    const KovanTest::BenchRun r = bench.run(
-        "sh", bench.path("plant") + " " + victim + " " + bench.path("state") + " " SIM_PROBE);
-    EXPECT_EQ("", r.err);
-    EXPECT_EQ("keep\n", KovanTest::readFile(victim));
+    EXPECT_EQ("",
+        bench
+            .run("sh",
+                bench.path("plant") + " " + bench.path("victim") + " " + bench.path("state")
+                    + " " SIM_PROBE)
+            .err);
+    EXPECT_EQ("keep\n", KovanTest::readFile(bench.path("victim")));
     EXPECT_NE(
         std::string::npos, KovanTest::readFile(bench.path("state")).find("isl1208.registers 10"));
 }
 
 } // namespace
-
-// The ISL1208's digital trimming (register 0x0B) adds to the bench's drift, and a change of it
-// counts from the write on: the time shown does not jump, in this run or the next.
-TEST(BenchSimTest, Isl1208DigitalTrimmingChangesTheRateFromTheWriteOn)
-{
-    // 2031-07-09 23:59:58 set ten days ago: every 10 ppm is 8.64 s more by now.
-    const std::string tenDaysAgo = "isl1208.calendar 31 07 09 03 23 59 58 @ "
-        + std::to_string(time(nullptr) - 864000) + "\nisl1208.registers 10 00 00 00 ";
-    const std::string rest = " 00 00 00 00 00 00 00 00\n";
-    struct Row {
-        std::string dtr, drift, out;
-    } rows[] = {
-        { "03", "0", "r7: (49|5[0-4]) 00 00 20 07 31 00\n" }, // +60 ppm: 51.84 s
-        { "07", "100", "r7: 3[2-7] 00 00 20 07 31 00\n" }, // +100 - 60 ppm: 34.56 s
-        { "fd", "0", "r7: 4[0-5] 59 23 19 07 31 06\n" }, // -20 ppm, -17.28 s: bits 3-7 do not count
-    };
-    for (const Row& row : rows) {
-        KovanTest::Bench bench;
-        std::ofstream(bench.path("state")) << tenDaysAgo << row.dtr << rest;
-        const KovanTest::BenchRun r
-            = bench.run(SIM_PROBE, "s6f w00 r7", { "QUILLO_SIM_DRIFT_PPM=" + row.drift });
-        EXPECT_TRUE(std::regex_match(r.out, std::regex(row.out))) << row.dtr << ": " << r.out;
-    }
-
-    // 100 ppm fast for ten days (86.4 s), then trimmed by -60 ppm: the 86.4 s stay.
-    KovanTest::Bench bench;
-    std::ofstream(bench.path("state")) << tenDaysAgo << "00" << rest;
-    const std::vector<std::string> fast = { "QUILLO_SIM_DRIFT_PPM=100" };
-    EXPECT_TRUE(std::regex_match(bench.run(SIM_PROBE, "s6f w0b07 w00 r7", fast).out,
-        std::regex("r7: 2[4-9] 01 00 20 07 31 00\n")));
-    EXPECT_TRUE(std::regex_match(bench.run(SIM_PROBE, "s6f w00 r7", fast).out,
-        std::regex("r7: 2[4-9] 01 00 20 07 31 00\n")));
-}

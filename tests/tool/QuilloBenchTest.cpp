@@ -50,16 +50,15 @@ TEST(QuilloBenchTest, EveryOptionOnBothChipsAndOnNoChip)
     KovanTest::Bench bench;
     const std::string usage = bench.run(QUILLO_BINARY, "").out;
     EXPECT_EQ(0u, usage.find("Quillo v1.0.0\n\nUsage: " QUILLO_BINARY " SlaveAddr Option\n"));
-    EXPECT_NE(std::string::npos, usage.find("(default : IP = 129.6.15.28, NUM = 1 hour)\n\n"));
     bench.takeLog();
     const std::string rtcRead = "<<<<< Read  Rtc >>>>>\nRTC   - DATE: ";
     const Log reset = { "write 0x58 1: 80", "write 0x58 1: 40" };
     const std::string midnight = rtcRead + "2000- 1- 1(0) - TIME:  0- 0- 0\n";
-    const std::string july = "DATE: " + JULY, pointer = "write 0x6f 1: 00";
-    const std::string islJuly = "read 0x6f 8: 57 08 21 09 07 31 03 10";
-    const std::string s35July = "read 0x5a 7: 8c e0 90 c0 86 10 ea",
-                      s35Write = "write 0x5a 7: 8c e0 90 c0 ";
-    const std::string midnightRead = "read 0x5a 7: 00 80 80 00 00 00 00";
+    const std::string july = "DATE: " + JULY, pointer = "write 0x6f 1: 00",
+                      islJuly = "read 0x6f 8: 57 08 21 09 07 31 03 10",
+                      s35July = "read 0x5a 7: 8c e0 90 c0 86 10 ea",
+                      s35Write = "write 0x5a 7: 8c e0 90 c0 ",
+                      midnightRead = "read 0x5a 7: 00 80 80 00 00 00 00";
     struct Row {
         std::string args;
         Log settings;
@@ -155,10 +154,10 @@ TEST(QuilloBenchTest, WriteAndReadTheLocalTime)
         EXPECT_TRUE(showsNow(r.out, "<<<<< Read  Rtc >>>>>\n", before)) << chip << r.out;
         EXPECT_EQ(0, w.status + r.status);
         const Log log = bench.takeLog();
-        if ("0x50" == chip)
-            EXPECT_EQ(session({ "close /dev/i2c-0", "open /dev/i2c-0" }), log);
-        else
-            EXPECT_NE(std::string::npos, r.out.find(w.out.substr(w.out.find("RTC   - ")))) << r.out;
+        EXPECT_TRUE("0x50" == chip
+                ? session({ "close /dev/i2c-0", "open /dev/i2c-0" }) == log
+                : r.out.find(w.out.substr(w.out.find("RTC   - "))) < r.out.size())
+            << chip << r.out;
     }
 }
 

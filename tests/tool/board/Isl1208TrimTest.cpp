@@ -8,14 +8,13 @@ namespace {
 TEST(Isl1208TrimTest, DecodesBothTrimmingsIgnoringTheOtherBits)
 {
     // 4.50 pF the least, 12.50 pF, 20.25 pF the most; bits 6-7 trim in battery mode.
-    const std::pair<uint8_t, int> atr[]
-        = { { 0x20, 18 }, { 0x00, 50 }, { 0x1F, 81 }, { 0xDF, 81 } };
-    for (const auto& [reg, quarterPf] : atr)
-        EXPECT_EQ(quarterPf, isl1208AtrQuarterPf(reg)) << int { reg };
-    const std::pair<uint8_t, int> dtr[]
-        = { { 0x03, 60 }, { 0x05, -20 }, { 0x07, -60 }, { 0x04, 0 }, { 0xF9, 20 } };
-    for (const auto& [reg, ppm] : dtr)
-        EXPECT_EQ(ppm, isl1208DtrPpm(reg)) << int { reg };
+    // Register, analog trim in quarter pF, digital trim in ppm.
+    const int cases[][3] = { { 0x20, 18, 0 }, { 0x00, 50, 0 }, { 0x1F, 81, -60 }, { 0xDF, 81, -60 },
+        { 0x05, 55, -20 }, { 0x07, 57, -60 }, { 0x04, 54, 0 }, { 0xF9, 43, 20 } };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c[1], isl1208AtrQuarterPf(uint8_t(c[0]))) << c[0];
+        EXPECT_EQ(c[2], isl1208DtrPpm(uint8_t(c[0]))) << c[0];
+    }
     for (int ppm = -60; ppm <= 60; ppm += 20) {
         uint8_t encoded = 0;
         ASSERT_TRUE(isl1208EncodeDtr(ppm, 0xF8, &encoded)) << ppm;
