@@ -18,6 +18,11 @@
 //                                single-address figure with no limit), lost fleet requests (a
 //                                fleet client rate-limited shows here), and how many of the
 //                                abuser's requests were answered (about a quarter leak)
+//   BM_FleetBaseline/RUN         the fleet's own client path (unconnected socket, source address
+//                                set per datagram) from one address, against the modern server
+//                                with no limit: what the fleet's `x_same_client_replies` divides
+//                                by, so that the client's own cost of many addresses is not
+//                                counted against the server
 //   BM_OneShot                   one complete query program run against chronyd: the strict
 //                                sntp-query, the classic one and ntpdig in turn, beside
 //                                /bin/true as the cost of any process start
@@ -230,6 +235,12 @@ Figures& chronydFigures()
     static Figures figures;
     return figures;
 }
+Figures& baselineFigures()
+{
+    static Figures figures;
+    return figures;
+}
+
 Figures& modernFigures()
 {
     static Figures figures;
@@ -245,8 +256,13 @@ void sendFrom(
 // Sequence numbers with this bit set are the abuser's.
 const Kovan::uint32 ABUSER_BIT = 0x80000000u;
 
-void serverLoad(benchmark::State& state, Server which, int window, int run, bool fleet)
+// Where the load comes from: one connected socket, the fleet of addresses (and the abuser), or
+// the fleet's client path from one address.
+enum Load { ONE, FLEET, ONE_AS_FLEET };
+
+void serverLoad(benchmark::State& state, Server which, int window, int run, Load load)
 {
+    const bool fleet = load == FLEET;
     if (!privateNetwork) {
         state.SkipWithError("needs root for a private network namespace");
         return;
@@ -256,7 +272,7 @@ void serverLoad(benchmark::State& state, Server which, int window, int run, bool
         state.SkipWithError("the server did not answer");
         return;
     }
-    const int fd = fleet ? wildcardSocket() : connectedSocket();
+    const int fd = load == ONE ? connectedSocket() : wildcardSocket();
     if (fd < 0) {
         state.SkipWithError("no client socket");
         return;
@@ -296,9 +312,11 @@ void serverLoad(benchmark::State& state, Server which, int window, int run, bool
                 request(static_cast<Kovan::uint32>(next + 1), &packet);
                 sentAt[next] = Clock::now();
                 sentNtp[next] = realNtp();
-                if (fleet)
-                    sendFrom(
-                        fd, 0x7F000000u + static_cast<Kovan::uint32>(next & 0xFFFF), to, packet);
+                if (load != ONE)
+                    sendFrom(fd,
+                        fleet ? 0x7F000000u + static_cast<Kovan::uint32>(next & 0xFFFF)
+                              : 0x7F000001u,
+                        to, packet);
                 else
                     send(fd, &packet, sizeof(packet), 0);
                 ++next;
@@ -363,7 +381,12 @@ void serverLoad(benchmark::State& state, Server which, int window, int run, bool
         figures["abuser_answered"] = static_cast<double>(abuserAnswered);
         if (modernFigures().count(key) != 0)
             figures["x_single_replies"] = figures["replies/s"] / modernFigures()[key]["replies/s"];
-    } else if (which == CHRONYD)
+        if (baselineFigures().count(key) != 0)
+            figures["x_same_client_replies"]
+                = figures["replies/s"] / baselineFigures()[key]["replies/s"];
+    } else if (load == ONE_AS_FLEET)
+        baselineFigures()[key] = figures;
+    else if (which == CHRONYD)
         chronydFigures()[key] = figures;
     else if (chronydFigures().count(key) != 0) {
         std::map<std::string, double>& chronyd = chronydFigures()[key];
@@ -371,7 +394,7 @@ void serverLoad(benchmark::State& state, Server which, int window, int run, bool
         figures["x_chronyd_cpu"] = figures["cpu_us/reply"] / chronyd["cpu_us/reply"];
         figures["x_chronyd_p99"] = figures["p99_us"] / chronyd["p99_us"];
     }
-    if (!fleet && which == MODERN)
+    if (load == ONE && which == MODERN)
         modernFigures()[key] = figures;
     for (const auto& f : figures)
         state.counters[f.first] = f.second;
@@ -430,16 +453,22 @@ void BM_OneShot(benchmark::State& state)
 void BM_ServerLoad(benchmark::State& state, Server which)
 {
     serverLoad(
-        state, which, static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), false);
+        state, which, static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), ONE);
 }
 
 void BM_Fleet(benchmark::State& state)
 {
-    serverLoad(state, MODERN, MAX_WINDOW, static_cast<int>(state.range(0)), true);
+    serverLoad(state, MODERN, MAX_WINDOW, static_cast<int>(state.range(0)), FLEET);
+}
+
+void BM_FleetBaseline(benchmark::State& state)
+{
+    serverLoad(state, MODERN, MAX_WINDOW, static_cast<int>(state.range(0)), ONE_AS_FLEET);
 }
 
 // Interleaved: in each run, chronyd first (the project's rows report their ratios to its figures),
-// then the modern server, then the fleet (its ratio is to the modern single-address figure).
+// then the modern server, then the fleet's client from one address, then the fleet (its ratios
+// are to the modern single-address figure and to that baseline).
 const bool registered = [] {
     for (int run = 0; run < RUNS; ++run) {
         for (int window : { 1, MAX_WINDOW })
@@ -451,6 +480,11 @@ const bool registered = [] {
                     ->Iterations(1)
                     ->UseManualTime()
                     ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark("BM_FleetBaseline", BM_FleetBaseline)
+            ->Arg(run)
+            ->Iterations(1)
+            ->UseManualTime()
+            ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark("BM_Fleet", BM_Fleet)
             ->Arg(run)
             ->Iterations(1)

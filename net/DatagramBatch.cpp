@@ -61,7 +61,7 @@ DatagramBatch::DatagramBatch(int capacity, int slotSize)
 
 DatagramBatch::~DatagramBatch() = default;
 
-int DatagramBatch::receive(SOCKET_FD fd)
+int DatagramBatch::receive(SOCKET_FD fd, bool wait)
 {
     _received = 0;
     _queued = 0;
@@ -71,8 +71,8 @@ int DatagramBatch::receive(SOCKET_FD fd)
         _inHeaders[i].msg_hdr.msg_controllen = CONTROL_SIZE;
         _inHeaders[i].msg_hdr.msg_flags = 0;
     }
-    const int count = ::recvmmsg(
-        fd, _inHeaders.get(), static_cast<unsigned>(_capacity), MSG_WAITFORONE, nullptr);
+    const int count = ::recvmmsg(fd, _inHeaders.get(), static_cast<unsigned>(_capacity),
+        wait ? MSG_WAITFORONE : MSG_DONTWAIT, nullptr);
     if (count < 0) {
         if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
             return 0;

@@ -33,9 +33,10 @@ public:
     DatagramBatch& operator=(const DatagramBatch&) = delete;
 
     // Waits for the first datagram as long as the socket's receive time-out lets it (forever on
-    // a blocking socket without one), then takes whatever else is already queued. The number
-    // received; 0 on a time-out or an interrupted wait. Forgets the replies of the last batch.
-    int receive(SOCKET_FD fd);
+    // a blocking socket without one), then takes whatever else is already queued; with `wait`
+    // false, only what is already queued. The number received; 0 on a time-out, an interrupted
+    // wait or nothing queued. Forgets the replies of the last batch.
+    int receive(SOCKET_FD fd, bool wait = true);
 
     int size() const { return _received; }
     const uint8* data(int i) const { return _in.get() + slot(i); }

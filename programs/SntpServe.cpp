@@ -44,7 +44,7 @@ void help(const char* program)
            "  -p, --port PORT        UDP port (0-65535, default 123; 0: any free port)\n"
            "  -s, --stratum N        stratum claimed in replies (1-15, default 10)\n"
            "  -r, --refid ID         reference id, up to 4 characters (default LOCL)\n"
-           "  -w, --workers N        worker threads (1-256, default one per processor)\n"
+           "  -w, --workers N        worker threads on the one socket (1-256, default 1)\n"
            "  -l, --rate-limit N     requests per second per client address (0: no limit,\n"
            "                         default 16)\n"
            "  -b, --burst N          requests a client may send at once (1-1000000, default 32)\n"

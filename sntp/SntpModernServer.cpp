@@ -27,8 +27,17 @@ constexpr int BATCH = 64;
 constexpr int WAKE_MS = 250;
 // No pause between receives: under load the next batch is already waiting, and a pause to let
 // requests gather only idled the worker while they queued. Batches form by themselves.
-constexpr int SEND_GROUP = 4;
+// Replies go out this many per system call; each is stamped with the moment it is expected to
+// leave (see `work`).
+constexpr int SEND_GROUP = 8;
 constexpr int64 NS_PER_S = 1000000000;
+// The most one reply's send may be taken to last when stamping the replies after it.
+constexpr int64 MAX_SEND_NS = 50000;
+// While requests come close together but few at a time, a worker that has just answered looks
+// for the next one this long before it sleeps: falling asleep and being woken costs more than
+// the wait. Only while the last wait was shorter than DENSE_NS, so a quiet server never polls.
+constexpr int64 POLL_NS = 50000;
+constexpr int64 DENSE_NS = 200000;
 
 int64 nanoseconds(const timespec& t) { return int64(t.tv_sec) * NS_PER_S + t.tv_nsec; }
 
@@ -361,14 +370,27 @@ void SntpModernServer::work(SOCKET_FD fd, WorkerCounters* counters)
     SntpBasicInfo* stampLater[BATCH];
     Leak leak;
 
+    int64 sendNsPerReply = 0; // what one reply's share of a send call took, smoothed
+    bool dense = false; // whether the last wait for a request was short
     while (!_stopping.load(std::memory_order_relaxed)) {
         int received = 0;
+        const int64 waitBegan = nanoseconds(now(CLOCK_MONOTONIC));
         try {
-            received = batch.receive(fd);
+            if (dense) {
+                do
+                    received = batch.receive(fd, false);
+                while (received == 0 && nanoseconds(now(CLOCK_MONOTONIC)) - waitBegan < POLL_NS);
+            }
+            if (received == 0)
+                received = batch.receive(fd);
         } catch (const SocketException&) {
             // Not a time-out: something the system ran short of. Do not spin on it.
             usleep(10000);
         }
+        // A wake-up that brings a batch is paid for by all of it; polling pays only when
+        // requests come one or two at a time, close together.
+        dense = received != 0 && received < SEND_GROUP
+            && nanoseconds(now(CLOCK_MONOTONIC)) - waitBegan < DENSE_NS;
         const int64 monotonic = nanoseconds(now(CLOCK_MONOTONIC_COARSE));
         if (monotonic - clock.refreshedAt >= NS_PER_S)
             clock = readClockState(_options.localReference, _precision);
@@ -436,15 +458,28 @@ void SntpModernServer::work(SOCKET_FD fd, WorkerCounters* counters)
         }
 
         if (stamped != 0) {
-            // A few replies per call, each group stamped just before it goes: the replies at the
-            // end of a large batch would otherwise leave several microseconds after their xmt.
+            // A few replies per call. The kernel sends them one after the other, so the k-th of
+            // a group leaves about k times one reply's send time after the clock was read: each
+            // is stamped with that moment, from the time the last calls took, instead of all
+            // with the moment the first leaves, which would put the later ones microseconds off.
             int sent = 0;
             for (int first = 0; first < stamped; first += SEND_GROUP) {
                 const int count = std::min(SEND_GROUP, stamped - first);
-                const SntpTimePacket transmit = toPacket(now(CLOCK_REALTIME));
-                for (int i = first; i < first + count; ++i)
-                    stampLater[i]->xmt = transmit;
+                const int64 transmit = nanoseconds(now(CLOCK_REALTIME));
+                for (int i = 0; i < count; ++i) {
+                    const int64 leaves = transmit + i * sendNsPerReply;
+                    stampLater[first + i]->xmt
+                        = toPacket(timespec { static_cast<time_t>(leaves / NS_PER_S),
+                            static_cast<long>(leaves % NS_PER_S) });
+                }
+                const int64 began = nanoseconds(now(CLOCK_MONOTONIC));
                 sent += batch.sendReplies(fd, first, count);
+                const int64 took = (nanoseconds(now(CLOCK_MONOTONIC)) - began) / count;
+                // Down at once, up slowly and never past the cap: a call held up by preemption
+                // must not push the stamps of the calls after it ahead of their replies.
+                sendNsPerReply = took <= sendNsPerReply
+                    ? took
+                    : std::min(MAX_SEND_NS, sendNsPerReply + (took - sendNsPerReply) / 8);
             }
             const int failed = stamped - sent;
             counts[SEND_FAILED] = uint64(failed);

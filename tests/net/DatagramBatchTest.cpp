@@ -56,3 +56,19 @@ TEST_F(DatagramBatchTest, TakesWhatIsQueuedAtOnceAndAnswersEachSender)
     ASSERT_EQ(1, tiny.receive(server));
     EXPECT_EQ("x", text(tiny.data(0), tiny.length(0)));
 }
+
+TEST_F(DatagramBatchTest, WithoutWaitingTakesOnlyWhatIsQueued)
+{
+    // No receive time-out: a receive that waited would wait for ever.
+    ScopedFd server { W::createDatagramSocket() }, client { W::createDatagramSocket() };
+    W::bind(server, 0);
+    DatagramBatch batch(4, 8);
+    EXPECT_EQ(0, batch.receive(server, false));
+    const sockaddr_in to
+        = detail::makeInet4Address(inet_addr("127.0.0.1"), uint16(boundPort(server)));
+    W::sendTo(client, "a", 1, to);
+    W::sendTo(client, "b", 1, to);
+    ASSERT_EQ(2, batch.receive(server, false));
+    EXPECT_EQ("b", text(batch.data(1), batch.length(1)));
+    EXPECT_EQ(0, batch.receive(server, false));
+}

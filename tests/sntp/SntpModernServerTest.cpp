@@ -88,6 +88,36 @@ TEST_F(SntpModernServerTest, AnswersOnlyClientRequestsWith48ByteRepliesStampedTo
     EXPECT_EQ(0, server.port());
 }
 
+TEST_F(SntpModernServerTest, EachReplyOfABurstIsStampedBetweenItsArrivalAndItsDelivery)
+{
+    // Replies of a batch leave one after another and are stamped with when each is expected to
+    // leave: never before its request came in, and never later than it is read here, give or
+    // take the most the server may add for the replies ahead of it in one send (8 x 50 us).
+    SntpModernServer::Options o;
+    o.port = 0;
+    o.rateLimit = 0;
+    SntpModernServer server(o);
+    ASSERT_TRUE(server.start()) << server.error();
+    EXPECT_EQ(1, server.workers()) << "the default";
+    const int fd = udpSocket("127.0.0.1", server.port(), true);
+    const Kovan::uint64 slack = NtpStamp::fromTimespec({ 0, 400000 }) - NtpStamp::fromTimespec({});
+    for (int burst = 0; burst < 3; ++burst) { // the first teaches the server its send time
+        const Kovan::uint64 before = NtpStamp::now();
+        for (int i = 0; i < 64; ++i)
+            send(fd, clientRequest(0x23, 48, i).data(), 48, 0);
+        for (int i = 0; i < 64; ++i) {
+            const std::string reply = receiveWithin(fd, 3000);
+            const Kovan::uint64 after = NtpStamp::now();
+            ASSERT_EQ(48u, reply.size()) << "burst " << burst << ", reply " << i;
+            const Kovan::uint64 rec = NtpStamp::fromWire(timeAt(reply, 32));
+            const Kovan::uint64 xmt = NtpStamp::fromWire(timeAt(reply, 40));
+            EXPECT_TRUE(before <= rec && rec <= xmt && xmt <= after + slack)
+                << "burst " << burst << ", reply " << i;
+        }
+    }
+    close(fd);
+}
+
 TEST_F(SntpModernServerTest, RefusesBadOptionsAndAHeldPortAndLimitsEachClientsRate)
 {
     SntpModernServer::Options o;
