@@ -1,10 +1,12 @@
-// NtpStamp: exact stamps around the NTP era change (2036-02-07T06:28:16Z).
+// NtpStamp: exact stamps around the NTP era change (2036-02-07T06:28:16Z) and random round trips
+// against a 128-bit integer model.
 #include "sntp/NtpStamp.h"
 
 #include "sntp/SntpTime.h"
 
 #include <cstring>
 #include <gtest/gtest.h>
+#include <random>
 
 using Kovan::NtpStamp;
 using Kovan::uint64;
@@ -21,6 +23,21 @@ timespec at(time_t seconds, long nanoseconds)
     ts.tv_nsec = nanoseconds;
     return ts;
 }
+
+#if defined(__SIZEOF_INT128__)
+// The model: the era's seconds and the fraction rounded to the nearest 2^-32 s, in 128 bits.
+// (32-bit ARM has no 128-bit integer; there the random test is left out, the exact one runs.)
+using Wide = unsigned __int128;
+using SignedWide = __int128;
+
+uint64 modelStamp(const timespec& ts)
+{
+    const Wide seconds
+        = static_cast<Wide>(static_cast<SignedWide>(ts.tv_sec) + 2208988800) % (Wide(1) << 32);
+    const Wide fraction = ((Wide(ts.tv_nsec) << 32) + 500000000) / 1000000000;
+    return static_cast<uint64>((seconds << 32) + fraction);
+}
+#endif
 
 } // namespace
 
@@ -66,4 +83,38 @@ TEST(NtpStampTest, StampsAroundTheEraChangeAreExact)
         EXPECT_EQ(i + 1, bytes[i]);
     EXPECT_EQ(0x0102030405060708ull, Kovan::SntpTime(wire).time());
     EXPECT_EQ(0x0102030405060708ull, NtpStamp::fromWire(Kovan::SntpTime(wire)));
+}
+
+TEST(NtpStampTest, RandomInstantsRoundTripAndMatchTheWideModel)
+{
+#if !defined(__SIZEOF_INT128__)
+    GTEST_SKIP() << "no 128-bit integer for the model on this target";
+#else
+    if (sizeof(time_t) < 8)
+        GTEST_SKIP() << "a 32-bit time_t reaches neither 1900 nor 2106";
+    std::mt19937_64 random(20361);
+    // 1900 to 2106 and some years either side: eras 0, 1 and 2.
+    std::uniform_int_distribution<long long> seconds(-2300000000LL, 4400000000LL);
+    std::uniform_int_distribution<long> nanoseconds(0, 999999999);
+    std::uniform_int_distribution<long long> within(-2000000000LL, 2000000000LL);
+    for (int i = 0; i < 100000; ++i) {
+        const timespec ts = at(static_cast<time_t>(seconds(random)), nanoseconds(random));
+        const uint64 stamp = NtpStamp::fromTimespec(ts);
+        ASSERT_EQ(modelStamp(ts), stamp) << ts.tv_sec << "." << ts.tv_nsec;
+        ASSERT_EQ(stamp, NtpStamp::fromWire(NtpStamp::toWire(stamp)));
+        // Back from any instant within 68 years: the nanoseconds survive exactly.
+        const timespec near = at(ts.tv_sec + static_cast<time_t>(within(random)), 0);
+        const timespec back = NtpStamp::toTimespec(stamp, near);
+        ASSERT_EQ(ts.tv_sec, back.tv_sec) << ts.tv_sec << " near " << near.tv_sec;
+        ASSERT_EQ(ts.tv_nsec, back.tv_nsec) << ts.tv_sec;
+        // A difference is the model's signed count of 2^-32 s, whatever the eras.
+        const timespec other = at(near.tv_sec, nanoseconds(random));
+        const SignedWide ticks = (static_cast<SignedWide>(ts.tv_sec) - other.tv_sec) * 4294967296
+            + static_cast<SignedWide>(stamp & 0xFFFFFFFFu)
+            - static_cast<SignedWide>(NtpStamp::fromTimespec(other) & 0xFFFFFFFFu);
+        ASSERT_EQ(static_cast<double>(ticks) / 4294967296.0,
+            NtpStamp::difference(stamp, NtpStamp::fromTimespec(other)))
+            << ts.tv_sec << " - " << other.tv_sec;
+    }
+#endif
 }

@@ -293,12 +293,25 @@ TEST_F(SntpClientTest, BackgroundSyncRunsAtOnceWhenGivenAddressAndIntervalUntilS
 
 TEST_F(SntpClientTest, StrictModeSkipsEveryBadReplyAndTakesTheValidOneThatFollows)
 {
-    // Each bad reply comes before a valid one (or alone): only an echoing kiss ends the query.
-    // The classifier's own test judges every fault; these show how the client acts on each kind.
+    // Each bad reply, a contradicting one among them, comes before a valid one (or alone): only
+    // an echoing kiss ends the query.
+    const auto byte = [](size_t at, char value) { return [=](std::string& r) { r[at] = value; }; };
+    const auto bytes = [](size_t at, const std::string& value) {
+        return [=](std::string& r) { r.replace(at, value.size(), value); };
+    };
+    // Sets the stamp at `at` to the one at `from` plus `seconds`.
+    const auto stamp = [](size_t at, size_t from, double seconds) {
+        return [=](std::string& r) {
+            const SntpTimePacket moved = timeAt(r, from) + seconds;
+            r.replace(at, 8, reinterpret_cast<const char*>(&moved), 8);
+        };
+    };
+    const auto flipOrg = [](std::string& r) { r[31] = static_cast<char>(r[31] ^ 1); };
     const auto kiss = [](std::string& r) { r.replace(12, 4, "RATE")[1] = 0; };
     const auto ANSWERED = SntpQueryReport::ANSWERED, TIMED_OUT = SntpQueryReport::TIMED_OUT,
                KISS = SntpQueryReport::KISS_OF_DEATH;
     using V = SntpReplyVerdict;
+    const std::string zeros(8, '\0');
     const struct {
         const char* name;
         std::function<void(std::string&)> edit;
@@ -306,10 +319,24 @@ TEST_F(SntpClientTest, StrictModeSkipsEveryBadReplyAndTakesTheValidOneThatFollow
         SntpReplyVerdict why;
     } cases[] = {
         { "47 bytes", [](std::string& r) { r.resize(47); }, ANSWERED, V::TOO_SHORT },
-        { "stratum 16", [](std::string& r) { r[1] = 16; }, ANSWERED, V::BAD_STRATUM },
-        { "org off by 2^-32 s", [](std::string& r) { r[31] = static_cast<char>(r[31] ^ 1); },
-            ANSWERED, V::NOT_OURS },
-        { "stratum 16 alone", [](std::string& r) { r[1] = 16; }, TIMED_OUT, V::BAD_STRATUM },
+        { "mode 3", byte(0, 0x1B), ANSWERED, V::NOT_SERVER },
+        { "version 0", byte(0, 0x04), ANSWERED, V::BAD_VERSION },
+        { "version 5", byte(0, 0x2C), ANSWERED, V::BAD_VERSION },
+        { "stratum 16", byte(1, 16), ANSWERED, V::BAD_STRATUM },
+        { "leap 3", byte(0, '\xDC'), ANSWERED, V::UNSYNCHRONISED },
+        { "transmit 0", bytes(40, zeros), ANSWERED, V::NO_TIME },
+        { "receive 0", bytes(32, zeros), ANSWERED, V::NO_TIME },
+        { "transmit 1000 s before receive", stamp(40, 32, -1000.0), ANSWERED,
+            V::TRANSMIT_BEFORE_RECEIVE },
+        { "held 1000 s, longer than the round trip", stamp(40, 32, 1000.0), ANSWERED,
+            V::BAD_DELAY },
+        { "reference 0", bytes(16, zeros), ANSWERED, V::BAD_REFERENCE },
+        { "reference after transmit", stamp(16, 40, 0.5), ANSWERED, V::BAD_REFERENCE },
+        { "root delay 0xFFFFFFFF, unsigned", bytes(4, "\xFF\xFF\xFF\xFF"), ANSWERED, V::TOO_FAR },
+        { "root dispersion 1 s", bytes(8, std::string("\0\1\0\0", 4)), ANSWERED, V::TOO_FAR },
+        { "org off by 2^-32 s", flipOrg, ANSWERED, V::NOT_OURS },
+        { "forged kiss", [&](std::string& r) { kiss(r), flipOrg(r); }, ANSWERED, V::NOT_OURS },
+        { "stratum 16 alone", byte(1, 16), TIMED_OUT, V::BAD_STRATUM },
         { "kiss", kiss, KISS, V::ACCEPTED },
     };
     std::atomic<size_t> current { 0 };
@@ -340,7 +367,7 @@ TEST_F(SntpClientTest, StrictModeSkipsEveryBadReplyAndTakesTheValidOneThatFollow
         if (ANSWERED != c.outcome)
             continue;
         // The valid reply's stratum and stamps, and the round trip and offset they give.
-        const auto t = [](Kovan::uint64 stamp) { return SntpTime(NtpStamp::toWire(stamp)); };
+        const auto t = [](Kovan::uint64 wire) { return SntpTime(NtpStamp::toWire(wire)); };
         const auto& r = _report;
         EXPECT_EQ(std::make_tuple(3, t(r.originate), t(r.receive), t(r.transmit), t(r.destination)),
             std::make_tuple(int(_response.stratum), _response.oriTime, _response.recTime,

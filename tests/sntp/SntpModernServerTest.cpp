@@ -216,6 +216,111 @@ TEST_F(SntpModernServerTest, NoOtherSocketCanBindItsPortWhileItServes)
     EXPECT_TRUE(binds("0.0.0.0", SO_REUSEPORT)) << "the port stayed taken";
 }
 
+TEST_F(SntpModernServerTest, AForgedFloodCannotSilenceTheClientWhoseAddressItBorrows)
+{
+    SntpModernServer::Options o; // the default limit, burst and leak
+    o.port = 0;
+    o.localReference = true; // a strict client refuses an unsynchronised server
+    SntpModernServer server(o);
+    ASSERT_TRUE(server.start()) << server.error();
+    // The forger sends from the client's address at 1000 a second, ten ahead from the start.
+    const int forger = udpSocket("127.0.0.1", 0, false);
+    const sockaddr_in to = loopback(server.port());
+    const std::string forged = clientRequest(0x23);
+    SntpClient client;
+    client.setStrict(true);
+    client.setServerAddress("127.0.0.1");
+    client.setPort(server.port());
+    client.setTimeout(50);
+    KovanTest::StderrCapture capture; // a trace line per unanswered query
+    int answered = 0, flood = 0;
+    const auto start = Clock::now();
+    for (int query = 0; query < 100; ++query) {
+        for (const long long due = msSince(start) + 10; flood < due; ++flood)
+            sendto(forger, forged.data(), forged.size(), 0, reinterpret_cast<const sockaddr*>(&to),
+                sizeof(to));
+        SntpServerResponse response;
+        answered += client.getServerTime(&response);
+    }
+    close(forger);
+    EXPECT_GE(answered, 10) << "of 100, with " << flood << " forged";
+    const SntpModernServer::Counters c = server.counters();
+    EXPECT_GT(c.rateLimited, 0u);
+    EXPECT_GT(c.leaked, 0u);
+    EXPECT_LE(c.bytesOut, c.bytesIn);
+    EXPECT_EQ((c.answered + c.kisses) * 48, c.bytesOut);
+}
+
+namespace {
+
+bool sendFrom(int fd, uint32_t source, const sockaddr_in& to, const std::string& request)
+{
+    return KovanTest::sendFrom(fd, source, to, request.data(), request.size());
+}
+
+// A request whose transmit time names its sender, which comes back as the reply's org.
+std::string request(uint32_t sender)
+{
+    const uint32_t wire = htonl(sender);
+    return clientRequest(0x23).replace(44, 4, reinterpret_cast<const char*>(&wire), 4);
+}
+
+} // namespace
+
+TEST_F(SntpModernServerTest, SixtyFiveThousandClientsAreNeverLimitedWhileAnAbuserIs)
+{
+    // Every address of 127.0.0.0/16 polls twice, a round apart; 127.1.0.1 asks 1000 times a
+    // second throughout. The table remembers 4096 clients, far fewer than it sees.
+    SntpModernServer::Options o;
+    o.port = 0;
+    SntpModernServer server(o);
+    ASSERT_TRUE(server.start()) << server.error();
+    const size_t tableBytes = server.rateTableBytes();
+    EXPECT_GT(tableBytes, 0u);
+
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const int big = 8 << 20;
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &big, sizeof(big));
+    sockaddr_in any = loopback(0);
+    any.sin_addr.s_addr = htonl(INADDR_ANY);
+    ASSERT_EQ(0, bind(fd, reinterpret_cast<sockaddr*>(&any), sizeof(any)));
+    const sockaddr_in to = loopback(server.port());
+    const uint32_t FLEET = 0x7F000000, ABUSER = 0x7F010001;
+    const int CLIENTS = 65536, ROUNDS = 2, WINDOW = 64;
+
+    std::vector<unsigned char> answers(CLIENTS, 0);
+    int abuserSent = 0, abuserAnswered = 0, outstanding = 0, next = 0, idle = 0;
+    const auto start = Clock::now();
+    // Bounded: every request of the fleet once, and at most a minute.
+    while ((next < CLIENTS * ROUNDS || outstanding > 0) && msSince(start) < 60000 && idle < 10) {
+        for (; abuserSent < msSince(start); ++abuserSent)
+            sendFrom(fd, ABUSER, to, request(ABUSER));
+        for (; outstanding < WINDOW && next < CLIENTS * ROUNDS; ++next, ++outstanding) {
+            const uint32_t sender = FLEET + static_cast<uint32_t>(next % CLIENTS);
+            ASSERT_TRUE(sendFrom(fd, sender, to, request(sender))) << strerror(errno);
+        }
+        std::string reply = receiveWithin(fd, 200);
+        idle = reply.empty() ? idle + 1 : 0;
+        for (; reply.size() == 48; reply = receiveWithin(fd, 0)) {
+            uint32_t sender;
+            memcpy(&sender, reply.data() + 28, 4);
+            sender = ntohl(sender);
+            if (sender == ABUSER)
+                ++abuserAnswered;
+            else if ((sender & 0xFFFF0000u) == FLEET && outstanding-- > 0)
+                ++answers[sender & 0xFFFF];
+        }
+    }
+    close(fd);
+    EXPECT_EQ(CLIENTS, std::count(answers.begin(), answers.end(), ROUNDS))
+        << "clients not answered every time; " << outstanding << " outstanding at the end";
+    EXPECT_GT(abuserSent, 0);
+    EXPECT_LT(abuserAnswered, abuserSent / 2 + 32) << "the abuser was not limited";
+    const SntpModernServer::Counters c = server.counters();
+    EXPECT_LE(c.rateLimited, static_cast<Kovan::uint64>(abuserSent)) << "a client was limited";
+    EXPECT_EQ(tableBytes, server.rateTableBytes());
+}
+
 TEST_F(SntpModernServerTest, NewClientsAreNeverLimitedWhileAnAbuserIsAndItsDroppedMayLeak)
 {
     // A table of one set of four: each new client takes the place of the one seen longest ago,
@@ -223,11 +328,6 @@ TEST_F(SntpModernServerTest, NewClientsAreNeverLimitedWhileAnAbuserIsAndItsDropp
     // seen last, keeps its empty bucket. With a leak of one in one, whatever is dropped is
     // answered anyway.
     const uint32_t ABUSER = 0x7F010001;
-    // Each request's transmit time names its sender, and comes back as the reply's org.
-    const auto request = [](uint32_t sender) {
-        const uint32_t wire = htonl(sender);
-        return clientRequest(0x23).replace(44, 4, reinterpret_cast<const char*>(&wire), 4);
-    };
     for (Kovan::uint32 leak : { 0u, 1u }) {
         SntpModernServer::Options o;
         o.port = 0;
@@ -243,7 +343,7 @@ TEST_F(SntpModernServerTest, NewClientsAreNeverLimitedWhileAnAbuserIsAndItsDropp
         const auto start = Clock::now();
         for (uint32_t client = 0x7F000001; client <= 0x7F000008; ++client)
             for (uint32_t sender : { ABUSER, client })
-                ASSERT_TRUE(KovanTest::sendFrom(fd, sender, to, request(sender).data(), 48));
+                ASSERT_TRUE(sendFrom(fd, sender, to, request(sender)));
         std::map<uint32_t, int> answers;
         for (std::string r; (r = receiveWithin(fd, answers.size() < 9 ? 3000 : 300)).size() == 48;)
             ++answers[ntohl(SntpTimePacket(timeAt(r, 24)).fraction)];
