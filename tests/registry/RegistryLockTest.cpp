@@ -1,5 +1,6 @@
 // One writer per file between processes: the loser is told who holds the file, or waits its
-// time-out; a killed writer leaves no lock behind. Within a process, one registry per thread.
+// time-out; writers taking turns lose no acknowledged add; a killed writer leaves no lock behind.
+// Within a process, one registry per thread.
 #include "tests/registry/ScratchDir.h"
 
 #include "registry/Registry.h"
@@ -11,9 +12,11 @@
 #include <functional>
 #include <future>
 #include <gtest/gtest.h>
+#include <map>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 using namespace Kovan;
 
@@ -134,6 +137,80 @@ TEST_F(RegistryLockTest, SecondOpenInTheHoldingThreadFailsAtOnceAndOtherThreadsW
     ASSERT_EQ(std::future_status::ready, patient.wait_for(std::chrono::seconds(20)));
     EXPECT_EQ("0", patient.get());
     EXPECT_EQ("0", failureOf([&] { second.open(_name.c_str(), false); }));
+}
+
+// Two processes add under one key, each opening and closing the file round after round. Every add
+// a writer saw return is in the file, once, and each writer's adds in its order.
+TEST_F(RegistryLockTest, TwoWritersAddingAtOnceLoseNothing)
+{
+    constexpr uint32 ROUNDS = 6, ADDS = 25;
+    int acks[2], go[2];
+    ASSERT_EQ(0, pipe(acks));
+    ASSERT_EQ(0, pipe(go));
+    std::vector<pid_t> writers;
+    for (uint32 writer = 1; writer <= 2; ++writer) {
+        const pid_t pid = fork();
+        if (0 == pid) {
+            close(go[1]);
+            char c = 0;
+            if (1 != read(go[0], &c, 1))
+                _exit(2);
+            Registry reg;
+            reg.setLockTimeout(20000);
+            for (uint32 round = 0; round < ROUNDS; ++round) {
+                reg.open(_name.c_str(), true);
+                reg.setPath(1, 0);
+                for (uint32 i = 0; i < ADDS; ++i) {
+                    const uint32 id = writer * 1000 + round * ADDS + i;
+                    reg.addInt32(id, static_cast<int32>(id * 3));
+                    const uint32 acked[2] = { writer, id };
+                    if (sizeof(acked) != write(acks[1], acked, 8))
+                        _exit(4);
+                }
+                reg.close();
+            }
+            _exit(0);
+        }
+        ASSERT_GT(pid, 0);
+        writers.push_back(pid);
+    }
+    close(acks[1]);
+    close(go[0]);
+    ASSERT_EQ(2, write(go[1], "gg", 2));
+    close(go[1]);
+
+    // A writer that lost its lock would fail or hang: each must finish, and in time.
+    for (const pid_t pid : writers) {
+        int status = 0;
+        ASSERT_EQ(pid, waitpid(pid, &status, 0));
+        EXPECT_TRUE(WIFEXITED(status) && 0 == WEXITSTATUS(status)) << "a writer failed";
+    }
+
+    std::map<uint32, std::vector<uint32>> acked;
+    for (uint32 message[2]; sizeof(message) == read(acks[0], message, sizeof(message));)
+        acked[message[0]].push_back(message[1]);
+    close(acks[0]);
+
+    Registry reg(_name.c_str(), false);
+    struct Ids : Registry::Scanner {
+        void keyLoaded(uint16) override { }
+        void itemLoaded(uint16 id, uint16, uint32) override { ids.push_back(id); }
+        std::vector<uint32> ids;
+    } below;
+    reg.setPath(1, 0);
+    reg.scanPath(&below);
+    std::map<uint32, std::vector<uint32>> found;
+    for (uint32 id : below.ids) {
+        found[id / 1000].push_back(id);
+        int32 v = 0;
+        EXPECT_EQ(0u, reg.getInt32(id, &v));
+        EXPECT_EQ(static_cast<int32>(id * 3), v) << id;
+    }
+    for (uint32 writer = 1; writer <= 2; ++writer) {
+        EXPECT_EQ(ROUNDS * ADDS, acked[writer].size());
+        EXPECT_EQ(acked[writer], found[writer]) << "writer " << writer << ": lost or repeated adds";
+    }
+    EXPECT_EQ(2 * ROUNDS * ADDS, below.ids.size()) << "merged adds";
 }
 
 } // namespace

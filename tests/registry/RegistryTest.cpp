@@ -542,4 +542,49 @@ TEST_F(RegistryDamageTest, KilledWriterLeavesEveryReturnedAddReadable)
     EXPECT_GT(kills, 0);
 }
 
+// Records linked during a walk lie past the file size the walk began with: no damage.
+TEST_F(RegistryDamageTest, ReaderBesideAGrowingFileSeesNoDamage)
+{
+    Registry reg;
+    reg.create(_name.c_str());
+    reg.addKey(1);
+    reg.pathDown(1);
+    reg.addInt32(1, 7);
+    reg.close();
+    const auto now = [] { return std::chrono::steady_clock::now(); };
+    const auto start = now();
+    // Mostly under key 1, with new top-level keys between: a long list and a growing root.
+    const pid_t pid = fork();
+    if (0 == pid) {
+        _exit("0" == failureOf([&] {
+            reg.open(_name.c_str(), true);
+            for (uint32 id = 2; id < 3000 && now() < start + std::chrono::seconds(2); ++id) {
+                reg.setPath(0 == id % 16 ? 0 : 1, 0);
+                0 == id % 16 ? reg.addKey(id) : reg.addInt32(id, 1);
+            }
+        })
+                ? 0
+                : 1);
+    }
+    ASSERT_NE(-1, pid);
+    reg.open(_name.c_str(), false);
+    reg.setPath(1, 0);
+    int rounds = 0, status = 0;
+    std::string seen = "006";
+    for (; "006" == seen && rounds < 100000 && now() < start + std::chrono::seconds(5)
+         && 0 == waitpid(pid, &status, WNOHANG);
+         ++rounds) {
+        Walked walk;
+        int32 v = 0;
+        seen = failureOf([&] { reg.scan(&walk); });
+        if ("0" == seen)
+            seen += std::to_string(reg.getInt32(1, &v)) + std::to_string(reg.getInt32(65000, &v));
+    }
+    reg.close();
+    waitpid(pid, &status, 0); // the writer stops by itself within two seconds
+    EXPECT_EQ("006", seen) << "after " << rounds << " rounds";
+    EXPECT_TRUE(WIFEXITED(status) && 0 == WEXITSTATUS(status)) << "the writer was killed or failed";
+    EXPECT_GT(rounds, 0);
+}
+
 } // namespace
