@@ -35,9 +35,13 @@ constexpr int64 NS_PER_S = 1000000000;
 constexpr int64 MAX_SEND_NS = 50000;
 // While requests come close together but few at a time, a worker that has just answered looks
 // for the next one this long before it sleeps: falling asleep and being woken costs more than
-// the wait. Only while the last wait was shorter than DENSE_NS, so a quiet server never polls.
+// the wait. Only while the last wait was shorter than DENSE_NS, so a quiet server never polls;
+// and a poll that finds nothing is not tried again for the next 1, 2, 4 ... MAX_POLL_BACKOFF
+// wake-ups, so requests paced just too far apart (a client's or a flood's) cannot keep the
+// worker polling in vain.
 constexpr int64 POLL_NS = 50000;
 constexpr int64 DENSE_NS = 200000;
+constexpr int MAX_POLL_BACKOFF = 64;
 
 int64 nanoseconds(const timespec& t) { return int64(t.tv_sec) * NS_PER_S + t.tv_nsec; }
 
@@ -372,14 +376,19 @@ void SntpModernServer::work(SOCKET_FD fd, WorkerCounters* counters)
 
     int64 sendNsPerReply = 0; // what one reply's share of a send call took, smoothed
     bool dense = false; // whether the last wait for a request was short
+    int backoff = 0, skipPolls = 0; // after polls that found nothing: wake-ups not to poll on
     while (!_stopping.load(std::memory_order_relaxed)) {
         int received = 0;
         const int64 waitBegan = nanoseconds(now(CLOCK_MONOTONIC));
         try {
-            if (dense) {
+            if (dense && skipPolls > 0) {
+                --skipPolls;
+            } else if (dense) {
                 do
                     received = batch.receive(fd, false);
                 while (received == 0 && nanoseconds(now(CLOCK_MONOTONIC)) - waitBegan < POLL_NS);
+                backoff = received != 0 ? 0 : std::min(MAX_POLL_BACKOFF, std::max(1, 2 * backoff));
+                skipPolls = backoff;
             }
             if (received == 0)
                 received = batch.receive(fd);
