@@ -22,10 +22,10 @@
 // workers, so no other process (of this user or any other) can bind the port beside it and take
 // a share of the requests. A worker takes the queued requests with one system call, answers them
 // a few per call, each stamped with the moment it is expected to leave, and never pauses; while
-// requests come close together it looks for the next one for up to 50 µs before it sleeps, and a
-// quiet server never does. One worker is the default: on a 2-core machine two workers on the one
-// socket answered about half as many requests as one did with 64 in flight, for more processor
-// time per reply.
+// requests come close together it looks for the next one for up to 50 µs before it sleeps (and
+// backs off after a look that finds nothing); a quiet server never does. One worker is the
+// default: on a 2-core machine two workers on the one socket answered about half as many
+// requests as one did with 64 in flight, for more processor time per reply.
 // stop() is seen by the workers within a quarter of a second.
 //
 // Thread safety: start, stop and the destructor from one controlling thread; counters(), port(),
