@@ -109,7 +109,7 @@ ClockState readClockState(bool localReference, int precision)
     ClockState state;
     timex query;
     memset(&query, 0, sizeof(query));
-    const int kernel = ntp_adjtime(&query);
+    const int kernel = adjtimex(&query);
     const bool synchronised = SntpModernServer::isSynchronised(kernel);
     const double precisionSeconds = std::ldexp(1.0, precision);
     if (synchronised) {
@@ -155,7 +155,7 @@ bool SntpModernServer::clockIsSynchronised()
 {
     timex query;
     memset(&query, 0, sizeof(query));
-    return isSynchronised(ntp_adjtime(&query));
+    return isSynchronised(adjtimex(&query));
 }
 
 // Written by one worker only, read by anyone: plain stores of relaxed atomics, each worker on
