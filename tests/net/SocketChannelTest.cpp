@@ -5,7 +5,6 @@
 
 #include "net/NonBlockingServerSocketChannel.h"
 #include "net/NonBlockingSocketChannel.h"
-#include "net/ServerSocketChannel.h"
 
 namespace {
 
