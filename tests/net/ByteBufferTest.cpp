@@ -67,7 +67,7 @@ TEST(ByteBufferTest, ValuesTravelInTheBuffersOrderAndReadBackWithTheirSign)
             memset(b->buffer() - 15, 0, 15);
             b->put(0, '\x81').putShort(1, s).putInt(3, i).putInt64(7, l);
             EXPECT_EQ(want, std::string(start, 15));
-            EXPECT_EQ(15, b->position());
+            EXPECT_EQ(std::make_pair(15, 28), std::make_pair(b->position(), b->bulkBytes));
         }
     }
     EXPECT_EQ(E::ILLEGAL_ARGUMENT, errorOf([&] { owned.order(nullptr); }));
@@ -139,6 +139,7 @@ TEST(ByteBufferTest, EachAccessKeepsToTheLimitAndLeavesThePositionWhereTheRulesS
         { 4, [&] { b.limit(4).limit(16); }, NO_ERROR, 4 },
         { 4, [&] { b.reset(); }, E::INVALID_MARK, 4 },
         { 4, [&] { b.mark().position(8).limit(9).reset(); }, NO_ERROR, 4 },
+        { 0, [&] { b.mark().position(8).reset(); }, NO_ERROR, 0 },
         { 10, [&] { b.mark().position(2).limit(5).reset(); }, E::ILLEGAL_ARGUMENT, 2 },
         { 4, [&] { b.mark().rewind().reset(); }, E::INVALID_MARK, 0 },
         { 4, [&] { b.mark().flip().reset(); }, E::INVALID_MARK, 0 },
