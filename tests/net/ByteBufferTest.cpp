@@ -168,8 +168,8 @@ TEST(ByteBufferTest, GrowthKeepsTheBytesUpToTheLimitAndOpensTheNewRoom)
     GrowingBuffer wrapped(4, array);
     const std::pair<GrowingBuffer*, int> refused[]
         = { { &b, -1 }, { &b, INT_MAX - 6 }, { &wrapped, 0 } };
-    for (const auto& [buffer, size] : refused)
-        EXPECT_EQ(E::ILLEGAL_ARGUMENT, errorOf([&] { buffer->lengthen(size); })) << size;
+    for (const auto& r : refused)
+        EXPECT_EQ(E::ILLEGAL_ARGUMENT, errorOf([&] { r.first->lengthen(r.second); })) << r.second;
     EXPECT_EQ(NO_ERROR, errorOf([&] { b.lengthen(0); }));
 }
 
