@@ -2,7 +2,9 @@
 
 #include "tests/net/NetTestSupport.h"
 
+#include <algorithm>
 #include <netdb.h>
+#include <sys/resource.h>
 
 class SocketApiWrapperTest : public NetTest { };
 
@@ -36,6 +38,14 @@ TEST_F(SocketApiWrapperTest, EveryCallOnAClosedDescriptorThrows)
         [&] { W::waitWritable(-1, 0); } };
     for (const auto& call : calls)
         expectSocketError(EBADF, call);
+    // One past select()'s set is refused before any wait, even when it is open.
+    rlimit files;
+    ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &files));
+    files.rlim_cur = std::max<rlim_t>(files.rlim_cur, FD_SETSIZE + 1);
+    ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &files));
+    ScopedFd open { W::createDatagramSocket() }, high { dup2(open, FD_SETSIZE) };
+    ASSERT_EQ(FD_SETSIZE, high);
+    expectSocketError(EBADF, [&] { W::waitReadable(high, 0); });
 }
 
 TEST_F(SocketApiWrapperTest, DatagramsTravelWithTheirSourceAndArrivalTime)

@@ -5,7 +5,6 @@
 
 #include "net/NonBlockingServerSocketChannel.h"
 #include "net/NonBlockingSocketChannel.h"
-#include "net/ServerSocketChannel.h"
 
 namespace {
 
@@ -19,11 +18,6 @@ SocketAddress listen(ServerSocketChannel& server, int backlog = 5)
     server.open();
     server.bind(0, backlog);
     return SocketAddress("127.0.0.1", server.localAddress()->port());
-}
-
-bool isNonBlocking(const NetworkChannel& channel)
-{
-    return (fcntl(channel.sockfd(), F_GETFL) & O_NONBLOCK) != 0;
 }
 
 } // namespace
@@ -59,7 +53,7 @@ TEST_F(SocketChannelTest, ConnectAcceptWriteReadShutdownAndPortReuse)
     Closing<SocketChannel> client;
     Closing<NonBlockingSocketChannel> peer;
     SocketAddress endpoint = listen(server);
-    ASSERT_TRUE(isNonBlocking(server)) << "the accept below would wait";
+    ASSERT_NE(0, fcntl(server.sockfd(), F_GETFL) & O_NONBLOCK) << "the accept below would wait";
     expectSocketError(W::WOULD_BLOCK, [&] { server.accept(&peer); });
     EXPECT_STREQ("0.0.0.0", server.localAddress()->hostAddress());
     client.open();
@@ -68,7 +62,7 @@ TEST_F(SocketChannelTest, ConnectAcceptWriteReadShutdownAndPortReuse)
     peer.open();
     ASSERT_TRUE(W::waitReadable(server.sockfd(), 5000));
     server.accept(&peer); // closes the socket the channel had, or the fixture sees a leak
-    EXPECT_TRUE(isNonBlocking(peer));
+    EXPECT_NE(0, fcntl(peer.sockfd(), F_GETFL) & O_NONBLOCK);
     EXPECT_EQ(client.localAddress()->port(), peer.remoteAddress()->port());
     EXPECT_EQ(endpoint.port(), peer.localAddress()->port());
 
@@ -119,6 +113,8 @@ TEST_F(SocketChannelTest, AConnectToAFullListenerStaysInProgressUntilTheQueueHas
     } refusing;
     expectSocketError(EMFILE, [&] { server.accept(&refusing); });
     server.accept(&accepted);
+    ASSERT_TRUE(W::waitWritable(slow.sockfd(), 10000));
+    EXPECT_EQ(endpoint.port(), slow.remoteAddress()->port()) << "asked for before the finish";
     EXPECT_TRUE(slow.finishConnect(10000));
     EXPECT_TRUE(slow.finishConnect(0)) << "already connected";
     EXPECT_EQ(endpoint.port(), slow.remoteAddress()->port());

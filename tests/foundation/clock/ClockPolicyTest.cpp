@@ -6,12 +6,10 @@
 #include "support/TimeSupport.h"
 
 #include "foundation/Rtc.h"
-#include "foundation/Time.h"
 
 #include <cerrno>
 #include <cmath>
 #include <gtest/gtest.h>
-#include <string>
 
 using namespace Kovan;
 using namespace KovanTest;
