@@ -1,6 +1,9 @@
+#include "foundation/Thread.h"
+
 #include "support/StderrCapture.h"
 
 #include "foundation/Looper.h"
+#include "foundation/SyncFlag.h"
 
 #include <algorithm>
 #include <atomic>
@@ -8,6 +11,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <sched.h>
+#include <string>
 #include <unistd.h>
 
 using namespace Kovan;
@@ -34,19 +38,6 @@ struct WaitingLooper : Looper {
     void looperFunc() override { waitForever(); }
 };
 
-// Parks after each pass.
-struct CountingLooper : Looper {
-    using Looper::Looper;
-    void looperFunc() override
-    {
-        ++passes;
-        suspend();
-        passDone.signal();
-    }
-    std::atomic<int> passes { 0 };
-    SyncFlag passDone;
-};
-
 // Only once the body has begun: a slow emulator might otherwise start the thread after the
 // derived part is gone.
 template <typename T> void destroyRunning(const char* name)
@@ -55,15 +46,6 @@ template <typename T> void destroyRunning(const char* name)
     t->run();
     begun.waitForSignal(0);
     delete t;
-}
-
-// Started (the name cut first) or quit, and finished; joining and joined when the join waited.
-::testing::AssertionResult tracedALife(const std::string& traced)
-{
-    const auto lines = std::count(traced.begin(), traced.end(), '\n');
-    return (3 == lines || 5 == lines ? ::testing::AssertionSuccess()
-                                     : ::testing::AssertionFailure())
-        << traced;
 }
 
 } // namespace
@@ -94,7 +76,10 @@ TEST(ThreadTest, ARunningThreadIsFoundByNameAndIdUntilJoinedAndCannotRunTwice)
     EXPECT_EQ(&t, Thread::findThread(static_cast<pid_t>(tid)));
     release.signal();
     t.join();
-    EXPECT_TRUE(tracedALife(err.take()));
+    // The name cut, started and finished; joining and joined when the join had to wait.
+    const std::string traced = err.take();
+    const auto lines = std::count(traced.begin(), traced.end(), '\n');
+    EXPECT_TRUE(3 == lines || 5 == lines) << traced;
     EXPECT_FALSE(t.isAlive());
     EXPECT_EQ(nullptr, Thread::findThread(cut.c_str()));
     EXPECT_EQ(std::make_pair(SCHED_OTHER, 0), std::make_pair(policy.load(), priority.load()));
@@ -118,7 +103,8 @@ TEST(ThreadTest, DestroyingARunningThreadOrLooperIsACheckWithTheThreadsName)
 TEST(ThreadTest, RunningAgainAfterTheBodyEndedCollectsTheOldThread)
 {
 #ifdef __SANITIZE_THREAD__
-    GTEST_SKIP() << "the sanitizer maps memory of its own for each thread it sees start";
+    // The thread sanitizer maps memory of its own for every thread it sees start.
+    GTEST_SKIP() << "the sanitizer's own mappings grow with each thread";
 #endif
     KovanTest::StderrCapture err;
     FuncThread t("again", 10, Thread::NORMAL);
@@ -137,21 +123,4 @@ TEST(ThreadTest, RunningAgainAfterTheBodyEndedCollectsTheOldThread)
     t.join();
     // A finished thread nobody collected keeps its stack mapped; a collected one's is reused.
     EXPECT_LT(mappings(), before + 20);
-}
-
-TEST(LooperTest, AResumeIsNeverLostAndAQuitWakesAParkedLooper)
-{
-    KovanTest::StderrCapture err;
-    for (int run = 0; run < 300; ++run) { // the races show only now and then
-        CountingLooper looper("counter", 10, Thread::NORMAL);
-        ASSERT_TRUE(looper.run());
-        ASSERT_EQ(SyncFlag::SIGNALED, looper.passDone.waitForSignal(5000));
-        looper.resume(); // perhaps before the looper waits
-        ASSERT_EQ(SyncFlag::SIGNALED, looper.passDone.waitForSignal(5000)) << run;
-        looper.quit();
-        looper.join();
-        EXPECT_TRUE(tracedALife(err.take())) << run;
-        EXPECT_EQ(2, looper.passes.load()) << run;
-        EXPECT_FALSE(looper.isQuitRequested()) << "not READY after the loop";
-    }
 }

@@ -3,13 +3,8 @@
 #include "support/StderrCapture.h"
 #include "support/TimeSupport.h"
 
-#include "foundation/TimeFormatter.h"
-#include "foundation/TimeZone.h"
-
 #include <gtest/gtest.h>
 #include <random>
-#include <set>
-#include <string>
 #include <tuple>
 
 using namespace Kovan;
@@ -87,81 +82,4 @@ TEST(TimeTest, LocalConversionsFollowTheZoneAndArithmeticIsUtc)
     const Time late(2033, 12, 31, 23, 59, 59);
     EXPECT_LT(convertToKxTime32(late), 0);
     EXPECT_EQ(late, convertFromKxTime32(convertToKxTime32(late)));
-}
-
-TEST(TimeFormatterTest, BuiltInFormatsTakeTheSeparatorInDatesOnlyAndAmPmTextsBothOrNone)
-{
-    const auto printed = [](const TimeFormatter& f, const Time& t) {
-        char out[64];
-        return std::string(f.print(out, sizeof(out), t));
-    };
-    const Time t(2009, 3, 7, 13, 5, 9);
-    EXPECT_EQ("2009-03-07", printed(TimeFormatter(0, '-'), t));
-    EXPECT_EQ("07.03.09", printed(TimeFormatter(5, '.'), t));
-    EXPECT_EQ("AM 12:00:00", printed(TimeFormatter(13, ':'), Time(2009, 3, 7, 0, 0, 0)));
-    EXPECT_FALSE(TimeFormatter(TimeFormatter::FORMAT_COUNT, '/').isValid());
-    EXPECT_FALSE(TimeFormatter(-1, '/').isValid());
-    char small[5] = { 'x', 'x', 'x', 'x', 'x' };
-    TimeFormatter(0, '/').print(small, sizeof(small), t);
-    EXPECT_EQ('\0', small[0]);
-    TimeFormatter f("%I:%M %p");
-    f.setAmpmString("am", "nachm"); // they replace the marker only when both are set
-    EXPECT_EQ("11:59 am", printed(f, Time(2009, 3, 7, 11, 59, 0)));
-    EXPECT_EQ("12:00 nachm", printed(f, Time(2009, 3, 7, 12, 0, 0)));
-    f.setFormat("%%p %p %H%"); // a doubled % before p stays literal, a lone one at the end too
-    EXPECT_EQ("%p nachm 13%", printed(f, Time(2009, 3, 7, 13, 5, 0)));
-    TimeFormatter half("%p %I:%M");
-    half.setAmpmString("", "pm!");
-    EXPECT_EQ("PM 01:05", printed(half, Time(2009, 3, 7, 13, 5, 0)));
-}
-
-TEST(TimeZoneTest, EveryRowAndTheZoneItSetsAgreeWithTheZoneDatabase)
-{
-    ScopedTz restore("UTC");
-    // Rows as of about 2004, but for names that now stand elsewhere or rules changed since.
-    const std::set<TimeZone::Id> summerDiffers = { TimeZone::Saskatchewan, TimeZone::Brasilia,
-        TimeZone::Jerusalem, TimeZone::Perth, TimeZone::Magadan_SolomonIs_NewCaledonia };
-    for (int id = 0; id < TimeZone::MAX_TIME_ZONE_COUNT; ++id) {
-        const TimeZone::Id zone = static_cast<TimeZone::Id>(id);
-        const std::string row = TimeZone::fileName(zone);
-        // A row labelled "GMT-07:00" stands for the fixed zone Etc/GMT+7, without summer time.
-        const std::string name = 0 != row.compare(0, 3, "GMT") || 9 != row.size()
-            ? row
-            : "Etc/GMT" + std::string(1, '-' == row[3] ? '+' : '-')
-                + std::to_string(std::stoi(row.substr(4, 2)));
-        const long minutes = TimeZone::minutesFromGmt(zone);
-        // Sampled every ten days of 1970..2037: standard offsets used, summer time in 2004.
-        std::set<long> standard;
-        bool summerIn2004 = false;
-        {
-            const ScopedTz tz(name.c_str());
-            for (time_t t = 0; t < 2145916800; t += 10L * 86400) {
-                tm local;
-                localtime_r(&t, &local);
-                if (0 == local.tm_isdst)
-                    standard.insert(local.tm_gmtoff / 60);
-                summerIn2004 |= 0 != local.tm_isdst && 104 == local.tm_year;
-            }
-        }
-        EXPECT_TRUE(TimeZone::Brasilia == zone || standard.count(minutes))
-            << name << " never used " << minutes;
-        EXPECT_TRUE(
-            name != row || summerDiffers.count(zone) || summerIn2004 == TimeZone::dstUsed(zone))
-            << name << ": summer time";
-        TimeZone::setCurrentTimeZone(TimeZone(zone, false)); // the row's offset, sign and all
-        tm broken;
-        const time_t jan = 1231027200;
-        localtime_r(&jan, &broken);
-        EXPECT_EQ(minutes * 60, broken.tm_gmtoff) << getenv("TZ");
-    }
-    TimeZone::setCurrentTimeZone(TimeZone(TimeZone::Canberra_Melbourne_Sydney, true));
-    EXPECT_EQ(11, Time(static_cast<time_t>(1230768000)).hour()) << "the zone's summer time";
-    // A labelled row has no rules: its standard offset even with daylight saving asked for.
-    TimeZone::setCurrentTimeZone(TimeZone(TimeZone::Chihuahua_Mazatlan, true));
-    EXPECT_EQ(Time(2009, 7, 1, 9, 0, 0), Time(static_cast<time_t>(1246464000)));
-    KovanTest::StderrCapture err; // the zone of the system is not known: Greenwich, said so
-    EXPECT_EQ(TimeZone::Greenwich_Dublin_Edinburgh_Lisbon_London, TimeZone::currentTimeZone().id());
-    EXPECT_NE("", err.take());
-    EXPECT_CHECK_FAILS(TimeZone(static_cast<TimeZone::Id>(TimeZone::MAX_TIME_ZONE_COUNT), false),
-        "0 <= id && id < MAX_TIME_ZONE_COUNT", "set");
 }
