@@ -98,11 +98,17 @@ TEST_F(RegistryLockTest, SecondWriterIsToldWhoHoldsTheFileOrWaitsItsTimeOutUntil
 }
 
 // Within one process: the thread that holds the registry is refused at once, another thread
-// waits as it always did, or gives up after the time-out it chose.
+// waits as it always did, or gives up after the time-out it chose. A registry that never reached
+// its file holds no lock, so its close cannot release another's.
 TEST_F(RegistryLockTest, SecondOpenInTheHoldingThreadFailsAtOnceAndOtherThreadsWait)
 {
+    const std::string missing = file("missing"), noDir = file("no/dir"),
+                      enoent = std::to_string(ENOENT);
+    Registry never, notOpened, notCreated, second;
+    EXPECT_EQ("2 " + missing + " 0 " + enoent,
+        failureOf([&] { notOpened.open(missing.c_str(), false); }));
+    EXPECT_EQ("1 " + noDir + " 0 " + enoent, failureOf([&] { notCreated.create(noDir.c_str()); }));
     Registry held(_name.c_str(), false);
-    Registry second;
     const std::pair<std::string, std::function<void()>> misuses[] = {
         { _name, [&] { second.open(_name.c_str(), true); } },
         { _name, [&] { second.create(_name.c_str()); } },
@@ -111,6 +117,8 @@ TEST_F(RegistryLockTest, SecondOpenInTheHoldingThreadFailsAtOnceAndOtherThreadsW
     // Each would wait for ever (the default) if it waited at all.
     for (const auto& misuse : misuses)
         EXPECT_EQ("10 " + misuse.first + " 0", failureOf(misuse.second));
+    for (Registry* failed : { &never, &notOpened, &notCreated, &second })
+        failed->close();
 
     auto impatient = std::async(std::launch::async, [&] {
         Registry other;

@@ -7,11 +7,9 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <fstream>
 #include <functional>
-#include <future>
 #include <gtest/gtest.h>
 #include <numeric>
 #include <regex>
@@ -269,37 +267,6 @@ TEST_F(RegistryTest, PathsNestKeysAndFailuresCarryTheirCodeAndPath)
     EXPECT_EQ("4 / 0 " + std::to_string(EFBIG),
         failureOf([&] { _reg.close(), _reg.create(_name.c_str()); }));
     setrlimit(RLIMIT_FSIZE, &limit);
-}
-
-// A registry that never reached its file holds no lock, so its close cannot release another's.
-TEST_F(RegistryTest, ARegistryThatNeverOpenedNeitherKeepsNorReleasesTheLock)
-{
-    _reg.close();
-    const std::string missing = file("missing"), noDir = file("no/dir");
-    const std::pair<std::string, std::function<void(Registry&)>> attempts[] = {
-        { "0", [](Registry&) {} },
-        { "2 " + missing + " 0 " + std::to_string(ENOENT),
-            [&](Registry& r) { r.open(missing.c_str(), false); } },
-        { "1 " + noDir + " 0 " + std::to_string(ENOENT),
-            [&](Registry& r) { r.create(noDir.c_str()); } },
-    };
-    for (const auto& attempt : attempts) {
-        Registry failed;
-        EXPECT_EQ(0u, failed.version());
-        EXPECT_EQ(attempt.first, failureOf([&] { attempt.second(failed); }));
-        _reg.open(_name.c_str(), true);
-        failed.close();
-        auto other = std::async(std::launch::async, [] {
-            Registry r;
-            r.lock();
-            r.unlock();
-        });
-        const bool stolen
-            = std::future_status::ready == other.wait_for(std::chrono::milliseconds(200));
-        _reg.close();
-        other.get();
-        EXPECT_FALSE(stolen) << "a close after failure " << attempt.first << " released the lock";
-    }
 }
 
 // Each refusal is told by the function that makes it.
