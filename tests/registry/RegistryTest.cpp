@@ -237,6 +237,8 @@ TEST_F(RegistryTest, PathsNestKeysAndFailuresCarryTheirCodeAndPath)
     EXPECT_EQ(0u, _reg.getInt32(30, &v));
     EXPECT_EQ(30, v);
     _reg.pathUp();
+    _reg.addInt32(31, 31); // behind key 3, not behind the value last met below it
+    EXPECT_EQ(0u, _reg.getInt32(31, &v));
     _reg.pathUp();
     _reg.pathDown(1);
     EXPECT_EQ(0u, _reg.getInt32(4, &v));
