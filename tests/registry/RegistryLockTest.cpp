@@ -19,6 +19,7 @@
 #include <vector>
 
 using namespace Kovan;
+using KovanTest::failureOf;
 
 namespace {
 
@@ -54,27 +55,23 @@ protected:
         return (pid > 0 && 1 == read(_held[0], &c, 1)) ? pid : -1;
     }
 
-    // "code id error" of the failure of `op`, "0" when it threw none.
-    template <typename Op> static std::string failureOf(Op op)
-    {
-        try {
-            op();
-        } catch (const Registry::Exception& e) {
-            return std::to_string(e.code()) + " " + std::to_string(e.id()) + " "
-                + std::to_string(e.error());
-        }
-        return "0";
-    }
-
     int _held[2] = { -1, -1 };
     int _release[2] = { -1, -1 };
+};
+
+// The ids of the values a walk meets.
+struct Ids : Registry::Scanner {
+    void keyLoaded(uint16) override { }
+    void itemLoaded(uint16 id, uint16, uint32) override { ids.push_back(id); }
+    std::vector<uint32> ids;
 };
 
 TEST_F(RegistryLockTest, SecondWriterIsToldWhoHoldsTheFileOrWaitsItsTimeOutUntilTheHolderDies)
 {
     const pid_t holder = startHolder();
     ASSERT_GT(holder, 0);
-    const std::string inUse = "9 " + std::to_string(holder) + " " + std::to_string(EWOULDBLOCK);
+    const std::string inUse
+        = "9 " + _name + " " + std::to_string(holder) + " " + std::to_string(EWOULDBLOCK);
     const auto size = std::filesystem::file_size(_name);
 
     Registry reg;
@@ -101,19 +98,27 @@ TEST_F(RegistryLockTest, SecondWriterIsToldWhoHoldsTheFileOrWaitsItsTimeOutUntil
 }
 
 // Within one process: the thread that holds the registry is refused at once, another thread
-// waits as it always did, or gives up after the time-out it chose.
+// waits as it always did, or gives up after the time-out it chose. A registry that never reached
+// its file holds no lock, so its close cannot release another's.
 TEST_F(RegistryLockTest, SecondOpenInTheHoldingThreadFailsAtOnceAndOtherThreadsWait)
 {
+    const std::string missing = file("missing"), noDir = file("no/dir"),
+                      enoent = std::to_string(ENOENT);
+    Registry never, notOpened, notCreated, second;
+    EXPECT_EQ("2 " + missing + " 0 " + enoent,
+        failureOf([&] { notOpened.open(missing.c_str(), false); }));
+    EXPECT_EQ("1 " + noDir + " 0 " + enoent, failureOf([&] { notCreated.create(noDir.c_str()); }));
     Registry held(_name.c_str(), false);
-    Registry second;
-    const std::pair<const char*, std::function<void()>> misuses[] = {
-        { "open", [&] { second.open(_name.c_str(), true); } },
-        { "create", [&] { second.create(_name.c_str()); } },
+    const std::pair<std::string, std::function<void()>> misuses[] = {
+        { _name, [&] { second.open(_name.c_str(), true); } },
+        { _name, [&] { second.create(_name.c_str()); } },
         { "lock", [&] { second.lock(); } },
     };
     // Each would wait for ever (the default) if it waited at all.
     for (const auto& misuse : misuses)
-        EXPECT_EQ("10 0 0", failureOf(misuse.second)) << misuse.first;
+        EXPECT_EQ("10 " + misuse.first + " 0", failureOf(misuse.second));
+    for (Registry* failed : { &never, &notOpened, &notCreated, &second })
+        failed->close();
 
     auto impatient = std::async(std::launch::async, [&] {
         Registry other;
@@ -122,7 +127,7 @@ TEST_F(RegistryLockTest, SecondOpenInTheHoldingThreadFailsAtOnceAndOtherThreadsW
         const std::string failure = failureOf([&] { other.open(_name.c_str(), false); });
         return std::make_pair(failure, Clock::now() - start >= std::chrono::milliseconds(60));
     });
-    EXPECT_EQ(std::make_pair(std::string("11 0 0"), true), impatient.get());
+    EXPECT_EQ(std::make_pair("11 " + _name + " 0", true), impatient.get());
 
     // A thread that waits for ever gets the registry once this one closes it; a thread told
     // to start waiting cannot say that it has, so the close may come before or during its wait.
@@ -139,9 +144,10 @@ TEST_F(RegistryLockTest, SecondOpenInTheHoldingThreadFailsAtOnceAndOtherThreadsW
     EXPECT_EQ("0", failureOf([&] { second.open(_name.c_str(), false); }));
 }
 
-// Two processes add under one key, each opening and closing the file round after round. Every add
-// a writer saw return is in the file, once, and each writer's adds in its order.
-TEST_F(RegistryLockTest, TwoWritersAddingAtOnceLoseNothing)
+// Two processes add under one key (and a key at the top each round), opening and closing the
+// file round after round, while this one reads beside them. Every add a writer saw return is in
+// the file, once, each writer's in its order, and no walk took a new record for damage.
+TEST_F(RegistryLockTest, TwoWritersAddingAtOnceLoseNothingAndTheReaderSeesNoDamage)
 {
     constexpr uint32 ROUNDS = 6, ADDS = 25;
     int acks[2], go[2];
@@ -159,6 +165,7 @@ TEST_F(RegistryLockTest, TwoWritersAddingAtOnceLoseNothing)
             reg.setLockTimeout(20000);
             for (uint32 round = 0; round < ROUNDS; ++round) {
                 reg.open(_name.c_str(), true);
+                reg.addKey(writer * 100 + round);
                 reg.setPath(1, 0);
                 for (uint32 i = 0; i < ADDS; ++i) {
                     const uint32 id = writer * 1000 + round * ADDS + i;
@@ -179,25 +186,29 @@ TEST_F(RegistryLockTest, TwoWritersAddingAtOnceLoseNothing)
     ASSERT_EQ(2, write(go[1], "gg", 2));
     close(go[1]);
 
-    // A writer that lost its lock would fail or hang: each must finish, and in time.
+    // After each acknowledgement, a whole walk and a failed lookup beside the writers.
+    Registry reg(_name.c_str(), false);
+    reg.setPath(1, 0);
+    std::map<uint32, std::vector<uint32>> acked;
+    std::string seen = "06";
+    for (uint32 ack[2]; "06" == seen && sizeof(ack) == read(acks[0], ack, sizeof(ack));) {
+        acked[ack[0]].push_back(ack[1]);
+        Ids walk;
+        int32 v = 0;
+        seen = failureOf([&] { reg.scan(&walk); });
+        if ("0" == seen)
+            seen += std::to_string(reg.getInt32(65000, &v));
+    }
+    close(acks[0]);
+    EXPECT_EQ("06", seen) << "after " << acked[1].size() + acked[2].size() << " adds";
+    // A writer that lost its lock would fail or hang.
     for (const pid_t pid : writers) {
         int status = 0;
         ASSERT_EQ(pid, waitpid(pid, &status, 0));
         EXPECT_TRUE(WIFEXITED(status) && 0 == WEXITSTATUS(status)) << "a writer failed";
     }
 
-    std::map<uint32, std::vector<uint32>> acked;
-    for (uint32 message[2]; sizeof(message) == read(acks[0], message, sizeof(message));)
-        acked[message[0]].push_back(message[1]);
-    close(acks[0]);
-
-    Registry reg(_name.c_str(), false);
-    struct Ids : Registry::Scanner {
-        void keyLoaded(uint16) override { }
-        void itemLoaded(uint16 id, uint16, uint32) override { ids.push_back(id); }
-        std::vector<uint32> ids;
-    } below;
-    reg.setPath(1, 0);
+    Ids below;
     reg.scanPath(&below);
     std::map<uint32, std::vector<uint32>> found;
     for (uint32 id : below.ids) {

@@ -5,9 +5,11 @@
 #include "tests/registry/ScratchDir.h"
 
 #include "registry/Registry.h"
+#include "registry/TextEscape.h"
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -289,6 +291,17 @@ TEST_F(RegistryToolTest, NoOutputCarriesAControlByteUnlessRawAsksForIt)
     const Outcome python = run("/usr/bin/python3", { script, json });
     EXPECT_EQ(version + "|" + build + "|" + esc + "|" + binary + "|200|" + esc, python.out)
         << python.err;
+}
+
+// An empty line has no final newline to keep: the printer looks at no byte before it.
+TEST(FilePrinterTest, AnEmptyLineWritesNothing)
+{
+    FILE* out = tmpfile();
+    ASSERT_NE(nullptr, out);
+    const char newline[] = "\n";
+    FilePrinter(out, false).line(newline + 1, 0);
+    EXPECT_EQ(0, ftell(out));
+    EXPECT_EQ(0, fclose(out));
 }
 
 } // namespace

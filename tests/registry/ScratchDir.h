@@ -1,5 +1,8 @@
-// A private directory under /tmp for one test's files, removed with all of them afterwards.
+// A private directory under /tmp for one test's files, removed with all of them afterwards, and
+// the registry failure an operation throws.
 #pragma once
+
+#include "registry/Registry.h"
 
 #include <filesystem>
 #include <fstream>
@@ -24,6 +27,20 @@ inline std::string readFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Runs `op` and describes the failure it threw as "code path id", followed by errno when there
+// is one; "0" when it threw none.
+template <typename Op> std::string failureOf(Op op)
+{
+    try {
+        op();
+    } catch (const Kovan::Registry::Exception& e) {
+        EXPECT_STREQ("Registry", e.message());
+        return std::to_string(e.code()) + " " + e.path() + " " + std::to_string(e.id())
+            + (e.error() ? " " + std::to_string(e.error()) : "");
+    }
+    return "0";
 }
 
 } // namespace KovanTest

@@ -33,19 +33,21 @@ TEST(MemoryStreamDeathTest, TypedTransfersKeepTheFileLayoutMoveTheCursorAndStayI
 
 TEST(StreamTest, ClearWritesZerosOneAtATimeAndStopsAtTheFirstFailedWrite)
 {
-    struct OneWrite : public Stream {
+    struct TwoWrites : public Stream {
         int writes = 0;
         bool moveTo(int32) override { return true; }
         bool moveBy(int32) override { return true; }
         bool read(void*, uint32) override { return false; }
         bool write(const void* data, uint32 size) override
         {
-            return 0 == writes++ && 1 == size && 0 == *static_cast<const uint8*>(data);
+            return writes++ < 2 && 1 == size && 0 == *static_cast<const uint8*>(data);
         }
     } stream;
     EXPECT_TRUE(stream.clear(0));
-    EXPECT_FALSE(stream.clear(3));
+    EXPECT_TRUE(stream.clear(2));
     EXPECT_EQ(2, stream.writes);
+    EXPECT_FALSE(stream.clear(3));
+    EXPECT_EQ(3, stream.writes);
 }
 
 } // namespace
