@@ -13,6 +13,12 @@ TEST(ChipModelTest, EveryEntryPointsAtSomethingTheChipHas)
 {
     for (const ChipModel* chip : CHIPS) {
         SCOPED_TRACE(chip->name);
+        // The messages name the addresses the chip answers.
+        char addresses[16];
+        (void)snprintf(addresses, sizeof addresses,
+            chip->lastAddress > chip->firstAddress ? "0x%02x-0x%02x" : "0x%02x", chip->firstAddress,
+            chip->lastAddress);
+        EXPECT_STREQ(addresses, chip->addresses);
         std::set<int> numbers;
         for (int i = 0; i < chip->registerCount; ++i) {
             const ChipRegister& r = chip->registers[i];
