@@ -64,6 +64,7 @@ TEST_F(DriftRecordTest, SavesAtomicallyAndLoadsBackEvenIntoANewFolder)
         ASSERT_EQ(DriftLoad::LOADED, loadDriftRecord(_path.c_str(), &loaded, &problem)) << problem;
         EXPECT_EQ(formatDriftRecord(r), formatDriftRecord(loaded));
     }
+    EXPECT_FALSE(saveDriftRecord(_path.c_str(), recordAt(1e4), &problem)); // a rate beyond reason
     EXPECT_EQ(1, std::distance(fs::directory_iterator(_dir.path("")), fs::directory_iterator()));
     const std::string nested = _dir.path("state/drift");
     EXPECT_TRUE(saveDriftRecord(nested.c_str(), bare, &problem)) << problem;
