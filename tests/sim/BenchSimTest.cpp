@@ -52,8 +52,8 @@ TEST(BenchSimTest, ChipsAnswerTransfersAsTheHardwareDoes)
         // 10^300 ppm from 1900: still a calendar, with no undefined arithmetic (asan).
         { july + "-2208988800", "s6f w00 r7", { "QUILLO_SIM_DRIFT_PPM=1e300" },
             "r7: ([0-5][0-9] ){3}[0-3][0-9] [01][0-9] [0-9][0-9] 0[0-6]\n" },
-        // Bad state and settings are reported, and a fresh chip used.
-        // A log or state that is no regular file is refused with one line, and the run goes on.
+        // A log or state that is no regular file is refused with one line, and the run goes on;
+        // bad state and settings are reported, and a fresh chip used.
         { "", "s6f w00 r1 w00 r1", { "QUILLO_SIM_STATE=" + fifo }, "r1: 00\nr1: 00\n",
             "^quillo-sim: [^\n]* is not a regular file; the chips keep no state\n$" },
         { "", "s6f w00 r1 w00 r1", { "QUILLO_SIM_LOG=" + fifo }, "r1: 00\nr1: 00\n",

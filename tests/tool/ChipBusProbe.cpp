@@ -5,7 +5,6 @@
 #include "tool/RtcFailure.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -21,8 +20,6 @@ void print(const char* what, const unsigned char* bytes, size_t length)
     printf("\n");
 }
 
-int numberOf(const char* text) { return static_cast<int>(strtol(text, nullptr, 0)); }
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -34,28 +31,27 @@ int main(int argc, char** argv)
             if ("chip" == word && i + 1 < argc) {
                 bus.choose(argv[++i]);
                 printf("chip: %s\n", bus.chip().name);
-            } else if ("r" == word && i + 2 < argc) {
-                const int number = numberOf(argv[++i]);
-                std::vector<unsigned char> bytes(static_cast<size_t>(numberOf(argv[++i])));
-                bus.read(number, bytes.data(), bytes.size());
-                print("r", bytes.data(), bytes.size());
-            } else if (("w" == word || "t" == word) && i + 2 < argc) {
-                const int number = numberOf(argv[++i]);
-                std::vector<unsigned char> bytes;
-                for (const char* p = argv[++i]; p[0] && p[1]; p += 2)
-                    bytes.push_back(
-                        static_cast<unsigned char>(std::stoul(std::string(p, 2), nullptr, 16)));
-                if ("w" == word) {
-                    bus.write(number, bytes.data(), bytes.size());
-                    continue;
-                }
-                const ChipBus::Transfer t = bus.transferFor(number, bytes.data(), bytes.size());
-                printf("t: 0x%02x", t.address);
-                print("", t.bytes.data(), t.bytes.size());
             } else if ("cal" == word) {
                 unsigned char fields[CALENDAR_SIZE];
                 bus.readCalendar(fields);
                 print("cal", fields, CALENDAR_SIZE);
+            } else if (("r" == word || "w" == word || "t" == word) && i + 2 < argc) {
+                const int number = std::stoi(argv[++i], nullptr, 0);
+                const std::string text = argv[++i]; // r: a length; w, t: the bytes in hex
+                std::vector<unsigned char> bytes("r" == word ? std::stoul(text) : 0);
+                for (size_t k = 0; "r" != word && k + 1 < text.size(); k += 2)
+                    bytes.push_back(
+                        static_cast<unsigned char>(std::stoul(text.substr(k, 2), nullptr, 16)));
+                if ("r" == word) {
+                    bus.read(number, bytes.data(), bytes.size());
+                    print("r", bytes.data(), bytes.size());
+                } else if ("w" == word) {
+                    bus.write(number, bytes.data(), bytes.size());
+                } else {
+                    const ChipBus::Transfer t = bus.transferFor(number, bytes.data(), bytes.size());
+                    printf("t: 0x%02x", t.address);
+                    print("", t.bytes.data(), t.bytes.size());
+                }
             } else {
                 (void)fprintf(stderr, "probe: bad word %s\n", argv[i]);
                 return 2;

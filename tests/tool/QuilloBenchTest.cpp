@@ -216,8 +216,11 @@ TEST(QuilloBenchTest, DriftTestComparesTheChipWithTheServerEveryPeriod)
         check("0.07", "21- 8-57", "0 sec. (RTC is equal to SERVER)"),
     };
     std::vector<std::string> printed;
+    const auto start = std::chrono::steady_clock::now();
     BenchRun r = againstServer(
         bench, "0x6F -s 127.0.0.1 1", { set, set + 3, NAN, set - 2, set, set }, &printed);
+    // A period of 1 s before each of the five queries after the first.
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     ASSERT_EQ(6u, printed.size()) << r.out;
     std::string all;
     for (size_t k = 0; k < printed.size(); all += k < 5 ? blocks[k] : "", ++k)

@@ -4,6 +4,7 @@
 #include "support/TimeSupport.h"
 
 #include "sntp/SntpModernServer.h"
+#include "tool/DriftRecord.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
@@ -18,19 +19,27 @@ const std::string networkError = KovanTest::enterPrivateNetwork();
 const std::string STOPPED = "QUILLO_SIM_DRIFT_PPM=-1000000";
 const std::string ISL = "QUILLO_SIM_CHIPS=isl1208";
 const std::string S35 = "QUILLO_SIM_CHIPS=s35391a";
+constexpr time_t TEN_DAYS = 864000;
 
-// The ISL1208 holds the host's second `at` as local time in `tz`, set exactly then, with
-// `registers` from its status on.
-void holdNow(const KovanTest::Bench& bench, const char* tz, time_t at = time(nullptr),
+// The bench's ISL1208 showing `chip` as local time in `tz` from the host's second `host` on, with
+// `registers` from 0x07 on (by default: writes enabled, no power loss).
+void holdIsl(const KovanTest::Bench& bench, time_t chip, time_t host, const char* tz = "UTC0",
     const std::string& registers = "10 00 00 00 00 00 00 00 00 00 00 00 00")
 {
     KovanTest::ScopedTz zone(tz);
-    const tm* t = localtime(&at);
-    char line[64];
-    (void)strftime(line, sizeof line, "%m %d 0%w %H %M %S @ ", t);
+    tm t = {};
+    localtime_r(&chip, &t);
+    char fields[32];
+    (void)strftime(fields, sizeof fields, "%m %d 0%w %H %M %S", &t);
     std::ofstream(bench.path("state"))
-        << "isl1208.calendar " << std::to_string(100 + t->tm_year % 100).substr(1) << " " << line
-        << at << "\nisl1208.registers " << registers << "\n";
+        << "isl1208.calendar " << std::to_string(100 + t.tm_year % 100).substr(1) << " " << fields
+        << " @ " << host << "\nisl1208.registers " << registers << "\n";
+}
+
+void holdNow(const KovanTest::Bench& bench, const char* tz)
+{
+    const time_t now = time(nullptr);
+    holdIsl(bench, now, now, tz);
 }
 
 double jsonNumber(const std::string& out, const std::string& key)
@@ -115,7 +124,7 @@ TEST(QuilloRtcTest, EveryCommandAndFailure)
             "^quillo-rtc: cannot write the plot .*: No such file or directory\n$", true },
         { "detect", { ISL, "QUILLO_SIM_BUSY=0x6f" }, 1, "",
             "^quillo-rtc: a kernel driver holds the isl1208 at 0x6f on /dev/i2c-0; .*\n$", true },
-        // Untouched: the fresh ISL1208 still reports its power failure, with writes disabled.
+        // Untouched: the fresh ISL1208 still reports its power failure, writes disabled.
         { "reg get 7", { ISL }, 0, "0x01\n", "^$", true },
         // The write lands on the next second.
         { "set --utc 2031-07-09T21:08:57+09:00", { ISL, STOPPED }, 0, noon, "^$" },
@@ -124,7 +133,6 @@ TEST(QuilloRtcTest, EveryCommandAndFailure)
             true },
         { "status", { ISL }, 0, "[^]*: status 0x10\n[^]*write enable   yes\n[^]*", "^$", true },
         { "reg get 0x02", { ISL, STOPPED }, 0, "0x12\n", "^$", true },
-        // Every register by name, decoded; nothing written but the pointer.
         { "dump --json", { ISL, STOPPED }, 0,
             R"([^]*"seconds":\{"number":0,"bytes":\["0x58"\],"fields":\{"second":58\}[^]*)"
             R"("hour24":false,"hour":12\}[^]*"write_enable":true[^]*\}\}\n)",
@@ -159,7 +167,6 @@ TEST(QuilloRtcTest, EveryCommandAndFailure)
         { "reg get 2", { S35, STOPPED }, 0, "0x31 0x07 0x09 0x03 0x49 0x08 0x58\n", "^$", true },
         { "i2ctransfer -y 0 r7@0x5a", { S35, STOPPED }, 0, "0x8c 0xe0 0x90 0xc0 0x92 0x10 0x1a\n",
             "^$" },
-        { "read", { S35, STOPPED }, 0, "2031-07-09T21:08:58\\+00:00\n", "^$", true },
         { "reg set 7 0x80 --dry-run", { S35 }, 0, "would write to 0x5f: 01\n", "^$", true },
         // Bits in the chip's own order (the bus carries them reversed), 12-hour mode decoded.
         { "dump", { S35, STOPPED }, 0,
@@ -193,15 +200,13 @@ TEST(QuilloRtcTest, EveryCommandAndFailure)
     EXPECT_FALSE(std::filesystem::exists(bench.path("none")));
 }
 
-// The summary of a drift run with --json.
 std::string summaryOf(const std::string& out)
 {
     return out.substr(std::min(out.size(), out.find("{\"summary\"")));
 }
 
-// quillo-rtc asks as a strict client, which takes only what a real server sends: a reference
-// time, and a clock that claims to be synchronised (this machine's may not be). Its time stamps
-// are to the nanosecond (the library's minimal server gives milliseconds).
+// quillo-rtc takes only what a real server sends: a reference time, a clock that claims to be
+// synchronised (this machine's may not be), time stamps to the nanosecond.
 Kovan::SntpModernServer::Options serverOptions()
 {
     Kovan::SntpModernServer::Options options;
@@ -224,8 +229,8 @@ TEST(QuilloRtcTest, DriftOffsetRateAndZonesAgainstTheServer)
     } rows[] = {
         // The chip's edges 250 ms after the host's seconds: 250 ms behind.
         { "UTC0", "offset_ms", "QUILLO_SIM_EDGE_MS=250", "--count 1", -250, 2 },
-        // 1% fast: +10,000 ppm, from 5 s of samples.
-        { "UTC0", "rate_ppm", "QUILLO_SIM_DRIFT_PPM=10000", "--duration 5", 10000, 500 },
+        // 1% fast: +10,000 ppm, from 3 s of samples.
+        { "UTC0", "rate_ppm", "QUILLO_SIM_DRIFT_PPM=10000", "--duration 3", 10000, 500 },
         // A chip on local time, in summer time (one of the two zones) or not: no phantom hour.
         { "Australia/Sydney", "offset_ms", "QUILLO_SIM_EDGE_MS=0", "--count 1", 0, 3 },
         { "America/New_York", "offset_ms", "QUILLO_SIM_EDGE_MS=0", "--count 1", 0, 3 },
@@ -243,9 +248,9 @@ TEST(QuilloRtcTest, DriftOffsetRateAndZonesAgainstTheServer)
         EXPECT_NEAR(row.expected, jsonNumber(summaryOf(r.out), row.key),
             row.tolerance + jsonNumber(r.out, "delay_ms") / 2)
             << r.out;
-        // Reads 0.2 ms apart bound the edge to a fraction of a millisecond, never to nothing.
+        // Reads 0.2 ms apart bound the edge to a fraction of a millisecond, never to nothing; one
+        // sample has no rate.
         EXPECT_GT(jsonNumber(r.out, "edge_ms"), 0.001) << r.out;
-        // One sample has no rate.
         EXPECT_TRUE(std::string("--count 1") != row.args
             || std::regex_search(summaryOf(r.out),
                 std::regex(R"("rate_ppm":null,"rate_uncertainty_ppm":null,"samples":1,)")))
@@ -253,27 +258,23 @@ TEST(QuilloRtcTest, DriftOffsetRateAndZonesAgainstTheServer)
     }
 
     // With no limit, or a limit of 0, the run goes on until Ctrl-C (here the bench's, after 150
-    // reads of the chip), which ends it with its summary.
+    // reads of the chip), which ends it with its summary; three samples give a rate and its error.
+    const char* const limits[][3]
+        = { { "", "150", "rate .*, [1-9][0-9]*" }, { "--count 0", "150", "rate .*, [1-9][0-9]*" },
+              { "--duration 0", "150", "rate .*, [1-9][0-9]*" },
+              { "--count 3", "-1", "rate [-+][0-9.]+ \\+/- [0-9.]+ ppm, 3" } };
     BenchRun r;
-    for (const char* limit : { "", "--count 0", "--duration 0" }) {
+    for (const auto& [limit, reads, summary] : limits) {
         holdNow(bench, "UTC0");
         r = bench.run(QUILLO_RTC_BINARY,
             std::string("drift --server 127.0.0.1 --interval 1 ") + limit,
-            { ISL, "QUILLO_SIM_INTERRUPT_AFTER_READS=150", "QUILLO_SIM_LOG=" }, "/dev/null", 60);
+            { ISL, std::string("QUILLO_SIM_INTERRUPT_AFTER_READS=") + reads, "QUILLO_SIM_LOG=" },
+            "/dev/null", 60);
         EXPECT_EQ(0, r.status) << limit << r.err;
         EXPECT_TRUE(std::regex_search(r.out,
-            std::regex("\nsummary: offset [-+][0-9.]+ ms, rate .*, [1-9][0-9]* samples over ")))
+            std::regex(std::string("\nsummary: offset [-+][0-9.]+ ms, ") + summary + " samples ")))
             << limit << r.out;
     }
-    // Three samples give a rate and its standard error.
-    holdNow(bench, "UTC0");
-    r = bench.run(QUILLO_RTC_BINARY, "drift --server 127.0.0.1 --interval 1 --count 3",
-        { ISL, "QUILLO_SIM_LOG=" }, "/dev/null", 60);
-    EXPECT_TRUE(std::regex_search(r.out,
-        std::regex(
-            "\nsummary: offset [-+][0-9.]+ ms, rate [-+][0-9.]+ \\+/- [0-9.]+ ppm, 3 samples ")))
-        << r.out;
-    // A server nobody can reach fails at once.
     r = bench.run(QUILLO_RTC_BINARY, "drift --server 192.0.2.1 --count 1", { ISL });
     EXPECT_EQ(1, r.status);
     EXPECT_TRUE(std::regex_search(r.err, std::regex("no answer from the time server"))) << r.err;
@@ -320,11 +321,140 @@ TEST(QuilloRtcTest, TheProposedTrimCancelsTheMeasuredDrift)
     const std::string state = KovanTest::readFile(bench.path("state"));
     ASSERT_TRUE(std::regex_search(state, m, std::regex("isl1208.registers ([0-9a-f ]+)\n")));
     const time_t now = time(nullptr);
-    holdNow(bench, "UTC0", now - 864000, m[1]);
+    holdIsl(bench, now - TEN_DAYS, now - TEN_DAYS, "UTC0", m[1]);
     r = bench.run(QUILLO_RTC_BINARY, "read --utc --json", fast);
     // (Plus the whole seconds the read took to come, on a loaded machine.)
     const double ahead = jsonNumber(r.out, "epoch") - static_cast<double>(now);
     EXPECT_TRUE(ahead >= 5 && ahead <= 7 + difftime(time(nullptr), now)) << r.out;
+}
+
+// hctosys and systohc run in the build linked with the clock seam, which records the clock they
+// would set and fixes what the kernel says of it.
+TEST(QuilloRtcBoardTest, HctosysStepsToTheChipAtItsEdgeCorrectedByTheRecord)
+{
+    KovanTest::Bench bench;
+    const time_t host = time(nullptr);
+    const std::string clockLog = bench.path("clock"), record = bench.path("drift");
+    std::ofstream(record) << Kovan::formatDriftRecord({ "isl1208", Kovan::DriftRecord::UTC, true,
+        host - TEN_DAYS, Kovan::DriftRecord::DRIFT, 50 });
+    // The program reads "now" as this instant when it steps the clock, so the time it sets less
+    // this is exactly the offset it measured.
+    const double now = 1900000000;
+    const std::vector<std::string> seam
+        = { ISL, "KOVAN_CLOCK_SEAM_LOG=" + clockLog, "KOVAN_CLOCK_SEAM_NOW=1900000000.000000" };
+    struct Row {
+        const char* what;
+        time_t chip, setAt;
+        std::vector<std::string> settings;
+        const char* recordPath;
+        double step, tolerance;
+    };
+    const Row rows[] = {
+        // 5 h ahead, its seconds 250 ms after the host's: the chip's time at its edge.
+        { "edge", host + 18000, host, { "QUILLO_SIM_EDGE_MS=250" }, "none", 18000 - 0.25, 0.002 },
+        // Set right 10 days ago and +50 ppm since: 43.2 s ahead, which the record takes back.
+        { "uncorrected", host - TEN_DAYS, host - TEN_DAYS,
+            { "QUILLO_SIM_EDGE_MS=0", "QUILLO_SIM_DRIFT_PPM=50" }, "none", 43.2, 0.005 },
+        { "corrected", host - TEN_DAYS, host - TEN_DAYS,
+            { "QUILLO_SIM_EDGE_MS=0", "QUILLO_SIM_DRIFT_PPM=50" }, "drift", 0, 0.005 },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        holdIsl(bench, row.chip, row.setAt);
+        std::vector<std::string> settings = seam;
+        settings.insert(settings.end(), row.settings.begin(), row.settings.end());
+        const BenchRun run = bench.run(QUILLO_RTC_SEAMED,
+            std::string("--utc --drift-file ") + bench.path(row.recordPath) + " hctosys", settings);
+        EXPECT_EQ(0, run.status) << run.err;
+        std::smatch m;
+        const std::string calls = KovanTest::readFile(clockLog);
+        ASSERT_TRUE(std::regex_match(calls, m, std::regex("settimeofday ([0-9]+) ([0-9]+)\n")))
+            << calls;
+        EXPECT_NEAR(row.step, std::stod(m[1]) + std::stod(m[2]) * 1e-6 - now, row.tolerance)
+            << run.out;
+        std::filesystem::remove(clockLog);
+    }
+
+    // The same correction on a plain reading (the state of the last row).
+    const BenchRun read
+        = bench.run(QUILLO_RTC_BINARY, "--utc --drift-file " + record + " read --adjust",
+            { ISL, "QUILLO_SIM_EDGE_MS=0", "QUILLO_SIM_DRIFT_PPM=50" });
+    EXPECT_TRUE(std::regex_match(
+        read.out, std::regex("[-0-9T:+]+\n[-0-9T:+]+ adjusted by -43\\.2[0-9]{2} s\n")))
+        << read.out << read.err;
+
+    // Refused with one line, the clock untouched: a power loss, a time that is none (month 13).
+    std::ofstream(bench.path("state")) << "isl1208.calendar 31 13 09 03 21 08 57 @ 0\n";
+    const std::pair<const char*, const char*> refusals[] = {
+        { "01", "the chip reports a power loss, .*--ignore-power-loss" },
+        { "10", "the chip holds no valid time; set it first" },
+    };
+    for (const auto& [status, err] : refusals) {
+        std::vector<std::string> settings = seam;
+        settings.push_back(std::string("QUILLO_SIM_ISL1208_STATUS=0x") + status);
+        const BenchRun run = bench.run(QUILLO_RTC_SEAMED, "hctosys", settings);
+        EXPECT_EQ(1, run.status);
+        EXPECT_TRUE(
+            std::regex_match(run.err, std::regex(std::string("quillo-rtc: ") + err + ".*\n")))
+            << run.err;
+        EXPECT_FALSE(std::filesystem::exists(clockLog));
+    }
+}
+
+TEST(QuilloRtcBoardTest, SystohcWritesASynchronisedClockAndLearnsTheRate)
+{
+    KovanTest::Bench bench;
+    const std::string record = bench.path("drift");
+    const std::string systohc = "--utc --drift-file " + record + " systohc";
+    const std::vector<std::string> fast = { ISL, "KOVAN_CLOCK_SEAM_SYNCHRONISED=1",
+        "QUILLO_SIM_EDGE_MS=0", "QUILLO_SIM_DRIFT_PPM=50" };
+
+    BenchRun r = bench.run(QUILLO_RTC_SEAMED, systohc, { ISL, "KOVAN_CLOCK_SEAM_SYNCHRONISED=0" });
+    EXPECT_EQ(1, r.status);
+    EXPECT_TRUE(std::regex_match(r.err,
+        std::regex("quillo-rtc: the kernel does not hold the system clock synchronised;.*\n")))
+        << r.err;
+    for (const std::string& line : bench.takeLog())
+        EXPECT_NE(0u, line.rfind("write", 0)) << line;
+    EXPECT_FALSE(std::filesystem::exists(record));
+
+    // A fresh chip, which lost power: the time goes in and the flag goes (the S35391A's power
+    // flags only with a reset, just before the write).
+    std::smatch m;
+    for (const std::string& chip : { ISL, S35 }) {
+        r = bench.run(QUILLO_RTC_SEAMED, systohc,
+            { chip, "KOVAN_CLOCK_SEAM_SYNCHRONISED=1", "QUILLO_SIM_S35391A_STATUS=0xc0" });
+        EXPECT_EQ(0, r.status) << r.err;
+        r = bench.run(QUILLO_RTC_BINARY, "read --utc --json", { chip });
+        ASSERT_TRUE(
+            std::regex_search(r.out, m, std::regex("\"epoch\":([0-9]+),.*\"power_lost\":false")))
+            << r.out;
+        EXPECT_NEAR(static_cast<double>(time(nullptr)), std::stod(m[1]), 1.0);
+    }
+
+    // +50 ppm: set right 10 days ago, 43.2 s ahead now. The first run has no last set to learn
+    // from; ten days after it (the chip and the record aged alike) the second learns the rate.
+    std::filesystem::remove(record);
+    const time_t tenDaysAgo = time(nullptr) - TEN_DAYS;
+    holdIsl(bench, tenDaysAgo, tenDaysAgo);
+    r = bench.run(QUILLO_RTC_SEAMED, systohc, fast);
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("^the chip was \\+43\\.2"))) << r.out;
+    Kovan::DriftRecord learned;
+    std::string problem;
+    ASSERT_EQ(Kovan::DriftLoad::LOADED, Kovan::loadDriftRecord(record.c_str(), &learned, &problem))
+        << problem;
+    learned.lastSet -= TEN_DAYS;
+    std::ofstream(record) << Kovan::formatDriftRecord(learned);
+    holdIsl(bench, static_cast<time_t>(learned.lastSet), static_cast<time_t>(learned.lastSet));
+    r = bench.run(QUILLO_RTC_SEAMED, systohc, fast);
+    EXPECT_EQ(0, r.status) << r.err;
+    ASSERT_EQ(Kovan::DriftLoad::LOADED, Kovan::loadDriftRecord(record.c_str(), &learned, &problem))
+        << problem;
+    EXPECT_TRUE(std::regex_search(r.out, std::regex(": rate \\+[0-9.]+ ppm \\+/- [0-9.]+\n")))
+        << r.out;
+    EXPECT_EQ(Kovan::DriftRecord::SYSTOHC, learned.source);
+    EXPECT_NEAR(50, learned.ratePpm, 5) << r.out;
 }
 
 } // namespace

@@ -39,7 +39,6 @@ TEST(RtcDriftTest, FitWeighsEachSampleByItsUncertainty)
     }
 }
 
-// The drawing as text.
 std::string plot(const std::vector<DriftSample>& samples)
 {
     const std::string path = testing::TempDir() + "drift.svg";
