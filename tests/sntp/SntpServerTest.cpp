@@ -8,10 +8,8 @@
 
 #include <algorithm>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
-#include <utility>
 
 using namespace Kovan;
 using namespace SntpTest;
@@ -57,13 +55,10 @@ TEST_F(SntpServerTest, RepliesWith68BytesEchoingOnlyTheRequestsOwnTransmitBytes)
 TEST_F(SntpServerTest, SwitchingHoldsOneSocketInterruptsTheWaitAndGivesUpATakenPort)
 {
     // Out of descriptors: no socket, a line to say so, and switching off still works.
-    rlimit limit = {};
-    getrlimit(RLIMIT_NOFILE, &limit);
-    const rlim_t soft = std::exchange(limit.rlim_cur, 0);
-    setrlimit(RLIMIT_NOFILE, &limit);
-    _server.setEnable(true);
-    limit.rlim_cur = soft;
-    setrlimit(RLIMIT_NOFILE, &limit);
+    withoutDescriptors([&] {
+        _server.setEnable(true);
+        return true;
+    });
     _server.setEnable(false);
     EXPECT_NE("", _capture.take());
     ASSERT_TRUE(_server.run());

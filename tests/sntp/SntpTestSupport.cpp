@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -86,6 +87,18 @@ std::string receiveWithin(int fd, int timeoutMs, sockaddr_in* from)
 }
 
 void failNextSend(int errnoValue) { sendError = errnoValue; }
+
+bool withoutDescriptors(const std::function<bool()>& action)
+{
+    rlimit limit = {};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    const rlim_t soft = std::exchange(limit.rlim_cur, 0);
+    setrlimit(RLIMIT_NOFILE, &limit);
+    const bool result = action();
+    limit.rlim_cur = soft;
+    setrlimit(RLIMIT_NOFILE, &limit);
+    return result;
+}
 
 std::string rawQuery(int port, const std::string& request, int timeoutMs)
 {
