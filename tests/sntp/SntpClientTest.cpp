@@ -50,6 +50,7 @@ protected:
         _descriptors = openDescriptors();
         ClockSeam::setNow({ NOW, 0 });
         _client.setListener(&_listener);
+        _client.setServerAddress("127.0.0.1");
         _client.setPort(static_cast<Kovan::uint32>(_server.port()));
         _client.setTimeout(300);
         _client.setSleepTime(20);
@@ -64,7 +65,6 @@ protected:
 
     bool query(int port)
     {
-        _client.setServerAddress("127.0.0.1");
         _client.setPort(static_cast<Kovan::uint32>(port));
         KovanTest::StderrCapture capture;
         const bool ok = _client.getServerTime(&_response, &_report);
@@ -75,7 +75,6 @@ protected:
     // One sync against the server `shift` seconds ahead; how many trace lines it wrote.
     int sync(double shift, Kovan::uint32 retries = 1)
     {
-        _client.setServerAddress("127.0.0.1");
         _shift = shift;
         KovanTest::StderrCapture capture;
         _client.syncNow(retries);
@@ -245,7 +244,6 @@ TEST_F(SntpClientTest, BackgroundSyncRunsAtOnceWhenGivenAddressAndIntervalUntilS
     KovanTest::StderrCapture capture;
     // No interval yet: the looper waits for one. A failed send is a failed sync; it goes on.
     failNextSend(EPERM);
-    _client.setServerAddress("127.0.0.1");
     _client.setSyncInterval(1);
     ASSERT_TRUE(eventually([&] { return FAILED == _listener.last; }));
 
@@ -457,7 +455,6 @@ TEST_F(SntpClientTest, AnIntervalInSecondsTakesThePlaceOfTheMinutes)
 {
     KovanTest::StderrCapture capture;
     ASSERT_TRUE(_client.run());
-    _client.setServerAddress("127.0.0.1");
     _client.setSyncIntervalSeconds(1); // wakes the idle looper: the minutes are still 0
     EXPECT_EQ(1u, _client.syncIntervalSeconds());
     ASSERT_TRUE(eventually([&] { return _listener.told >= 1; }));
