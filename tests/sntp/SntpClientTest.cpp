@@ -266,8 +266,13 @@ TEST_F(SntpClientTest, BackgroundSyncRunsAtOnceWhenGivenAddressAndIntervalUntilS
     EXPECT_EQ(2, _listener.told);
     EXPECT_LT(_server.requests(), 100);
     EXPECT_TRUE(ClockSeam::calls().empty());
-    _silentRequests = 0;
+    // A new address wakes it at once too, and stops the sync under way before it returns.
+    const int asked = _server.requests();
     _client.setServerAddress("127.0.0.1");
+    ASSERT_TRUE(eventually([&] { return _server.requests() >= asked + 2; }));
+    _silentRequests = 0;
+    _client.setServerAddress("localhost");
+    EXPECT_GE(_listener.told, 3) << "the sync under way went on";
     ASSERT_TRUE(eventually([&] { return OK + 1 == _listener.last; }));
     ASSERT_EQ(1u, ClockSeam::count(ClockCall::SETTIMEOFDAY));
     EXPECT_EQ(NOW + 3600, ClockSeam::calls()[0].tv.tv_sec);
