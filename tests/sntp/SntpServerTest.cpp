@@ -96,6 +96,11 @@ TEST(SntpSocketTest, NeedsASocketAndAnAddress)
     Kovan::SntpSocket socket;
     ASSERT_TRUE(socket.createSocket());
     EXPECT_FALSE(socket.connectSocket("no-such-host.invalid", 123));
+    KovanTest::StderrCapture capture;
+    socket.bindSocket(123);
+    const std::string traced = capture.take();
+    EXPECT_EQ(1, std::count(traced.begin(), traced.end(), '\n')) << traced;
+    EXPECT_FALSE(portIsFree()) << "bound, it holds the port";
     char buffer[48] = {};
     EXPECT_CHECK_FAILS(Kovan::SntpSocket().sendSocket(buffer, 48),
         "_socketFd != SocketApiWrapper::INVALID_FD", "sendSocket");
