@@ -60,6 +60,12 @@ TEST_F(SntpServerTest, SwitchingHoldsOneSocketInterruptsTheWaitAndGivesUpATakenP
         return true;
     });
     _server.setEnable(false);
+    { // destroyed while on, a server gives its port back
+        Kovan::SntpServer other;
+        other.setEnable(true);
+        EXPECT_FALSE(portIsFree());
+    }
+    EXPECT_TRUE(portIsFree()) << "a destroyed server kept the port";
     EXPECT_NE("", _capture.take());
     ASSERT_TRUE(_server.run());
     EXPECT_TRUE(portIsFree()) << "running but off, the thread holds no port";
