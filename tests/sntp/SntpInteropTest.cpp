@@ -14,19 +14,12 @@
 
 namespace {
 
-struct Ran {
-    int status = -1;
-    std::string out, err;
-};
-
-Ran runToEnd(const std::vector<std::string>& argv)
+// Its exit status once it has ended.
+int ended(KovanTest::ChildProcess& child)
 {
-    KovanTest::ChildProcess child(argv);
-    Ran ran;
-    EXPECT_TRUE(child.wait(20000, &ran.status)) << argv[0];
-    ran.out = child.out;
-    ran.err = child.err;
-    return ran;
+    int status = -1;
+    EXPECT_TRUE(child.wait(20000, &status));
+    return status;
 }
 
 // A one-shot client (ntpdig, or sntp-query printing the same report) ends its line `expected`,
@@ -35,8 +28,8 @@ void expectReports(const std::vector<std::string>& argv, const std::string& expe
 {
     double best = 1.0;
     for (int run = 0; run < 20 && best >= 0.002; ++run) {
-        const Ran client = runToEnd(argv);
-        ASSERT_EQ(0, client.status) << client.out << client.err;
+        KovanTest::ChildProcess client(argv);
+        ASSERT_EQ(0, ended(client)) << client.out << client.err;
         std::string word; // date, time, zone, then the offset
         double offset = 1.0;
         std::istringstream(client.out) >> word >> word >> word >> offset;
@@ -85,8 +78,8 @@ TEST_F(SntpInteropTest, NtpdigAndSntpQueryAcceptBothServers)
         expectReports({ "ntpdig", "-t", "10", "127.0.0.1" }, "127.0.0.1 s14 no-leap");
         expectReports({ SNTP_QUERY_PATH, "--classic", "127.0.0.1" }, "127.0.0.1 s14 no-leap");
         // The classic reply has no reference time: the strict query says so in one line.
-        const Ran strict = runToEnd({ SNTP_QUERY_PATH, "-t", "500", "127.0.0.1" });
-        EXPECT_EQ(1, strict.status);
+        KovanTest::ChildProcess strict({ SNTP_QUERY_PATH, "-t", "500", "127.0.0.1" });
+        EXPECT_EQ(1, ended(strict));
         EXPECT_EQ(1, lines(strict.err)) << strict.err;
         EXPECT_NE(std::string::npos, strict.err.find("reference time")) << strict.err;
     }
@@ -95,14 +88,16 @@ TEST_F(SntpInteropTest, NtpdigAndSntpQueryAcceptBothServers)
     ASSERT_TRUE(serve.waitForText("serving SNTP", 10000)) << serve.err;
     expectReports({ "ntpdig", "-t", "10", "127.0.0.1" }, "127.0.0.1 s10 no-leap");
     expectReports({ SNTP_QUERY_PATH, "127.0.0.1" }, "127.0.0.1 s10 no-leap");
+    EXPECT_EQ(std::string::npos, serve.err.find("unsynchronised")) << "-L, yet it warned";
 }
 
 TEST_F(SntpInteropTest, ProgramsHelpOnStandardOutputAndRefuseBadWordsInOneLine)
 {
     for (const char* program : { SNTP_QUERY_PATH, SNTP_SERVE_PATH }) {
-        const Ran help = runToEnd({ program, "--help" });
+        KovanTest::ChildProcess help({ program, "--help" });
+        const int status = ended(help); // before its output is read
         EXPECT_EQ(std::make_tuple(0, true, std::string()),
-            std::make_tuple(help.status, lines(help.out) > 3, help.err))
+            std::make_tuple(status, lines(help.out) > 3, help.err))
             << program;
     }
     const std::vector<std::vector<std::string>> refused = {
@@ -117,26 +112,19 @@ TEST_F(SntpInteropTest, ProgramsHelpOnStandardOutputAndRefuseBadWordsInOneLine)
         { SNTP_SERVE_PATH, "--bogus" },
     };
     for (const auto& argv : refused) {
-        const Ran child = runToEnd(argv);
-        const std::string words = argv.size() > 1 ? argv[1] : "";
-        EXPECT_EQ(2, child.status) << words;
-        EXPECT_EQ("", child.out) << words;
-        EXPECT_EQ(1, lines(child.err)) << child.err;
+        KovanTest::ChildProcess child(argv);
+        const int status = ended(child);
+        EXPECT_EQ(std::make_tuple(2, std::string(), 1),
+            std::make_tuple(status, child.out, lines(child.err)))
+            << (argv.size() > 1 ? argv[1] : "") << ": " << child.err;
     }
 }
 
 TEST_F(SntpInteropTest, SntpServeWarnsOnceWhenTheKernelCallsTheClockUnsynchronised)
 {
-    // Whatever this machine's kernel says, the warning follows it, and -L silences it.
-    const bool synchronised = Kovan::SntpModernServer::clockIsSynchronised();
-    for (bool local : { false, true }) {
-        std::vector<std::string> argv = { SNTP_SERVE_PATH, "-p", "0" };
-        if (local)
-            argv.push_back("-L");
-        KovanTest::ChildProcess serve(argv);
-        ASSERT_TRUE(serve.waitForText("serving SNTP", 10000)) << serve.err;
-        const bool warned = serve.err.find("unsynchronised") != std::string::npos;
-        EXPECT_EQ(!synchronised && !local, warned) << serve.err;
-        EXPECT_LE(lines(serve.err), 1) << serve.err;
-    }
+    KovanTest::ChildProcess serve({ SNTP_SERVE_PATH, "-p", "0" });
+    ASSERT_TRUE(serve.waitForText("serving SNTP", 10000)) << serve.err;
+    const bool warned = serve.err.find("unsynchronised") != std::string::npos;
+    EXPECT_EQ(!Kovan::SntpModernServer::clockIsSynchronised(), warned) << serve.err;
+    EXPECT_LE(lines(serve.err), 1) << serve.err;
 }

@@ -8,10 +8,8 @@
 
 #include <algorithm>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
-#include <utility>
 
 using namespace Kovan;
 using namespace SntpTest;
@@ -57,14 +55,17 @@ TEST_F(SntpServerTest, RepliesWith68BytesEchoingOnlyTheRequestsOwnTransmitBytes)
 TEST_F(SntpServerTest, SwitchingHoldsOneSocketInterruptsTheWaitAndGivesUpATakenPort)
 {
     // Out of descriptors: no socket, a line to say so, and switching off still works.
-    rlimit limit = {};
-    getrlimit(RLIMIT_NOFILE, &limit);
-    const rlim_t soft = std::exchange(limit.rlim_cur, 0);
-    setrlimit(RLIMIT_NOFILE, &limit);
-    _server.setEnable(true);
-    limit.rlim_cur = soft;
-    setrlimit(RLIMIT_NOFILE, &limit);
+    withoutDescriptors([&] {
+        _server.setEnable(true);
+        return true;
+    });
     _server.setEnable(false);
+    { // destroyed while on, a server gives its port back
+        Kovan::SntpServer other;
+        other.setEnable(true);
+        EXPECT_FALSE(portIsFree());
+    }
+    EXPECT_TRUE(portIsFree()) << "a destroyed server kept the port";
     EXPECT_NE("", _capture.take());
     ASSERT_TRUE(_server.run());
     EXPECT_TRUE(portIsFree()) << "running but off, the thread holds no port";
@@ -101,6 +102,11 @@ TEST(SntpSocketTest, NeedsASocketAndAnAddress)
     Kovan::SntpSocket socket;
     ASSERT_TRUE(socket.createSocket());
     EXPECT_FALSE(socket.connectSocket("no-such-host.invalid", 123));
+    KovanTest::StderrCapture capture;
+    socket.bindSocket(123);
+    const std::string traced = capture.take();
+    EXPECT_EQ(1, std::count(traced.begin(), traced.end(), '\n')) << traced;
+    EXPECT_FALSE(portIsFree()) << "bound, it holds the port";
     char buffer[48] = {};
     EXPECT_CHECK_FAILS(Kovan::SntpSocket().sendSocket(buffer, 48),
         "_socketFd != SocketApiWrapper::INVALID_FD", "sendSocket");

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -87,11 +88,24 @@ std::string receiveWithin(int fd, int timeoutMs, sockaddr_in* from)
 
 void failNextSend(int errnoValue) { sendError = errnoValue; }
 
+bool withoutDescriptors(const std::function<bool()>& action)
+{
+    rlimit limit = {};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    const rlim_t soft = std::exchange(limit.rlim_cur, 0);
+    setrlimit(RLIMIT_NOFILE, &limit);
+    const bool result = action();
+    limit.rlim_cur = soft;
+    setrlimit(RLIMIT_NOFILE, &limit);
+    return result;
+}
+
 std::string rawQuery(int port, const std::string& request, int timeoutMs)
 {
     const int fd = udpSocket("127.0.0.1", port, true);
-    const bool sent = send(fd, request.data(), request.size(), 0) >= 0;
-    std::string reply = sent ? receiveWithin(fd, timeoutMs) : std::string();
+    std::string reply;
+    if (send(fd, request.data(), request.size(), 0) >= 0)
+        reply = receiveWithin(fd, timeoutMs);
     close(fd);
     return reply;
 }
@@ -134,8 +148,7 @@ std::string ScriptedServer::reply(
     packet.basic.stratum = static_cast<Kovan::uint8>(stratum);
     if (request.size() >= 48)
         packet.basic.org = timeAt(request, 40);
-    // A server that set its clock a second before it took the request in.
-    packet.basic.reftime = rec + -1.0;
+    packet.basic.reftime = rec + -1.0; // a clock set a second before it took the request in
     packet.basic.rec = rec;
     packet.basic.xmt = xmt;
     return std::string(reinterpret_cast<const char*>(&packet), sizeof(packet));

@@ -38,6 +38,8 @@ int udpSocket(const char* address, int port, bool connected);
 // The next datagram (and who sent it), or "" when nothing came within `timeoutMs`.
 std::string receiveWithin(int fd, int timeoutMs, sockaddr_in* from = nullptr);
 std::string rawQuery(int port, const std::string& request, int timeoutMs);
+// What `action` returns, run while no descriptor may be opened.
+bool withoutDescriptors(const std::function<bool()>& action);
 // The program's next send() fails with `errnoValue` (it links with -Wl,--wrap=send).
 void failNextSend(int errnoValue);
 
