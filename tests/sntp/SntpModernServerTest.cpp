@@ -11,7 +11,9 @@
 #include "sntp/SntpTestSupport.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cerrno>
+#include <cstring>
 #include <map>
 #include <sys/timex.h>
 #include <unistd.h>
@@ -38,13 +40,12 @@ TEST_F(SntpModernServerTest, AnswersOnlyClientRequestsWith48ByteRepliesStampedTo
     o.stratum = 1; // the lowest a server may claim
     o.rateLimit = 0; // and no rate table
     o.referenceId = "GPS";
+    KovanTest::ClockSeam::setSynchronised(false); // so every reply carries leap 3
     SntpModernServer server(o);
     ASSERT_TRUE(server.start()) << server.error();
     EXPECT_EQ(0u, server.rateTableBytes());
     EXPECT_EQ(1, server.workers()) << "the default, so replies come in the order of requests";
-    timex query = {};
-    const int state = ntp_adjtime(&query); // LI 3 while the kernel says unsynchronised
-    const int leap = state == TIME_ERROR ? 3 : state == TIME_INS ? 1 : state == TIME_DEL ? 2 : 0;
+    const int leap = 3;
 
     // Silence for each: too short (3), not a client's mode (5), a version outside 1-4 (3).
     const int fd = udpSocket("127.0.0.1", server.port(), true);
@@ -100,6 +101,49 @@ TEST_F(SntpModernServerTest, AnswersOnlyClientRequestsWith48ByteRepliesStampedTo
     close(fd);
     server.stop();
     EXPECT_EQ(0, server.port());
+}
+
+TEST_F(SntpModernServerTest, LeapAndDispersionFollowTheKernelsViewOfTheClock)
+{
+    // The kernel's answer (through the clock seam), whether the server is its own reference, and
+    // what a reply then says: its leap indicator and root dispersion (16.16 seconds).
+    struct Row {
+        bool synchronised;
+        int state;
+        long errorUs;
+        bool localReference;
+        int leap;
+        Kovan::uint32 dispersion; // 0: the clock's precision, a little above 0
+    } const rows[] = {
+        { false, TIME_OK, 0, false, 3, 16 << 16 },
+        { false, TIME_OK, 0, true, 0, 0 },
+        { true, TIME_OK, 500000, false, 0, 0x8000 },
+        { true, TIME_OK, 500000, true, 0, 0x8000 },
+        { true, TIME_INS, 0, false, 1, 0 },
+        { true, TIME_DEL, 0, false, 2, 0 },
+        { true, TIME_OOP, 0, false, 0, 0 },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << "synchronised " << row.synchronised << ", state "
+                                        << row.state << ", local " << row.localReference);
+        KovanTest::ClockSeam::setSynchronised(row.synchronised, row.errorUs, row.state);
+        EXPECT_EQ(row.synchronised, SntpModernServer::clockIsSynchronised());
+        SntpModernServer::Options o;
+        o.port = 0;
+        o.localReference = row.localReference;
+        SntpModernServer server(o);
+        ASSERT_TRUE(server.start()) << server.error();
+        const std::string reply = rawQuery(server.port(), clientRequest(0x23), 3000);
+        ASSERT_EQ(48u, reply.size());
+        EXPECT_EQ(row.leap, static_cast<unsigned char>(reply[0]) >> 6);
+        Kovan::uint32 dispersion = 0;
+        memcpy(&dispersion, &reply[8], 4);
+        dispersion = ntohl(dispersion);
+        if (0 != row.dispersion)
+            EXPECT_EQ(row.dispersion, dispersion);
+        else
+            EXPECT_TRUE(0 < dispersion && dispersion < 0x100) << dispersion;
+    }
 }
 
 TEST_F(SntpModernServerTest, RefusesBadOptionsAndHoldsItsPortAloneAndLimitsEachClientsRate)

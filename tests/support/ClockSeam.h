@@ -33,9 +33,9 @@ struct ClockSeam {
     static void setError(ClockCall::Kind kind, int errnoValue);
     // gettimeofday and time answer this fixed instant until reset().
     static void setNow(const timeval& now);
-    // adjtimex reports the clock synchronised or not, with this maximum error (microseconds),
-    // until reset().
-    static void setSynchronised(bool synchronised, long maxErrorUs = 0);
+    // adjtimex reports the clock synchronised or not, with this maximum and estimated error
+    // (microseconds) and, when synchronised, this state (TIME_INS, TIME_DEL...), until reset().
+    static void setSynchronised(bool synchronised, long maxErrorUs = 0, int state = 0);
 };
 
 // Whether the calling thread holds CAP_SYS_TIME, effective or in the bounding set.

@@ -25,6 +25,7 @@ struct State {
     std::optional<timeval> now; // fixed by the test, or the real clock's
     std::optional<bool> synchronised; // fixed by the test, or the kernel's
     long maxErrorUs = 0;
+    int state = TIME_OK; // adjtimex's answer while synchronised
     std::string log; // the file each call is also written to, or none
 };
 
@@ -135,11 +136,12 @@ void ClockSeam::setError(ClockCall::Kind kind, int errnoValue)
 
 void ClockSeam::setNow(const timeval& now) { Locked().s.now = now; }
 
-void ClockSeam::setSynchronised(bool synchronised, long maxErrorUs)
+void ClockSeam::setSynchronised(bool synchronised, long maxErrorUs, int state)
 {
     Locked l;
     l.s.synchronised = synchronised;
     l.s.maxErrorUs = maxErrorUs;
+    l.s.state = state;
 }
 
 bool holdsClockCapability()
@@ -204,13 +206,14 @@ int __wrap_adjtimex(timex* tx)
         Locked l;
         s.synchronised = l.s.synchronised;
         s.maxErrorUs = l.s.maxErrorUs;
+        s.state = l.s.state;
     }
     if (!s.synchronised.has_value())
         return __real_adjtimex(tx);
     *tx = timex {};
     tx->status = *s.synchronised ? 0 : STA_UNSYNC;
-    tx->maxerror = s.maxErrorUs;
-    return *s.synchronised ? TIME_OK : TIME_ERROR;
+    tx->maxerror = tx->esterror = s.maxErrorUs;
+    return *s.synchronised ? s.state : TIME_ERROR;
 }
 
 } // extern "C"
