@@ -36,6 +36,7 @@ TEST(IpAddressTest, TextWordAndFieldsAgreeWithTheCLibraryAndABadTextGivesZero)
     EXPECT_EQ(IpAddress(192, 168, 3, 4), partial);
     EXPECT_EQ(IpAddress(10, 1, 0, 255), IpAddress("010.001.000.255"));
     EXPECT_NE(IpAddress(1, 2, 3, 4), IpAddress(5, 6, 7, 4)) << "equal in the last field only";
+    EXPECT_EQ(IpAddress(0, 0, 0, 0), IpAddress());
     EXPECT_CHECK_FAILS(partial.setField(4, 1), "0 <= field && field <= 3", "setField");
     EXPECT_DEATH(IpAddress(0, 0, 0, 256), "f3 <= 255: ");
 }

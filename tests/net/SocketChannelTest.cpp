@@ -55,6 +55,7 @@ TEST_F(SocketChannelTest, ConnectAcceptWriteReadShutdownAndPortReuse)
     SocketAddress endpoint = listen(server);
     ASSERT_NE(0, fcntl(server.sockfd(), F_GETFL) & O_NONBLOCK) << "the accept below would wait";
     expectSocketError(W::WOULD_BLOCK, [&] { server.accept(&peer); });
+    EXPECT_FALSE(W::waitReadable(server.sockfd(), 0)) << "a limit of 0 looks once";
     EXPECT_STREQ("0.0.0.0", server.localAddress()->hostAddress());
     client.open();
     ASSERT_TRUE(client.connect(&endpoint));

@@ -137,6 +137,20 @@ TEST(RawTtyTest, OnAUartSettingsReadBackAsSetTheStatusNamesThemAndResetMakesItRa
     ASSERT_EQ(0, tty.set(115200, 'e', 8, 2));
     const std::string traced = err.take();
     EXPECT_EQ(8, std::count(traced.begin(), traced.end(), '\n')) << "a line a setting: " << traced;
+    // Each traced flag follows the line's setting: flipping it changes exactly that trace line.
+    const auto lines = [&] {
+        EXPECT_EQ(0, tty.set(115200, 'e', 8, 2));
+        return err.take();
+    };
+    for (tcflag_t termios::*field : { &termios::c_lflag, &termios::c_iflag })
+        for (tcflag_t flag : { ICANON, ISIG, ECHO, ISTRIP }) {
+            const std::string before = lines();
+            uart.settings.*field ^= flag;
+            const std::string after = lines();
+            uart.settings.*field ^= flag;
+            const bool shown = (&termios::c_iflag == field) == (ISTRIP == flag);
+            EXPECT_EQ(shown, before != after) << flag << ": " << before << after;
+        }
     const tcflag_t modem = OPOST | OLCUC | ONLCR;
     ASSERT_EQ(0, tty.setModem());
     EXPECT_EQ(modem, t.c_oflag & modem);
