@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
@@ -123,4 +124,11 @@ TEST(ThreadTest, RunningAgainAfterTheBodyEndedCollectsTheOldThread)
     t.join();
     // A finished thread nobody collected keeps its stack mapped; a collected one's is reused.
     EXPECT_LT(mappings(), before + 20);
+}
+
+TEST(ThreadTest, SleepLastsItsWholeSecondsToo)
+{
+    const auto start = std::chrono::steady_clock::now();
+    Thread::sleep(1000);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
 }

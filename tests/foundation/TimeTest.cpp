@@ -27,6 +27,7 @@ TEST(TimeTest, ValidityFollowsTheCalendarAndFieldsKeepOnlyTheirWidths)
     invalid.makeInvalid();
     EXPECT_EQ(Time(), invalid) << "a default time is 1970 made invalid";
     EXPECT_CHECK_FAILS(Time().dayOfWeek(), "isValid()", "dayOfWeek");
+    EXPECT_CHECK_FAILS((void)static_cast<time_t>(Time()), "isValid()", "operator time_t");
     EXPECT_DEATH(TimeSpan(0, 0, 0, 60), "seconds <= 59: ");
     EXPECT_EQ(0, TimeSpan().totalSeconds());
 }

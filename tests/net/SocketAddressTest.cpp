@@ -3,6 +3,7 @@
 #include "tests/net/NetTestSupport.h"
 
 #include <resolv.h>
+#include <unistd.h>
 
 class SocketAddressTest : public NetTest { };
 
@@ -46,4 +47,12 @@ TEST_F(SocketAddressTest, NamesResolveOrLeaveTheAddressAsItWas)
 
     ASSERT_TRUE(detail::replaceFirstNameServer("10.9.8.7"));
     EXPECT_TRUE(0 == _res.nscount || inet_addr("10.9.8.7") == _res.nsaddr_list[0].sin_addr.s_addr);
+
+    // This machine: its host name, cut to what the address holds, on every interface.
+    char name[256] = {};
+    ASSERT_EQ(0, gethostname(name, sizeof(name) - 1));
+    const SocketAddress* local = SocketAddress::localAddress();
+    ASSERT_FALSE(local->isUnresolved());
+    EXPECT_EQ(std::string(name).substr(0, SocketAddress::HOST_NAME_SIZE - 1), local->hostName());
+    EXPECT_STREQ("0.0.0.0", local->hostAddress());
 }
