@@ -176,8 +176,9 @@ TEST_F(SntpClientTest, SilentEmptyRefusedAndUnsentQueriesFail)
     // A name nobody resolves, an address with no route (the connect fails): failed queries.
     for (const char* server : { "no-such-host.invalid", "0.0.0.1" }) {
         _client.setServerAddress(server);
-        EXPECT_FALSE(_client.getServerTime(&_response, &_report)) << server;
+        EXPECT_FALSE(query(_server.port())) << server;
         EXPECT_EQ(SntpQueryReport::FAILED, _report.outcome) << server;
+        EXPECT_EQ('0' == *server, "" != _traced) << "only the connect's failure is traced";
     }
 }
 
@@ -350,10 +351,11 @@ TEST_F(SntpClientTest, StrictModeSkipsEveryBadReplyAndTakesTheValidOneThatFollow
         const bool answered = query(server.port());
         EXPECT_EQ(
             std::make_tuple(ANSWERED == c.outcome, c.outcome, true, KISS == c.outcome ? 0u : 1u,
-                c.why, std::string(KISS == c.outcome ? "RATE" : "")),
+                c.why, std::string(KISS == c.outcome ? "RATE" : ""), KISS == c.outcome),
             std::make_tuple(answered, _report.outcome,
                 TIMED_OUT != c.outcome || msSince(start) >= 290, _report.rejected,
-                _report.lastRejection, std::string(_report.kissCode)))
+                _report.lastRejection, std::string(_report.kissCode),
+                std::string::npos != _traced.find("RATE")))
             << c.name << ": " << sntpVerdictText(_report.lastRejection);
         if (ANSWERED != c.outcome)
             continue;
