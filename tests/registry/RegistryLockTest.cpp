@@ -8,12 +8,14 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <future>
 #include <gtest/gtest.h>
 #include <map>
 #include <string>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -108,6 +110,14 @@ TEST_F(RegistryLockTest, SecondOpenInTheHoldingThreadFailsAtOnceAndOtherThreadsW
     EXPECT_EQ("2 " + missing + " 0 " + enoent,
         failureOf([&] { notOpened.open(missing.c_str(), false); }));
     EXPECT_EQ("1 " + noDir + " 0 " + enoent, failureOf([&] { notCreated.create(noDir.c_str()); }));
+    // A file that may not shrink (a sealed memory file) is not emptied, and nothing is written.
+    const int sealed = memfd_create("sealed", MFD_ALLOW_SEALING);
+    ASSERT_TRUE(5 == write(sealed, "bytes", 5) && 0 == fcntl(sealed, F_ADD_SEALS, F_SEAL_SHRINK));
+    const std::string path = "/proc/self/fd/" + std::to_string(sealed);
+    EXPECT_EQ("1 " + path + " 0 " + std::to_string(EPERM),
+        failureOf([&] { Registry().create(path.c_str()); }));
+    EXPECT_EQ("bytes", KovanTest::readFile(path));
+    close(sealed);
     Registry held(_name.c_str(), false);
     const std::pair<std::string, std::function<void()>> misuses[] = {
         { _name, [&] { second.open(_name.c_str(), true); } },

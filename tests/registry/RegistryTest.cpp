@@ -15,6 +15,7 @@
 #include <regex>
 #include <string>
 #include <sys/resource.h>
+#include <unistd.h>
 #include <vector>
 #ifdef KOVAN_TEST_HAVE_ZLIB
 #include <zlib.h>
@@ -269,6 +270,13 @@ TEST_F(RegistryTest, PathsNestKeysAndFailuresCarryTheirCodeAndPath)
     EXPECT_EQ("4 / 0 " + std::to_string(EFBIG),
         failureOf([&] { _reg.close(), _reg.create(_name.c_str()); }));
     setrlimit(RLIMIT_FSIZE, &limit);
+    // Offsets are 32 bits: the last item that fits ends 4 GiB less a byte in (a sparse file).
+    _reg.close();
+    _reg.create(_name.c_str());
+    ASSERT_EQ(0, truncate(_name.c_str(), UINT32_MAX - 12));
+    _reg.addKey(1);
+    EXPECT_EQ("4 / 2 " + std::to_string(EFBIG), failureOf([&] { errno = 0, _reg.addKey(2); }));
+    EXPECT_EQ(UINT32_MAX, std::filesystem::file_size(_name));
 }
 
 // Each refusal is told by the function that makes it.
