@@ -137,6 +137,9 @@ TEST_F(ClockPolicyTest, SyncSlewsWithinAMinuteStepsBeyondAndTellsTheListenerWhic
     EXPECT_FALSE(_rtc.getTime().isValid());
     setenv("QUILLO_SIM_RTC", "broken", 1);
     ASSERT_TRUE(_rtc.open());
+    _err.take();
+    EXPECT_FALSE(_rtc.getTime().isValid());
+    EXPECT_NE("", _err.take()) << "an unread clock is not traced";
     EXPECT_FALSE(syncTo("2009-07-01 16:00:00"));
     EXPECT_EQ("f0 ", _rtc.heard + " " + recorded());
 }

@@ -95,10 +95,12 @@ TEST(RawTtyTest, OnAPtyTimedReadGetsNBytesOrTimesOutAndOpenReplacesTheOldLine)
     tty.close();
     EXPECT_EQ(-1, fcntl(fd, F_GETFD)) << "descriptor left open";
     ::close(master);
+    err.take();
     for (int32 r : { tty.open("/dev/no-such-tty"), tty.open("/dev/zero"), tty.set(9600, 'n', 8, 1),
              tty.reset(0, 0), tty.setModem(), tty.getBlockedOutPut(buf, 2, 1000), tty.setRTS(1),
              tty.setDTR(1) })
         EXPECT_EQ(-1, r) << "closed";
+    EXPECT_NE(std::string::npos, err.take().find("/dev/no-such-tty")) << "a failed open is not traced";
 }
 
 TEST(RawTtyTest, OnAUartSettingsReadBackAsSetTheStatusNamesThemAndResetMakesItRawAgain)
