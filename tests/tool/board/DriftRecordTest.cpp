@@ -2,7 +2,9 @@
 
 #include "support/BenchRunner.h"
 
+#include <csignal>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -65,9 +67,23 @@ TEST_F(DriftRecordTest, SavesAtomicallyAndLoadsBackEvenIntoANewFolder)
         EXPECT_EQ(formatDriftRecord(r), formatDriftRecord(loaded));
     }
     EXPECT_FALSE(saveDriftRecord(_path.c_str(), recordAt(1e4), &problem)); // a rate beyond reason
+    // A file that may hold only a byte: the write fails and the last record stays.
+    rlimit limit = {};
+    ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &limit));
+    const rlimit byte = { 1, limit.rlim_max };
+    ASSERT_TRUE(SIG_ERR != signal(SIGXFSZ, SIG_IGN) && 0 == setrlimit(RLIMIT_FSIZE, &byte));
+    EXPECT_FALSE(saveDriftRecord(_path.c_str(), recordAt(5), &problem));
+    setrlimit(RLIMIT_FSIZE, &limit);
     EXPECT_EQ(1, std::distance(fs::directory_iterator(_dir.path("")), fs::directory_iterator()));
+    EXPECT_EQ(formatDriftRecord(bare), KovanTest::readFile(_path));
+    // Neither the file nor its folder stays open.
+    const auto descriptors = [] {
+        return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
+    };
+    const auto before = descriptors();
     const std::string nested = _dir.path("state/drift");
     EXPECT_TRUE(saveDriftRecord(nested.c_str(), bare, &problem)) << problem;
+    EXPECT_EQ(before, descriptors());
 }
 
 TEST_F(DriftRecordTest, RefusesLinksFifosFoldersAndOversizedFilesAndLeavesThemAlone)
