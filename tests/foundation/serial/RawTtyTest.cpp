@@ -100,7 +100,8 @@ TEST(RawTtyTest, OnAPtyTimedReadGetsNBytesOrTimesOutAndOpenReplacesTheOldLine)
              tty.reset(0, 0), tty.setModem(), tty.getBlockedOutPut(buf, 2, 1000), tty.setRTS(1),
              tty.setDTR(1) })
         EXPECT_EQ(-1, r) << "closed";
-    EXPECT_NE(std::string::npos, err.take().find("/dev/no-such-tty")) << "a failed open is not traced";
+    EXPECT_NE(std::string::npos, err.take().find("/dev/no-such-tty"))
+        << "a failed open is not traced";
 }
 
 TEST(RawTtyTest, OnAUartSettingsReadBackAsSetTheStatusNamesThemAndResetMakesItRawAgain)
