@@ -93,8 +93,10 @@ TEST_F(SntpServerTest, SwitchingHoldsOneSocketInterruptsTheWaitAndGivesUpATakenP
     EXPECT_TRUE(portIsFree()) << "switched off, it still holds the port";
 
     const int fd = udpSocket("0.0.0.0", 123, false), descriptors = openDescriptors();
+    _capture.take();
     _server.setEnable(true);
     EXPECT_FALSE(_server.isEnable()) << "on with the port taken";
+    EXPECT_NE("", _capture.take()) << "a taken port is not traced";
     EXPECT_EQ(descriptors, openDescriptors()) << "the unbound socket was kept";
     close(fd);
     _server.setEnable(true);
