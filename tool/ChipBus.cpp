@@ -49,25 +49,32 @@ void ChipBus::choose(const std::string& name)
             notAnswering();
         return;
     }
-    const ChipModel* found = nullptr;
-    const ChipModel* held = nullptr;
+    const std::vector<const ChipModel*> found = answering();
+    if (found.size() > 1)
+        fail("both an %s (%s) and an %s (%s) answer on %s; choose one with --chip", found[0]->name,
+            found[0]->addresses, found[1]->name, found[1]->addresses, _device.c_str());
+    _chip = found.front();
+}
+
+std::vector<const ChipModel*> ChipBus::answering(std::vector<const ChipModel*>* held)
+{
+    std::vector<const ChipModel*> found, busyChips;
     for (const ChipModel* chip : CHIPS) {
         const int error = probe(*chip);
-        if (0 == error && found)
-            fail("both an %s (%s) and an %s (%s) answer on %s; choose one with --chip", found->name,
-                found->addresses, chip->name, chip->addresses, _device.c_str());
         if (0 == error)
-            found = chip;
+            found.push_back(chip);
         else if (EBUSY == error)
-            held = chip;
+            busyChips.push_back(chip);
     }
-    if (!found && held)
-        busy(*held);
-    if (!found)
+    if (found.empty() && !busyChips.empty())
+        busy(*busyChips.front());
+    if (found.empty())
         fail("no supported chip answers on %s; check the wiring, the bus (--bus) and the chip's "
              "supply",
             _device.c_str());
-    _chip = found;
+    if (nullptr != held)
+        *held = busyChips;
+    return found;
 }
 
 ChipBus::Transfer ChipBus::transferFor(int number, const unsigned char* data, size_t length) const

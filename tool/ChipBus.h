@@ -23,6 +23,9 @@ public:
     // 0 when `chip` answers a one-byte read at its probe address (no write), else the errno
     // (EBUSY: a kernel driver holds the address).
     int probe(const ChipModel& chip);
+    // Every supported chip that answers, in the table's order; fails, as busy when a kernel
+    // driver holds one, when none does.
+    std::vector<const ChipModel*> answering(std::vector<const ChipModel*>* held = nullptr);
     // The chip `name` names, which must answer, or with "auto" the one chip that answers.
     void choose(const std::string& name);
     const ChipModel& chip() const { return *_chip; }
@@ -52,9 +55,8 @@ public:
     // After a reset the hour mode is read again.
     void forgetHourMode() { _hour24 = -1; }
 
-    [[noreturn]] void busy(const ChipModel& chip) const;
-
 private:
+    [[noreturn]] void busy(const ChipModel& chip) const;
     bool trySelect(int address);
     void select(int address);
     void readFrom(int address, unsigned char* buffer, size_t length);

@@ -121,21 +121,8 @@ void saveRecord(const Options& options, const DriftRecord& record)
 int detect(const Options& options)
 {
     ChipBus bus(options.bus, options.force);
-    std::vector<const ChipModel*> found, held;
-    for (const ChipModel* chip : CHIPS) {
-        const int error = bus.probe(*chip);
-        if (0 == error)
-            found.push_back(chip);
-        else if (EBUSY == error)
-            held.push_back(chip);
-    }
-    if (found.empty() && !held.empty())
-        bus.busy(*held.front());
-    if (found.empty())
-        fail("no supported chip answers on %s; check the wiring, the bus (--bus) and the chip's "
-             "supply",
-            options.bus.c_str());
-    for (const ChipModel* chip : found)
+    std::vector<const ChipModel*> held;
+    for (const ChipModel* chip : bus.answering(&held))
         printf("%s at %s on %s\n", chip->name, chip->addresses, options.bus.c_str());
     // A held address is most likely the chip itself, in its driver's hands.
     for (const ChipModel* chip : held)

@@ -28,7 +28,14 @@ TEST(TimeTest, ValidityFollowsTheCalendarAndFieldsKeepOnlyTheirWidths)
     EXPECT_EQ(Time(), invalid) << "a default time is 1970 made invalid";
     EXPECT_CHECK_FAILS(Time().dayOfWeek(), "isValid()", "dayOfWeek");
     EXPECT_CHECK_FAILS((void)static_cast<time_t>(Time()), "isValid()", "operator time_t");
-    EXPECT_DEATH(TimeSpan(0, 0, 0, 60), "seconds <= 59: ");
+    // A month and each part of a span keep within their unit, either way.
+    for (int32 month : { 0, 13 })
+        EXPECT_DEATH(Time::daysInMonth(2009, month), "month");
+    EXPECT_EQ(-86399, TimeSpan(0, -23, -59, -59).totalSeconds());
+    const int32 outside[][3]
+        = { { 24, 0, 0 }, { -24, 0, 0 }, { 0, 60, 0 }, { 0, -60, 0 }, { 0, 0, 60 }, { 0, 0, -60 } };
+    for (const auto& [hours, minutes, seconds] : outside)
+        EXPECT_DEATH(TimeSpan(0, hours, minutes, seconds), "59|23");
     EXPECT_EQ(0, TimeSpan().totalSeconds());
 }
 

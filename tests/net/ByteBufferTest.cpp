@@ -162,13 +162,13 @@ TEST(ByteBufferTest, GrowthKeepsTheBytesUpToTheLimitAndOpensTheNewRoom)
 {
     GrowingBuffer b(4);
     b.put("abcd", 4).limit(4).position(1).limit(2);
-    b.lengthen(3);
-    EXPECT_EQ(std::make_tuple(7, 1, 7), std::make_tuple(b.capacity(), b.position(), b.limit()));
+    b.lengthen(5); // more than it had
+    EXPECT_EQ(std::make_tuple(9, 1, 9), std::make_tuple(b.capacity(), b.position(), b.limit()));
     EXPECT_EQ("ab", std::string(b.buffer() - 1, 2));
     char array[4];
     GrowingBuffer wrapped(4, array);
     const std::pair<GrowingBuffer*, int> refused[]
-        = { { &b, -1 }, { &b, INT_MAX - 6 }, { &wrapped, 0 } };
+        = { { &b, -1 }, { &b, INT_MAX - 8 }, { &wrapped, 0 } };
     for (const auto& r : refused)
         EXPECT_EQ(E::ILLEGAL_ARGUMENT, errorOf([&] { r.first->lengthen(r.second); })) << r.second;
     EXPECT_EQ(NO_ERROR, errorOf([&] { b.lengthen(0); }));

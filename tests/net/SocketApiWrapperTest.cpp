@@ -2,6 +2,8 @@
 
 #include "tests/net/NetTestSupport.h"
 
+#include "net/DatagramBatch.h"
+
 #include <algorithm>
 #include <netdb.h>
 #include <sys/resource.h>
@@ -35,7 +37,7 @@ TEST_F(SocketApiWrapperTest, EveryCallOnAClosedDescriptorThrows)
         [&] { W::accept(fd, peer); }, [&] { W::listen(fd, 1); }, [&] { W::bind(fd, 0); },
         [&] { W::getPeerName(fd, &source); },
         [&] { W::setOption(fd, SOL_SOCKET, SO_REUSEADDR, 1); }, [&] { W::waitReadable(fd, 0); },
-        [&] { W::waitWritable(-1, 0); } };
+        [&] { W::waitWritable(-1, 0); }, [&] { detail::setSocketTimeouts(fd, 1); } };
     for (const auto& call : calls)
         expectSocketError(EBADF, call);
     // One past select()'s set is refused before any wait, even when it is open.

@@ -57,6 +57,7 @@ TEST_F(SocketChannelTest, ConnectAcceptWriteReadShutdownAndPortReuse)
     expectSocketError(W::WOULD_BLOCK, [&] { server.accept(&peer); });
     EXPECT_FALSE(W::waitReadable(server.sockfd(), 0)) << "a limit of 0 looks once";
     EXPECT_STREQ("0.0.0.0", server.localAddress()->hostAddress());
+    EXPECT_FALSE(client.isConnected()) << "connected before it was opened";
     client.open();
     ASSERT_TRUE(client.connect(&endpoint));
     EXPECT_EQ(endpoint.port(), client.remoteAddress()->port());

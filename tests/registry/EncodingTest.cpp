@@ -141,6 +141,10 @@ TEST(EncryptTest, OneWayScrambleFollowsItsRuleWithTheSaltInItsPlace)
     KeyedEncrypt::encrypt(b, "0123456789tail");
     KeyedEncrypt::encrypt(a, "0123456789", b[hole]);
     EXPECT_STREQ(a, b);
+    // A shorter text is padded with the places' own numbers.
+    KeyedEncrypt::encrypt(a, "abc", 'K');
+    KeyedEncrypt::encrypt(b, "abc\3\4\5\6\7\10\11", 'K');
+    EXPECT_STREQ(a, b);
 }
 
 TEST(EncryptTest, InvertibleScrambleRoundTrips)

@@ -65,7 +65,9 @@ protected:
 struct Ids : Registry::Scanner {
     void keyLoaded(uint16) override { }
     void itemLoaded(uint16 id, uint16, uint32) override { ids.push_back(id); }
+    void headerLoaded(const Registry&) override { ++headers; }
     std::vector<uint32> ids;
+    int headers = 0;
 };
 
 TEST_F(RegistryLockTest, SecondWriterIsToldWhoHoldsTheFileOrWaitsItsTimeOutUntilTheHolderDies)
@@ -77,6 +79,7 @@ TEST_F(RegistryLockTest, SecondWriterIsToldWhoHoldsTheFileOrWaitsItsTimeOutUntil
     const auto size = std::filesystem::file_size(_name);
 
     Registry reg;
+    EXPECT_EQ(0u, reg.lockTimeout()) << "a second writer waits unless it asks to";
     EXPECT_EQ(inUse, failureOf([&] { reg.open(_name.c_str(), true); }));
     EXPECT_EQ(inUse, failureOf([&] { reg.create(_name.c_str()); }));
     EXPECT_EQ(size, std::filesystem::file_size(_name)) << "a create that lost truncated the file";
@@ -220,6 +223,7 @@ TEST_F(RegistryLockTest, TwoWritersAddingAtOnceLoseNothingAndTheReaderSeesNoDama
 
     Ids below;
     reg.scanPath(&below);
+    EXPECT_EQ(1, below.headers);
     std::map<uint32, std::vector<uint32>> found;
     for (uint32 id : below.ids) {
         found[id / 1000].push_back(id);

@@ -132,6 +132,11 @@ TEST_F(RegistryFileTest, LegacyFileOpensAsVersionOneWithRootAtZero)
 
     Registry reg(_name.c_str(), true);
     EXPECT_EQ(1u, reg.version());
+    // Its dump: the title, a line for the magic it lacks, the version, then the root.
+    StderrCapture err;
+    reg.print("Legacy");
+    const std::string dump = err.take();
+    EXPECT_TRUE(std::regex_search(dump, std::regex("^Legacy .*\n.*\n.*1\n.*ROOT\n"))) << dump;
     int16 v = 0;
     EXPECT_EQ(0u, reg.getInt16(4, &v));
     EXPECT_EQ(0x1234, v);

@@ -118,6 +118,7 @@ TEST_F(ClockPolicyTest, SyncSlewsWithinAMinuteStepsBeyondAndTellsTheListenerWhic
         { "2009-07-01 16:00:59", -1, "s3 adj 58 750000" },
         { "2009-07-01 16:01:00", -1, "s1 set 1246464060 0" },
         { "2009-07-01T15:59:00", -1, "s0 set 1246463940 0" }, { "2009-02-31 12:00:00", -1, "f1 " },
+        { "1970-01-01 00:00:00", -1, "s0 set 0 0" }, // the first second a clock can show
         { "2009-07-01 15:50:00", ClockCall::SETTIMEOFDAY, "f2 set 1246463400 0" },
         { "2009-07-01 16:00:10", ClockCall::ADJTIME, "f3 adj 9 750000" } };
     for (const auto& c : cases) {
