@@ -251,6 +251,7 @@ TEST_F(SntpClientTest, BackgroundSyncRunsAtOnceWhenGivenAddressAndIntervalUntilS
     failNextSend(EPERM);
     _client.setSyncInterval(1);
     ASSERT_TRUE(eventually([&] { return FAILED == _listener.last; }));
+    capture.take(); // the idle looper's first park, and the failed sync
 
     // The same address again changes nothing; clearing it parks the looper after its pause.
     _client.setServerAddress("127.0.0.1");
