@@ -23,8 +23,8 @@ public:
     // 0 when `chip` answers a one-byte read at its probe address (no write), else the errno
     // (EBUSY: a kernel driver holds the address).
     int probe(const ChipModel& chip);
-    // Every supported chip that answers, in the table's order; fails, as busy when a kernel
-    // driver holds one, when none does.
+    // Every supported chip that answers, in the table's order, and in `held` those a kernel
+    // driver holds. When none answers it fails, naming a held one if there is one.
     std::vector<const ChipModel*> answering(std::vector<const ChipModel*>* held = nullptr);
     // The chip `name` names, which must answer, or with "auto" the one chip that answers.
     void choose(const std::string& name);
